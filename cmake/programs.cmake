@@ -1,0 +1,48 @@
+# zk_program(<name> SOURCES ... [RC <file.rc>] [LIBS ...])
+#
+# A windowed program of the handheld. On win32: a GUI-subsystem .exe with the
+# wide entry, runtimes linked in statically, small. On host: a native program
+# whose start-up glue calls the same entry, with its compiled resources
+# embedded.
+function(zk_program name)
+  cmake_parse_arguments(P "" "RC" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} WIN32 ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_LIBS} winapi)
+  if(ZK_TARGET STREQUAL "win32")
+    if(P_RC)
+      target_sources(${name} PRIVATE ${P_RC})
+    endif()
+    target_compile_options(${name} PRIVATE -municode -fno-exceptions -fno-rtti
+                           -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+    target_link_options(${name} PRIVATE -municode -static -s -Wl,--gc-sections)
+  else()
+    target_link_libraries(${name} PRIVATE host_entry)
+    if(P_RC)
+      zk_embed_resources(${name} ${P_RC})
+    endif()
+  endif()
+endfunction()
+
+# zk_embed_resources(<target> <file.rc>)
+#
+# Host only: compiles the resource script with windres into a .res and links
+# its bytes into the program, where FindResourceW reads them.
+function(zk_embed_resources target rc)
+  find_program(ZK_WINDRES NAMES x86_64-w64-mingw32-windres windres REQUIRED)
+  get_filename_component(rc_abs ${rc} ABSOLUTE)
+  get_filename_component(rc_dir ${rc_abs} DIRECTORY)
+  set(res ${CMAKE_CURRENT_BINARY_DIR}/${target}.res)
+  set(cpp ${CMAKE_CURRENT_BINARY_DIR}/${target}_res.cpp)
+  add_custom_command(
+    OUTPUT ${res}
+    COMMAND ${ZK_WINDRES} -O res -I ${rc_dir} -I ${CMAKE_CURRENT_SOURCE_DIR}
+            -I ${PROJECT_SOURCE_DIR}/settings -i ${rc_abs} -o ${res}
+    DEPENDS ${rc_abs}
+    IMPLICIT_DEPENDS C ${rc_abs}
+    COMMENT "Compiling resources of ${target}")
+  add_custom_command(
+    OUTPUT ${cpp}
+    COMMAND ${CMAKE_COMMAND} -DIN=${res} -DOUT=${cpp} -P ${PROJECT_SOURCE_DIR}/cmake/embed.cmake
+    DEPENDS ${res} ${PROJECT_SOURCE_DIR}/cmake/embed.cmake)
+  target_sources(${target} PRIVATE ${cpp})
+endfunction()

@@ -1,0 +1,15 @@
+#include <windows.h>
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+}
+
+DWORD WINAPI GetLastError(void)
+{
+    return lastError;
+}
+
+void WINAPI SetLastError(DWORD error)
+{
+    lastError = error;
+}
