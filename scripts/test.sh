@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Sets up, builds both targets and runs every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+cmake --preset host
+cmake --build --preset host
+ctest --preset host
+
+cmake --preset win32
+cmake --build --preset win32
+# Some win32 tests open real windows: give Wine a display.
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset win32
