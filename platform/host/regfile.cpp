@@ -1,0 +1,716 @@
+#include "regfile.h"
+
+#include <stdio.h>
+#include <wctype.h>
+
+namespace host::reg {
+namespace {
+
+constexpr std::string_view kVersion5 = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kVersion4 = "REGEDIT4";
+constexpr std::string_view kRoots[] = {"HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"};
+
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+
+// Regedit wraps hex data after this many columns.
+constexpr size_t kHexWrap = 76;
+
+// One code point of UTF-8 at i, advancing i; -1 for a malformed sequence.
+int32_t NextCodePoint(std::string_view s, size_t& i)
+{
+    const unsigned char c = s[i++];
+    if (c < 0x80)
+        return c;
+    int more;
+    int32_t cp;
+    if ((c & 0xE0) == 0xC0) {
+        more = 1;
+        cp = c & 0x1F;
+    } else if ((c & 0xF0) == 0xE0) {
+        more = 2;
+        cp = c & 0x0F;
+    } else if ((c & 0xF8) == 0xF0) {
+        more = 3;
+        cp = c & 0x07;
+    } else {
+        return -1;
+    }
+    for (int k = 0; k < more; ++k) {
+        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80)
+            return -1;
+        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
+    }
+    static const int32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return -1;
+    return cp;
+}
+
+void AppendUtf8(std::string& out, int32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+int32_t Fold(int32_t cp)
+{
+    if (cp < 0x80)
+        return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
+    return static_cast<int32_t>(towupper(static_cast<wint_t>(cp)));
+}
+
+std::vector<std::string_view> Split(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = path.find('\\', start);
+        parts.push_back(path.substr(start, end == std::string_view::npos ? end : end - start));
+        if (end == std::string_view::npos)
+            return parts;
+        start = end + 1;
+    }
+}
+
+// True when `key` is `section` or one of its ancestors.
+bool Covers(const std::vector<std::string_view>& key, const std::vector<std::string_view>& section)
+{
+    if (key.size() > section.size())
+        return false;
+    for (size_t i = 0; i < key.size(); ++i)
+        if (!SameName(key[i], section[i]))
+            return false;
+    return true;
+}
+
+Section* FindSection(Document& doc, std::string_view path)
+{
+    for (Section& section : doc.sections)
+        if (SameName(section.path, path))
+            return &section;
+    return nullptr;
+}
+
+bool IsBlank(std::string_view line)
+{
+    return line.find_first_not_of(" \t") == std::string_view::npos;
+}
+
+std::string_view TrimLeft(std::string_view s)
+{
+    const size_t i = s.find_first_not_of(" \t");
+    return i == std::string_view::npos ? std::string_view() : s.substr(i);
+}
+
+std::string_view TrimRight(std::string_view s)
+{
+    const size_t i = s.find_last_not_of(" \t");
+    return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
+}
+
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+std::string Escape(std::string_view text)
+{
+    std::string out;
+    for (char c : text) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+// The text of REG_SZ data that a quoted string reads back to exactly: one
+// terminating NUL, no other NUL, no control character, well-formed UTF-16.
+bool PlainString(const std::vector<uint8_t>& data, std::string& text)
+{
+    if (data.size() < 2 || data.size() % 2 != 0)
+        return false;
+    std::u16string units;
+    for (size_t i = 0; i < data.size(); i += 2)
+        units += char16_t(data[i] | (data[i + 1] << 8));
+    if (units.back() != 0)
+        return false;
+    units.pop_back();
+    text.clear();
+    for (size_t i = 0; i < units.size(); ++i) {
+        int32_t cp = units[i];
+        if (cp < 0x20 || cp == 0x7F)
+            return false;
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            return false;
+        }
+        AppendUtf8(text, cp);
+    }
+    return true;
+}
+
+std::vector<std::string> Render(const Value& value)
+{
+    std::string line = value.name.empty() ? "@" : "\"" + Escape(value.name) + "\"";
+    line += '=';
+    std::string text;
+    if (value.type == kRegSz && PlainString(value.data, text))
+        return {line + "\"" + Escape(text) + "\""};
+    if (value.type == kRegDword && value.data.size() == 4) {
+        char hex[16];
+        snprintf(hex, sizeof hex, "dword:%08x",
+                 unsigned(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
+                          uint32_t(value.data[3]) << 24));
+        return {line + hex};
+    }
+    if (value.type == kRegBinary) {
+        line += "hex:";
+    } else {
+        char prefix[24];
+        snprintf(prefix, sizeof prefix, "hex(%x):", unsigned(value.type));
+        line += prefix;
+    }
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < value.data.size(); ++i) {
+        char byte[4];
+        snprintf(byte, sizeof byte, "%02x", value.data[i]);
+        line += byte;
+        if (i + 1 < value.data.size()) {
+            line += ',';
+            if (line.size() > kHexWrap) {
+                lines.push_back(line + "\\");
+                line = "  ";
+            }
+        }
+    }
+    lines.push_back(line);
+    return lines;
+}
+
+// Reading one value line (already joined with its continuation lines).
+class ValueReader {
+public:
+    explicit ValueReader(std::string_view text) : s_(text) {}
+
+    bool Read(Value& value, std::string& error)
+    {
+        if (Peek() == '@') {
+            ++i_;
+        } else if (!Quoted(value.name, error)) {
+            return false;
+        }
+        SkipSpace();
+        if (Peek() != '=')
+            return Fail(error, "expected '=' after the value name");
+        ++i_;
+        SkipSpace();
+        if (!Data(value, error))
+            return false;
+        SkipSpace();
+        if (i_ < s_.size() && s_[i_] != ';')
+            return Fail(error, "unexpected text after the value's data");
+        return true;
+    }
+
+private:
+    char Peek() const { return i_ < s_.size() ? s_[i_] : '\0'; }
+
+    void SkipSpace()
+    {
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t'))
+            ++i_;
+    }
+
+    static bool Fail(std::string& error, std::string message)
+    {
+        error = std::move(message);
+        return false;
+    }
+
+    bool Quoted(std::string& out, std::string& error)
+    {
+        if (Peek() != '"')
+            return Fail(error, "expected a quoted name or '@'");
+        ++i_;
+        out.clear();
+        while (i_ < s_.size()) {
+            const char c = s_[i_++];
+            if (c == '"')
+                return true;
+            if (c == '\\') {
+                if (i_ >= s_.size())
+                    break;
+                const char next = s_[i_++];
+                if (next != '\\' && next != '"')
+                    return Fail(error, std::string("unknown escape '\\") + next +
+                                           "' (only \\\\ and \\\" are allowed)");
+                out += next;
+            } else {
+                out += c;
+            }
+        }
+        return Fail(error, "unterminated string");
+    }
+
+    // Up to `limit` hex digits, at least one.
+    bool HexNumber(size_t limit, uint32_t& number)
+    {
+        number = 0;
+        size_t digits = 0;
+        while (i_ < s_.size() && HexDigit(s_[i_]) >= 0) {
+            if (++digits > limit)
+                return false;
+            number = number << 4 | uint32_t(HexDigit(s_[i_++]));
+        }
+        return digits > 0;
+    }
+
+    bool Data(Value& value, std::string& error)
+    {
+        const std::string_view rest = s_.substr(i_);
+        if (Peek() == '"') {
+            std::string text;
+            if (!Quoted(text, error))
+                return false;
+            value.type = kRegSz;
+            value.data.clear();
+            for (char16_t unit : Utf16FromUtf8(text)) {
+                value.data.push_back(uint8_t(unit));
+                value.data.push_back(uint8_t(unit >> 8));
+            }
+            value.data.push_back(0);
+            value.data.push_back(0);
+            return true;
+        }
+        if (StartsWithNoCase(rest, "dword:")) {
+            i_ += 6;
+            uint32_t number;
+            if (!HexNumber(8, number))
+                return Fail(error, "dword: needs 1 to 8 hex digits");
+            value.type = kRegDword;
+            value.data = {uint8_t(number), uint8_t(number >> 8), uint8_t(number >> 16),
+                          uint8_t(number >> 24)};
+            return true;
+        }
+        if (StartsWithNoCase(rest, "hex")) {
+            i_ += 3;
+            value.type = kRegBinary;
+            if (Peek() == '(') {
+                ++i_;
+                if (!HexNumber(8, value.type) || Peek() != ')')
+                    return Fail(error, "hex(N): needs a type number in hex");
+                ++i_;
+            }
+            if (Peek() != ':')
+                return Fail(error, "expected ':' after hex");
+            ++i_;
+            return Bytes(value.data, error);
+        }
+        if (Peek() == '-')
+            return Fail(error, "a value deletion (=-) has no place in a device registry");
+        return Fail(error, "expected \"text\", dword:, hex: or hex(N): after '='");
+    }
+
+    bool Bytes(std::vector<uint8_t>& data, std::string& error)
+    {
+        data.clear();
+        SkipSpace();
+        if (i_ >= s_.size() || s_[i_] == ';')
+            return true;
+        for (;;) {
+            uint32_t byte;
+            if (!HexNumber(2, byte))
+                return Fail(error, "expected a byte of two hex digits");
+            data.push_back(uint8_t(byte));
+            SkipSpace();
+            if (Peek() != ',')
+                return true;
+            ++i_;
+            SkipSpace();
+        }
+    }
+
+    std::string_view s_;
+    size_t i_ = 0;
+};
+
+// The file's text as UTF-8, or an error naming the line of the first bad
+// character.
+bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError& error)
+{
+    auto lineAt = [](std::string_view done) {
+        size_t line = 1;
+        for (char c : done)
+            line += c == '\n';
+        return line;
+    };
+    if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFE && uint8_t(bytes[1]) == 0xFF) {
+        error = {0, "UTF-16 big-endian text is not supported; use UTF-8 or UTF-16LE"};
+        return false;
+    }
+    if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFF && uint8_t(bytes[1]) == 0xFE) {
+        if (bytes.size() % 2 != 0) {
+            error = {0, "UTF-16LE text with an odd number of bytes"};
+            return false;
+        }
+        for (size_t i = 2; i < bytes.size(); i += 2) {
+            int32_t cp = uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8;
+            if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
+                const int32_t low = uint8_t(bytes[i + 2]) | uint8_t(bytes[i + 3]) << 8;
+                if (low >= 0xDC00 && low <= 0xDFFF) {
+                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                    i += 2;
+                }
+            }
+            if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == 0) {
+                error = {lineAt(text), "malformed UTF-16LE text"};
+                return false;
+            }
+            AppendUtf8(text, cp);
+        }
+        return true;
+    }
+    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+        doc.bom = true;
+        bytes.remove_prefix(3);
+    }
+    for (size_t i = 0; i < bytes.size();) {
+        const size_t at = i;
+        const int32_t cp = NextCodePoint(bytes, i);
+        if (cp <= 0) {
+            error = {lineAt(bytes.substr(0, at)), "malformed UTF-8 text"};
+            return false;
+        }
+    }
+    text.assign(bytes);
+    return true;
+}
+
+std::vector<std::string> Lines(const std::string& text, Document& doc)
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+            if (lines.empty())
+                doc.eol = "\r\n";
+        }
+        lines.push_back(std::move(line));
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool ReadSectionPath(std::string_view line, std::string& path, std::string& error)
+{
+    line = TrimRight(TrimLeft(line));
+    if (line.back() != ']') {
+        error = "a key line must end with ']'";
+        return false;
+    }
+    path.assign(line.substr(1, line.size() - 2));
+    if (!path.empty() && path[0] == '-') {
+        error = "a key deletion ([-...]) has no place in a device registry";
+        return false;
+    }
+    const std::vector<std::string_view> parts = Split(path);
+    bool knownRoot = false;
+    for (std::string_view root : kRoots)
+        knownRoot = knownRoot || SameName(parts[0], root);
+    if (!knownRoot) {
+        error = "unknown root key \"" + std::string(parts[0]) +
+                "\" (only HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER are kept)";
+        return false;
+    }
+    for (std::string_view part : parts) {
+        if (part.empty()) {
+            error = "empty key name in the path";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool SameName(std::string_view a, std::string_view b)
+{
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size())
+        if (Fold(NextCodePoint(a, i)) != Fold(NextCodePoint(b, j)))
+            return false;
+    return i == a.size() && j == b.size();
+}
+
+std::u16string Utf16FromUtf8(std::string_view text)
+{
+    std::u16string out;
+    for (size_t i = 0; i < text.size();) {
+        int32_t cp = NextCodePoint(text, i);
+        if (cp < 0)
+            cp = 0xFFFD;
+        if (cp >= 0x10000) {
+            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += char16_t(cp);
+        }
+    }
+    return out;
+}
+
+std::string Utf8FromUtf16(std::u16string_view text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        int32_t cp = text[i];
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] <= 0xDFFF)
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (cp >= 0xD800 && cp <= 0xDFFF)
+            cp = 0xFFFD;
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
+bool Parse(std::string_view bytes, Document& doc, ParseError& error)
+{
+    doc = Document();
+    std::string text;
+    if (!Decode(bytes, doc, text, error))
+        return false;
+    const std::vector<std::string> lines = Lines(text, doc);
+
+    size_t n = 0;
+    while (n < lines.size() && IsBlank(lines[n]))
+        doc.head.push_back(lines[n++]);
+    if (n == lines.size()) {
+        error = {n + 1, "empty file: expected \"Windows Registry Editor Version 5.00\""};
+        return false;
+    }
+    const std::string_view version = TrimRight(TrimLeft(lines[n]));
+    if (version != kVersion5 && version != kVersion4) {
+        error = {n + 1, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
+        return false;
+    }
+    doc.head.push_back(lines[n++]);
+
+    std::vector<size_t> sectionLines;             // where each section starts
+    std::vector<std::vector<size_t>> valueLines;  // where each entry starts
+    for (; n < lines.size(); ++n) {
+        const size_t lineNo = n + 1;
+        const std::string_view line = TrimLeft(lines[n]);
+        if (line.empty() || line[0] == ';') {
+            if (doc.sections.empty())
+                doc.head.push_back(lines[n]);
+            else
+                doc.sections.back().entries.push_back({false, {}, {lines[n]}});
+            continue;
+        }
+        std::string message;
+        if (line[0] == '[') {
+            Section section;
+            if (!ReadSectionPath(line, section.path, message)) {
+                error = {lineNo, message};
+                return false;
+            }
+            for (size_t k = 0; k < doc.sections.size(); ++k) {
+                if (SameName(doc.sections[k].path, section.path)) {
+                    error = {lineNo, "the key [" + section.path + "] appears twice (first at line " +
+                                         std::to_string(sectionLines[k]) + ")"};
+                    return false;
+                }
+            }
+            section.header = lines[n];
+            doc.sections.push_back(std::move(section));
+            sectionLines.push_back(lineNo);
+            valueLines.emplace_back();
+            continue;
+        }
+        if (line[0] != '"' && line[0] != '@') {
+            error = {lineNo, "expected a [key], a \"value\"=, @= or a ; comment"};
+            return false;
+        }
+        if (doc.sections.empty()) {
+            error = {lineNo, "a value before the first [key]"};
+            return false;
+        }
+
+        Entry entry{true, {}, {lines[n]}};
+        std::string logical(line);
+        const size_t equals = logical.find('=');
+        const bool hex = equals != std::string::npos &&
+                         StartsWithNoCase(TrimLeft(std::string_view(logical).substr(equals + 1)), "hex");
+        while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
+            logical.resize(TrimRight(logical).size() - 1);
+            if (++n == lines.size()) {
+                error = {lineNo, "the value continues past the end of the file"};
+                return false;
+            }
+            entry.lines.push_back(lines[n]);
+            logical += TrimLeft(lines[n]);
+        }
+        if (!ValueReader(logical).Read(entry.value, message)) {
+            error = {lineNo, message};
+            return false;
+        }
+        Section& section = doc.sections.back();
+        for (size_t k = 0; k < section.entries.size(); ++k) {
+            const Entry& other = section.entries[k];
+            if (other.isValue && SameName(other.value.name, entry.value.name)) {
+                error = {lineNo, "the value " +
+                                     (entry.value.name.empty() ? "@" : "\"" + entry.value.name + "\"") +
+                                     " appears twice in this key (first at line " +
+                                     std::to_string(valueLines.back()[k]) + ")"};
+                return false;
+            }
+        }
+        section.entries.push_back(std::move(entry));
+        valueLines.back().resize(section.entries.size(), 0);
+        valueLines.back().back() = lineNo;
+    }
+    return true;
+}
+
+std::string Write(const Document& doc)
+{
+    std::string out = doc.bom ? "\xEF\xBB\xBF" : "";
+    for (const std::string& line : doc.head)
+        out += line + doc.eol;
+    for (const Section& section : doc.sections) {
+        out += (section.header.empty() ? "[" + section.path + "]" : section.header) + doc.eol;
+        for (const Entry& entry : section.entries)
+            for (const std::string& line : entry.lines.empty() ? Render(entry.value) : entry.lines)
+                out += line + doc.eol;
+    }
+    return out;
+}
+
+Document Empty()
+{
+    Document doc;
+    doc.head = {std::string(kVersion5), ""};
+    return doc;
+}
+
+bool KeyExists(const Document& doc, std::string_view path)
+{
+    const std::vector<std::string_view> key = Split(path);
+    if (key.size() == 1)
+        return true;  // a root
+    for (const Section& section : doc.sections)
+        if (Covers(key, Split(section.path)))
+            return true;
+    return false;
+}
+
+std::string StoredPath(const Document& doc, std::string_view path)
+{
+    const std::vector<std::string_view> key = Split(path);
+    std::string stored;
+    for (size_t i = 0; i < key.size(); ++i) {
+        std::string_view part = key[i];
+        const std::vector<std::string_view> prefix(key.begin(), key.begin() + i + 1);
+        for (const Section& section : doc.sections) {
+            const std::vector<std::string_view> parts = Split(section.path);
+            if (Covers(prefix, parts)) {
+                part = parts[i];
+                break;
+            }
+        }
+        if (i > 0)
+            stored += '\\';
+        stored += part;
+    }
+    return stored;
+}
+
+const Value* FindValue(const Document& doc, std::string_view path, std::string_view name)
+{
+    for (const Section& section : doc.sections) {
+        if (!SameName(section.path, path))
+            continue;
+        for (const Entry& entry : section.entries)
+            if (entry.isValue && SameName(entry.value.name, name))
+                return &entry.value;
+    }
+    return nullptr;
+}
+
+void AddKey(Document& doc, std::string_view path)
+{
+    // Sections are separated by a blank line, as the registry editor writes them.
+    std::vector<Entry>* last = doc.sections.empty() ? nullptr : &doc.sections.back().entries;
+    if (last) {
+        if (last->empty() || last->back().lines.size() != 1 || !IsBlank(last->back().lines[0]))
+            last->push_back({false, {}, {""}});
+    } else if (doc.head.empty() || !IsBlank(doc.head.back())) {
+        doc.head.push_back("");
+    }
+    Section section;
+    section.path = StoredPath(doc, path);
+    section.entries.push_back({false, {}, {""}});
+    doc.sections.push_back(std::move(section));
+}
+
+void SetValue(Document& doc, std::string_view path, const Value& value)
+{
+    Section* section = FindSection(doc, path);
+    if (!section) {
+        AddKey(doc, path);
+        section = &doc.sections.back();
+    }
+    size_t insertAt = 0;
+    for (size_t k = 0; k < section->entries.size(); ++k) {
+        Entry& entry = section->entries[k];
+        if (!entry.isValue)
+            continue;
+        if (SameName(entry.value.name, value.name)) {
+            if (entry.value.type != value.type || entry.value.data != value.data) {
+                entry.value.type = value.type;
+                entry.value.data = value.data;
+                entry.lines.clear();
+            }
+            return;
+        }
+        insertAt = k + 1;
+    }
+    section->entries.insert(section->entries.begin() + insertAt, Entry{true, value, {}});
+}
+
+}  // namespace host::reg

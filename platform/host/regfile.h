@@ -1,0 +1,77 @@
+// The registry editor's text export format (.reg), read and written so that
+// whatever was not changed is written back exactly as it was read.
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace host::reg {
+
+struct Value {
+    std::string name;  // UTF-8; empty for the default value, "@"
+    uint32_t type = 0;
+    std::vector<uint8_t> data;
+};
+
+struct Entry {
+    bool isValue = false;            // otherwise a comment or blank line
+    Value value;
+    std::vector<std::string> lines;  // as read; empty once the value changed
+};
+
+struct Section {
+    std::string path;    // full key path with its root, as read, e.g. HKEY_CURRENT_USER\Software
+    std::string header;  // the "[...]" line as read; empty for a new section
+    std::vector<Entry> entries;
+};
+
+struct Document {
+    bool bom = false;            // a UTF-8 byte order mark is kept
+    std::string eol = "\n";      // the line ending of the file as read
+    std::vector<std::string> head;  // the version line and what precedes the first key
+    std::vector<Section> sections;
+};
+
+struct ParseError {
+    size_t line = 0;  // 1-based; 0 when the problem is the file as a whole
+    std::string message;
+};
+
+// Reads a whole file's bytes: UTF-8, with or without a byte order mark, or
+// UTF-16LE with one. Returns false and fills `error` on the first problem.
+bool Parse(std::string_view bytes, Document& doc, ParseError& error);
+
+// The file's bytes, in UTF-8. Parse(Write(d)) gives back d's keys and values,
+// and Write of that gives the same bytes.
+std::string Write(const Document& doc);
+
+// A document holding only the version line.
+Document Empty();
+
+// Key paths are full paths with their root ("HKEY_LOCAL_MACHINE\SYSTEM\GWE");
+// names compare without regard to case. A key exists when it has a section, or
+// a key below it has one.
+bool SameName(std::string_view a, std::string_view b);
+bool KeyExists(const Document& doc, std::string_view path);
+
+// The path with the case of each existing component as stored.
+std::string StoredPath(const Document& doc, std::string_view path);
+
+const Value* FindValue(const Document& doc, std::string_view path, std::string_view name);
+
+// Adds a section for a key that does not exist yet, at the end of the file.
+void AddKey(Document& doc, std::string_view path);
+
+// Replaces the value in place, or appends it after the key's last value;
+// adds the key's section when the key has none.
+void SetValue(Document& doc, std::string_view path, const Value& value);
+
+// UTF-8 <-> UTF-16 code units, for the registry's edges.
+std::u16string Utf16FromUtf8(std::string_view text);
+std::string Utf8FromUtf16(std::u16string_view text);
+
+}  // namespace host::reg

@@ -1,0 +1,432 @@
+// The registry functions over the device's registry.reg, with Windows'
+// results. A handle names a key by its path; the key is looked up in the
+// file at every call, so other processes' changes are seen at once.
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include <windows.h>
+
+#include "registry_debug.h"
+#include "registry_record.h"
+#include "registry_store.h"
+
+namespace host {
+namespace {
+
+struct OpenKey {
+    std::string path;  // full, with the root, in the stored case
+    REGSAM access;     // recorded, not enforced, as on the handheld
+};
+
+std::mutex handlesMutex;
+std::map<ULONG_PTR, OpenKey> handles;
+// Handle values are never given out twice, so that a closed handle stays bad.
+ULONG_PTR nextHandle = 0x1000;
+
+RegistryRecorder* recorder = nullptr;
+
+const char* RootName(HKEY key)
+{
+    if (key == HKEY_CURRENT_USER)
+        return "HKEY_CURRENT_USER";
+    if (key == HKEY_LOCAL_MACHINE)
+        return "HKEY_LOCAL_MACHINE";
+    return nullptr;
+}
+
+bool Resolve(HKEY key, std::string& path)
+{
+    if (const char* root = RootName(key)) {
+        path = root;
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    auto it = handles.find(reinterpret_cast<ULONG_PTR>(key));
+    if (it == handles.end())
+        return false;
+    path = it->second.path;
+    return true;
+}
+
+HKEY NewHandle(const std::string& path, REGSAM access)
+{
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    const ULONG_PTR value = nextHandle;
+    nextHandle += 4;
+    handles[value] = {path, access};
+    return reinterpret_cast<HKEY>(value);
+}
+
+// The host's wchar_t holds whole code points.
+std::string Utf8(LPCWSTR text)
+{
+    std::u16string units;
+    for (; text && *text; ++text) {
+        uint32_t cp = uint32_t(*text);
+        if (cp > 0x10FFFF)
+            cp = 0xFFFD;
+        if (cp >= 0x10000) {
+            units += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+            units += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units += char16_t(cp);
+        }
+    }
+    return reg::Utf8FromUtf16(units);
+}
+
+// A line break can't be kept in the registry editor's format.
+bool Storable(const std::string& name)
+{
+    for (unsigned char c : name)
+        if (c < 0x20)
+            return false;
+    return true;
+}
+
+// Joins a relative subkey path to `base`; empty parts are skipped, as
+// Windows does, but a leading backslash is refused.
+LONG Join(const std::string& base, LPCWSTR subkey, std::string& path)
+{
+    const std::string relative = Utf8(subkey);
+    if (!relative.empty() && relative[0] == '\\')
+        return ERROR_BAD_PATHNAME;
+    if (!Storable(relative))
+        return ERROR_INVALID_PARAMETER;
+    path = base;
+    size_t start = 0;
+    while (start <= relative.size()) {
+        size_t end = relative.find('\\', start);
+        if (end == std::string::npos)
+            end = relative.size();
+        if (end > start)
+            path += "\\" + relative.substr(start, end - start);
+        start = end + 1;
+    }
+    return ERROR_SUCCESS;
+}
+
+LONG Record(RegCall& call, LONG result)
+{
+    call.result = result;
+    if (recorder)
+        recorder->Add(call);
+    return result;
+}
+
+bool IsString(DWORD type)
+{
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+}  // namespace
+
+size_t OpenKeyCount()
+{
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    return handles.size();
+}
+
+RegistryRecorder::RegistryRecorder()
+{
+    recorder = this;
+}
+
+RegistryRecorder::~RegistryRecorder()
+{
+    recorder = nullptr;
+}
+
+RegistryRecorder* RegistryRecorder::Active()
+{
+    return recorder;
+}
+
+std::vector<std::string> RegistryRecorder::Lines() const
+{
+    std::map<HKEY, std::string> names;
+    auto name = [&](HKEY key) -> std::string {
+        if (const char* root = RootName(key))
+            return root;
+        if (auto it = names.find(key); it != names.end())
+            return it->second;
+        char text[32];
+        snprintf(text, sizeof text, "%#llx", (unsigned long long)reinterpret_cast<ULONG_PTR>(key));
+        return text;
+    };
+    auto quoted = [](bool given, const std::wstring& text) {
+        return given ? "\"" + Utf8(text.c_str()) + "\"" : std::string("NULL");
+    };
+    auto pointer = [](bool given, const char* what) { return std::string(given ? what : "NULL"); };
+    auto number = [](DWORD n, bool asHex) {
+        char text[16];
+        snprintf(text, sizeof text, asHex ? "%#x" : "%u", unsigned(n));
+        return std::string(n == 0 && asHex ? "0x0" : text);
+    };
+    auto typeName = [&](DWORD type) {
+        switch (type) {
+        case REG_SZ: return std::string("REG_SZ");
+        case REG_BINARY: return std::string("REG_BINARY");
+        case REG_DWORD: return std::string("REG_DWORD");
+        default: return number(type, false);
+        }
+    };
+
+    std::vector<std::string> lines;
+    for (const RegCall& call : calls_) {
+        std::string line;
+        switch (call.function) {
+        case RegFunction::OpenKeyEx:
+            line = "RegOpenKeyExW(" + name(call.key) + ", " + quoted(call.subkeyGiven, call.subkey) +
+                   ", " + number(call.options, false) + ", " + number(call.access, true) +
+                   (call.resultGiven ? "" : ", NULL") + ")";
+            break;
+        case RegFunction::CreateKeyEx:
+            line = "RegCreateKeyExW(" + name(call.key) + ", " +
+                   quoted(call.subkeyGiven, call.subkey) + ", " + number(call.reserved, false) +
+                   ", " + pointer(call.classGiven, "class") + ", " + number(call.options, false) +
+                   ", " + number(call.access, true) + ", " +
+                   pointer(call.securityGiven, "&security") + ", " +
+                   pointer(call.resultGiven, "&key") + ", " +
+                   pointer(call.dispositionGiven, "&disposition") + ")";
+            break;
+        case RegFunction::QueryValueEx:
+            line = "RegQueryValueExW(" + name(call.key) + ", " +
+                   quoted(call.valueNameGiven, call.valueName) + ", " +
+                   pointer(call.reservedGiven, "&reserved") + ", " +
+                   pointer(call.typeGiven, "&type") + ", " + pointer(call.dataGiven, "data") +
+                   ", " + (call.sizeGiven ? number(call.size, false) : "NULL") + ")";
+            break;
+        case RegFunction::SetValueEx: {
+            std::string bytes = call.dataGiven ? "[" : "NULL";
+            for (size_t i = 0; call.dataGiven && i < call.data.size(); ++i) {
+                char byte[4];
+                snprintf(byte, sizeof byte, i ? " %02x" : "%02x", call.data[i]);
+                bytes += byte;
+            }
+            if (call.dataGiven)
+                bytes += "]";
+            line = "RegSetValueExW(" + name(call.key) + ", " +
+                   quoted(call.valueNameGiven, call.valueName) + ", " +
+                   number(call.reserved, false) + ", " + typeName(call.type) + ", " + bytes +
+                   ", " + number(call.size, false) + ")";
+            break;
+        }
+        case RegFunction::CloseKey:
+            line = "RegCloseKey(" + name(call.key) + ")";
+            break;
+        }
+        line += " = " + std::to_string(call.result);
+        if (call.opened && !RootName(call.opened)) {
+            std::string& handle = names[call.opened];
+            if (handle.empty())
+                handle = "h" + std::to_string(names.size());
+            line += " -> " + handle;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace host
+
+using host::RegCall;
+using host::RegFunction;
+
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                             PHKEY phkResult)
+{
+    RegCall call;
+    call.function = RegFunction::OpenKeyEx;
+    call.key = hKey;
+    call.subkeyGiven = lpSubKey != NULL;
+    call.subkey = lpSubKey ? lpSubKey : L"";
+    call.options = ulOptions;
+    call.access = samDesired;
+    call.resultGiven = phkResult != NULL;
+
+    if (!phkResult)
+        return host::Record(call, ERROR_INVALID_PARAMETER);
+    *phkResult = NULL;
+    std::string base, path;
+    if (!host::Resolve(hKey, base))
+        return host::Record(call, ERROR_INVALID_HANDLE);
+    if (LONG error = host::Join(base, lpSubKey, path))
+        return host::Record(call, error);
+
+    const LONG result = host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+        if (!host::reg::KeyExists(doc, base))
+            return ERROR_KEY_DELETED;
+        if (!host::reg::KeyExists(doc, path))
+            return ERROR_FILE_NOT_FOUND;
+        path = host::reg::StoredPath(doc, path);
+        return ERROR_SUCCESS;
+    });
+    if (result == ERROR_SUCCESS) {
+        // Windows gives back the hive itself for an empty path under a hive.
+        *phkResult = path == base && host::RootName(hKey) ? hKey : host::NewHandle(path, samDesired);
+        call.opened = *phkResult;
+    }
+    return host::Record(call, result);
+}
+
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
+                               DWORD dwOptions, REGSAM samDesired,
+                               LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
+                               LPDWORD lpdwDisposition)
+{
+    RegCall call;
+    call.function = RegFunction::CreateKeyEx;
+    call.key = hKey;
+    call.subkeyGiven = lpSubKey != NULL;
+    call.subkey = lpSubKey ? lpSubKey : L"";
+    call.reserved = Reserved;
+    call.classGiven = lpClass != NULL;
+    call.options = dwOptions;
+    call.access = samDesired;
+    call.securityGiven = lpSecurityAttributes != NULL;
+    call.resultGiven = phkResult != NULL;
+    call.dispositionGiven = lpdwDisposition != NULL;
+
+    if (!phkResult || Reserved)
+        return host::Record(call, ERROR_INVALID_PARAMETER);
+    std::string base, path;
+    if (!host::Resolve(hKey, base))
+        return host::Record(call, ERROR_INVALID_HANDLE);
+    if (LONG error = host::Join(base, lpSubKey, path))
+        return host::Record(call, error);
+
+    DWORD disposition = REG_OPENED_EXISTING_KEY;
+    const LONG result = host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+        if (!host::reg::KeyExists(doc, base))
+            return ERROR_KEY_DELETED;
+        if (!host::reg::KeyExists(doc, path)) {
+            host::reg::AddKey(doc, path);
+            disposition = REG_CREATED_NEW_KEY;
+        }
+        path = host::reg::StoredPath(doc, path);
+        return ERROR_SUCCESS;
+    });
+    if (result == ERROR_SUCCESS) {
+        *phkResult = host::NewHandle(path, samDesired);
+        call.opened = *phkResult;
+        if (lpdwDisposition)
+            *lpdwDisposition = disposition;
+    }
+    return host::Record(call, result);
+}
+
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
+                                LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    RegCall call;
+    call.function = RegFunction::QueryValueEx;
+    call.key = hKey;
+    call.valueNameGiven = lpValueName != NULL;
+    call.valueName = lpValueName ? lpValueName : L"";
+    call.reservedGiven = lpReserved != NULL;
+    call.typeGiven = lpType != NULL;
+    call.dataGiven = lpData != NULL;
+    call.sizeGiven = lpcbData != NULL;
+    call.size = lpcbData ? *lpcbData : 0;
+
+    if ((lpData && !lpcbData) || lpReserved)
+        return host::Record(call, ERROR_INVALID_PARAMETER);
+    std::string path;
+    if (!host::Resolve(hKey, path))
+        return host::Record(call, ERROR_INVALID_HANDLE);
+
+    host::reg::Value value;
+    LONG result = host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+        if (!host::reg::KeyExists(doc, path))
+            return ERROR_KEY_DELETED;
+        const host::reg::Value* found = host::reg::FindValue(doc, path, host::Utf8(lpValueName));
+        if (!found)
+            return ERROR_FILE_NOT_FOUND;
+        value = *found;
+        return ERROR_SUCCESS;
+    });
+    if (result != ERROR_SUCCESS)
+        return host::Record(call, result);
+
+    const DWORD size = DWORD(value.data.size());
+    if (lpData) {
+        if (size > *lpcbData) {
+            result = ERROR_MORE_DATA;  // the buffer is left untouched
+        } else {
+            memcpy(lpData, value.data.data(), size);
+            // A string stored without its NUL gets one when there is room;
+            // the size returned doesn't count it.
+            if (host::IsString(value.type) && size >= 2 && size + 2 <= *lpcbData &&
+                (lpData[size - 2] || lpData[size - 1])) {
+                lpData[size] = 0;
+                lpData[size + 1] = 0;
+            }
+        }
+    }
+    if (lpType)
+        *lpType = value.type;
+    if (lpcbData)
+        *lpcbData = size;
+    return host::Record(call, result);
+}
+
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
+                              const BYTE* lpData, DWORD cbData)
+{
+    RegCall call;
+    call.function = RegFunction::SetValueEx;
+    call.key = hKey;
+    call.valueNameGiven = lpValueName != NULL;
+    call.valueName = lpValueName ? lpValueName : L"";
+    call.reserved = Reserved;
+    call.type = dwType;
+    call.dataGiven = lpData != NULL;
+    call.size = cbData;
+    if (lpData)
+        call.data.assign(lpData, lpData + cbData);
+
+    if (!lpData && cbData)
+        return host::Record(call, ERROR_NOACCESS);
+    // Like Windows, count a terminating NUL that the caller left out of the
+    // size of a string, when one follows.
+    if (host::IsString(dwType) && cbData >= 2) {
+        const size_t last = cbData / 2 - 1;
+        if ((lpData[2 * last] || lpData[2 * last + 1]) && !lpData[2 * last + 2] &&
+            !lpData[2 * last + 3])
+            cbData = DWORD(2 * last + 4);
+    }
+    std::string path;
+    if (!host::Resolve(hKey, path))
+        return host::Record(call, ERROR_INVALID_HANDLE);
+    host::reg::Value value;
+    value.name = host::Utf8(lpValueName);
+    if (!host::Storable(value.name))
+        return host::Record(call, ERROR_INVALID_PARAMETER);
+    value.type = dwType;
+    if (lpData)
+        value.data.assign(lpData, lpData + cbData);
+
+    return host::Record(call, host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+        if (!host::reg::KeyExists(doc, path))
+            return ERROR_KEY_DELETED;
+        host::reg::SetValue(doc, path, value);
+        return ERROR_SUCCESS;
+    }));
+}
+
+LSTATUS WINAPI RegCloseKey(HKEY hKey)
+{
+    RegCall call;
+    call.function = RegFunction::CloseKey;
+    call.key = hKey;
+    if (host::RootName(hKey))
+        return host::Record(call, ERROR_SUCCESS);
+    std::lock_guard<std::mutex> lock(host::handlesMutex);
+    const bool open = host::handles.erase(reinterpret_cast<ULONG_PTR>(hKey)) == 1;
+    return host::Record(call, open ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+}

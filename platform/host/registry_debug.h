@@ -1,0 +1,19 @@
+// Test-facing view of the host registry's inner state. Not part of the
+// Windows API subset.
+#pragma once
+
+#include <stddef.h>
+
+namespace host {
+
+// Key handles opened and not yet closed, in this process.
+size_t OpenKeyCount();
+
+// The steps of saving registry.reg. A hook called at each step may stop the
+// save there by returning false, as a crash at that point would: the
+// temporary file is left behind and the change is reported as failed.
+enum class SaveStep { TempWritten, Flushed, Renamed };
+using SaveHook = bool (*)(SaveStep step);
+void SetSaveHook(SaveHook hook);  // null: none
+
+}  // namespace host
