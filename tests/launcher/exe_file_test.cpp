@@ -1,0 +1,293 @@
+// The built Tarquell.exe as a file: its resources, what it imports, its
+// subsystem and its size.
+#define UNICODE  // RT_* as wide names
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+const WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+
+std::wstring FromHost(const char* path)
+{
+    std::wstring out = L"Z:";
+    for (const char* c = path; *c; ++c)
+        out += *c == '/' ? L'\\' : WCHAR(*c);
+    return out;
+}
+
+std::vector<BYTE> FileBytes()
+{
+    std::vector<BYTE> bytes;
+    HANDLE file = CreateFileW(FromHost(TARQUELL_EXE).c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return bytes;
+    bytes.resize(GetFileSize(file, NULL));
+    DWORD got = 0;
+    ReadFile(file, bytes.data(), DWORD(bytes.size()), &got, NULL);
+    bytes.resize(got);
+    CloseHandle(file);
+    return bytes;
+}
+
+template <typename T>
+T At(const std::vector<BYTE>& bytes, size_t offset)
+{
+    T value{};
+    if (offset + sizeof value <= bytes.size())
+        std::memcpy(&value, &bytes[offset], sizeof value);
+    return value;
+}
+
+class TarquellResources : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        module_ = LoadLibraryExW(FromHost(TARQUELL_EXE).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_NE(nullptr, module_) << "error " << GetLastError();
+    }
+
+    void TearDown() override
+    {
+        if (module_)
+            FreeLibrary(module_);
+    }
+
+    std::vector<BYTE> Resource(LPCWSTR type, WORD id) const
+    {
+        HRSRC found = FindResourceExW(module_, type, MAKEINTRESOURCEW(id), kEnglishUs);
+        if (!found)
+            return {};
+        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
+        return std::vector<BYTE>(data, data + SizeofResource(module_, found));
+    }
+
+    std::set<WORD> Names(LPCWSTR type) const
+    {
+        std::set<WORD> names;
+        EnumResourceNamesW(module_, type,
+                           [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
+                               reinterpret_cast<std::set<WORD>*>(found)->insert(
+                                   IS_INTRESOURCE(name) ? LOWORD(name) : 0xFFFF);
+                               return TRUE;
+                           },
+                           reinterpret_cast<LONG_PTR>(&names));
+        return names;
+    }
+
+    std::set<WORD> Languages(LPCWSTR type, WORD id) const
+    {
+        std::set<WORD> languages;
+        EnumResourceLanguagesW(module_, type, MAKEINTRESOURCEW(id),
+                               [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) -> BOOL {
+                                   reinterpret_cast<std::set<WORD>*>(found)->insert(language);
+                                   return TRUE;
+                               },
+                               reinterpret_cast<LONG_PTR>(&languages));
+        return languages;
+    }
+
+    HMODULE module_ = nullptr;
+};
+
+TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
+{
+    EXPECT_EQ(std::set<WORD>{103}, Names(RT_GROUP_ICON));
+    EXPECT_EQ(std::set<WORD>{kEnglishUs}, Languages(RT_GROUP_ICON, 103));
+
+    std::vector<BYTE> group = Resource(RT_GROUP_ICON, 103);
+    ASSERT_GE(group.size(), 6u);
+    EXPECT_EQ(0, At<WORD>(group, 0));
+    EXPECT_EQ(1, At<WORD>(group, 2));
+    WORD count = At<WORD>(group, 4);
+    ASSERT_EQ(2, count);
+    ASSERT_EQ(6u + 14u * count, group.size());
+
+    std::set<int> sizes;
+    for (WORD i = 0; i < count; ++i) {
+        size_t entry = 6 + 14 * i;
+        int size = group[entry];
+        sizes.insert(size);
+        SCOPED_TRACE("image " + std::to_string(size));
+        EXPECT_EQ(size, group[entry + 1]);
+        EXPECT_EQ(16, group[entry + 2]) << "colour count";
+        EXPECT_EQ(4, At<WORD>(group, entry + 6)) << "bits per pixel";
+
+        std::vector<BYTE> image = Resource(RT_ICON, At<WORD>(group, entry + 12));
+        ASSERT_EQ(At<DWORD>(group, entry + 8), image.size());
+        ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
+        BITMAPINFOHEADER header = At<BITMAPINFOHEADER>(image, 0);
+        EXPECT_EQ(size, header.biWidth);
+        EXPECT_EQ(2 * size, header.biHeight) << "colour bits and mask";
+        EXPECT_EQ(4, header.biBitCount);
+        // header, 16-entry palette, 4-bit rows and 1-bit mask rows, each
+        // padded to 4 bytes
+        size_t colourRow = (size * 4 + 31) / 32 * 4, maskRow = (size + 31) / 32 * 4;
+        EXPECT_EQ(40 + 16 * 4 + size * (colourRow + maskRow), image.size());
+    }
+    EXPECT_EQ((std::set<int>{16, 32}), sizes);
+}
+
+// One node of a version block: key, value and children.
+struct VersionNode {
+    std::wstring key;
+    WORD type = 0;
+    std::vector<BYTE> value;
+    std::vector<VersionNode> children;
+};
+
+size_t Align4(size_t offset)
+{
+    return (offset + 3) & ~size_t(3);
+}
+
+bool ParseVersion(const std::vector<BYTE>& bytes, size_t offset, size_t end, VersionNode& node)
+{
+    WORD length = At<WORD>(bytes, offset), valueLength = At<WORD>(bytes, offset + 2);
+    node.type = At<WORD>(bytes, offset + 4);
+    if (length < 6 || offset + length > end)
+        return false;
+    size_t stop = offset + length, at = offset + 6;
+    for (; at + 2 <= stop && At<WORD>(bytes, at) != 0; at += 2)
+        node.key += WCHAR(At<WORD>(bytes, at));
+    at = Align4(at + 2);
+    size_t valueBytes = node.type == 1 ? valueLength * 2u : valueLength;
+    if (at + valueBytes > stop)
+        return false;
+    node.value.assign(bytes.begin() + at, bytes.begin() + at + valueBytes);
+    for (at = Align4(at + valueBytes); at < stop; at = Align4(at + At<WORD>(bytes, at))) {
+        node.children.emplace_back();
+        if (!ParseVersion(bytes, at, stop, node.children.back()))
+            return false;
+    }
+    return true;
+}
+
+std::wstring Text(const std::vector<BYTE>& value)
+{
+    std::wstring text;
+    for (size_t i = 0; i + 1 < value.size(); i += 2)
+        text += WCHAR(value[i] | value[i + 1] << 8);
+    text.erase(std::find(text.begin(), text.end(), L'\0'), text.end());
+    return text;
+}
+
+TEST_F(TarquellResources, VersionBlockIsTheLaunchers)
+{
+    EXPECT_EQ(std::set<WORD>{1}, Names(RT_VERSION));
+    EXPECT_EQ(std::set<WORD>{kEnglishUs}, Languages(RT_VERSION, 1));
+
+    std::vector<BYTE> bytes = Resource(RT_VERSION, 1);
+    VersionNode root;
+    ASSERT_TRUE(ParseVersion(bytes, 0, bytes.size(), root));
+    EXPECT_EQ(L"VS_VERSION_INFO", root.key);
+
+    ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), root.value.size());
+    VS_FIXEDFILEINFO fixed = At<VS_FIXEDFILEINFO>(root.value, 0);
+    EXPECT_EQ(0xFEEF04BDu, fixed.dwSignature);
+    EXPECT_EQ(0x00010000u, fixed.dwFileVersionMS);
+    EXPECT_EQ(0x00000001u, fixed.dwFileVersionLS);
+    EXPECT_EQ(0x00010000u, fixed.dwProductVersionMS);
+    EXPECT_EQ(0x00000001u, fixed.dwProductVersionLS);
+    EXPECT_EQ(0x3Fu, fixed.dwFileFlagsMask);
+    EXPECT_EQ(0u, fixed.dwFileFlags);
+    EXPECT_EQ(0x40004u, fixed.dwFileOS);
+    EXPECT_EQ(1u, fixed.dwFileType);
+
+    std::map<std::wstring, std::wstring> strings;
+    std::vector<BYTE> translation;
+    for (const VersionNode& block : root.children) {
+        if (block.key == L"StringFileInfo") {
+            ASSERT_EQ(1u, block.children.size()) << "string tables";
+            EXPECT_EQ(L"040904b0", block.children[0].key);
+            for (const VersionNode& entry : block.children[0].children)
+                strings[entry.key] = Text(entry.value);
+        } else if (block.key == L"VarFileInfo") {
+            ASSERT_EQ(1u, block.children.size());
+            EXPECT_EQ(L"Translation", block.children[0].key);
+            translation = block.children[0].value;
+        } else {
+            ADD_FAILURE() << "unexpected block";
+        }
+    }
+
+    std::wstring copyright = strings[L"LegalCopyright"];
+    EXPECT_NE(std::wstring::npos, copyright.find(L"Copyright")) << "a copyright line";
+    strings.erase(L"LegalCopyright");
+    const std::map<std::wstring, std::wstring> expected = {
+        {L"Comments", L""},
+        {L"CompanyName", L"Zelkoran"},
+        {L"FileDescription", L"Tarquell"},
+        {L"FileVersion", L"1, 0, 0, 1"},
+        {L"InternalName", L"Tarquell"},
+        {L"LegalTrademarks", L""},
+        {L"OriginalFilename", L"Tarquell.exe"},
+        {L"PrivateBuild", L""},
+        {L"ProductName", L"Zelkoran Tarquell"},
+        {L"ProductVersion", L"1, 0, 0, 1"},
+        {L"SpecialBuild", L""},
+    };
+    EXPECT_TRUE(expected == strings);
+    for (const auto& [key, value] : strings)
+        EXPECT_EQ(expected.count(key) ? expected.at(key) : L"<not expected>", value)
+            << std::string(key.begin(), key.end());
+
+    EXPECT_EQ((std::vector<BYTE>{0x09, 0x04, 0xB0, 0x04}), translation);
+}
+
+// The file itself.
+
+TEST(TarquellFile, IsAWindowedProgramImportingOnlySystemLibraries)
+{
+    std::vector<BYTE> file = FileBytes();
+    ASSERT_GE(file.size(), sizeof(IMAGE_DOS_HEADER));
+    size_t nt = At<IMAGE_DOS_HEADER>(file, 0).e_lfanew;
+    IMAGE_NT_HEADERS64 headers = At<IMAGE_NT_HEADERS64>(file, nt);
+    ASSERT_EQ(DWORD(IMAGE_NT_SIGNATURE), headers.Signature);
+    ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR64_MAGIC, headers.OptionalHeader.Magic);
+    EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, headers.OptionalHeader.Subsystem);
+
+    size_t sections = nt + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + headers.FileHeader.SizeOfOptionalHeader;
+    auto fileOffset = [&](DWORD rva) -> size_t {
+        for (WORD i = 0; i < headers.FileHeader.NumberOfSections; ++i) {
+            IMAGE_SECTION_HEADER section = At<IMAGE_SECTION_HEADER>(file, sections + i * sizeof section);
+            if (rva >= section.VirtualAddress && rva < section.VirtualAddress + section.SizeOfRawData)
+                return rva - section.VirtualAddress + section.PointerToRawData;
+        }
+        return file.size();
+    };
+
+    DWORD imports = headers.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    ASSERT_NE(0u, imports);
+    std::set<std::string> libraries;
+    for (size_t at = fileOffset(imports);; at += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+        ASSERT_LT(at + sizeof(IMAGE_IMPORT_DESCRIPTOR), file.size());
+        IMAGE_IMPORT_DESCRIPTOR entry = At<IMAGE_IMPORT_DESCRIPTOR>(file, at);
+        if (entry.Name == 0)
+            break;
+        std::string name;
+        for (size_t c = fileOffset(entry.Name); c < file.size() && file[c]; ++c)
+            name += char(tolower(file[c]));
+        libraries.insert(name);
+    }
+    // The registry and process start; the C runtime that is part of Windows.
+    EXPECT_EQ((std::set<std::string>{"advapi32.dll", "kernel32.dll", "msvcrt.dll"}), libraries);
+}
+
+TEST(TarquellFile, StaysSmall)
+{
+    std::vector<BYTE> file = FileBytes();
+    ASSERT_FALSE(file.empty());
+    EXPECT_LE(file.size(), 24u * 1024) << "bytes";
+}
+
+}  // namespace
