@@ -2,11 +2,13 @@
 // default image, and a save that leaves the old file or the new one.
 #include "device.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,6 +174,43 @@ private:
     int fd_ = -1;
 };
 
+// A device without a \Windows folder gets one holding the stand-in control
+// panel, \Windows\ctlpnl.exe, copied from the build (ZK_CTLPNL).
+void InstallWindowsFolder(const std::string& root)
+{
+    if (DIR* listing = opendir(root.c_str())) {
+        bool present = false;
+        while (dirent* entry = readdir(listing))
+            present = present || strcasecmp(entry->d_name, "Windows") == 0;
+        closedir(listing);
+        if (present)
+            return;
+    }
+    const std::string folder = root + "/Windows";
+    const std::string temp = folder + "/ctlpnl.exe." + std::to_string(getpid());
+    std::string bytes;
+    const int in = open(ZK_CTLPNL, O_RDONLY | O_CLOEXEC);
+    const bool read = in >= 0 && ReadAll(in, bytes);
+    if (in >= 0)
+        close(in);
+    if (!read) {
+        Report(std::string("cannot read the control panel ") + ZK_CTLPNL + ": " + strerror(errno));
+        return;
+    }
+    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
+        Report("cannot create " + folder + ": " + strerror(errno));
+        return;
+    }
+    const int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+    bool ok = out >= 0 && WriteAll(out, bytes);
+    if (out >= 0 && close(out) != 0)
+        ok = false;
+    if (!ok || rename(temp.c_str(), (folder + "/ctlpnl.exe").c_str()) != 0) {
+        Report("cannot install " + folder + "/ctlpnl.exe: " + strerror(errno));
+        unlink(temp.c_str());
+    }
+}
+
 }  // namespace
 
 std::string DeviceRoot()
@@ -220,6 +259,7 @@ void PrepareDevice()
     WithRegistry([](reg::Document&) { return LONG(ERROR_SUCCESS); });
 
     // The device's files are installed here.
+    InstallWindowsFolder(DeviceRoot());
 }
 
 void SetSaveHook(SaveHook hook)

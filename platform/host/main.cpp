@@ -1,9 +1,11 @@
 // Start-up glue of the host programs: the handheld passes no arguments and
 // neither program reads any, so the entry gets an empty command line.
+#include "device.h"
 #include "entry.h"
 
 int main()
 {
+    host::PrepareDevice();
     WCHAR commandLine[] = L"";
     return wWinMain(GetModuleHandleW(NULL), NULL, commandLine, 1 /* SW_SHOWNORMAL */);
 }
