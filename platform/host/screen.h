@@ -1,0 +1,108 @@
+// The host's dialogs on a character terminal: what the modal loop draws,
+// the terminal it draws on and reads input from, and hooks for tests. Not
+// part of the Windows API subset.
+//
+// Dialog units map to cells at about x/2 columns and y/11 rows. The template
+// may be far wider or taller than its controls; the terminal shows the box
+// that holds them, with a caption bar above and a one-column frame each side.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// Keys beyond plain characters.
+enum Key : int {
+    kKeyTab = '\t',
+    kKeyEnter = '\n',
+    kKeyEscape = 27,
+    kKeySpace = ' ',
+    kKeyBackTab = 0x1000,
+};
+
+struct InputEvent {
+    enum Type { kKey, kClick, kRedraw, kClosed } type = kClosed;
+    int key = 0;      // kKey: a character or a Key
+    bool alt = false; // kKey: held with Alt
+    int column = 0;   // kClick: the cell, from the terminal's top left
+    int row = 0;
+
+    static InputEvent Press(int key, bool alt = false) { return {kKey, key, alt, 0, 0}; }
+    static InputEvent Click(int column, int row) { return {kClick, 0, false, column, row}; }
+    static InputEvent Redraw() { return {kRedraw, 0, false, 0, 0}; }
+    static InputEvent Closed() { return {}; }
+};
+
+// Cell looks, combined as bits.
+enum Look : unsigned {
+    kLookPlain = 0,
+    kLookCaption = 1,  // the caption bar
+    kLookFrame = 2,
+    kLookButton = 4,   // a button's face
+    kLookFocus = 8,    // the focused button
+    kLookPressed = 16, // a button held down
+    kLookMnemonic = 32, // the letter of a mnemonic
+};
+
+struct Cell {
+    wchar_t ch = L' ';
+    unsigned look = kLookPlain;
+    bool operator==(const Cell& other) const { return ch == other.ch && look == other.look; }
+};
+
+class Canvas {
+public:
+    Canvas(int columns, int rows);
+
+    int Columns() const { return columns_; }
+    int Rows() const { return rows_; }
+    const Cell& At(int column, int row) const { return cells_[size_t(row) * columns_ + column]; }
+    // Outside the canvas: dropped.
+    void Put(int column, int row, wchar_t ch, unsigned look);
+    std::wstring Text(int row) const;
+    bool operator==(const Canvas& other) const;
+
+private:
+    int columns_;
+    int rows_;
+    std::vector<Cell> cells_;
+};
+
+class Terminal {
+public:
+    virtual ~Terminal() = default;
+    // False when there is no terminal to show a dialog on.
+    virtual bool Open() = 0;
+    virtual void Close() = 0;
+    virtual int Columns() const = 0;
+    virtual int Rows() const = 0;
+    virtual void Show(const Canvas& canvas) = 0;
+    // A button press: `pressed` for a moment, then `after`.
+    virtual void Flash(const Canvas& pressed, const Canvas& after) = 0;
+    // Waits for the next key or click; kRedraw when the terminal changed
+    // size, kClosed when input has ended.
+    virtual InputEvent Next() = 0;
+};
+
+// The process's terminal, drawn with ncurses.
+Terminal& ConsoleTerminal();
+
+// The terminal that dialogs run on; null restores the console.
+void UseTerminal(Terminal* terminal);
+
+// The running modal dialog, or null.
+HWND ActiveDialog();
+
+// Draws a dialog and its visible children; `pressed` is shown held down.
+void PaintDialog(HWND dialog, HWND pressed, Canvas& canvas);
+
+// For tests: called after each of these USER calls made by the program,
+// with the call as text, e.g. "ShowWindow 1018 0", "SendMessageW dialog
+// WM_SETICON 1", "SetWindowPos dialog 6 4", "EndDialog 1". Null stops it.
+void WatchUserCalls(std::function<void(const std::string&)> watcher);
+
+}  // namespace host
