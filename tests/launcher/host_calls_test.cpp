@@ -1,0 +1,124 @@
+// The launcher's calls, exactly: its entry runs in this process, with the
+// host registry's and process start's records on.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "device.h"
+#include "entry.h"
+#include "host_device.h"
+#include "process_log.h"
+#include "registry_debug.h"
+#include "registry_record.h"
+
+namespace {
+
+class LauncherCalls : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        // A control panel that ends at once and leaves nothing behind.
+        device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
+        host::RecordProcessStarts(&starts_);
+    }
+
+    void TearDown() override
+    {
+        host::RecordProcessStarts(nullptr);
+        host::SetSaveHook(nullptr);
+    }
+
+    static void SetFlag(DWORD value)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Zelkoran", 0, NULL, 0,
+                                                 0, NULL, &key, NULL));
+        BYTE data[4] = {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"align", 0, REG_DWORD, data, 4));
+        RegCloseKey(key);
+    }
+
+    static int RunEntry()
+    {
+        WCHAR none[] = L"";
+        return wWinMain(GetModuleHandleW(NULL), NULL, none, 1);
+    }
+
+    HostDevice device_;
+    std::vector<host::ProcessStart> starts_;
+};
+
+TEST_F(LauncherCalls, FlagOne_StartsTheAlignmentPageWithTheseArguments)
+{
+    SetFlag(1);
+    host::RegistryRecorder registry;
+    EXPECT_EQ(0, RunEntry());
+
+    ASSERT_EQ(1u, starts_.size());
+    const host::ProcessStart& start = starts_[0];
+    EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\ctlpnl.exe"), start.applicationName);
+    EXPECT_EQ(std::optional<std::wstring>(L"cplmain.cpl,7"), start.commandLine);
+    EXPECT_EQ(nullptr, start.processAttributes);
+    EXPECT_EQ(nullptr, start.threadAttributes);
+    EXPECT_EQ(FALSE, start.inheritHandles);
+    EXPECT_EQ(0u, start.creationFlags);
+    EXPECT_EQ(nullptr, start.environment);
+    EXPECT_EQ(std::nullopt, start.currentDirectory);
+    EXPECT_EQ(nullptr, start.startupInfo);
+    EXPECT_NE(nullptr, start.processInformation);
+    EXPECT_EQ(TRUE, start.result);
+
+    EXPECT_EQ(registry.Lines(), (std::vector<std::string>{
+        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 0 -> h1",
+        "RegQueryValueExW(h1, \"align\", NULL, &type, data, 4) = 0",
+        "RegCloseKey(h1) = 0",
+        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 0 -> h2",
+        "RegQueryValueExW(h2, \"align\", NULL, &type, data, 4) = 0",
+        "RegSetValueExW(h2, \"align\", 0, REG_DWORD, [00 00 00 00], 4) = 0",
+        "RegCloseKey(h2) = 0",
+    }));
+}
+
+TEST_F(LauncherCalls, FlagZero_StartsNothing)
+{
+    SetFlag(0);
+    EXPECT_EQ(0, RunEntry());
+    EXPECT_TRUE(starts_.empty());
+}
+
+TEST_F(LauncherCalls, NoKey_CreatesItThenWritesTheClearedFlag)
+{
+    host::RegistryRecorder registry;
+    EXPECT_EQ(0, RunEntry());
+    EXPECT_TRUE(starts_.empty());
+    EXPECT_EQ(registry.Lines(), (std::vector<std::string>{
+        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 2",
+        "RegCreateKeyExW(HKEY_CURRENT_USER, \"Software\\Zelkoran\", 0, NULL, 0, 0x0, NULL, &key, &disposition) = 0 -> h1",
+        "RegCloseKey(h1) = 0",
+        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 0 -> h2",
+        "RegQueryValueExW(h2, \"align\", NULL, &type, data, 4) = 2",
+        "RegSetValueExW(h2, \"align\", 0, REG_DWORD, [00 00 00 00], 4) = 0",
+        "RegCloseKey(h2) = 0",
+    }));
+}
+
+// The registry can't save the new key: the launcher's open then fails, and
+// it ends without reading, starting or writing anything.
+TEST_F(LauncherCalls, KeyThatCannotBeCreated_EndsTheRunQuietly)
+{
+    host::PrepareDevice();
+    const std::string before = device_.Read("registry.reg");
+    host::SetSaveHook([](host::SaveStep) { return false; });
+    host::RegistryRecorder registry;
+    EXPECT_EQ(0, RunEntry());
+
+    EXPECT_TRUE(starts_.empty());
+    EXPECT_EQ(registry.Lines(), (std::vector<std::string>{
+        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 2",
+        "RegCreateKeyExW(HKEY_CURRENT_USER, \"Software\\Zelkoran\", 0, NULL, 0, 0x0, NULL, &key, &disposition) = 1016",
+        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 2",
+    }));
+    EXPECT_EQ(before, device_.Read("registry.reg"));
+}
+
+}  // namespace

@@ -1,0 +1,65 @@
+// A scratch device folder for one host test: $CE_DEVICE_ROOT points at a
+// folder that does not exist yet, and everything goes when the test ends.
+#pragma once
+
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+class HostDevice {
+public:
+    HostDevice()
+    {
+        std::string base = (std::filesystem::temp_directory_path() / "zk-launcher-XXXXXX").string();
+        if (!mkdtemp(base.data()))
+            abort();
+        base_ = base;
+        root_ = base_ / "device";
+        setenv("CE_DEVICE_ROOT", root_.c_str(), 1);
+    }
+    ~HostDevice()
+    {
+        unsetenv("CE_DEVICE_ROOT");
+        std::error_code ignored;
+        std::filesystem::remove_all(base_, ignored);
+    }
+    HostDevice(const HostDevice&) = delete;
+    HostDevice& operator=(const HostDevice&) = delete;
+
+    const std::filesystem::path& Root() const { return root_; }
+    // Beside the device folder, out of the device's reach.
+    const std::filesystem::path& Outside() const { return base_; }
+
+    // A file in the device, folders made as needed.
+    void Write(const std::string& path, const std::string& bytes, mode_t mode = 0644) const
+    {
+        std::filesystem::path file = root_ / path;
+        std::filesystem::create_directories(file.parent_path());
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+        chmod(file.c_str(), mode);
+    }
+
+    std::string Read(const std::string& path) const
+    {
+        std::ifstream file(root_ / path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    }
+
+    std::vector<std::string> Lines(const std::string& path) const
+    {
+        std::vector<std::string> lines;
+        std::ifstream file(root_ / path);
+        for (std::string line; std::getline(file, line);)
+            lines.push_back(line);
+        return lines;
+    }
+
+private:
+    std::filesystem::path base_;
+    std::filesystem::path root_;
+};

@@ -1,0 +1,200 @@
+// The host's CreateProcessW: device paths into the device folder, the
+// command line as the only argument, no waiting, no zombie, failures.
+#include <windows.h>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host_device.h"
+#include "process_log.h"
+
+namespace {
+
+// Notes its pid, argument count and first argument, then waits at the gate
+// until the test lets it go.
+const char kWaitingProgram[] =
+    "#!/bin/sh\n"
+    "exec >/dev/null 2>&1\n"
+    "here=$(dirname \"$0\")\n"
+    "printf '%s\\n%s\\n%s\\n' $$ $# \"$1\" > \"$here/started\"\n"
+    "read line < \"$here/gate\"\n";
+
+class HostProcessStart : public ::testing::Test {
+protected:
+    void SetUp() override { std::memset(&info_, 0xbd, sizeof info_); }
+
+    // Installs the waiting program at `path`, with its gate in the same folder.
+    void InstallWaitingProgram(const std::string& path)
+    {
+        device_.Write(path, kWaitingProgram, 0755);
+        folder_ = (device_.Root() / path).parent_path().string();
+        ASSERT_EQ(0, mkfifo((folder_ + "/gate").c_str(), 0600));
+    }
+
+    BOOL Start(LPCWSTR program, const WCHAR* commandLine = L"cplmain.cpl,7")
+    {
+        std::wstring line = commandLine ? commandLine : L"";
+        return CreateProcessW(program, commandLine ? &line[0] : NULL, NULL, NULL, FALSE, 0, NULL,
+                              NULL, NULL, &info_);
+    }
+
+    // Opening the gate waits until the program stands at it, so its notes
+    // are complete; closing it lets the program end.
+    std::vector<std::string> NotesOfWaitingProgram()
+    {
+        int gate = open((folder_ + "/gate").c_str(), O_WRONLY);
+        EXPECT_GE(gate, 0);
+        std::vector<std::string> notes;
+        std::ifstream file(folder_ + "/started");
+        for (std::string line; std::getline(file, line);)
+            notes.push_back(line);
+        if (gate >= 0)
+            close(gate);
+        return notes;
+    }
+
+    void ExpectFailure(LPCWSTR program, DWORD error)
+    {
+        SetLastError(0);
+        EXPECT_FALSE(Start(program));
+        EXPECT_EQ(error, GetLastError());
+        PROCESS_INFORMATION untouched;
+        std::memset(&untouched, 0xbd, sizeof untouched);
+        EXPECT_EQ(0, std::memcmp(&untouched, &info_, sizeof info_)) << "process information written";
+    }
+
+    HostDevice device_;
+    std::string folder_;
+    PROCESS_INFORMATION info_;
+};
+
+TEST_F(HostProcessStart, GivesTheCommandLineAsTheOnlyArgumentAndDoesNotWait)
+{
+    InstallWaitingProgram("Windows/ctlpnl.exe");
+    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe"));
+    // The program is still at its gate: the call did not wait for it.
+    std::vector<std::string> notes = NotesOfWaitingProgram();
+    ASSERT_EQ(3u, notes.size());
+    EXPECT_EQ("1", notes[1]) << "arguments";
+    EXPECT_EQ("cplmain.cpl,7", notes[2]);
+    EXPECT_EQ(std::to_string(info_.dwProcessId), notes[0]);
+    EXPECT_NE(nullptr, info_.hProcess);
+    EXPECT_NE(nullptr, info_.hThread);
+}
+
+TEST_F(HostProcessStart, LeavesNoChildOfTheCaller)
+{
+    InstallWaitingProgram("Windows/ctlpnl.exe");
+    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe"));
+    // Neither the running program nor the process that started it is ours
+    // to wait for, so nothing can linger as our zombie.
+    errno = 0;
+    EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
+    EXPECT_EQ(ECHILD, errno);
+    NotesOfWaitingProgram();
+}
+
+TEST_F(HostProcessStart, MatchesEachNameWithoutRegardToCase)
+{
+    InstallWaitingProgram("WINDOWS/CtlPnl.EXE");
+    ASSERT_TRUE(Start(L"\\windows\\ctlpnl.exe"));
+    EXPECT_EQ(3u, NotesOfWaitingProgram().size());
+}
+
+TEST_F(HostProcessStart, PassesNoArgumentForANullCommandLine)
+{
+    InstallWaitingProgram("Windows/ctlpnl.exe");
+    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe", nullptr));
+    std::vector<std::string> notes = NotesOfWaitingProgram();
+    ASSERT_EQ(3u, notes.size());
+    EXPECT_EQ("0", notes[1]);
+}
+
+TEST_F(HostProcessStart, MissingProgramIsFileNotFound)
+{
+    device_.Write("Windows/other.exe", kWaitingProgram, 0755);
+    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
+    ExpectFailure(L"\\Programs\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(HostProcessStart, FileThatIsNotExecutableIsFileNotFound)
+{
+    device_.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644);
+    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(HostProcessStart, FolderIsFileNotFound)
+{
+    device_.Write("Windows/ctlpnl.exe/inside", "", 0755);
+    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
+    ExpectFailure(L"\\", ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(HostProcessStart, PathCannotLeaveTheDeviceFolder)
+{
+    device_.Write("Windows/keep", "");
+    std::ofstream(device_.Outside() / "outside.exe") << kWaitingProgram;
+    chmod((device_.Outside() / "outside.exe").c_str(), 0755);
+    ExpectFailure(L"\\..\\outside.exe", ERROR_FILE_NOT_FOUND);
+    ExpectFailure(L"\\Windows\\..\\..\\outside.exe", ERROR_FILE_NOT_FOUND);
+    ExpectFailure(L"\\Windows/../../outside.exe", ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(HostProcessStart, ExecutableThatIsNoProgramIsBadFormat)
+{
+    device_.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755);
+    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_BAD_FORMAT);
+}
+
+TEST_F(HostProcessStart, NoProgramNameIsAnInvalidParameter)
+{
+    ExpectFailure(NULL, ERROR_INVALID_PARAMETER);
+}
+
+// The test-facing record.
+
+TEST_F(HostProcessStart, RecordsEachCallWithItsArgumentsAndOutcome)
+{
+    std::vector<host::ProcessStart> log;
+    host::RecordProcessStarts(&log);
+    WCHAR commandLine[] = L"x,1";
+    STARTUPINFOW startup = {};
+    int environment = 0;
+    EXPECT_FALSE(CreateProcessW(L"\\Windows\\none.exe", commandLine, NULL, NULL, TRUE, 0x10,
+                                &environment, L"\\Temp", &startup, &info_));
+    host::RecordProcessStarts(nullptr);
+    EXPECT_FALSE(Start(L"\\Windows\\none.exe"));
+
+    ASSERT_EQ(1u, log.size());
+    const host::ProcessStart& call = log[0];
+    EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\none.exe"), call.applicationName);
+    EXPECT_EQ(std::optional<std::wstring>(L"x,1"), call.commandLine);
+    EXPECT_EQ(nullptr, call.processAttributes);
+    EXPECT_EQ(nullptr, call.threadAttributes);
+    EXPECT_EQ(TRUE, call.inheritHandles);
+    EXPECT_EQ(0x10u, call.creationFlags);
+    EXPECT_EQ(&environment, call.environment);
+    EXPECT_EQ(std::optional<std::wstring>(L"\\Temp"), call.currentDirectory);
+    EXPECT_EQ(&startup, call.startupInfo);
+    EXPECT_EQ(&info_, call.processInformation);
+    EXPECT_EQ(FALSE, call.result);
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), call.error);
+}
+
+TEST(HostModule, OnlyTheProgramItselfHasAHandle)
+{
+    EXPECT_NE(nullptr, GetModuleHandleW(NULL));
+    EXPECT_EQ(GetModuleHandleW(NULL), GetModuleHandleW(NULL));
+    SetLastError(0);
+    EXPECT_EQ(nullptr, GetModuleHandleW(L"coredll.dll"));
+    EXPECT_EQ(DWORD(ERROR_MOD_NOT_FOUND), GetLastError());
+}
+
+}  // namespace
