@@ -1,0 +1,478 @@
+// The settings program's compiled resources, read back from the .res that
+// both targets are built from: the dialog template byte for byte, the icon
+// group and the version block; and the template against the dialog's message
+// map.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dialog.h"
+#include "resource.h"
+
+extern const unsigned char kHostResources[];
+extern const size_t kHostResourcesSize;
+
+namespace {
+
+class Reader {
+public:
+    Reader(const BYTE* data, size_t size) : base_(data), at_(data), end_(data + size) {}
+
+    size_t Offset() const { return size_t(at_ - base_); }
+    size_t Left() const { return size_t(end_ - at_); }
+    bool Overrun() const { return overrun_; }
+
+    WORD Word()
+    {
+        if (Left() < 2) {
+            overrun_ = true;
+            at_ = end_;
+            return 0;
+        }
+        WORD value = WORD(at_[0] | at_[1] << 8);
+        at_ += 2;
+        return value;
+    }
+    DWORD Dword()
+    {
+        DWORD low = Word();
+        return low | DWORD(Word()) << 16;
+    }
+    void Align() { at_ = base_ + ((Offset() + 3) & ~size_t(3)); }
+    void Skip(size_t bytes) { at_ += std::min(bytes, Left()); }
+
+    std::u16string String()
+    {
+        std::u16string text;
+        for (WORD unit = Word(); unit && !overrun_; unit = Word())
+            text += char16_t(unit);
+        return text;
+    }
+    // "#<n>" for an ordinal.
+    std::u16string NameOrOrdinal()
+    {
+        if (Left() >= 2 && at_[0] == 0xFF && at_[1] == 0xFF) {
+            Word();
+            std::string number = "#" + std::to_string(Word());
+            return std::u16string(number.begin(), number.end());
+        }
+        return String();
+    }
+
+private:
+    const BYTE* base_;
+    const BYTE* at_;
+    const BYTE* end_;
+    bool overrun_ = false;
+};
+
+std::u16string U(const char* text)
+{
+    std::string narrow(text);
+    return std::u16string(narrow.begin(), narrow.end());
+}
+
+struct ResEntry {
+    std::u16string type;
+    std::u16string name;
+    WORD language;
+    std::vector<BYTE> data;
+};
+
+// Every entry of the embedded .res, which the host build embeds unchanged.
+std::vector<ResEntry> ResEntries()
+{
+    std::vector<ResEntry> entries;
+    size_t at = 0;
+    while (kHostResourcesSize - at >= 32) {
+        Reader header(kHostResources + at, kHostResourcesSize - at);
+        DWORD dataSize = header.Dword();
+        DWORD headerSize = header.Dword();
+        ResEntry entry;
+        entry.type = header.NameOrOrdinal();
+        entry.name = header.NameOrOrdinal();
+        header.Align();
+        header.Dword();  // data version
+        header.Word();   // memory flags
+        entry.language = header.Word();
+        EXPECT_FALSE(header.Overrun());
+        EXPECT_LE(size_t(headerSize) + dataSize, kHostResourcesSize - at);
+        const BYTE* data = kHostResources + at + headerSize;
+        entry.data.assign(data, data + dataSize);
+        entries.push_back(entry);
+        at += headerSize + ((dataSize + 3) & ~DWORD(3));
+    }
+    EXPECT_EQ(at, kHostResourcesSize);
+    return entries;
+}
+
+struct Control {
+    WORD id;
+    std::u16string className;
+    DWORD style;
+    DWORD exStyle;
+    short x, y, cx, cy;
+    std::u16string text;
+    WORD extra;
+};
+
+struct Template {
+    DWORD style, exStyle;
+    WORD count;
+    short x, y, cx, cy;
+    std::u16string menu, className, caption, face;
+    WORD points;
+    std::vector<Control> controls;
+};
+
+// The resource as FindResourceW gives it to the framework.
+std::vector<BYTE> DialogResource()
+{
+    HMODULE module = GetModuleHandleW(NULL);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDD_VELLORIA_DIALOG), RT_DIALOG);
+    if (!info)
+        return {};
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, info)));
+    return std::vector<BYTE>(data, data + SizeofResource(module, info));
+}
+
+Template ReadTemplate(const std::vector<BYTE>& bytes, bool& overrun)
+{
+    Reader in(bytes.data(), bytes.size());
+    Template t;
+    t.style = in.Dword();
+    t.exStyle = in.Dword();
+    t.count = in.Word();
+    t.x = short(in.Word());
+    t.y = short(in.Word());
+    t.cx = short(in.Word());
+    t.cy = short(in.Word());
+    t.menu = in.NameOrOrdinal();
+    t.className = in.NameOrOrdinal();
+    t.caption = in.String();
+    t.points = in.Word();
+    t.face = in.String();
+    for (WORD i = 0; i < t.count && !in.Overrun(); ++i) {
+        in.Align();
+        Control c;
+        c.style = in.Dword();
+        c.exStyle = in.Dword();
+        c.x = short(in.Word());
+        c.y = short(in.Word());
+        c.cx = short(in.Word());
+        c.cy = short(in.Word());
+        c.id = in.Word();
+        c.className = in.NameOrOrdinal();
+        c.text = in.NameOrOrdinal();
+        c.extra = in.Word();
+        in.Skip(c.extra);
+        t.controls.push_back(c);
+    }
+    overrun = in.Overrun();
+    EXPECT_EQ(in.Left(), 0u) << "bytes after the last control";
+    return t;
+}
+
+const char kNote[] =
+    "You must click the reset button bellow for any changes to take in effect.  "
+    "Disable password protection if you rotate the display orientation.";
+
+struct Expected {
+    WORD id;
+    bool button;
+    const char* text;
+    short x, y, cx, cy;
+};
+
+const Expected kControls[] = {
+    {1015, false, "Speed up display:", 2, 22, 64, 10},
+    {1004, true, "soft &reset", 2, 136, 64, 22},
+    {1006, true, "&close", 66, 136, 68, 22},
+    {1012, false, "(*) system default", 2, 98, 64, 9},
+    {1016, true, "slow (save RAM)", 66, 22, 66, 10},
+    {1017, true, "fast", 66, 43, 66, 11},
+    {1007, true, "reg*", 66, 32, 66, 11},
+    {1008, true, "fast*", 103, 54, 29, 11},
+    {1009, true, "slow", 65, 54, 29, 11},
+    {1010, true, "off*", 66, 65, 28, 11},
+    {1011, true, "on", 103, 65, 29, 11},
+    {1018, false, "Animate windows:", 2, 54, 60, 11},
+    {1019, false, "Cleartype [win]:", 2, 65, 60, 11},
+    {1020, false, "Cleartype [ie]:", 2, 76, 60, 11},
+    {1013, true, "off*", 66, 76, 28, 11},
+    {1014, true, "on", 103, 76, 29, 11},
+    {1021, false, "Start Menu speed:", 2, 87, 60, 11},
+    {1022, true, "fast", 103, 87, 29, 11},
+    {1023, true, "slow*", 66, 87, 28, 11},
+    {1024, false, kNote, 2, 105, 130, 31},
+    {1025, true, "rotate", 103, 9, 29, 13},
+    {1026, false, "Display orientation:", 2, 9, 64, 13},
+    {1027, true, "reg*", 66, 9, 28, 13},
+};
+
+TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
+{
+    std::vector<BYTE> bytes = DialogResource();
+    ASSERT_FALSE(bytes.empty());
+    ASSERT_GE(bytes.size(), 4u);
+    EXPECT_FALSE(bytes[2] == 0xFF && bytes[3] == 0xFF) << "extended template";
+
+    bool overrun = false;
+    Template t = ReadTemplate(bytes, overrun);
+    ASSERT_FALSE(overrun);
+    EXPECT_EQ(t.style, 0x90C80240u);
+    EXPECT_EQ(t.exStyle, 0x80040000u);
+    EXPECT_EQ(t.count, 23);
+    EXPECT_EQ(t.x, 0);
+    EXPECT_EQ(t.y, 0);
+    EXPECT_EQ(t.cx, 455);
+    EXPECT_EQ(t.cy, 158);
+    EXPECT_EQ(t.menu, u"");
+    EXPECT_EQ(t.className, u"");
+    EXPECT_EQ(t.caption, u"Velloria");
+    EXPECT_EQ(t.points, 8);
+    EXPECT_EQ(t.face, u"System");
+}
+
+TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
+{
+    bool overrun = false;
+    Template t = ReadTemplate(DialogResource(), overrun);
+    ASSERT_FALSE(overrun);
+    ASSERT_EQ(t.controls.size(), std::size(kControls));
+    for (size_t i = 0; i < t.controls.size(); ++i) {
+        const Control& got = t.controls[i];
+        const Expected& want = kControls[i];
+        SCOPED_TRACE("control " + std::to_string(i + 1) + ", id " + std::to_string(want.id));
+        EXPECT_EQ(got.id, want.id);
+        EXPECT_EQ(got.className, want.button ? u"#128" : u"#130");
+        EXPECT_EQ(got.style, want.button ? 0x50010000u : 0x50020000u);
+        EXPECT_EQ(got.exStyle, 0u);
+        EXPECT_EQ(got.x, want.x);
+        EXPECT_EQ(got.y, want.y);
+        EXPECT_EQ(got.cx, want.cx);
+        EXPECT_EQ(got.cy, want.cy);
+        EXPECT_EQ(got.text, U(want.text));
+        EXPECT_EQ(got.extra, 0);
+    }
+}
+
+TEST(DialogTemplate, IdsAreUniqueAndNoControlReachesPastX134)
+{
+    bool overrun = false;
+    Template t = ReadTemplate(DialogResource(), overrun);
+    std::set<WORD> ids;
+    for (const Control& c : t.controls) {
+        EXPECT_TRUE(ids.insert(c.id).second) << "id " << c.id << " twice";
+        EXPECT_LE(c.x + c.cx, 134) << "id " << c.id;
+        EXPECT_LE(c.y + c.cy, t.cy) << "id " << c.id;
+    }
+    EXPECT_EQ(ids.size(), 23u);
+}
+
+// The command ids the dialog handles, as its message map binds them.
+std::vector<UINT> BoundIds(const AFX_MSGMAP* map)
+{
+    std::vector<UINT> ids;
+    for (const AFX_MSGMAP_ENTRY* e = map->lpEntries; e->nSig != AfxSig_end; ++e) {
+        EXPECT_EQ(e->nMessage, UINT(WM_COMMAND));
+        EXPECT_EQ(e->nCode, UINT(BN_CLICKED));
+        EXPECT_EQ(e->nID, e->nLastID);
+        EXPECT_NE(e->pfn, nullptr);
+        ids.push_back(e->nID);
+    }
+    return ids;
+}
+
+TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
+{
+    EXPECT_EQ(CVelloriaDlg::messageMap.pBaseMap, &CDialog::messageMap);
+    std::vector<UINT> bound = BoundIds(&CVelloriaDlg::messageMap);
+    EXPECT_EQ(bound, (std::vector<UINT>{1004, 1016, 1017, 1007, 1008, 1009, 1010, 1011, 1013,
+                                         1014, 1022, 1023, 1027, 1006, 1025}));
+
+    bool overrun = false;
+    Template t = ReadTemplate(DialogResource(), overrun);
+    std::set<UINT> boundSet(bound.begin(), bound.end());
+    for (const Control& c : t.controls) {
+        bool button = c.className == u"#128";
+        EXPECT_EQ(boundSet.count(c.id), button ? 1u : 0u) << "id " << c.id;
+    }
+}
+
+TEST(Resources, EverythingIsInUsEnglish)
+{
+    std::vector<ResEntry> entries = ResEntries();
+    ASSERT_GT(entries.size(), 1u);
+    EXPECT_EQ(entries[0].type, u"#0") << "a .res starts with an empty entry";
+    for (size_t i = 1; i < entries.size(); ++i)
+        EXPECT_EQ(entries[i].language, 1033) << "entry " << i;
+}
+
+TEST(Resources, IconGroup130HoldsA256ColourAndA16ColourImage)
+{
+    std::vector<ResEntry> entries = ResEntries();
+    const ResEntry* group = nullptr;
+    int groups = 0;
+    for (const ResEntry& e : entries) {
+        if (e.type == u"#14") {
+            ++groups;
+            group = &e;
+        }
+    }
+    ASSERT_EQ(groups, 1);
+    EXPECT_EQ(group->name, u"#130");
+
+    Reader in(group->data.data(), group->data.size());
+    EXPECT_EQ(in.Word(), 0);  // reserved
+    EXPECT_EQ(in.Word(), 1);  // icons
+    ASSERT_EQ(in.Word(), 2);
+    struct Image { int size, colours, bits; };
+    const Image want[] = {{32, 0, 8}, {16, 16, 4}};  // 0: 256 colours
+    for (const Image& image : want) {
+        WORD widthHeight = in.Word();
+        WORD coloursReserved = in.Word();
+        WORD planes = in.Word();
+        WORD bits = in.Word();
+        DWORD bytes = in.Dword();
+        WORD iconId = in.Word();
+        EXPECT_EQ(widthHeight & 0xFF, image.size);
+        EXPECT_EQ(widthHeight >> 8, image.size);
+        EXPECT_EQ(coloursReserved & 0xFF, image.colours);
+        EXPECT_EQ(planes, 1);
+        EXPECT_EQ(bits, image.bits);
+
+        // The image itself: its bitmap header agrees.
+        std::string number = "#" + std::to_string(iconId);
+        const ResEntry* icon = nullptr;
+        for (const ResEntry& e : entries)
+            if (e.type == u"#3" && e.name == std::u16string(number.begin(), number.end()))
+                icon = &e;
+        ASSERT_NE(icon, nullptr) << number;
+        EXPECT_EQ(icon->data.size(), bytes);
+        Reader bitmap(icon->data.data(), icon->data.size());
+        EXPECT_EQ(bitmap.Dword(), 40u);
+        EXPECT_EQ(bitmap.Dword(), DWORD(image.size));
+        EXPECT_EQ(bitmap.Dword(), DWORD(image.size * 2));
+        bitmap.Word();
+        EXPECT_EQ(bitmap.Word(), image.bits);
+    }
+}
+
+TEST(Resources, NoIcon128SoTheDialogsLookupFindsNothing)
+{
+    SetLastError(0);
+    EXPECT_EQ(FindResourceW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDR_MAINFRAME), RT_GROUP_ICON),
+              nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_RESOURCE_NAME_NOT_FOUND));
+    EXPECT_EQ(LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(IDR_MAINFRAME)), nullptr);
+}
+
+// The version block: VS_VERSIONINFO, its fixed part, then the string table
+// and the translation, each a node of length, value length, type, key.
+struct Node {
+    WORD length;
+    WORD valueLength;
+    WORD type;
+    std::u16string key;
+    size_t valueOffset;
+    size_t end;
+};
+
+Node ReadNode(const std::vector<BYTE>& data, size_t at)
+{
+    Reader in(data.data() + at, data.size() - at);
+    Node node;
+    node.length = in.Word();
+    node.valueLength = in.Word();
+    node.type = in.Word();
+    node.key = in.String();
+    in.Align();
+    node.valueOffset = at + in.Offset();
+    node.end = at + node.length;
+    return node;
+}
+
+std::vector<Node> Children(const std::vector<BYTE>& data, const Node& parent, size_t valueBytes)
+{
+    std::vector<Node> children;
+    size_t at = (parent.valueOffset + valueBytes + 3) & ~size_t(3);
+    while (at + 6 <= parent.end) {
+        Node child = ReadNode(data, at);
+        if (child.length == 0)
+            break;
+        children.push_back(child);
+        at = (child.end + 3) & ~size_t(3);
+    }
+    return children;
+}
+
+TEST(Resources, VersionBlockAsTheProgramDescribesItself)
+{
+    std::vector<ResEntry> entries = ResEntries();
+    const ResEntry* version = nullptr;
+    for (const ResEntry& e : entries)
+        if (e.type == u"#16")
+            version = &e;
+    ASSERT_NE(version, nullptr);
+    EXPECT_EQ(version->name, u"#1");
+    const std::vector<BYTE>& data = version->data;
+
+    Node root = ReadNode(data, 0);
+    EXPECT_EQ(root.key, u"VS_VERSION_INFO");
+    ASSERT_EQ(root.valueLength, 52);
+    Reader fixed(data.data() + root.valueOffset, 52);
+    EXPECT_EQ(fixed.Dword(), 0xFEEF04BDu);
+    fixed.Dword();  // structure version
+    EXPECT_EQ(fixed.Dword(), 0x00010000u);  // file version 1.0
+    EXPECT_EQ(fixed.Dword(), 0x00000001u);  //              .0.1
+    EXPECT_EQ(fixed.Dword(), 0x00010000u);  // product version 1.0
+    EXPECT_EQ(fixed.Dword(), 0x00000001u);  //                 .0.1
+    EXPECT_EQ(fixed.Dword(), 0x3Fu);        // flag mask
+    EXPECT_EQ(fixed.Dword(), 0u);           // flags
+    EXPECT_EQ(fixed.Dword(), 0x4u);         // operating system
+    EXPECT_EQ(fixed.Dword(), 1u);           // an application
+
+    std::vector<Node> blocks = Children(data, root, root.valueLength);
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].key, u"StringFileInfo");
+    EXPECT_EQ(blocks[1].key, u"VarFileInfo");
+
+    std::vector<Node> tables = Children(data, blocks[0], 0);
+    ASSERT_EQ(tables.size(), 1u);
+    EXPECT_EQ(tables[0].key, u"040904b0");
+
+    std::vector<std::pair<std::u16string, std::u16string>> strings;
+    for (const Node& s : Children(data, tables[0], 0)) {
+        Reader value(data.data() + s.valueOffset, s.end - s.valueOffset);
+        strings.emplace_back(s.key, s.valueLength ? value.String() : u"");
+    }
+    std::map<std::u16string, std::u16string> byKey(strings.begin(), strings.end());
+    EXPECT_EQ(byKey.size(), 12u);
+    EXPECT_EQ(byKey[u"FileDescription"], u"Velloria");
+    EXPECT_EQ(byKey[u"InternalName"], u"Velloria");
+    EXPECT_EQ(byKey[u"ProductName"], u"Velloria");
+    EXPECT_EQ(byKey[u"OriginalFilename"], u"Velloria.EXE");
+    EXPECT_EQ(byKey[u"FileVersion"], u"1, 0, 0, 1");
+    EXPECT_EQ(byKey[u"ProductVersion"], u"1, 0, 0, 0");
+    for (const char16_t* empty : {u"Comments", u"CompanyName", u"LegalTrademarks",
+                                  u"PrivateBuild", u"SpecialBuild"}) {
+        ASSERT_EQ(byKey.count(empty), 1u);
+        EXPECT_EQ(byKey[empty], u"");
+    }
+    EXPECT_EQ(byKey[u"LegalCopyright"].rfind(u"Copyright", 0), 0u);
+
+    std::vector<Node> vars = Children(data, blocks[1], 0);
+    ASSERT_EQ(vars.size(), 1u);
+    EXPECT_EQ(vars[0].key, u"Translation");
+    ASSERT_EQ(vars[0].valueLength, 4);
+    Reader translation(data.data() + vars[0].valueOffset, 4);
+    EXPECT_EQ(translation.Word(), 0x0409);
+    EXPECT_EQ(translation.Word(), 0x04B0);
+}
+
+}  // namespace
