@@ -1,6 +1,7 @@
 #include "regfile.h"
 
 #include <stdio.h>
+#include <locale.h>
 #include <wctype.h>
 
 namespace host::reg {
@@ -67,11 +68,16 @@ void AppendUtf8(std::string& out, int32_t cp)
     }
 }
 
+// Windows compares names by a fixed upper-case table, whatever the user's
+// locale; C.UTF-8 has one for all of Unicode.
 int32_t Fold(int32_t cp)
 {
     if (cp < 0x80)
         return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
-    return static_cast<int32_t>(towupper(static_cast<wint_t>(cp)));
+    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+    if (!unicode)
+        return static_cast<int32_t>(towupper(static_cast<wint_t>(cp)));
+    return static_cast<int32_t>(towupper_l(static_cast<wint_t>(cp), unicode));
 }
 
 std::vector<std::string_view> Split(std::string_view path)

@@ -157,6 +157,11 @@ TEST_F(RegistrySuite, NamesMatchWithoutRegardToCaseAndKeepTheirFirstCase)
     EXPECT_EQ(Get(HKEY_CURRENT_USER, Scratch(L"MixedCase"), L"SomeValue"),
               (Stored{REG_DWORD, Dword(8)}));
     EXPECT_EQ(StoredKeyName(HKEY_CURRENT_USER, kTestRoot, L"MIXEDCASE"), L"MixedCase");
+
+    ASSERT_EQ(Put(HKEY_CURRENT_USER, Scratch(L"\u00dcber"), L"\u00e9t\u00e9", REG_DWORD, Dword(9)),
+              ERROR_SUCCESS);
+    EXPECT_EQ(Get(HKEY_CURRENT_USER, Scratch(L"\u00fcBER"), L"\u00c9T\u00c9"),
+              (Stored{REG_DWORD, Dword(9)}));
     EXPECT_EQ(StoredValueName(HKEY_CURRENT_USER, Scratch(L"mixedCASE").c_str(), L"somevalue"),
               L"SomeValue");
 }

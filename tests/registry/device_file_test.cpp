@@ -1,0 +1,420 @@
+// The host registry's file: registry.reg as the registry editor writes it,
+// read, changed and written back; broken files; the default image; saves
+// that stop part-way; two processes at once.
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "catalogue.h"
+#include "device_files.h"
+#include "regfile.h"
+#include "registry.h"
+#include "registry_debug.h"
+#include "scratch.h"
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text, const std::string& eol = "\n")
+{
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find(eol, start);
+        if (end == std::string::npos)
+            end = text.size();
+        lines.push_back(text.substr(start, end - start));
+        start = end + eol.size();
+    }
+    return lines;
+}
+
+// The lines of `after` that differ from `before`, by index; the two have
+// the same number of lines.
+std::vector<std::string> ChangedLines(const std::string& before, const std::string& after,
+                                      const std::string& eol)
+{
+    const std::vector<std::string> a = SplitLines(before, eol), b = SplitLines(after, eol);
+    EXPECT_EQ(a.size(), b.size());
+    std::vector<std::string> changed;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
+        if (a[i] != b[i])
+            changed.push_back(std::to_string(i + 1) + ": " + b[i]);
+    return changed;
+}
+
+std::optional<std::vector<BYTE>> Query(HKEY hive, const WCHAR* key, const WCHAR* name,
+                                       DWORD* type = nullptr)
+{
+    HKEY handle;
+    if (RegOpenKeyExW(hive, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::vector<BYTE> data(256);
+    DWORD size = DWORD(data.size());
+    const LONG result = RegQueryValueExW(handle, name, NULL, type, data.data(), &size);
+    RegCloseKey(handle);
+    if (result != ERROR_SUCCESS)
+        return std::nullopt;
+    data.resize(size);
+    return data;
+}
+
+std::vector<BYTE> Utf16(const std::u16string& text)
+{
+    std::vector<BYTE> bytes;
+    for (char16_t unit : text) {
+        bytes.push_back(BYTE(unit));
+        bytes.push_back(BYTE(unit >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+}
+
+// What the registry prints on stderr while this lives.
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        fflush(stderr);
+        saved_ = dup(2);
+        file_ = tmpfile();
+        dup2(fileno(file_), 2);
+    }
+    std::string Finish()
+    {
+        fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        std::string text;
+        rewind(file_);
+        for (int c; (c = fgetc(file_)) != EOF;)
+            text += char(c);
+        fclose(file_);
+        return text;
+    }
+
+private:
+    int saved_;
+    FILE* file_;
+};
+
+class DeviceFile : public testing::Test {
+protected:
+    ScratchRegistry scratch_;
+};
+
+// Written by hand, as the registry editor would export it: CRLF, mixed case,
+// comments, a string, a continued hex value, a default value.
+const char kHandWritten[] =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "; the test device\r\n"
+    "[hkey_local_machine\\System\\gwe]\r\n"
+    "\"animate\"=dword:00000000\r\n"
+    "\"Title\"=\"Pocket \\\"PC\\\" in C:\\\\Windows\"\r\n"
+    "\"Blob\"=hex:01,02,03,\\\r\n"
+    "  04,05\r\n"
+    "@=hex(2):25,00,00,00\r\n"
+    "   ; a comment inside a key\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE\\MENU]\r\n"
+    "\"ANITYPE\"=dword:6\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\Drivers\\Display\\mq1100]\r\n"
+    "\"Rotate\"=dword:00000000\r\n";
+
+TEST_F(DeviceFile, AHandWrittenFileIsReadAndChangedOneLineAtATime)
+{
+    WriteRegistryFile(kHandWritten);
+    DWORD type = 0;
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Title", &type),
+              Utf16(u"Pocket \"PC\" in C:\\Windows"));
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"blob", &type),
+              (std::vector<BYTE>{1, 2, 3, 4, 5}));
+    EXPECT_EQ(type, DWORD(REG_BINARY));
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", NULL, &type),
+              (std::vector<BYTE>{0x25, 0, 0, 0}));
+    EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+    for (const SettingRow& row : kCatalogue)
+        EXPECT_EQ(IsRowAvailable(row), row.labelId != 1019 && row.labelId != 1020)
+            << "row " << row.labelId;
+
+    ApplyButton(1009);  // Animate = 1
+    EXPECT_EQ(ChangedLines(kHandWritten, ReadRegistryFile(), "\r\n"),
+              (std::vector<std::string>{"5: \"animate\"=dword:00000001"}));
+
+    const std::string before = ReadRegistryFile();
+    ApplyButton(1022);  // Anitype = 0
+    EXPECT_EQ(ChangedLines(before, ReadRegistryFile(), "\r\n"),
+              (std::vector<std::string>{"13: \"ANITYPE\"=dword:00000000"}));
+
+    // A new key and value come at the end, in the file's own line endings.
+    const std::string changed = ReadRegistryFile();
+    EnsureFlagKey();
+    ApplyButton(1025);
+    EXPECT_EQ(ReadRegistryFile(), changed.substr(0, changed.size() - 10) +
+                                      "00000003\r\n"
+                                      "\r\n"
+                                      "[HKEY_CURRENT_USER\\Software\\Zelkoran]\r\n"
+                                      "\"align\"=dword:00000001\r\n"
+                                      "\r\n");
+}
+
+TEST_F(DeviceFile, Utf16WithAByteOrderMarkIsReadAndWrittenBackAsUtf8)
+{
+    const std::u16string text =
+        u"Windows Registry Editor Version 5.00\r\n\r\n"
+        u"[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\r\n\"Animate\"=dword:00000000\r\n\"Gr\u00fc\u00dfe\"=\"\u00e9t\u00e9 \U0001F600\"\r\n";
+    std::string bytes = "\xFF\xFE";
+    for (char16_t unit : text) {
+        bytes += char(unit & 0xff);
+        bytes += char(unit >> 8);
+    }
+    WriteRegistryFile(bytes);
+    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"GR\u00dc\u00dfE"),
+              Utf16(u"\u00e9t\u00e9 \U0001F600"));
+
+    ApplyButton(1009);
+    EXPECT_EQ(ReadRegistryFile(),
+              "Windows Registry Editor Version 5.00\r\n\r\n"
+              "[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\r\n\"Animate\"=dword:00000001\r\n"
+              "\"Gr\xC3\xBC\xC3\x9F" "e\"=\"\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\"\r\n");
+}
+
+TEST_F(DeviceFile, TheOlderRegedit4HeaderIsReadAndKept)
+{
+    WriteRegistryFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\n\"Animate\"=dword:00000001\n");
+    EXPECT_TRUE(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate"));
+    ApplyButton(1008);
+    EXPECT_EQ(ReadRegistryFile(),
+              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\n\"Animate\"=dword:00000000\n");
+}
+
+TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
+{
+    std::vector<host::reg::Value> values = {
+        {"", 1, Utf16(u"default")},
+        {"quote \" and \\", 1, Utf16(u"C:\\ \"x\"")},
+        {"line break", 1, Utf16(u"a\nb")},
+        {"no terminator", 1, {'a', 0, 'b', 0}},
+        {"odd", 1, {'a', 0, 0}},
+        {"lone surrogate", 1, {0x00, 0xD8, 0, 0}},
+        {"short dword", 4, {1, 2}},
+        {"dword", 4, {0x78, 0x56, 0x34, 0x12}},
+        {"empty", 3, {}},
+        {"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"\xC3\xA9t\xC3\xA9", 2, Utf16(u"%x%")},
+    };
+    values.push_back({"long", 3, std::vector<BYTE>(100)});
+    for (size_t i = 0; i < values.back().data.size(); ++i)
+        values.back().data[i] = BYTE(i * 7);
+
+    host::reg::Document doc = host::reg::Empty();
+    for (const host::reg::Value& value : values)
+        host::reg::SetValue(doc, "HKEY_LOCAL_MACHINE\\Test\\Values", value);
+    const std::string written = host::reg::Write(doc);
+    for (const std::string& line : SplitLines(written))
+        EXPECT_LE(line.size(), 80u) << line;
+
+    host::reg::Document read;
+    host::reg::ParseError error;
+    ASSERT_TRUE(host::reg::Parse(written, read, error)) << error.line << ": " << error.message;
+    for (const host::reg::Value& value : values) {
+        const host::reg::Value* back = host::reg::FindValue(read, "HKEY_LOCAL_MACHINE\\Test\\Values", value.name);
+        ASSERT_NE(back, nullptr) << value.name;
+        EXPECT_EQ(back->name, value.name);
+        EXPECT_EQ(back->type, value.type) << value.name;
+        EXPECT_EQ(back->data, value.data) << value.name;
+    }
+    EXPECT_EQ(host::reg::Write(read), written);
+}
+
+TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
+{
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const struct {
+        std::string text;
+        int line;
+        const char* problem;
+    } cases[] = {
+        {"[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 1, "expected \"Windows Registry Editor Version 5.00\""},
+        {"", 1, "empty file"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"open\n", 4, "unterminated string"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:123456789\n", 4, "1 to 8 hex digits"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:01,zz\n", 4, "two hex digits"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:01,\\\n", 4, "past the end"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\\q\"=dword:0\n", 4, "unknown escape"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:0 junk\n", 4, "unexpected text"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=-\n", 4, "value deletion"},
+        {header + "[HKEY_CLASSES_ROOT\\x]\n", 3, "unknown root key"},
+        {header + "[HKEY_LOCAL_MACHINE\\\\x]\n", 3, "empty key name"},
+        {header + "[-HKEY_LOCAL_MACHINE\\x]\n", 3, "key deletion"},
+        {header + "[HKEY_LOCAL_MACHINE\\x\n", 3, "must end with ']'"},
+        {header + "\"a\"=dword:0\n", 3, "before the first [key]"},
+        {header + "[HKEY_LOCAL_MACHINE\\x]\nhello\n", 4, "expected a [key]"},
+        {header + "[HKEY_LOCAL_MACHINE\\x]\n\n[hkey_local_machine\\X]\n", 5, "appears twice (first at line 3)"},
+        {header + "[HKEY_LOCAL_MACHINE\\x]\n\"a\"=dword:0\n\"A\"=dword:1\n", 5, "appears twice"},
+        {header + "[HKEY_LOCAL_MACHINE\\x]\n\"a\"=\"\xff\"\n", 4, "malformed UTF-8"},
+        {"\xFE\xFFx", 0, "big-endian"},
+    };
+    for (const auto& broken : cases) {
+        SCOPED_TRACE(broken.problem);
+        WriteRegistryFile(broken.text);
+        StderrCapture capture;
+        HKEY key = HKEY(1);
+        EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM", 0, KEY_READ, &key), ERROR_BADDB);
+        EXPECT_EQ(key, HKEY(NULL));
+        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Zelkoran", 0, NULL, 0, 0, NULL,
+                                  &key, NULL),
+                  ERROR_BADDB);
+        EXPECT_EQ(RegSetValueExW(HKEY_LOCAL_MACHINE, L"a", 0, REG_DWORD, (const BYTE*)"\1\0\0\0", 4),
+                  ERROR_BADDB);
+        EnsureFlagKey();
+        ApplyButton(1009);
+        const std::string said = capture.Finish();
+
+        EXPECT_EQ(ReadRegistryFile(), broken.text);
+        EXPECT_FALSE(std::filesystem::exists(RegistryPath() + ".tmp"));
+        const std::string where = broken.line ? RegistryPath() + ":" + std::to_string(broken.line) + ": "
+                                              : RegistryPath() + ": ";
+        EXPECT_EQ(said.find("ce-device: " + where), 0u) << said;
+        EXPECT_NE(said.find(broken.problem), std::string::npos) << said;
+        EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    }
+}
+
+TEST_F(DeviceFile, ADeviceWithoutARegistryGetsTheDefaultImage)
+{
+    std::filesystem::remove(RegistryPath());
+    for (const SettingRow& row : kCatalogue)
+        EXPECT_TRUE(IsRowAvailable(row)) << "row " << row.labelId;
+    std::ifstream image(ZK_DEFAULT_REG, std::ios::binary);
+    const std::string expected((std::istreambuf_iterator<char>(image)),
+                               std::istreambuf_iterator<char>());
+    ASSERT_FALSE(expected.empty());
+    EXPECT_EQ(ReadRegistryFile(), expected);
+
+    // It holds the platform defaults: the "*" buttons change nothing.
+    for (const SettingRow& row : kCatalogue)
+        for (const ButtonAction& button : row.buttons) {
+            const std::wstring caption = button.caption;
+            if (caption.back() == L'*')
+                ApplyButton(button.controlId);
+        }
+    EXPECT_EQ(ReadRegistryFile(), expected);
+}
+
+TEST_F(DeviceFile, TheDeviceFolderFollowsTheEnvironment)
+{
+    const std::string root = host::DeviceRoot();
+    const char* home = getenv("HOME");
+    const std::string savedHome = home ? home : "";
+    const char* data = getenv("XDG_DATA_HOME");
+    const std::optional<std::string> savedData = data ? std::optional<std::string>(data) : std::nullopt;
+
+    setenv("XDG_DATA_HOME", "/data", 1);
+    EXPECT_EQ(host::DeviceRoot(), root);
+    unsetenv("CE_DEVICE_ROOT");
+    EXPECT_EQ(host::DeviceRoot(), "/data/ce-device");
+    unsetenv("XDG_DATA_HOME");
+    setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(host::DeviceRoot(), "/home/someone/.local/share/ce-device");
+
+    setenv("HOME", savedHome.c_str(), 1);
+    if (savedData)
+        setenv("XDG_DATA_HOME", savedData->c_str(), 1);
+    setenv("CE_DEVICE_ROOT", root.c_str(), 1);
+}
+
+host::SaveStep stopAt;
+bool StopAt(host::SaveStep step)
+{
+    return step != stopAt;
+}
+
+TEST_F(DeviceFile, ASaveStoppedPartWayLeavesTheOldFileOrTheNew)
+{
+    const std::string before = std::string(kFullDevice);
+    std::string after = before;
+    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
+    const struct {
+        host::SaveStep step;
+        const std::string& file;
+    } cases[] = {
+        {host::SaveStep::TempWritten, before},
+        {host::SaveStep::Flushed, before},
+        {host::SaveStep::Renamed, after},
+    };
+    for (const auto& stop : cases) {
+        WriteRegistryFile(before);
+        stopAt = stop.step;
+        host::SetSaveHook(StopAt);
+        StderrCapture quiet;
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
+        const LONG result = RegSetValueExW(key, L"Animate", 0, REG_DWORD, (const BYTE*)"\1\0\0\0", 4);
+        RegCloseKey(key);
+        host::SetSaveHook(nullptr);
+        quiet.Finish();
+        EXPECT_EQ(result, ERROR_REGISTRY_IO_FAILED);
+        EXPECT_EQ(ReadRegistryFile(), stop.file);
+    }
+    // The next change goes through, over a temporary file left behind.
+    ApplyButton(1009);
+    EXPECT_EQ(ReadRegistryFile(), after);
+}
+
+TEST_F(DeviceFile, TwoProcessesChangingTheDeviceAtOnceLoseNothing)
+{
+    WriteRegistryFile(kFullDevice);
+    constexpr int kWrites = 40;
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            char go;
+            close(start[1]);
+            if (read(start[0], &go, 1) != 0)
+                _exit(2);
+            for (int i = 0; i < kWrites; ++i) {
+                const std::wstring name = L"p" + std::to_wstring(child) + L"_" + std::to_wstring(i);
+                WriteDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name.c_str(), DWORD(child * 1000 + i));
+            }
+            _exit(0);
+        }
+    }
+    close(start[0]);
+    close(start[1]);  // both start now
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    for (int child = 0; child < 2; ++child)
+        for (int i = 0; i < kWrites; ++i) {
+            const std::wstring name = L"p" + std::to_wstring(child) + L"_" + std::to_wstring(i);
+            const DWORD value = DWORD(child * 1000 + i);
+            EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name.c_str()),
+                      (std::vector<BYTE>{BYTE(value), BYTE(value >> 8), 0, 0}))
+                << "p" << child << "_" << i;
+        }
+    EXPECT_TRUE(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE\\Menu", L"Anitype"));
+}
+
+}  // namespace
