@@ -2,9 +2,10 @@
 // Windows nor Linux has it; each target has its own stand-in:
 //   win32 (win32/restart.cpp): never restarts anything, fails with
 //     ERROR_NOT_SUPPORTED;
-//   host (host/restart.cpp): writes the file "restart-requested" into the
-//     device folder (host::DeviceRoot()), for the device session to carry
-//     out, and succeeds.
+//   host (host/restart.cpp): writes the file "restart-requested" (one line,
+//     "warm") into the device folder (host::DeviceRoot()), for the device
+//     session to carry out, and succeeds; other codes, or any buffer given,
+//     fail with nothing written.
 #pragma once
 
 #include <windows.h>

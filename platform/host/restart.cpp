@@ -1,5 +1,7 @@
 // The emulated device restarts between sessions: a restart request leaves
 // the file "restart-requested" in the device folder, and the call returns.
+// Only the call as the handheld documents it is taken: no buffers, nothing
+// returned.
 #include "restart.h"
 
 #include <stdio.h>
@@ -8,11 +10,16 @@
 
 #include "device.h"
 
-extern "C" BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID, DWORD, LPVOID, DWORD,
+extern "C" BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
+                                       LPVOID lpOutBuf, DWORD nOutBufSize,
                                        LPDWORD lpBytesReturned)
 {
     if (dwIoControlCode != IOCTL_HAL_REBOOT) {
         SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    if (lpInBuf || nInBufSize || lpOutBuf || nOutBufSize || lpBytesReturned) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     host::PrepareDevice();
@@ -28,7 +35,5 @@ extern "C" BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID, DWORD, LPV
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
-    if (lpBytesReturned)
-        *lpBytesReturned = 0;
     return TRUE;
 }

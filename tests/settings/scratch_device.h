@@ -1,0 +1,77 @@
+// A scratch device folder for one test, with a registry.reg of the test's
+// choosing; read back through the host's own .reg reader.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include <windows.h>
+
+#include "regfile.h"
+
+class ScratchDevice {
+public:
+    // `registry`: the keys and values, after the version line.
+    explicit ScratchDevice(const std::string& registry)
+    {
+        std::string base = (std::filesystem::temp_directory_path() / "zk-velloria-XXXXXX").string();
+        if (!mkdtemp(base.data()))
+            abort();
+        root_ = base;
+        setenv("CE_DEVICE_ROOT", root_.c_str(), 1);
+        std::ofstream(root_ / "registry.reg")
+            << "Windows Registry Editor Version 5.00\n\n" << registry;
+    }
+    ~ScratchDevice()
+    {
+        unsetenv("CE_DEVICE_ROOT");
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    ScratchDevice(const ScratchDevice&) = delete;
+    ScratchDevice& operator=(const ScratchDevice&) = delete;
+
+    const std::filesystem::path& Root() const { return root_; }
+
+    std::string Read(const std::string& file) const
+    {
+        std::ifstream in(root_ / file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool Has(const std::string& file) const { return std::filesystem::exists(root_ / file); }
+
+    bool KeyExists(const std::string& key) const { return host::reg::KeyExists(Document(), key); }
+
+    // A REG_DWORD's number; nullopt when the value is missing or of another type.
+    std::optional<DWORD> Dword(const std::string& key, const std::string& name) const
+    {
+        host::reg::Document doc = Document();
+        const host::reg::Value* value = host::reg::FindValue(doc, key, name);
+        if (!value || value->type != REG_DWORD || value->data.size() != 4)
+            return std::nullopt;
+        const auto& d = value->data;
+        return DWORD(d[0]) | DWORD(d[1]) << 8 | DWORD(d[2]) << 16 | DWORD(d[3]) << 24;
+    }
+    bool HasValue(const std::string& key, const std::string& name) const
+    {
+        host::reg::Document doc = Document();
+        return host::reg::FindValue(doc, key, name) != nullptr;
+    }
+
+private:
+    host::reg::Document Document() const
+    {
+        host::reg::Document doc;
+        host::reg::ParseError error;
+        if (!host::reg::Parse(Read("registry.reg"), doc, error))
+            abort();
+        return doc;
+    }
+
+    std::filesystem::path root_;
+};
