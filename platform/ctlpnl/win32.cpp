@@ -5,8 +5,6 @@
 
 #include "applet.h"
 
-extern "C" int WINAPI MessageBoxTimeoutW(HWND, LPCWSTR, LPCWSTR, UINT, WORD, DWORD);
-
 namespace {
 
 constexpr DWORD kNoticeMilliseconds = 4000;
@@ -43,6 +41,30 @@ void Record(LPCWSTR commandLine)
     CloseHandle(file);
 }
 
+BOOL CALLBACK CloseNotice(HWND window, LPARAM)
+{
+    WCHAR kind[16];
+    if (GetClassNameW(window, kind, 16) && lstrcmpW(kind, L"#32770") == 0)
+        EndDialog(window, IDOK);
+    return TRUE;
+}
+
+void CALLBACK NoticeTimeUp(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    KillTimer(NULL, timer);
+    EnumThreadWindows(GetCurrentThreadId(), CloseNotice, 0);
+}
+
+// A message box that closes itself after a while, so that a test run or a
+// start without anyone watching never waits on it. (MessageBoxTimeoutW would
+// do, but Wine ignores its timeout.)
+void Notice(LPCWSTR text)
+{
+    SetTimer(NULL, 0, kNoticeMilliseconds, NoticeTimeUp);
+    MessageBoxW(NULL, text, L"" CTLPNL_TITLE,
+                MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
@@ -53,10 +75,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
     LPCWSTR commandLine = GetCommandLineW();
     Record(commandLine);
 
-    const UINT style = MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST;
     if (lstrcmpW(commandLine, L"" CTLPNL_ALIGNMENT_PAGE) == 0) {
-        MessageBoxTimeoutW(NULL, L"" CTLPNL_ALIGNMENT_NOTICE, L"" CTLPNL_TITLE, style, 0,
-                           kNoticeMilliseconds);
+        Notice(L"" CTLPNL_ALIGNMENT_NOTICE);
     } else {
         const WCHAR prefix[] = L"" CTLPNL_UNKNOWN_NOTICE L"\"";
         int length = lstrlenW(commandLine);
@@ -66,7 +86,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, LPWSTR, int)
             lstrcpyW(text, prefix);
             lstrcatW(text, commandLine);
             lstrcatW(text, L"\".");
-            MessageBoxTimeoutW(NULL, text, L"" CTLPNL_TITLE, style, 0, kNoticeMilliseconds);
+            Notice(text);
             HeapFree(GetProcessHeap(), 0, text);
         }
     }
