@@ -1,0 +1,127 @@
+#include "children.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+namespace session {
+namespace {
+
+// Written to by the SIGCHLD handler, so that a wait can have a deadline.
+int childNotes[2] = {-1, -1};
+
+void OnChild(int)
+{
+    const int saved = errno;
+    const char note = 'c';
+    (void)!write(childNotes[1], &note, 1);
+    errno = saved;
+}
+
+long long NowMs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+void Drain()
+{
+    char buffer[64];
+    while (read(childNotes[0], buffer, sizeof buffer) > 0) {
+    }
+}
+
+}  // namespace
+
+void AdoptOrphans()
+{
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
+    if (childNotes[0] < 0 && pipe2(childNotes, O_CLOEXEC | O_NONBLOCK) == 0) {
+        struct sigaction action = {};
+        action.sa_handler = OnChild;
+        action.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGCHLD, &action, nullptr);
+    }
+}
+
+int RunAndWait(const std::string& path, std::string& problem)
+{
+    struct sigaction ignore = {}, oldInt, oldQuit;
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGINT, &ignore, &oldInt);
+    sigaction(SIGQUIT, &ignore, &oldQuit);
+
+    int status = -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        signal(SIGINT, SIG_DFL);
+        signal(SIGQUIT, SIG_DFL);
+        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+        execv(path.c_str(), argv);
+        _exit(127);
+    }
+    if (pid < 0) {
+        problem = std::string("cannot start a process: ") + strerror(errno);
+    } else {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && access(path.c_str(), X_OK) != 0) {
+            problem = "cannot run " + path + ": " + strerror(errno);
+            status = -1;
+        }
+    }
+    sigaction(SIGINT, &oldInt, nullptr);
+    sigaction(SIGQUIT, &oldQuit, nullptr);
+    return status;
+}
+
+Settled WaitForAll(pid_t pid, int limitMs)
+{
+    Settled settled;
+    const long long deadline = NowMs() + limitMs;
+    for (;;) {
+        // Reap first, then sleep until the next child ends: a child that
+        // ends in between leaves a note in the pipe.
+        int status;
+        pid_t gone;
+        while ((gone = waitpid(-1, &status, WNOHANG)) > 0) {
+            if (gone == pid) {
+                settled.started = true;
+                settled.status = status;
+            } else {
+                ++settled.others;
+            }
+        }
+        if (gone < 0 && errno == ECHILD)
+            return settled;
+        const long long left = deadline - NowMs();
+        if (left <= 0) {
+            settled.timedOut = true;
+            return settled;
+        }
+        pollfd note = {childNotes[0], POLLIN, 0};
+        if (poll(&note, 1, int(left)) > 0)
+            Drain();
+    }
+}
+
+std::string DescribeStatus(int status)
+{
+    if (WIFEXITED(status))
+        return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status))
+        return std::string("signal ") + std::to_string(WTERMSIG(status)) + " (" +
+               strsignal(WTERMSIG(status)) + ")";
+    return "wait status " + std::to_string(status);
+}
+
+}  // namespace session

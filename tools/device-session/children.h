@@ -1,0 +1,33 @@
+// The session's children, and the programs they start: on the device a
+// program started by a start-up program outlives its starter, so the session
+// takes in every such orphan and can wait for it.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace session {
+
+// From now on orphaned descendants become the session's children.
+void AdoptOrphans();
+
+// Runs the program on this terminal and waits for it; the session itself
+// ignores Ctrl-C meanwhile. Returns its wait status, or -1 with `problem`.
+int RunAndWait(const std::string& path, std::string& problem);
+
+struct Settled {
+    bool started = false;       // `pid` was reaped
+    int status = 0;             // its wait status
+    int others = 0;             // other descendants reaped meanwhile
+    bool timedOut = false;      // something was still running at the deadline
+};
+
+// Waits for `pid` and then for every other descendant, for at most
+// `limitMs` in all.
+Settled WaitForAll(pid_t pid, int limitMs);
+
+// "exit status 3", "signal 9"
+std::string DescribeStatus(int status);
+
+}  // namespace session

@@ -1,0 +1,327 @@
+// The emulated device, lived through on this terminal: the settings program,
+// the restarts it asks for with the device's start-up programs, the desktop
+// in between, and on quit what changed in the device registry.
+#include <dirent.h>
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "changes.h"
+#include "children.h"
+#include "device.h"
+#include "startup.h"
+
+namespace {
+
+// The host's KernelIoControl leaves this in the device folder for a restart.
+constexpr const char* kRestartRecord = "restart-requested";
+
+const char* const kHelp =
+    "Usage: device-session [--device DIR] [--reset]\n"
+    "Runs the emulated handheld on this terminal: opens the settings program\n"
+    "Velloria, carries out the restarts it asks for by running the device's\n"
+    "start-up programs (\\Windows\\StartUp, Tarquell among them), and on quit lists\n"
+    "what changed in the device registry.\n"
+    "  --device DIR  the device folder; it is created when missing. Default:\n"
+    "                $CE_DEVICE_ROOT, else $XDG_DATA_HOME/ce-device, else\n"
+    "                ~/.local/share/ce-device\n"
+    "  --reset       start over from the default image: registry.reg, Tarquell.exe\n"
+    "                in the start-up folder and a pending restart are set up anew;\n"
+    "                nothing else in the folder is touched\n"
+    "  --help        this text\n";
+
+struct Options {
+    std::string device;
+    bool reset = false;
+};
+
+// 0 to go on, else the exit status.
+int Parse(int argc, char** argv, Options& options)
+{
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            fputs(kHelp, stdout);
+            return -1;
+        }
+        if (arg == "--reset") {
+            options.reset = true;
+        } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
+            if (arg == "--device" && i + 1 == argc) {
+                fprintf(stderr, "device-session: --device needs a folder; see --help\n");
+                return 2;
+            }
+            options.device = arg == "--device" ? argv[++i] : arg.substr(9);
+            if (options.device.empty()) {
+                fprintf(stderr, "device-session: --device needs a folder; see --help\n");
+                return 2;
+            }
+        } else {
+            fprintf(stderr, "device-session: unknown argument \"%s\"; see --help\n", arg.c_str());
+            return 2;
+        }
+    }
+    return 0;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+}
+
+// A folder that is missing, empty, or already a device's. Anything else is
+// somebody's files, which the session leaves alone.
+bool IsDeviceFolder(const std::string& root, std::string& problem)
+{
+    struct stat info;
+    if (stat(root.c_str(), &info) != 0) {
+        if (errno == ENOENT)
+            return true;
+        problem = root + ": " + strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        problem = root + " is not a folder";
+        return false;
+    }
+    DIR* listing = opendir(root.c_str());
+    if (!listing) {
+        problem = root + ": " + strerror(errno);
+        return false;
+    }
+    bool empty = true, device = false;
+    while (dirent* entry = readdir(listing)) {
+        const char* name = entry->d_name;
+        if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
+            continue;
+        empty = false;
+        device = device || strcmp(name, "registry.reg") == 0 || strcasecmp(name, "Windows") == 0;
+    }
+    closedir(listing);
+    if (!empty && !device)
+        problem = root + " holds other files and no device (no registry.reg, no Windows folder); "
+                         "name a new or empty folder";
+    return empty || device;
+}
+
+bool RemoveFile(const std::string& path)
+{
+    if (unlink(path.c_str()) == 0 || errno == ENOENT)
+        return true;
+    fprintf(stderr, "device-session: cannot remove %s: %s\n", path.c_str(), strerror(errno));
+    return false;
+}
+
+bool TakeRestartRecord()
+{
+    const std::string record = host::DeviceRoot() + "/" + kRestartRecord;
+    if (!Exists(record))
+        return false;
+    RemoveFile(record);
+    return true;
+}
+
+void Say(const char* text)
+{
+    fputs(text, stdout);
+    fflush(stdout);
+}
+
+// Single keys from the terminal; lines from anything else.
+class Keys {
+public:
+    Keys() : terminal_(isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0) {}
+
+    // Puts the terminal back as the session found it, whatever a program
+    // left it in.
+    void Restore() const
+    {
+        if (terminal_)
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    }
+
+    // The next key; 'q' at the end of input.
+    int Next() const
+    {
+        if (terminal_) {
+            termios raw = saved_;
+            raw.c_lflag &= ~(ICANON | ECHO | ISIG);
+            raw.c_cc[VMIN] = 1;
+            raw.c_cc[VTIME] = 0;
+            tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+        }
+        int key = 'q';
+        for (;;) {
+            unsigned char c;
+            const ssize_t n = read(STDIN_FILENO, &c, 1);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            if (!terminal_ && (c == '\n' || c == ' ' || c == '\t' || c == '\r'))
+                continue;
+            key = c;
+            break;
+        }
+        Restore();
+        return key;
+    }
+
+private:
+    termios saved_;
+    bool terminal_;
+};
+
+class Session {
+public:
+    explicit Session(const Keys& keys) : keys_(keys) {}
+
+    void Restart()
+    {
+        ++restarts_;
+        printf("\n=== The device restarts (warm start %d) ===\n", restarts_);
+        fflush(stdout);
+        session::RunStartUp();
+        Say("The device is up.\n");
+    }
+
+    // Opens Velloria as the device's user does; restarts when it asked to.
+    void OpenSettings()
+    {
+        Say("\nOpening Velloria, the settings program...\n");
+        std::string problem;
+        const int status = session::RunAndWait(ZK_VELLORIA, problem);
+        keys_.Restore();
+        if (status < 0)
+            printf("Velloria could not be opened: %s.\n", problem.c_str());
+        else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            printf("Velloria ended with %s.\n", session::DescribeStatus(status).c_str());
+        if (TakeRestartRecord()) {
+            Say("Velloria asked for a restart (soft reset).\n");
+            Restart();
+        } else if (status >= 0) {
+            Say("Velloria closed without a restart.\n");
+        }
+    }
+
+    // The desktop, until the user quits.
+    void Desktop()
+    {
+        for (;;) {
+            Say("\nAt the device's desktop. Press a key:\n"
+                "  s  open Velloria, the settings program\n"
+                "  r  restart the device\n"
+                "  q  quit, and list what changed in the device registry\n"
+                "> ");
+            const int key = keys_.Next();
+            switch (key) {
+            case 's': case 'S':
+                Say("s\n");
+                OpenSettings();
+                break;
+            case 'r': case 'R':
+                Say("r\n");
+                Restart();
+                break;
+            case 'q': case 'Q': case 3 /* Ctrl-C */: case 4 /* Ctrl-D */:
+                Say("q\n");
+                return;
+            default:
+                Say("?\n");
+                break;
+            }
+        }
+    }
+
+private:
+    const Keys& keys_;
+    int restarts_ = 0;
+};
+
+int ListChanges(const host::reg::Document& before)
+{
+    const std::optional<host::reg::Document> after = session::Snapshot();
+    if (!after) {
+        Say("\nThe device registry can't be read now, so what changed can't be told.\n");
+        return 1;
+    }
+    const std::vector<session::Change> changes = session::Compare(before, *after);
+    if (changes.empty()) {
+        Say("\nNothing changed in the device registry during this session.\n");
+        return 0;
+    }
+    Say("\nWhat changed in the device registry during this session:\n");
+    for (const session::Change& change : changes)
+        printf("  %s\n", session::Describe(change).c_str());
+    fflush(stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    if (const int status = Parse(argc, argv, options))
+        return status < 0 ? 0 : status;
+
+    if (!options.device.empty()) {
+        std::string device = options.device;
+        if (device[0] != '/') {
+            char here[4096];
+            if (!getcwd(here, sizeof here)) {
+                fprintf(stderr, "device-session: cannot tell the current folder: %s\n", strerror(errno));
+                return 1;
+            }
+            device = std::string(here) + "/" + device;
+        }
+        setenv("CE_DEVICE_ROOT", device.c_str(), 1);
+    }
+    const std::string root = host::DeviceRoot();
+    std::string problem;
+    if (!IsDeviceFolder(root, problem)) {
+        fprintf(stderr, "device-session: %s\n", problem.c_str());
+        return 1;
+    }
+
+    if (options.reset &&
+        (!RemoveFile(root + "/registry.reg") || !RemoveFile(root + "/" + kRestartRecord)))
+        return 1;
+    const bool fresh = !Exists(root + "/registry.reg");
+    host::PrepareDevice();
+    if (!session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
+        fprintf(stderr, "device-session: %s\n", problem.c_str());
+        return 1;
+    }
+    const std::optional<host::reg::Document> before = session::Snapshot();
+    if (!before) {
+        fprintf(stderr, "device-session: the device registry %s/registry.reg can't be read; "
+                        "--reset starts over from the default image\n", root.c_str());
+        return 1;
+    }
+
+    printf("Emulated device: %s%s\n", root.c_str(),
+           options.reset ? " (started over from the default image)"
+           : fresh       ? " (new, set up from the default image)"
+                         : "");
+    fflush(stdout);
+
+    session::AdoptOrphans();
+    Keys keys;
+    Session device(keys);
+    if (TakeRestartRecord()) {
+        Say("A restart asked for before this session is still due.\n");
+        device.Restart();
+    }
+    device.OpenSettings();
+    device.Desktop();
+    return ListChanges(*before);
+}

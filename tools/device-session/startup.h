@@ -1,0 +1,29 @@
+// The device's start-up list: the programs in \Windows\StartUp, which the
+// handheld's shell runs at each warm start. On the emulated device that is
+// the folder Windows/StartUp in the device folder.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace session {
+
+// The device path of the start-up folder.
+constexpr const char* kStartUpDevicePath = "\\Windows\\StartUp";
+
+// Gives the device a start-up folder holding the launcher as Tarquell.exe,
+// copied from `tarquell`, when it has none; with `renew`, installs the
+// launcher anew in the folder it has. Other files in the folder are kept.
+// False with `problem` when that failed.
+bool InstallStartUp(const std::string& tarquell, bool renew, std::string& problem);
+
+// The names in the start-up folder, in the order the shell runs them: by
+// name, without regard to case.
+std::vector<std::string> StartUpNames();
+
+// Runs the start-up programs one after the other, as the handheld does at a
+// warm start, each with no command line; waits for each and for what it
+// started, and tells on stdout what happened.
+void RunStartUp();
+
+}  // namespace session
