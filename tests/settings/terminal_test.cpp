@@ -1,0 +1,368 @@
+// The host's dialogs on a terminal, driven through the same modal loop the
+// programs use: layout from the template, painting, focus and tab order,
+// keys, mnemonics, clicks and the caption's OK, presses, and the cases
+// where there is no terminal or no input.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "resource.h"
+#include "scripted_terminal.h"
+
+namespace {
+
+const DLGTEMPLATE* VelloriaTemplate()
+{
+    HMODULE module = GetModuleHandleW(NULL);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDD_VELLORIA_DIALOG), RT_DIALOG);
+    return info ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, info))) : nullptr;
+}
+
+// A dialog procedure that hides what the test asks for and keeps every
+// command it gets; it ends the dialog only on IDOK.
+struct Probe {
+    std::vector<int> hide;
+    bool endOnCancel = false;
+    std::vector<std::pair<int, int>> commands;  // id, notification
+    std::vector<HWND> senders;
+    int initCalls = 0;
+    int focusGiven = 0;
+    RECT placeAtInit = {};
+};
+
+Probe* g_probe;
+
+INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        g_probe = reinterpret_cast<Probe*>(lParam);
+        ++g_probe->initCalls;
+        g_probe->focusGiven = GetDlgCtrlID(reinterpret_cast<HWND>(wParam));
+        GetWindowRect(dialog, &g_probe->placeAtInit);
+        for (int id : g_probe->hide)
+            ShowWindow(GetDlgItem(dialog, id), SW_HIDE);
+        return TRUE;
+    case WM_COMMAND:
+        g_probe->commands.emplace_back(LOWORD(wParam), HIWORD(wParam));
+        g_probe->senders.push_back(reinterpret_cast<HWND>(lParam));
+        if (LOWORD(wParam) == IDOK || (LOWORD(wParam) == IDCANCEL && g_probe->endOnCancel))
+            EndDialog(dialog, LOWORD(wParam));
+        return TRUE;
+    }
+    return FALSE;
+}
+
+INT_PTR RunProbe(Probe& probe)
+{
+    return DialogBoxIndirectParamW(GetModuleHandleW(NULL), VelloriaTemplate(), NULL, ProbeProc,
+                                   reinterpret_cast<LPARAM>(&probe));
+}
+
+std::vector<int> Ids(const std::vector<std::pair<int, int>>& commands)
+{
+    std::vector<int> ids;
+    for (const auto& command : commands)
+        ids.push_back(command.first);
+    return ids;
+}
+
+const std::vector<int> kAnimRow = {1018, 1008, 1009};
+
+TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
+{
+    Probe probe;
+    ScriptedTerminal terminal;
+    std::vector<std::pair<int, RECT>> places;
+    terminal.beforeEach = [&](size_t) {
+        HWND dialog = host::ActiveDialog();
+        for (int id : {1004, 1006, 1016, 1007, 1017, 1009, 1008, 1024, 1025, 1026, 1027}) {
+            RECT r;
+            GetWindowRect(GetDlgItem(dialog, id), &r);
+            places.emplace_back(id, r);
+        }
+    };
+    RunProbe(probe);
+
+    // Not centred by this procedure: at the template's (0, 0).
+    const RECT& d = probe.placeAtInit;
+    EXPECT_EQ(d.left, 0);
+    EXPECT_EQ(d.top, 0);
+    EXPECT_EQ(d.right - d.left, 68);
+    EXPECT_EQ(d.bottom - d.top, 15);
+
+    auto at = [&](int id) {
+        for (const auto& place : places)
+            if (place.first == id)
+                return place.second;
+        return RECT{};
+    };
+    // Cells: x / 2 and y / 11 from the controls' top left, rounded, inside a
+    // frame column and below the caption bar.
+    EXPECT_EQ(at(1026).left, 1);
+    EXPECT_EQ(at(1026).top, 1);
+    EXPECT_EQ(at(1016).top, 2);
+    EXPECT_EQ(at(1007).top, 3);
+    EXPECT_EQ(at(1017).top, 4);
+    EXPECT_EQ(at(1016).left, at(1009).left);  // x 66 and 65 share a column
+    EXPECT_EQ(at(1009).right, 47);
+    EXPECT_EQ(at(1008).left, 52);
+    EXPECT_EQ(at(1024).bottom - at(1024).top, 3);
+    EXPECT_EQ(at(1024).right - at(1024).left, 65);
+    EXPECT_EQ(at(1004).top, 13);
+    EXPECT_EQ(at(1004).bottom, 15);
+    EXPECT_EQ(at(1006).right, 67);
+    // No two visible controls share a cell.
+    for (size_t i = 0; i < places.size(); ++i)
+        for (size_t j = i + 1; j < places.size(); ++j) {
+            const RECT& a = places[i].second;
+            const RECT& b = places[j].second;
+            bool apart = a.right <= b.left || b.right <= a.left || a.bottom <= b.top ||
+                         b.bottom <= a.top;
+            EXPECT_TRUE(apart) << places[i].first << " and " << places[j].first;
+        }
+}
+
+TEST(TerminalPainting, CaptionNoteAndButtonsAsShown)
+{
+    Probe probe;
+    probe.hide = kAnimRow;
+    ScriptedTerminal terminal;
+    RunProbe(probe);
+    ASSERT_FALSE(terminal.shown.empty());
+    const host::Canvas& screen = terminal.shown.front();
+
+    std::wstring caption = screen.Text(0);
+    EXPECT_EQ(caption.substr(0, 10), L" Velloria ");
+    EXPECT_EQ(caption.substr(63, 5), L"[OK] ");
+    EXPECT_TRUE(screen.At(0, 0).look & host::kLookCaption);
+
+    EXPECT_EQ(screen.Text(10).substr(0, 68),
+              L"|You must click the reset button bellow for any changes to take in |");
+    EXPECT_EQ(screen.Text(11).substr(0, 68),
+              L"|effect.  Disable password protection if you rotate the display    |");
+    EXPECT_EQ(screen.Text(12).substr(0, 68),
+              L"|orientation.                                                      |");
+
+    // Mnemonic marks are not drawn; the letter is marked instead.
+    std::wstring resetRow = screen.Text(13);
+    size_t reset = resetRow.find(L"soft reset");
+    ASSERT_NE(reset, std::wstring::npos);
+    EXPECT_TRUE(screen.At(int(reset) + 5, 13).look & host::kLookMnemonic);
+    EXPECT_TRUE(screen.At(int(reset), 13).look & host::kLookFocus);
+    EXPECT_NE(resetRow.find(L"close"), std::wstring::npos);
+
+    // The hidden row leaves its gap.
+    EXPECT_EQ(screen.Text(5).substr(0, 68), L"|" + std::wstring(66, L' ') + L"|");
+}
+
+TEST(TerminalFocus, TabAndShiftTabFollowTheTemplateSkippingHiddenButtons)
+{
+    Probe probe;
+    probe.hide = kAnimRow;
+    std::vector<host::InputEvent> script(16, Key(host::kKeyTab));
+    script.push_back(Key(host::kKeyBackTab));
+    script.push_back(Key(host::kKeyBackTab));
+    ScriptedTerminal terminal(script);
+    std::vector<int> focus;
+    terminal.beforeEach = [&](size_t) { focus.push_back(GetDlgCtrlID(GetFocus())); };
+    RunProbe(probe);
+
+    EXPECT_EQ(probe.focusGiven, IDC_SOFT_RESET);
+    EXPECT_EQ(focus, (std::vector<int>{1004, 1006, 1016, 1017, 1007, 1010, 1011, 1013, 1014, 1022,
+                                       1023, 1025, 1027, 1004, 1006, 1016, 1017, 1016, 1006}));
+    EXPECT_TRUE(probe.commands.empty() || Ids(probe.commands) == std::vector<int>{IDCANCEL});
+}
+
+TEST(TerminalKeys, EnterAndSpacePressTheFocusedButton)
+{
+    Probe probe;
+    ScriptedTerminal terminal({Key(host::kKeyEnter), Key(host::kKeyTab), Key(host::kKeySpace),
+                               Key(host::kKeyTab), Key('\r')});
+    RunProbe(probe);
+    ASSERT_GE(probe.commands.size(), 2u);
+    EXPECT_EQ(probe.commands[0], std::make_pair(IDC_SOFT_RESET, int(BN_CLICKED)));
+    EXPECT_EQ(probe.commands[1], std::make_pair(IDC_CLOSE, int(BN_CLICKED)));
+    EXPECT_EQ(GetDlgCtrlID(probe.senders[0]), 0) << "the control is gone after the dialog";
+    EXPECT_NE(probe.senders[0], nullptr);
+    EXPECT_EQ(terminal.flashes.size(), 2u);
+}
+
+TEST(TerminalKeys, MnemonicsWithAndWithoutAlt)
+{
+    Probe probe;
+    ScriptedTerminal terminal({Key('r'), Key('R'), Key('r', true), Key('c'), Key('C', true),
+                               Key('x'), Key('1'), Key(host::kKeyEscape)});
+    RunProbe(probe);
+    // The last cancel: input closed.
+    EXPECT_EQ(Ids(probe.commands), (std::vector<int>{1004, 1004, 1004, 1006, 1006, IDCANCEL, IDCANCEL}));
+}
+
+TEST(TerminalKeys, AHiddenButtonTakesNoMnemonicClickOrFocus)
+{
+    Probe probe;
+    probe.hide = {IDC_CLOSE};
+    ScriptedTerminal terminal({Key('c'), Click(50, 19), Key(host::kKeyTab)});
+    int focusAfterTab = 0;
+    terminal.beforeEach = [&](size_t index) {
+        if (index == 3)
+            focusAfterTab = GetDlgCtrlID(GetFocus());
+    };
+    RunProbe(probe);
+    EXPECT_EQ(Ids(probe.commands), std::vector<int>{IDCANCEL});
+    EXPECT_EQ(focusAfterTab, IDC_GLYPH_SLOW);
+}
+
+TEST(TerminalKeys, EscapeSendsCancel)
+{
+    Probe probe;
+    probe.endOnCancel = true;
+    ScriptedTerminal terminal({Key(host::kKeyEscape), Key('c')});
+    EXPECT_EQ(RunProbe(probe), IDCANCEL);
+    EXPECT_EQ(probe.commands, (std::vector<std::pair<int, int>>{{IDCANCEL, BN_CLICKED}}));
+}
+
+// On 80 x 24 with no centring the dialog is at (0, 0).
+TEST(TerminalMouse, ClicksPressButtonsAndTheCaptionsOk)
+{
+    Probe probe;
+    ScriptedTerminal terminal({Click(10, 13), Click(40, 14), Click(55, 1), Click(5, 1),
+                               Click(0, 8), Click(75, 3), Click(65, 0)});
+    EXPECT_EQ(RunProbe(probe), IDOK);
+    // soft reset, close, rotate; the label, the frame and outside do nothing.
+    EXPECT_EQ(Ids(probe.commands), (std::vector<int>{1004, 1006, 1025, IDOK}));
+    EXPECT_EQ(terminal.flashes.size(), 3u) << "the caption's OK is not a control";
+}
+
+TEST(TerminalMouse, ClickingMovesTheFocusToTheButton)
+{
+    Probe probe;
+    ScriptedTerminal terminal({Click(40, 14)});
+    int focus = 0;
+    terminal.beforeEach = [&](size_t index) {
+        if (index == 1)
+            focus = GetDlgCtrlID(GetFocus());
+    };
+    RunProbe(probe);
+    EXPECT_EQ(focus, IDC_CLOSE);
+}
+
+TEST(TerminalPress, APressFlashesOnlyTheButtonAndChangesNothingElse)
+{
+    Probe probe;
+    ScriptedTerminal terminal({Key(host::kKeyTab), Key(host::kKeyTab), Key(host::kKeyEnter)});
+    RunProbe(probe);
+    ASSERT_EQ(terminal.flashes.size(), 1u);
+    ASSERT_GE(terminal.shown.size(), 4u);
+    const host::Canvas& before = terminal.shown[2];
+    const host::Canvas& pressed = terminal.flashes[0].first;
+    const host::Canvas& after = terminal.flashes[0].second;
+    EXPECT_TRUE(after == before);
+    EXPECT_TRUE(terminal.shown[3] == before);
+
+    // The pressed look covers exactly the "slow (save RAM)" button: row 2,
+    // columns 33 to 65.
+    int changed = 0;
+    for (int row = 0; row < before.Rows(); ++row)
+        for (int col = 0; col < before.Columns(); ++col)
+            if (!(pressed.At(col, row) == before.At(col, row))) {
+                ++changed;
+                EXPECT_EQ(row, 2);
+                EXPECT_GE(col, 33);
+                EXPECT_LT(col, 66);
+                EXPECT_TRUE(pressed.At(col, row).look & host::kLookPressed);
+            }
+    EXPECT_EQ(changed, 33);
+}
+
+TEST(TerminalEnd, WithoutATerminalOneLineAndCancel)
+{
+    Probe probe;
+    ScriptedTerminal terminal({Key('c')});
+    terminal.available = false;
+    testing::internal::CaptureStderr();
+    INT_PTR result = RunProbe(probe);
+    std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result, IDCANCEL);
+    EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
+    EXPECT_EQ(probe.initCalls, 0);
+    EXPECT_TRUE(probe.commands.empty());
+    EXPECT_EQ(terminal.closed, 0);
+}
+
+TEST(TerminalEnd, ClosedInputCancelsAndEndsEvenIfIgnored)
+{
+    Probe probe;  // ignores IDCANCEL
+    ScriptedTerminal terminal;
+    EXPECT_EQ(RunProbe(probe), IDCANCEL);
+    EXPECT_EQ(Ids(probe.commands), std::vector<int>{IDCANCEL});
+    EXPECT_EQ(terminal.opened, 1);
+    EXPECT_EQ(terminal.closed, 1);
+    EXPECT_EQ(host::ActiveDialog(), nullptr);
+}
+
+// A template put together by hand: header without a font, no menu, default
+// class, a caption, and one control of the given class.
+std::vector<WORD> OneControlTemplate(std::vector<WORD> className)
+{
+    std::vector<WORD> t = {0x0200, 0x90C8, 0, 0, 1, 0, 0, 100, 50, 0, 0, 'T', 0};
+    while (t.size() % 2)
+        t.push_back(0);
+    std::vector<WORD> item = {0, 0x5001, 0, 0, 2, 2, 40, 12, 7};
+    t.insert(t.end(), item.begin(), item.end());
+    t.insert(t.end(), className.begin(), className.end());
+    t.insert(t.end(), {'O', 'K', 0, 0});
+    return t;
+}
+
+TEST(TerminalTemplates, ClassesByOrdinalOrNameAndNothingElse)
+{
+    ScriptedTerminal terminal;
+    Probe probe;
+    probe.endOnCancel = true;
+    std::vector<WORD> byName = OneControlTemplate({'b', 'u', 'T', 't', 'o', 'n', 0});
+    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(byName.data()),
+                                      NULL, ProbeProc, reinterpret_cast<LPARAM>(&probe)),
+              IDCANCEL);
+    std::vector<WORD> unknown = OneControlTemplate({'E', 'D', 'I', 'T', 0});
+    SetLastError(0);
+    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(unknown.data()),
+                                      NULL, ProbeProc, reinterpret_cast<LPARAM>(&probe)),
+              -1);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_CANNOT_FIND_WND_CLASS));
+
+    const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(extended), NULL,
+                                      ProbeProc, 0),
+              -1);
+    EXPECT_EQ(terminal.opened, 1) << "only the usable template reached the terminal";
+}
+
+TEST(TerminalWindows, HandlesOutsideARunningDialogAreRefused)
+{
+    Probe probe;
+    ScriptedTerminal terminal;
+    HWND dialog = nullptr;
+    HWND control = nullptr;
+    terminal.beforeEach = [&](size_t) {
+        dialog = host::ActiveDialog();
+        control = GetDlgItem(dialog, IDC_CLOSE);
+        SetLastError(0);
+        EXPECT_EQ(GetDlgItem(dialog, 4242), nullptr);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_CONTROL_ID_NOT_FOUND));
+        EXPECT_EQ(GetWindow(dialog, GW_OWNER), nullptr);
+        EXPECT_EQ(GetDlgCtrlID(control), IDC_CLOSE);
+    };
+    RunProbe(probe);
+    ASSERT_NE(dialog, nullptr);
+    SetLastError(0);
+    EXPECT_FALSE(EndDialog(dialog, IDOK));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
+    EXPECT_FALSE(ShowWindow(control, SW_SHOW));
+    EXPECT_FALSE(IsWindowVisible(control));
+    EXPECT_EQ(SendMessageW(dialog, WM_COMMAND, IDOK, 0), 0);
+}
+
+}  // namespace
