@@ -1,0 +1,232 @@
+// The framework stand-in: registration at static initialisation, the entry,
+// message maps searched from the most derived class down, OnOK's data
+// exchange, CDialog's own bindings, child-window access and centring.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include <afxwin.h>
+
+#include "resource.h"
+#include "scripted_terminal.h"
+
+namespace {
+
+std::vector<std::string> g_events;
+
+class CProbeDlg : public CDialog {
+public:
+    CProbeDlg(UINT id = IDD_VELLORIA_DIALOG) : CDialog(id) {}
+
+    bool mapOk = false;  // bind IDOK in this class's map instead of CDialog's
+    CWnd* found[3] = {};
+    HWND self = nullptr;
+    CWnd* selfObject = nullptr;
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        g_events.push_back("OnInitDialog");
+        CDialog::OnInitDialog();
+        self = m_hWnd;
+        selfObject = CWnd::FromHandle(m_hWnd);
+        found[0] = GetDlgItem(IDC_CLOSE);
+        found[1] = GetDlgItem(4242);
+        found[2] = CWnd::FromHandle(NULL);
+        return TRUE;
+    }
+    void OnCancel() override
+    {
+        g_events.push_back("OnCancel");
+        CDialog::OnCancel();
+    }
+    void DoDataExchange(CDataExchange* exchange) override
+    {
+        g_events.push_back(exchange->m_bSaveAndValidate ? "exchange save" : "exchange load");
+    }
+    void OnClose() { g_events.push_back("OnClose"); }
+    void OnReset() { g_events.push_back("OnReset"); }
+
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CProbeDlg, CDialog)
+    ON_BN_CLICKED(IDC_CLOSE, &CProbeDlg::OnClose)
+    ON_BN_CLICKED(IDC_SOFT_RESET, &CProbeDlg::OnReset)
+END_MESSAGE_MAP()
+
+// A class further down that takes IDCANCEL away from CDialog's map.
+class CDerivedDlg : public CProbeDlg {
+    void OnOwnCancel() { g_events.push_back("OnOwnCancel"); }
+    DECLARE_MESSAGE_MAP()
+};
+
+BEGIN_MESSAGE_MAP(CDerivedDlg, CProbeDlg)
+    ON_COMMAND(IDCANCEL, &CDerivedDlg::OnOwnCancel)
+END_MESSAGE_MAP()
+
+TEST(Framework, RegisteredAsAnExecutableOfVersion6)
+{
+    const AFX_MODULE_STATE* state = AfxGetModuleState();
+    EXPECT_TRUE(state->m_bInitialized);
+    EXPECT_FALSE(state->m_bDLL);
+    EXPECT_EQ(state->m_dwVersion, 0x0600u);
+}
+
+TEST(Framework, MapsChainToTheBaseClasses)
+{
+    EXPECT_EQ(CDerivedDlg::messageMap.pBaseMap, &CProbeDlg::messageMap);
+    EXPECT_EQ(CProbeDlg::messageMap.pBaseMap, &CDialog::messageMap);
+    EXPECT_EQ(CDialog::messageMap.pBaseMap, &CWnd::messageMap);
+    EXPECT_EQ(CWnd::messageMap.pBaseMap, &CCmdTarget::messageMap);
+    EXPECT_EQ(CWinApp::messageMap.pBaseMap, &CCmdTarget::messageMap);
+    EXPECT_EQ(CCmdTarget::messageMap.pBaseMap, nullptr);
+
+    // CDialog's own map: IDOK and IDCANCEL, nothing else.
+    std::vector<UINT> ids;
+    for (const AFX_MSGMAP_ENTRY* e = CDialog::messageMap.lpEntries; e->nSig != AfxSig_end; ++e)
+        ids.push_back(e->nID);
+    EXPECT_EQ(ids, (std::vector<UINT>{IDOK, IDCANCEL}));
+}
+
+TEST(Framework, CommandsGoToTheMostDerivedBindingFirst)
+{
+    g_events.clear();
+    CDerivedDlg derived;
+    EXPECT_TRUE(derived.OnCmdMsg(IDCANCEL, BN_CLICKED));
+    EXPECT_TRUE(derived.OnCmdMsg(IDC_CLOSE, BN_CLICKED));
+    EXPECT_FALSE(derived.OnCmdMsg(IDC_CLOSE, 1)) << "another notification";
+    EXPECT_FALSE(derived.OnCmdMsg(IDC_LEGEND, BN_CLICKED));
+    EXPECT_EQ(g_events, (std::vector<std::string>{"OnOwnCancel", "OnClose"}));
+
+    g_events.clear();
+    CProbeDlg probe;
+    EXPECT_TRUE(probe.OnCmdMsg(IDCANCEL, BN_CLICKED));
+    EXPECT_EQ(g_events, std::vector<std::string>{"OnCancel"}) << "through CDialog's map";
+}
+
+TEST(Framework, DoModalRunsTheTemplateAndOkExchangesDataThenEnds)
+{
+    g_events.clear();
+    ScriptedTerminal terminal({Key('c'), Key('r'), Click(65, 0)});  // the caption's OK
+    CProbeDlg dialog;
+    EXPECT_EQ(dialog.DoModal(), IDOK);
+    EXPECT_EQ(g_events, (std::vector<std::string>{"OnInitDialog", "OnClose", "OnReset",
+                                                  "exchange save"}));
+    EXPECT_EQ(dialog.m_hWnd, nullptr) << "no window once the dialog is over";
+
+    // While it ran: the object behind its own handle, a control's window,
+    // nothing for a missing id or a null handle.
+    EXPECT_NE(dialog.self, nullptr);
+    EXPECT_EQ(dialog.selfObject, &dialog);
+    ASSERT_NE(dialog.found[0], nullptr);
+    EXPECT_NE(dialog.found[0]->m_hWnd, dialog.self);
+    EXPECT_EQ(dialog.found[1], nullptr);
+    EXPECT_EQ(dialog.found[2], nullptr);
+}
+
+TEST(Framework, CancelReachesOnCancelAndEndsWithCancel)
+{
+    g_events.clear();
+    ScriptedTerminal terminal({Key(host::kKeyEscape)});
+    CProbeDlg dialog;
+    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
+    EXPECT_EQ(g_events, (std::vector<std::string>{"OnInitDialog", "OnCancel"}));
+}
+
+TEST(Framework, AMissingTemplateGivesMinusOne)
+{
+    ScriptedTerminal terminal;
+    CProbeDlg dialog(4242);
+    EXPECT_EQ(dialog.DoModal(), -1);
+    EXPECT_EQ(terminal.opened, 0);
+}
+
+// Centres a dialog that starts at the template's (0, 0) on terminals of
+// several sizes, keeping it on the screen.
+class CCentredDlg : public CDialog {
+public:
+    CCentredDlg() : CDialog(IDD_VELLORIA_DIALOG) {}
+    RECT place = {};
+
+protected:
+    BOOL OnInitDialog() override
+    {
+        CenterWindow(CWnd::FromHandle(NULL));
+        GetWindowRect(m_hWnd, &place);
+        return TRUE;
+    }
+};
+
+TEST(Framework, CenterWindowCentresOnTheScreenAndKeepsItThere)
+{
+    struct Size {
+        int columns, rows;
+        RECT expected;
+    };
+    const Size sizes[] = {
+        {80, 24, {6, 5, 74, 20}},
+        {101, 40, {16, 13, 84, 28}},
+        {60, 10, {0, 0, 68, 15}},
+    };
+    for (const Size& size : sizes) {
+        ScriptedTerminal terminal({}, size.columns, size.rows);
+        CCentredDlg dialog;
+        dialog.DoModal();
+        EXPECT_EQ(dialog.place.left, size.expected.left) << size.columns;
+        EXPECT_EQ(dialog.place.top, size.expected.top) << size.columns;
+        EXPECT_EQ(dialog.place.right, size.expected.right) << size.columns;
+        EXPECT_EQ(dialog.place.bottom, size.expected.bottom) << size.columns;
+    }
+}
+
+class CProbeApp : public CWinApp {
+public:
+    BOOL result = FALSE;
+    int initCalls = 0;
+    int exitCalls = 0;
+    HINSTANCE instanceSeen = nullptr;
+    LPWSTR commandLineSeen = nullptr;
+    int showSeen = -1;
+
+    BOOL InitInstance() override
+    {
+        ++initCalls;
+        instanceSeen = m_hInstance;
+        commandLineSeen = m_lpCmdLine;
+        showSeen = m_nCmdShow;
+        return result;
+    }
+    int ExitInstance() override
+    {
+        ++exitCalls;
+        return 7;
+    }
+};
+
+TEST(Framework, AfxWinMainRunsInitInstanceOnceThenExits)
+{
+    for (BOOL result : {FALSE, TRUE}) {
+        CProbeApp app;
+        app.result = result;
+        EXPECT_EQ(AfxGetApp(), &app);
+        WCHAR commandLine[] = L"";
+        HINSTANCE module = GetModuleHandleW(NULL);
+        EXPECT_EQ(AfxWinMain(module, NULL, commandLine, SW_SHOW), 7);
+        EXPECT_EQ(app.initCalls, 1);
+        EXPECT_EQ(app.exitCalls, 1);
+        EXPECT_EQ(app.instanceSeen, module);
+        EXPECT_EQ(app.commandLineSeen, commandLine);
+        EXPECT_EQ(app.showSeen, SW_SHOW);
+        EXPECT_EQ(app.m_pszAppName, nullptr);
+        EXPECT_EQ(AfxFindResourceHandle(MAKEINTRESOURCEW(IDR_MAINFRAME), RT_GROUP_ICON), module);
+    }
+    EXPECT_EQ(AfxGetApp(), nullptr);
+    WCHAR commandLine[] = L"";
+    EXPECT_EQ(AfxWinMain(GetModuleHandleW(NULL), NULL, commandLine, SW_SHOW), -1)
+        << "no application object";
+}
+
+}  // namespace
