@@ -112,20 +112,22 @@ Section* FindSection(Document& doc, std::string_view path)
     return nullptr;
 }
 
+constexpr const char* kSpace = " \t\r";
+
 bool IsBlank(std::string_view line)
 {
-    return line.find_first_not_of(" \t") == std::string_view::npos;
+    return line.find_first_not_of(kSpace) == std::string_view::npos;
 }
 
 std::string_view TrimLeft(std::string_view s)
 {
-    const size_t i = s.find_first_not_of(" \t");
+    const size_t i = s.find_first_not_of(kSpace);
     return i == std::string_view::npos ? std::string_view() : s.substr(i);
 }
 
 std::string_view TrimRight(std::string_view s)
 {
-    const size_t i = s.find_last_not_of(" \t");
+    const size_t i = s.find_last_not_of(kSpace);
     return i == std::string_view::npos ? std::string_view() : s.substr(0, i + 1);
 }
 
@@ -252,7 +254,7 @@ private:
 
     void SkipSpace()
     {
-        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t'))
+        while (i_ < s_.size() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\r'))
             ++i_;
     }
 
@@ -421,24 +423,40 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
     return true;
 }
 
+// The file's line ending is the first line's. A stray CR elsewhere stays in
+// its line, so that the line is written back as it was.
 std::vector<std::string> Lines(const std::string& text, Document& doc)
 {
+    const size_t first = text.find('\n');
+    if (first != std::string::npos && first > 0 && text[first - 1] == '\r')
+        doc.eol = "\r\n";
     std::vector<std::string> lines;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
-        if (end == std::string::npos)
+        const bool ended = end != std::string::npos;
+        if (!ended)
             end = text.size();
         std::string line = text.substr(start, end - start);
-        if (!line.empty() && line.back() == '\r') {
+        if (ended && doc.eol == "\r\n" && !line.empty() && line.back() == '\r')
             line.pop_back();
-            if (lines.empty())
-                doc.eol = "\r\n";
-        }
         lines.push_back(std::move(line));
         start = end + 1;
     }
     return lines;
+}
+
+// What follows the name and '=' of a value line.
+std::string_view DataOf(std::string_view line)
+{
+    size_t i = 1;
+    if (line[0] == '"') {
+        while (i < line.size() && line[i] != '"')
+            i += line[i] == '\\' ? 2 : 1;
+        ++i;
+    }
+    const std::string_view rest = i < line.size() ? TrimLeft(line.substr(i)) : std::string_view();
+    return rest.empty() || rest[0] != '=' ? std::string_view() : TrimLeft(rest.substr(1));
 }
 
 bool ReadSectionPath(std::string_view line, std::string& path, std::string& error)
@@ -579,9 +597,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 
         Entry entry{true, {}, {lines[n]}};
         std::string logical(line);
-        const size_t equals = logical.find('=');
-        const bool hex = equals != std::string::npos &&
-                         StartsWithNoCase(TrimLeft(std::string_view(logical).substr(equals + 1)), "hex");
+        const bool hex = StartsWithNoCase(DataOf(logical), "hex");
         while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
             logical.resize(TrimRight(logical).size() - 1);
             if (++n == lines.size()) {
