@@ -54,15 +54,13 @@ bool Same(const reg::Value& a, const reg::Value& b)
     return a.type == b.type && a.data == b.data;
 }
 
-// Each value once: the first of its name in the first section of its key,
-// the one the registry reads.
+// A parsed document holds each key and each value once.
 template <typename Visit>
 void EachValue(const reg::Document& doc, Visit visit)
 {
     for (const reg::Section& section : doc.sections)
         for (const reg::Entry& entry : section.entries)
-            if (entry.isValue &&
-                reg::FindValue(doc, section.path, entry.value.name) == &entry.value)
+            if (entry.isValue)
                 visit(section.path, entry.value);
 }
 

@@ -1,0 +1,325 @@
+#!/usr/bin/env bash
+# The device session driven as a person drives it: keys into a terminal
+# (tmux), the screen read back. Each wait polls the screen with a deadline.
+#
+#   session_test.sh <case> <device-session> <Tarquell>
+#   cases: rotate, no-rotation, options, start-up
+set -uo pipefail
+
+case_name=$1
+session=$2
+tarquell=$3
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zk-session-XXXXXX")
+socket=$work/tmux.sock
+device=$work/device
+screen_file=$work/screen
+cleanup() {
+  tmux -S "$socket" kill-server 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+export TERM=${TERM:-xterm}
+[ "$TERM" = dumb ] && export TERM=xterm
+unset CE_DEVICE_ROOT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+screen() {
+  tmux -S "$socket" capture-pane -p -J -S - -t zk 2>/dev/null
+}
+
+show_screen() {
+  echo "---- screen ----" >&2
+  screen >&2
+  echo "----------------" >&2
+}
+
+# Starts the session in a 100x30 terminal; the pane stays after it ends.
+start() {
+  tmux -S "$socket" kill-server 2>/dev/null
+  printf 'set -g remain-on-exit on\nset -g history-limit 5000\n' >"$work/tmux.conf"
+  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x 100 -y 30 \
+    "$session --device '$device'" || { echo "cannot start tmux" >&2; exit 1; }
+}
+
+keys() {
+  tmux -S "$socket" send-keys -t zk "$@"
+}
+
+# Number of screen lines matching the extended regex.
+count() {
+  screen | grep -cE -- "$1"
+}
+
+# Waits until the screen has at least $2 (default 1) lines matching $1.
+wait_for() {
+  local pattern=$1 wanted=${2:-1} deadline=$((SECONDS + 10))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    [ "$(count "$pattern")" -ge "$wanted" ] && return 0
+    sleep 0.05
+  done
+  fail "no ${wanted}x /$pattern/ on the screen within 10 s"
+  show_screen
+  exit 1
+}
+
+# Waits until a file holds a line matching the regex.
+wait_for_file() {
+  local file=$1 pattern=$2 deadline=$((SECONDS + 10))
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    grep -qE -- "$pattern" "$file" 2>/dev/null && return 0
+    sleep 0.05
+  done
+  fail "$file has no /$pattern/ within 10 s"
+  show_screen
+  exit 1
+}
+
+# Waits for the session to end; its exit status must be 0.
+wait_for_end() {
+  local deadline=$((SECONDS + 10)) dead
+  while [ "$SECONDS" -lt "$deadline" ]; do
+    dead=$(tmux -S "$socket" display-message -p -t zk '#{pane_dead}:#{pane_dead_status}')
+    # The pane can be dead a moment before its status is known.
+    if [ "${dead%%:*}" = 1 ] && [ -n "${dead#*:}" ]; then
+      [ "${dead#*:}" = 0 ] || fail "the session ended with status ${dead#*:}"
+      return 0
+    fi
+    sleep 0.05
+  done
+  fail "the session did not end within 10 s"
+  show_screen
+  exit 1
+}
+
+expect_count() {
+  local pattern=$1 wanted=$2 got
+  got=$(count "$pattern")
+  [ "$got" -eq "$wanted" ] || { fail "/$pattern/ on the screen $got times, expected $wanted"; show_screen; }
+}
+
+# The line numbers of the first match of each pattern rise in this order.
+expect_order() {
+  local last=0 pattern line
+  for pattern in "$@"; do
+    line=$(screen | grep -nE -- "$pattern" | head -1 | cut -d: -f1)
+    if [ -z "$line" ] || [ "$line" -le "$last" ]; then
+      fail "/$pattern/ is not where expected (line ${line:-none}, after line $last)"
+      show_screen
+      return
+    fi
+    last=$line
+  done
+}
+
+# The lines after the changes heading, or the "nothing changed" line.
+changes() {
+  screen | sed -n '/registry during this session/,$p' | grep -v '^Pane is dead' | sed '/^$/d'
+}
+
+expect_changes() {
+  local expected=$1 got
+  got=$(changes)
+  [ "$got" = "$expected" ] || fail "$(printf 'the list of changes:\n%s\nexpected:\n%s' "$got" "$expected")"
+}
+
+registry_dword() {  # key value-name -> the value as written ("dword:..."), or "absent"
+  KEY=$1 NAME=$2 awk '
+    /^\[/ { inkey = (tolower($0) == tolower("[" ENVIRON["KEY"] "]")) }
+    inkey && index(tolower($0), tolower("\"" ENVIRON["NAME"] "\"=")) == 1 {
+      sub(/^[^=]*=/, ""); print; found = 1
+    }
+    END { if (!found) print "absent" }' "$device/registry.reg"
+}
+
+readonly notice='Control Panel: The stylus alignment page is open'
+readonly prompt='^> '
+readonly dialog='soft reset'
+
+case_rotate() {
+  start
+  wait_for "$dialog"
+  # Focus starts on "soft reset"; back from it: "reg*", then "rotate".
+  keys BTab BTab
+  wait_for '>[[:space:]]*rotate[[:space:]]*<'
+  keys Enter
+  wait_for_file "$device/registry.reg" '"Rotate"=dword:00000003'
+  keys r
+  wait_for 'warm start 1'
+  wait_for "$prompt"
+  expect_count "$notice" 1
+  expect_order 'Velloria asked for a restart' 'warm start 1' 'Starting \\Windows\\StartUp\\Tarquell.exe' \
+    "$notice" 'Tarquell.exe ended; it opened 1 program\.' 'The device is up\.' "$prompt"
+  [ "$(cat "$device/Windows/ctlpnl.log" 2>/dev/null)" = "cplmain.cpl,7" ] ||
+    fail "ctlpnl.log: $(cat "$device/Windows/ctlpnl.log" 2>&1)"
+  [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
+    fail "the flag after the first restart: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+  [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
+
+  keys r
+  wait_for 'warm start 2'
+  wait_for "$prompt" 2
+  expect_count "$notice" 1
+  expect_count 'Tarquell.exe ended; it opened nothing\.' 1
+  expect_order 'warm start 2' 'Tarquell.exe ended; it opened nothing\.'
+  [ "$(wc -l <"$device/Windows/ctlpnl.log")" -eq 1 ] || fail "the control panel opened again"
+
+  keys q
+  wait_for_end
+  expect_changes 'What changed in the device registry during this session:
+  HKEY_LOCAL_MACHINE\Drivers\Display\mq120 "Rotate": 0 -> 1  (Display orientation: "rotate")
+  HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
+  HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
+  [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
+    fail "the flag at the end: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+}
+
+case_no_rotation() {
+  # A soft reset without a rotation: the launcher clears the absent flag,
+  # nothing opens.
+  start
+  wait_for "$dialog"
+  keys r
+  wait_for 'warm start 1'
+  wait_for "$prompt"
+  expect_count 'Tarquell.exe ended; it opened nothing\.' 1
+  expect_count "$notice" 0
+  [ ! -e "$device/Windows/ctlpnl.log" ] || fail "the control panel was started"
+  keys q
+  wait_for_end
+  expect_changes 'What changed in the device registry during this session:
+  HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
+
+  # The same device again: close the dialog, restart from the desktop, quit.
+  start
+  wait_for "$dialog"
+  keys c
+  wait_for 'Velloria closed without a restart\.'
+  wait_for "$prompt"
+  keys r
+  wait_for 'warm start 1'
+  wait_for "$prompt" 2
+  expect_count 'Tarquell.exe ended; it opened nothing\.' 1
+  expect_count "$notice" 0
+  keys q
+  wait_for_end
+  expect_changes 'Nothing changed in the device registry during this session.'
+}
+
+# Runs the session without a terminal: keys from stdin, output to $work/out.
+run_plain() {
+  local input=$1
+  shift
+  printf '%s' "$input" | "$session" "$@" >"$work/out" 2>"$work/err"
+}
+
+out_has() {
+  grep -qE -- "$1" "$work/out" || { fail "output lacks /$1/"; cat "$work/out" "$work/err" >&2; }
+}
+
+case_options() {
+  "$session" --help >"$work/out" 2>&1 || fail "--help failed"
+  out_has '^Usage: device-session \[--device DIR\] \[--reset\]'
+  out_has '--device DIR'
+  out_has '--reset'
+
+  "$session" --frobnicate >"$work/out" 2>"$work/err"
+  [ $? -eq 2 ] || fail "an unknown option is not exit status 2"
+  grep -q -- '--frobnicate' "$work/err" || fail "the unknown option is not named: $(cat "$work/err")"
+  "$session" --device >"$work/out" 2>"$work/err"
+  [ $? -eq 2 ] || fail "--device without a folder is not exit status 2"
+
+  # Somebody's folder is not taken for a device, and is left as it was.
+  mkdir "$work/papers"
+  echo mine >"$work/papers/letter.txt"
+  run_plain q --device "$work/papers"
+  [ $? -eq 1 ] || fail "a folder of other files was taken for a device"
+  grep -q 'not.*device\|no device' "$work/err" || fail "no clear reason: $(cat "$work/err")"
+  [ "$(ls "$work/papers")" = letter.txt ] || fail "the folder was changed: $(ls "$work/papers")"
+  run_plain q --device "$work/papers/letter.txt"
+  [ $? -eq 1 ] || fail "a file was taken for a device folder"
+
+  # A new device, relative path: set up from the default image.
+  (cd "$work" && printf 'q' | "$session" --device device >"$work/out" 2>"$work/err") ||
+    fail "a new device failed: $(cat "$work/err")"
+  out_has "^Emulated device: $work/device \(new, set up from the default image\)"
+  out_has '^Nothing changed in the device registry during this session\.'
+  [ -x "$device/Windows/StartUp/Tarquell.exe" ] || fail "no Tarquell.exe in the start-up folder"
+  cmp -s "$device/Windows/StartUp/Tarquell.exe" "$tarquell" || fail "the start-up Tarquell.exe is not the launcher"
+  cp "$device/registry.reg" "$work/default.reg"
+
+  # --reset puts back the registry and the launcher, drops a pending
+  # restart, and keeps every other file.
+  sed -i 's/"Rotate"=dword:00000000/"Rotate"=dword:00000003/' "$device/registry.reg"
+  echo warm >"$device/restart-requested"
+  printf '#!/bin/sh\nexit 0\n' >"$device/Windows/StartUp/Tarquell.exe"
+  echo keep >"$device/notes.txt"
+  echo keep >"$device/Windows/StartUp/readme.txt"
+  run_plain q --device "$device" --reset || fail "--reset failed: $(cat "$work/err")"
+  out_has 'started over from the default image'
+  grep -q 'warm start' "$work/out" && fail "the dropped restart was carried out"
+  cmp -s "$device/registry.reg" "$work/default.reg" || fail "registry.reg is not the default image"
+  cmp -s "$device/Windows/StartUp/Tarquell.exe" "$tarquell" || fail "Tarquell.exe was not installed anew"
+  [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
+  [ -e "$device/notes.txt" ] && [ -e "$device/Windows/StartUp/readme.txt" ] &&
+    [ -e "$device/Windows/ctlpnl.exe" ] || fail "--reset removed other files"
+  out_has '^Nothing changed in the device registry during this session\.'
+
+  # A corrupt registry is left alone, with a way out named.
+  printf 'Windows Registry Editor Version 5.00\n\n[HKEY_CLASSES_ROOT\\x]\n' >"$device/registry.reg"
+  cp "$device/registry.reg" "$work/corrupt.reg"
+  run_plain q --device "$device"
+  [ $? -eq 1 ] || fail "a corrupt registry did not stop the session"
+  grep -q -- '--reset' "$work/err" || fail "no way out named: $(cat "$work/err")"
+  cmp -s "$device/registry.reg" "$work/corrupt.reg" || fail "the corrupt registry was changed"
+}
+
+case_start_up() {
+  # A restart still due from before the session is carried out first; the
+  # start-up programs run by name, a file that is no program is skipped, and
+  # what a start-up program leaves running is waited for.
+  mkdir -p "$device"
+  printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  local folder=$device/Windows/StartUp
+  printf '#!/bin/sh\n( sleep 0.3; echo "late child done" ) &\necho "aaa ran"\n' >"$folder/aaa.sh"
+  chmod +x "$folder/aaa.sh"
+  echo text >"$folder/notes.txt"
+  printf '#!/bin/sh\nexit 3\n' >"$folder/Zz.sh"
+  chmod +x "$folder/Zz.sh"
+  echo warm >"$device/restart-requested"
+
+  run_plain rq --device "$device" || fail "the session failed: $(cat "$work/err")"
+  grep -q '^late child done$' "$work/out" || fail "no output of the late child"
+  local order
+  order=$(grep -E '^(A restart|=== |Starting|aaa ran|late child|aaa.sh ended|Skipped|Tarquell.exe ended|Zz.sh ended|The device is up|Opening Velloria)' "$work/out")
+  local expected='A restart asked for before this session is still due.
+=== The device restarts (warm start 1) ===
+Starting \Windows\StartUp\aaa.sh
+aaa ran
+late child done
+aaa.sh ended; it opened 1 program.
+Skipped \Windows\StartUp\notes.txt: not a program.
+Starting \Windows\StartUp\Tarquell.exe
+Tarquell.exe ended; it opened nothing.
+Starting \Windows\StartUp\Zz.sh
+Zz.sh ended with exit status 3; it opened nothing.
+The device is up.
+Opening Velloria, the settings program...
+=== The device restarts (warm start 2) ==='
+  [ "$(printf '%s\n' "$order" | head -14)" = "$expected" ] ||
+    fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
+  [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
+}
+
+"case_${case_name//-/_}"
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failure(s)" >&2
+  exit 1
+fi
+echo "ok: $case_name"
