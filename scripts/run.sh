@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Sets up, builds the host programs and opens the settings program on the
-# emulated device.
+# Sets up, builds the host programs and opens the device session on the
+# emulated device: the settings program, restarts, the desktop. Arguments go
+# to the session (--help).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh >&2
 cmake --preset host >/dev/null
 cmake --build --preset host >/dev/null
-exec build/host/settings/Velloria
+exec build/host/tools/device-session/device-session "$@"
