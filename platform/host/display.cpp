@@ -101,6 +101,8 @@ public:
                 case KEY_ENTER: return InputEvent::Press(kKeyEnter);
                 case KEY_RESIZE: return InputEvent::Redraw();
                 case KEY_MOUSE: {
+                    // Of reports that arrive in one read, ncurses keeps the
+                    // last: a person's clicks come one at a time.
                     MEVENT mouse;
                     if (getmouse(&mouse) == OK && (mouse.bstate & (BUTTON1_PRESSED | BUTTON1_CLICKED)))
                         return InputEvent::Click(mouse.x, mouse.y);

@@ -1,0 +1,164 @@
+// The host Velloria program itself, started as a user would: without a
+// terminal, and on a pseudo-terminal driven with keys and the mouse the way
+// xterm sends them.
+#include <gtest/gtest.h>
+
+#include <errno.h>
+#include <pty.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "scratch_device.h"
+
+namespace {
+
+const char kGlyph[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE";
+const char kOwn[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
+
+const char kRegistry[] =
+    "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n";
+
+// Exit status, or -1 when it didn't exit normally.
+int Wait(pid_t pid)
+{
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(Program, WithoutATerminalSaysSoAndExits)
+{
+    ScratchDevice device(kRegistry);
+    std::string command = std::string(VELLORIA_PROGRAM) + " </dev/null 2>&1 >/dev/null";
+    FILE* out = popen(command.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string said;
+    char buffer[256];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
+        said.append(buffer, n);
+    int status = pclose(out);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
+    EXPECT_FALSE(device.KeyExists(kOwn)) << "the dialog never opened";
+}
+
+// Velloria on an 80 x 24 pseudo-terminal.
+class OnTerminal {
+public:
+    OnTerminal()
+    {
+        struct winsize size = {24, 80, 0, 0};
+        pid_ = forkpty(&master_, nullptr, nullptr, &size);
+        if (pid_ == 0) {
+            setenv("TERM", "xterm", 1);
+            execl(VELLORIA_PROGRAM, VELLORIA_PROGRAM, (char*)nullptr);
+            _exit(127);
+        }
+    }
+    ~OnTerminal()
+    {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            Wait(pid_);
+        }
+        if (master_ >= 0)
+            close(master_);
+    }
+
+    bool Started() const { return pid_ > 0; }
+
+    // Reads the screen's output until `text` has appeared; false at its end.
+    bool WaitFor(const std::string& text)
+    {
+        while (seen_.find(text) == std::string::npos) {
+            if (!ReadSome())
+                return false;
+        }
+        seen_.erase(0, seen_.find(text) + text.size());
+        return true;
+    }
+    void Send(const std::string& bytes) { ASSERT_EQ(write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+
+    // Waits for the program to end; its exit status.
+    int Exit()
+    {
+        while (ReadSome()) {
+        }
+        exited_ = true;
+        return Wait(pid_);
+    }
+
+private:
+    bool ReadSome()
+    {
+        char buffer[4096];
+        ssize_t n = read(master_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            return true;
+        if (n <= 0)
+            return false;  // EIO once the program has gone
+        seen_.append(buffer, size_t(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int master_ = -1;
+    bool exited_ = false;
+    std::string seen_;
+};
+
+TEST(Program, OnATerminalKeysPressButtonsAndCloseEndsIt)
+{
+    ScratchDevice device(kRegistry);
+    OnTerminal terminal;
+    ASSERT_TRUE(terminal.Started());
+    ASSERT_TRUE(terminal.WaitFor("lose")  /* "&close" ends the first screen */);
+    // Tab twice to "slow (save RAM)", press it, then close with C.
+    terminal.Send("\t\t\r");
+    terminal.Send("c");
+    EXPECT_EQ(terminal.Exit(), 0);
+    EXPECT_EQ(device.Dword(kGlyph, "limit"), 4096u);
+    EXPECT_TRUE(device.KeyExists(kOwn));
+    EXPECT_FALSE(device.Has("restart-requested"));
+}
+
+TEST(Program, AltRAsksForARestartAndEnds)
+{
+    ScratchDevice device(kRegistry);
+    OnTerminal terminal;
+    ASSERT_TRUE(terminal.Started());
+    ASSERT_TRUE(terminal.WaitFor("lose"));
+    terminal.Send("\x1br");
+    EXPECT_EQ(terminal.Exit(), 0);
+    EXPECT_EQ(device.Read("restart-requested"), "warm\n");
+}
+
+// A left click as xterm reports it in the mode ncurses asks for (SGR):
+// press and release, column and row counted from 1.
+std::string Press(int column, int row)
+{
+    std::string at = std::to_string(column + 1) + ";" + std::to_string(row + 1);
+    return "\x1b[<0;" + at + "M\x1b[<0;" + at + "m";
+}
+
+TEST(Program, MouseOnAButtonAndOnTheCaptionsOk)
+{
+    ScratchDevice device(kRegistry);
+    OnTerminal terminal;
+    ASSERT_TRUE(terminal.Started());
+    ASSERT_TRUE(terminal.WaitFor("lose"));
+    // Centred at (6, 5): "reg*" of the display speed-up row on row 8, the
+    // caption's OK at the right end of row 5.
+    terminal.Send(Press(55, 8));
+    ASSERT_TRUE(terminal.WaitFor("reg*"));  // the press has been drawn
+    terminal.Send(Press(71, 5));
+    EXPECT_EQ(terminal.Exit(), 0);
+    EXPECT_EQ(device.Dword(kGlyph, "limit"), 16384u);
+}
+
+}  // namespace
