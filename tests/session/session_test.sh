@@ -11,11 +11,15 @@ session=$2
 tarquell=$3
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zk-session-XXXXXX")
-socket=$work/tmux.sock
+socket=$work/tmux.0.sock
+starts=0
 device=$work/device
 screen_file=$work/screen
 cleanup() {
-  tmux -S "$socket" kill-server 2>/dev/null
+  local each
+  for each in "$work"/tmux.*.sock; do
+    [ -S "$each" ] && tmux -S "$each" kill-server 2>/dev/null
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -40,12 +44,18 @@ show_screen() {
   echo "----------------" >&2
 }
 
-# Starts the session in a 100x30 terminal; the pane stays after it ends.
+# Starts the session in a 100x30 terminal. After it, its exit status is
+# written to the same terminal, so that everything it wrote is on the screen
+# once that line is; the pane stays.
 start() {
+  # A server of its own each time: a killed one may still hold its socket.
   tmux -S "$socket" kill-server 2>/dev/null
+  starts=$((starts + 1))
+  socket=$work/tmux.$starts.sock
   printf 'set -g remain-on-exit on\nset -g history-limit 5000\n' >"$work/tmux.conf"
   tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x 100 -y 30 \
-    "$session --device '$device'" || { echo "cannot start tmux" >&2; exit 1; }
+    "'$session' --device '$device'; echo \"[session ended: \$?]\"" ||
+    { echo "cannot start tmux" >&2; exit 1; }
 }
 
 keys() {
@@ -83,19 +93,8 @@ wait_for_file() {
 
 # Waits for the session to end; its exit status must be 0.
 wait_for_end() {
-  local deadline=$((SECONDS + 10)) dead
-  while [ "$SECONDS" -lt "$deadline" ]; do
-    dead=$(tmux -S "$socket" display-message -p -t zk '#{pane_dead}:#{pane_dead_status}')
-    # The pane can be dead a moment before its status is known.
-    if [ "${dead%%:*}" = 1 ] && [ -n "${dead#*:}" ]; then
-      [ "${dead#*:}" = 0 ] || fail "the session ended with status ${dead#*:}"
-      return 0
-    fi
-    sleep 0.05
-  done
-  fail "the session did not end within 10 s"
-  show_screen
-  exit 1
+  wait_for '^\[session ended: [0-9]+\]$'
+  expect_count '^\[session ended: 0\]$' 1
 }
 
 expect_count() {
@@ -120,7 +119,8 @@ expect_order() {
 
 # The lines after the changes heading, or the "nothing changed" line.
 changes() {
-  screen | sed -n '/registry during this session/,$p' | grep -v '^Pane is dead' | sed '/^$/d'
+  screen | sed -n '/registry during this session/,$p' | grep -v '^Pane is dead\|^\[session ended' |
+    sed '/^$/d'
 }
 
 expect_changes() {
