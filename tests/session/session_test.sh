@@ -202,9 +202,12 @@ case_no_rotation() {
   keys c
   wait_for 'Velloria closed without a restart\.'
   wait_for "$prompt"
+  # A key the desktop doesn't offer does nothing.
+  keys x
   keys r
   wait_for 'warm start 1'
   wait_for "$prompt" 2
+  expect_count "$prompt" 2
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
   expect_count "$notice" 0
   keys q

@@ -8,6 +8,7 @@
 #include <string.h>
 #include <strings.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -200,19 +201,20 @@ public:
         std::string problem;
         const int status = session::RunAndWait(ZK_VELLORIA, problem);
         keys_.Restore();
+        const bool closed = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         if (status < 0)
             printf("Velloria could not be opened: %s.\n", problem.c_str());
-        else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        else if (!closed)
             printf("Velloria ended with %s.\n", session::DescribeStatus(status).c_str());
         if (TakeRestartRecord()) {
             Say("Velloria asked for a restart (soft reset).\n");
             Restart();
-        } else if (status >= 0) {
+        } else if (closed) {
             Say("Velloria closed without a restart.\n");
         }
     }
 
-    // The desktop, until the user quits.
+    // The desktop, until the user quits. Other keys do nothing.
     void Desktop()
     {
         for (;;) {
@@ -221,7 +223,9 @@ public:
                 "  r  restart the device\n"
                 "  q  quit, and list what changed in the device registry\n"
                 "> ");
-            const int key = keys_.Next();
+            int key;
+            while (!strchr("sSrRqQ\3\4", key = keys_.Next()) || key == 0) {
+            }
             switch (key) {
             case 's': case 'S':
                 Say("s\n");
@@ -231,12 +235,9 @@ public:
                 Say("r\n");
                 Restart();
                 break;
-            case 'q': case 'Q': case 3 /* Ctrl-C */: case 4 /* Ctrl-D */:
+            default:  // q, Ctrl-C, Ctrl-D
                 Say("q\n");
                 return;
-            default:
-                Say("?\n");
-                break;
             }
         }
     }
