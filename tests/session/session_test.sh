@@ -155,7 +155,7 @@ case_rotate() {
   wait_for "$prompt"
   expect_count "$notice" 1
   expect_order 'Velloria asked for a restart' 'warm start 1' 'Starting \\Windows\\StartUp\\Tarquell.exe' \
-    "$notice" 'Tarquell.exe ended; it opened 1 program\.' 'The device is up\.' "$prompt"
+    "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
   [ "$(cat "$device/Windows/ctlpnl.log" 2>/dev/null)" = "cplmain.cpl,7" ] ||
     fail "ctlpnl.log: $(cat "$device/Windows/ctlpnl.log" 2>&1)"
   [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
@@ -290,8 +290,9 @@ case_start_up() {
   mkdir -p "$device"
   printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
   local folder=$device/Windows/StartUp
-  printf '#!/bin/sh\n( sleep 0.3; echo "late child done" ) &\necho "aaa ran"\n' >"$folder/aaa.sh"
-  chmod +x "$folder/aaa.sh"
+  printf '#!/bin/sh\nsleep 0.3\necho "late child done"\n' >"$work/late"
+  printf '#!/bin/sh\n"%s" &\necho "aaa ran"\n' "$work/late" >"$folder/aaa.sh"
+  chmod +x "$work/late" "$folder/aaa.sh"
   echo text >"$folder/notes.txt"
   printf '#!/bin/sh\nexit 3\n' >"$folder/Zz.sh"
   chmod +x "$folder/Zz.sh"
@@ -306,7 +307,7 @@ case_start_up() {
 Starting \Windows\StartUp\aaa.sh
 aaa ran
 late child done
-aaa.sh ended; it opened 1 program.
+aaa.sh ended; it opened late.
 Skipped \Windows\StartUp\notes.txt: not a program.
 Starting \Windows\StartUp\Tarquell.exe
 Tarquell.exe ended; it opened nothing.

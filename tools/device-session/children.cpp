@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <stdio.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/prctl.h>
@@ -29,6 +30,22 @@ long long NowMs()
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
+}
+
+// The name of a child that has ended and is not yet reaped.
+std::string NameOf(pid_t pid)
+{
+    std::string name;
+    const std::string path = "/proc/" + std::to_string(pid) + "/comm";
+    if (FILE* comm = fopen(path.c_str(), "r")) {
+        char text[64];
+        if (fgets(text, sizeof text, comm))
+            name = text;
+        fclose(comm);
+    }
+    while (!name.empty() && name.back() == '\n')
+        name.pop_back();
+    return name.empty() ? "pid " + std::to_string(pid) : name;
 }
 
 void Drain()
@@ -91,17 +108,24 @@ Settled WaitForAll(pid_t pid, int limitMs)
     for (;;) {
         // Reap first, then sleep until the next child ends: a child that
         // ends in between leaves a note in the pipe.
-        int status;
-        pid_t gone;
-        while ((gone = waitpid(-1, &status, WNOHANG)) > 0) {
+        // Each child is looked at before it is reaped, while its name lasts.
+        siginfo_t info;
+        int found;
+        while ((found = waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT)) == 0 &&
+               info.si_pid != 0) {
+            const pid_t gone = info.si_pid;
+            const std::string name = gone == pid ? "" : NameOf(gone);
+            int status;
+            while (waitpid(gone, &status, 0) < 0 && errno == EINTR) {
+            }
             if (gone == pid) {
                 settled.started = true;
                 settled.status = status;
             } else {
-                ++settled.others;
+                settled.others.push_back(name);
             }
         }
-        if (gone < 0 && errno == ECHILD)
+        if (found < 0 && errno == ECHILD)
             return settled;
         const long long left = deadline - NowMs();
         if (left <= 0) {

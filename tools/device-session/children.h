@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace session {
 
@@ -19,7 +20,7 @@ int RunAndWait(const std::string& path, std::string& problem);
 struct Settled {
     bool started = false;       // `pid` was reaped
     int status = 0;             // its wait status
-    int others = 0;             // other descendants reaped meanwhile
+    std::vector<std::string> others;  // names of the other descendants reaped meanwhile
     bool timedOut = false;      // something was still running at the deadline
 };
 

@@ -130,11 +130,13 @@ void RunOne(const std::string& folder, const std::string& name)
         outcome += " ended with " + DescribeStatus(settled.status);
     else
         outcome += " ended";
-    if (settled.others == 0)
+    if (settled.others.empty()) {
         outcome += "; it opened nothing";
-    else
-        outcome += "; it opened " + std::to_string(settled.others) +
-                   (settled.others == 1 ? " program" : " programs");
+    } else {
+        outcome += "; it opened ";
+        for (size_t i = 0; i < settled.others.size(); ++i)
+            outcome += (i ? ", " : "") + settled.others[i];
+    }
     if (settled.timedOut)
         outcome += "; something it started is still running after " +
                    std::to_string(kStartUpLimitMs / 1000) + " s, and the device goes on";
