@@ -146,7 +146,7 @@ public:
     void Restore() const
     {
         if (terminal_)
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
     }
 
     // The next key; 'q' at the end of input.
