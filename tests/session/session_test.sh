@@ -3,7 +3,7 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell>
-#   cases: rotate, no-rotation, options, start-up
+#   cases: rotate, no-rotation, options, start-up, lingering
 set -uo pipefail
 
 case_name=$1
@@ -17,6 +17,7 @@ device=$work/device
 screen_file=$work/screen
 cleanup() {
   local each
+  [ -s "$work/lingering.pid" ] && kill "$(cat "$work/lingering.pid")" 2>/dev/null
   for each in "$work"/tmux.*.sock; do
     [ -S "$each" ] && tmux -S "$each" kill-server 2>/dev/null
   done
@@ -319,6 +320,26 @@ Opening Velloria, the settings program...
   [ "$(printf '%s\n' "$order" | head -14)" = "$expected" ] ||
     fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
+}
+
+case_lingering() {
+  # What a start-up program leaves running is waited for up to 10 s, once:
+  # the programs after it don't wait for it again.
+  mkdir -p "$device"
+  printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 120\n' "$work/lingering.pid" >"$work/linger"
+  printf '#!/bin/sh\n"%s" &\n' "$work/linger" >"$device/Windows/StartUp/aaa.sh"
+  chmod +x "$work/linger" "$device/Windows/StartUp/aaa.sh"
+
+  run_plain rq --device "$device" || fail "the session failed: $(cat "$work/err")"
+  local order expected='Starting \Windows\StartUp\aaa.sh
+aaa.sh ended; it opened nothing; something it started is still running after 10 s, and the device goes on.
+Starting \Windows\StartUp\Tarquell.exe
+Tarquell.exe ended; it opened nothing.
+The device is up.'
+  order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
+  [ "$order" = "$expected" ] || fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
+  kill -0 "$(cat "$work/lingering.pid")" 2>/dev/null || fail "the lingering program is gone"
 }
 
 "case_${case_name//-/_}"

@@ -1,15 +1,20 @@
 #include "children.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <set>
 
 namespace session {
 namespace {
@@ -101,14 +106,45 @@ int RunAndWait(const std::string& path, std::string& problem)
     return status;
 }
 
-Settled WaitForAll(pid_t pid, int limitMs)
+// From each process's parent, in /proc.
+std::set<pid_t> Children()
+{
+    std::set<pid_t> children;
+    const pid_t self = getpid();
+    DIR* processes = opendir("/proc");
+    if (!processes)
+        return children;
+    while (dirent* entry = readdir(processes)) {
+        char* end;
+        const long pid = strtol(entry->d_name, &end, 10);
+        if (*end != 0 || pid <= 0)
+            continue;
+        const std::string path = std::string("/proc/") + entry->d_name + "/stat";
+        FILE* stat = fopen(path.c_str(), "r");
+        if (!stat)
+            continue;
+        char line[1024];
+        const bool read = fgets(line, sizeof line, stat) != nullptr;
+        fclose(stat);
+        // pid (name) state ppid ...; the name may hold anything, even ')'.
+        const char* close = read ? strrchr(line, ')') : nullptr;
+        char state;
+        int parent;
+        if (close && sscanf(close + 1, " %c %d", &state, &parent) == 2 && parent == self)
+            children.insert(pid_t(pid));
+    }
+    closedir(processes);
+    return children;
+}
+
+Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs)
 {
     Settled settled;
     const long long deadline = NowMs() + limitMs;
     for (;;) {
         // Reap first, then sleep until the next child ends: a child that
-        // ends in between leaves a note in the pipe.
-        // Each child is looked at before it is reaped, while its name lasts.
+        // ends in between leaves a note in the pipe. Each child is looked at
+        // before it is reaped, while its name lasts.
         siginfo_t info;
         int found;
         while ((found = waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT)) == 0 &&
@@ -121,11 +157,14 @@ Settled WaitForAll(pid_t pid, int limitMs)
             if (gone == pid) {
                 settled.started = true;
                 settled.status = status;
-            } else {
+            } else if (!earlier.erase(gone)) {
                 settled.others.push_back(name);
             }
         }
         if (found < 0 && errno == ECHILD)
+            return settled;
+        const std::set<pid_t> now = Children();
+        if (std::includes(earlier.begin(), earlier.end(), now.begin(), now.end()))
             return settled;
         const long long left = deadline - NowMs();
         if (left <= 0) {

@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,9 +25,13 @@ struct Settled {
     bool timedOut = false;      // something was still running at the deadline
 };
 
+// The session's children now.
+std::set<pid_t> Children();
+
 // Waits for `pid` and then for every other descendant, for at most
-// `limitMs` in all.
-Settled WaitForAll(pid_t pid, int limitMs);
+// `limitMs` in all; `earlier`, the children from before `pid` started, are
+// not waited for.
+Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs);
 
 // "exit status 3", "signal 9"
 std::string DescribeStatus(int status);

@@ -113,6 +113,8 @@ void RunOne(const std::string& folder, const std::string& name)
     printf("Starting %s\n", devicePath.c_str());
     fflush(stdout);
 
+    // What an earlier program left running is not waited for again.
+    const std::set<pid_t> earlier = Children();
     std::wstring application = Wide(devicePath);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
@@ -120,7 +122,7 @@ void RunOne(const std::string& folder, const std::string& name)
         printf("Could not start %s (error %u).\n", devicePath.c_str(), unsigned(GetLastError()));
         return;
     }
-    const Settled settled = WaitForAll(pid_t(process.dwProcessId), kStartUpLimitMs);
+    const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
     fflush(stdout);
 
     std::string outcome = name;
