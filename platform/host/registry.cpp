@@ -2,7 +2,9 @@
 // results. A handle names a key by its path; the key is looked up in the
 // file at every call, so other processes' changes are seen at once.
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <map>
 #include <mutex>
@@ -25,7 +27,48 @@ struct OpenKey {
 std::mutex handlesMutex;
 std::map<ULONG_PTR, OpenKey> handles;
 // Handle values are never given out twice, so that a closed handle stays bad.
-ULONG_PTR nextHandle = 0x1000;
+constexpr ULONG_PTR kFirstHandle = 0x1000;
+ULONG_PTR nextHandle = kFirstHandle;
+size_t misuses = 0;
+
+// With CE_HANDLE_CHECK=1 a misused handle is told on stderr as it happens, and
+// a process that misused one or leaves one open exits with status 3.
+bool HandleCheck()
+{
+    static const bool on = [] {
+        const char* check = getenv("CE_HANDLE_CHECK");
+        return check && strcmp(check, "1") == 0;
+    }();
+    return on;
+}
+
+// A handle that is neither a hive nor open; the caller holds handlesMutex.
+void Misused(HKEY key, const char* function)
+{
+    ++misuses;
+    if (!HandleCheck())
+        return;
+    const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
+    const bool given = value >= kFirstHandle && value < nextHandle && value % 4 == 0;
+    const bool close = strcmp(function, "RegCloseKey") == 0;
+    fprintf(stderr, "ce-device: registry key handle %#llx %s (%s)\n", (unsigned long long)value,
+            !given ? "was never opened" : close ? "closed twice" : "used after its close",
+            function);
+}
+
+void CheckAtExit()
+{
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    for (const auto& [value, key] : handles)
+        fprintf(stderr, "ce-device: registry key handle %#llx (%s) still open at exit\n",
+                (unsigned long long)value, key.path.c_str());
+    if (handles.empty() && misuses == 0)
+        return;
+    fflush(NULL);
+    _exit(3);
+}
+
+[[maybe_unused]] const bool checkAtExit = HandleCheck() && atexit(CheckAtExit) == 0;
 
 RegistryRecorder* recorder = nullptr;
 
@@ -38,7 +81,7 @@ const char* RootName(HKEY key)
     return nullptr;
 }
 
-bool Resolve(HKEY key, std::string& path)
+bool Resolve(HKEY key, std::string& path, const char* function)
 {
     if (const char* root = RootName(key)) {
         path = root;
@@ -46,8 +89,10 @@ bool Resolve(HKEY key, std::string& path)
     }
     std::lock_guard<std::mutex> lock(handlesMutex);
     auto it = handles.find(reinterpret_cast<ULONG_PTR>(key));
-    if (it == handles.end())
+    if (it == handles.end()) {
+        Misused(key, function);
         return false;
+    }
     path = it->second.path;
     return true;
 }
@@ -129,6 +174,12 @@ size_t OpenKeyCount()
 {
     std::lock_guard<std::mutex> lock(handlesMutex);
     return handles.size();
+}
+
+size_t HandleMisuseCount()
+{
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    return misuses;
 }
 
 RegistryRecorder::RegistryRecorder()
@@ -253,7 +304,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
         return host::Record(call, ERROR_INVALID_PARAMETER);
     *phkResult = NULL;
     std::string base, path;
-    if (!host::Resolve(hKey, base))
+    if (!host::Resolve(hKey, base, "RegOpenKeyExW"))
         return host::Record(call, ERROR_INVALID_HANDLE);
     if (LONG error = host::Join(base, lpSubKey, path))
         return host::Record(call, error);
@@ -295,7 +346,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     if (!phkResult || Reserved)
         return host::Record(call, ERROR_INVALID_PARAMETER);
     std::string base, path;
-    if (!host::Resolve(hKey, base))
+    if (!host::Resolve(hKey, base, "RegCreateKeyExW"))
         return host::Record(call, ERROR_INVALID_HANDLE);
     if (LONG error = host::Join(base, lpSubKey, path))
         return host::Record(call, error);
@@ -337,7 +388,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     if ((lpData && !lpcbData) || lpReserved)
         return host::Record(call, ERROR_INVALID_PARAMETER);
     std::string path;
-    if (!host::Resolve(hKey, path))
+    if (!host::Resolve(hKey, path, "RegQueryValueExW"))
         return host::Record(call, ERROR_INVALID_HANDLE);
 
     host::reg::Value value;
@@ -401,7 +452,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
             cbData = DWORD(2 * last + 4);
     }
     std::string path;
-    if (!host::Resolve(hKey, path))
+    if (!host::Resolve(hKey, path, "RegSetValueExW"))
         return host::Record(call, ERROR_INVALID_HANDLE);
     host::reg::Value value;
     value.name = host::Utf8(lpValueName);
@@ -428,5 +479,7 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
         return host::Record(call, ERROR_SUCCESS);
     std::lock_guard<std::mutex> lock(host::handlesMutex);
     const bool open = host::handles.erase(reinterpret_cast<ULONG_PTR>(hKey)) == 1;
+    if (!open)
+        host::Misused(hKey, "RegCloseKey");
     return host::Record(call, open ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }

@@ -9,6 +9,12 @@ namespace host {
 // Key handles opened and not yet closed, in this process.
 size_t OpenKeyCount();
 
+// Calls given a handle that was closed or never opened: closed twice, used
+// after its close. With CE_HANDLE_CHECK=1 in the environment each one is told
+// on stderr, and a process that had any, or leaves a handle open, exits with
+// status 3.
+size_t HandleMisuseCount();
+
 // The steps of saving registry.reg. A hook called at each step may stop the
 // save there by returning false, as a crash at that point would: the
 // temporary file is left behind and the change is reported as failed.

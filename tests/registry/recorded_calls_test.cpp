@@ -196,6 +196,7 @@ TEST_F(RecordedCalls, TheSecondDriverIsProbedOnlyWhenTheFirstFails)
 
 TEST_F(RecordedCalls, ClosedHandlesAreNotGivenOutAgain)
 {
+    RecordProperty("handle_misuse", "deliberate");
     HKEY first, second;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &first), ERROR_SUCCESS);
     EXPECT_EQ(host::OpenKeyCount(), openBefore_ + 1);

@@ -294,6 +294,7 @@ TEST_F(RegistrySuite, SetTakesNoDataOnlyWithSizeZero)
 
 TEST_F(RegistrySuite, HandlesAreOpenedAndClosedOnce)
 {
+    RecordProperty("handle_misuse", "deliberate");
     HKEY first, second;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_ALL_ACCESS, &first), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_ALL_ACCESS, &second), ERROR_SUCCESS);
@@ -319,6 +320,7 @@ TEST_F(RegistrySuite, HandlesAreOpenedAndClosedOnce)
 
 TEST_F(RegistrySuite, BadHandlesAndMissingPlaces)
 {
+    RecordProperty("handle_misuse", "deliberate");
     const HKEY bogus = reinterpret_cast<HKEY>(ULONG_PTR(0x4444));
     HKEY key = bogus;
     EXPECT_EQ(RegOpenKeyExW(bogus, L"x", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);

@@ -1,0 +1,116 @@
+// CE_HANDLE_CHECK=1: a process that leaves a registry key handle open, closes
+// one twice or uses one after its close says so on stderr and exits with
+// status 3; one that does none of these exits as it would have.
+#include <stdlib.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "catalogue.h"
+#include "device.h"
+#include "registry.h"
+#include "scratch.h"
+
+namespace {
+
+class HandleCheck : public testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // The child re-runs this program, which reads the switch as it starts.
+        testing::FLAGS_gtest_death_test_style = "threadsafe";
+        setenv("CE_HANDLE_CHECK", "1", 1);
+    }
+    static void TearDownTestSuite() { unsetenv("CE_HANDLE_CHECK"); }
+
+    ScratchRegistry scratch_;
+};
+
+// Ends the child as a program ends, its scratch device tidied away first.
+[[noreturn]] void Exit(int status)
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(host::DeviceRoot(), ignored);
+    exit(status);
+}
+
+HKEY OpenTestRoot()
+{
+    HKEY key = NULL;
+    RegCreateKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, NULL, 0, 0, NULL, &key, NULL);
+    return key;
+}
+
+TEST_F(HandleCheck, AHandleLeftOpenFailsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            OpenTestRoot();
+            Exit(0);
+        },
+        testing::ExitedWithCode(3),
+        R"(^ce-device: registry key handle 0x[0-9a-f]+ \(HKEY_CURRENT_USER\\Software\\ZelkoranTest\) still open at exit
+$)");
+}
+
+TEST_F(HandleCheck, AHandleClosedTwiceFailsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            const HKEY key = OpenTestRoot();
+            RegCloseKey(key);
+            RegCloseKey(key);
+            Exit(0);
+        },
+        testing::ExitedWithCode(3),
+        R"(^ce-device: registry key handle 0x[0-9a-f]+ closed twice \(RegCloseKey\)
+$)");
+}
+
+TEST_F(HandleCheck, AHandleUsedAfterItsCloseFailsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            const HKEY key = OpenTestRoot();
+            RegCloseKey(key);
+            DWORD size = 4;
+            BYTE data[4];
+            RegQueryValueExW(key, L"v", NULL, NULL, data, &size);
+            Exit(0);
+        },
+        testing::ExitedWithCode(3),
+        R"(^ce-device: registry key handle 0x[0-9a-f]+ used after its close \(RegQueryValueExW\)
+$)");
+}
+
+TEST_F(HandleCheck, AHandleNeverOpenedFailsTheProcess)
+{
+    EXPECT_EXIT(
+        {
+            RegSetValueExW(reinterpret_cast<HKEY>(ULONG_PTR(0x13)), L"v", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>("\1\0\0\0"), 4);
+            Exit(0);
+        },
+        testing::ExitedWithCode(3),
+        R"(^ce-device: registry key handle 0x13 was never opened \(RegSetValueExW\)
+$)");
+}
+
+TEST_F(HandleCheck, EveryButtonAndTheFlagKeyLeaveNothingBehind)
+{
+    EXPECT_EXIT(
+        {
+            EnsureFlagKey();
+            for (const SettingRow& row : kCatalogue) {
+                IsRowAvailable(row);
+                for (const ButtonAction& button : row.buttons)
+                    ApplyButton(button.controlId);
+            }
+            Exit(7);
+        },
+        testing::ExitedWithCode(7), "^$");
+}
+
+}  // namespace
