@@ -643,6 +643,17 @@ TEST_F(VelloriaUnderWine, Cancel_EndsTheProgram)
     ExpectRegistry({U, U, U, U, U, U, U, U}, "a cancel");
 }
 
+// The desktop's own way out: the close box of the caption.
+TEST_F(VelloriaUnderWine, CloseBox_EndsTheProgram)
+{
+    EverySetting();
+    Velloria velloria;
+    ASSERT_NE(velloria.Dialog(), HWND(NULL));
+    ASSERT_TRUE(PostMessageW(velloria.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0));
+    EXPECT_EQ(0u, velloria.Ended());
+    ExpectRegistry({U, U, U, U, U, U, U, U}, "the close box");
+}
+
 // Desktop Windows refuses the restart, so the dialog just ends.
 TEST_F(VelloriaUnderWine, SoftReset_EndsTheProgram)
 {
