@@ -6,6 +6,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <string>
@@ -409,7 +410,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         if (size > *lpcbData) {
             result = ERROR_MORE_DATA;  // the buffer is left untouched
         } else {
-            memcpy(lpData, value.data.data(), size);
+            std::copy(value.data.begin(), value.data.end(), lpData);
             // A string stored without its NUL gets one when there is room;
             // the size returned doesn't count it.
             if (host::IsString(value.type) && size >= 2 && size + 2 <= *lpcbData &&
