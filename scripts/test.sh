@@ -9,6 +9,11 @@ cmake --preset host
 cmake --build --preset host
 ctest --preset host
 
+# The host tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+cmake --preset asan
+cmake --build --preset asan
+ctest --preset asan
+
 cmake --preset win32
 cmake --build --preset win32
 # Some win32 tests open real windows: give Wine a display.
