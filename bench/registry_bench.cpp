@@ -1,0 +1,225 @@
+// How long the programs' registry work takes on the host registry, against
+// device registries of growing size: a button press, a probe, and the
+// launcher's whole run, called in-process.
+//
+// The size argument is the number of values in registry.reg. 7 is the
+// default image as it is; larger registries are the default image followed
+// by keys of ten values each, a mix of numbers, strings and binary data.
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <benchmark/benchmark.h>
+
+#include "catalogue.h"
+#include "entry.h"
+#include "registry.h"
+#include "registry_debug.h"
+#include "resource.h"
+
+extern const char kDefaultRegistry[];  // the default image, as the host embeds it
+
+namespace {
+
+constexpr int kDefaultValues = 7;
+
+std::string Filler(int values)
+{
+    std::string text;
+    char line[160];
+    for (int i = 0; i < values; ++i) {
+        if (i % 10 == 0) {
+            snprintf(line, sizeof line, "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Filler\\Component%06d]\n",
+                     i / 10);
+            text += line;
+        }
+        switch (i % 3) {
+        case 0:
+            snprintf(line, sizeof line, "\"Number%d\"=dword:%08x\n", i, unsigned(i) * 2654435761u);
+            break;
+        case 1:
+            snprintf(line, sizeof line, "\"Path%d\"=\"\\\\Windows\\\\component%d.dll\"\n", i, i);
+            break;
+        default:
+            snprintf(line, sizeof line, "\"Data%d\"=hex:%02x,00,01,02,03,04,05,06,07,08,09,0a,0b\n",
+                     i, i & 0xFF);
+            break;
+        }
+        text += line;
+    }
+    return text;
+}
+
+// A device folder of its own for each registry size, kept for the whole run
+// and removed at exit. It has no \Windows\ctlpnl.exe, so a launcher run that
+// finds the flag set fails to start the page at once, and no process is left.
+class Device {
+public:
+    explicit Device(int values)
+    {
+        std::string base = (std::filesystem::temp_directory_path() / "zk-bench-XXXXXX").string();
+        if (!mkdtemp(base.data()))
+            abort();
+        root_ = base;
+        std::ofstream(root_ / "registry.reg", std::ios::binary)
+            << kDefaultRegistry << Filler(values - kDefaultValues);
+        bytes_ = std::filesystem::file_size(root_ / "registry.reg");
+    }
+    ~Device()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+
+    void Use() const { setenv("CE_DEVICE_ROOT", root_.c_str(), 1); }
+    double KiB() const { return double(bytes_) / 1024; }
+
+private:
+    std::filesystem::path root_;
+    uintmax_t bytes_;
+};
+
+Device& DeviceOf(int values)
+{
+    static std::map<int, std::unique_ptr<Device>> devices;
+    std::unique_ptr<Device>& device = devices[values];
+    if (!device)
+        device = std::make_unique<Device>(values);
+    device->Use();
+    return *device;
+}
+
+int saves = 0;
+
+bool CountSave(host::SaveStep step)
+{
+    if (step == host::SaveStep::Renamed)
+        ++saves;
+    return true;
+}
+
+DWORD Read(HKEY hive, LPCWSTR subkey, LPCWSTR name)
+{
+    HKEY key;
+    DWORD value = 0xFFFFFFFF, size = sizeof value;
+    if (RegOpenKeyExW(hive, subkey, 0, kKeyAccess, &key) == ERROR_SUCCESS) {
+        RegQueryValueExW(key, name, NULL, NULL, reinterpret_cast<BYTE*>(&value), &size);
+        RegCloseKey(key);
+    }
+    return value;
+}
+
+void Finish(benchmark::State& state, const Device& device, bool saved)
+{
+    state.SetComplexityN(state.range(0));
+    state.counters["file_KiB"] = device.KiB();
+    state.counters["saves"] =
+        benchmark::Counter(saves, benchmark::Counter::kAvgIterations);
+    if (saved && saves < state.iterations())
+        state.SkipWithError("a press was not saved");
+    host::SetSaveHook(nullptr);
+}
+
+// One settings button, "Animate windows: slow" and "fast*" in turn, so that
+// every press changes the file and saves it.
+void BM_Press(benchmark::State& state)
+{
+    const Device& device = DeviceOf(int(state.range(0)));
+    saves = 0;
+    host::SetSaveHook(CountSave);
+    WORD id = IDC_ANIM_SLOW;
+    for (auto _ : state) {
+        ApplyButton(id);
+        id = id == IDC_ANIM_SLOW ? IDC_ANIM_FAST : IDC_ANIM_SLOW;
+    }
+    const DWORD expected = id == IDC_ANIM_SLOW ? 0 : 1;  // the last press's value
+    if (Read(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate") != expected)
+        state.SkipWithError("the last press is not in the file");
+    Finish(state, device, true);
+}
+
+// "rotate" and "reg*" in turn: three writes a press (both drivers and the flag).
+void BM_PressRotate(benchmark::State& state)
+{
+    const Device& device = DeviceOf(int(state.range(0)));
+    saves = 0;
+    host::SetSaveHook(CountSave);
+    WORD id = IDC_ROTATE;
+    for (auto _ : state) {
+        ApplyButton(id);
+        id = id == IDC_ROTATE ? IDC_ROTATE_DEFAULT : IDC_ROTATE;
+    }
+    const DWORD expected = id == IDC_ROTATE ? 0 : 3;
+    if (Read(HKEY_LOCAL_MACHINE, L"Drivers\\Display\\mq1100", L"Rotate") != expected)
+        state.SkipWithError("the last press is not in the file");
+    Finish(state, device, true);
+}
+
+void BM_Probe(benchmark::State& state)
+{
+    const Device& device = DeviceOf(int(state.range(0)));
+    saves = 0;
+    host::SetSaveHook(CountSave);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE\\Menu", L"Anitype"));
+    Finish(state, device, false);
+}
+
+// The launcher's run after a restart without a change: the flag is 0, and
+// clearing it again leaves the file as it was.
+void BM_LauncherRun(benchmark::State& state)
+{
+    const Device& device = DeviceOf(int(state.range(0)));
+    EnsureFlagKey();
+    WriteDword(FLAG_HIVE, kFlagKey, kFlagValue, kFlagClear);
+    saves = 0;
+    host::SetSaveHook(CountSave);
+    WCHAR commandLine[] = L"";
+    for (auto _ : state)
+        wWinMain(NULL, NULL, commandLine, 1);
+    Finish(state, device, false);
+}
+
+// The launcher's run after a rotation: it finds the flag set, tries the
+// control panel (missing here) and clears the flag, which saves the file.
+// Raising the flag again between runs is not timed.
+void BM_LauncherRunFlagSet(benchmark::State& state)
+{
+    const Device& device = DeviceOf(int(state.range(0)));
+    saves = 0;
+    WCHAR commandLine[] = L"";
+    for (auto _ : state) {
+        state.PauseTiming();
+        EnsureFlagKey();
+        WriteDword(FLAG_HIVE, kFlagKey, kFlagValue, kFlagSet);
+        host::SetSaveHook(CountSave);
+        state.ResumeTiming();
+        wWinMain(NULL, NULL, commandLine, 1);
+        state.PauseTiming();
+        host::SetSaveHook(nullptr);
+        state.ResumeTiming();
+    }
+    if (Read(FLAG_HIVE, kFlagKey, kFlagValue) != kFlagClear)
+        state.SkipWithError("the flag was not cleared");
+    Finish(state, device, true);
+}
+
+void Sizes(benchmark::internal::Benchmark* b)
+{
+    b->Arg(kDefaultValues)->Arg(100)->Arg(10000)->Arg(100000);
+    b->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
+}
+
+}  // namespace
+
+BENCHMARK(BM_Press)->Apply(Sizes);
+BENCHMARK(BM_PressRotate)->Apply(Sizes);
+BENCHMARK(BM_Probe)->Apply(Sizes);
+BENCHMARK(BM_LauncherRun)->Apply(Sizes);
+BENCHMARK(BM_LauncherRunFlagSet)->Apply(Sizes);
