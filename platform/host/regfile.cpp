@@ -1,8 +1,12 @@
 #include "regfile.h"
 
+#include <algorithm>
+
 #include <stdio.h>
 #include <locale.h>
 #include <wctype.h>
+
+#include <unordered_map>
 
 namespace host::reg {
 namespace {
@@ -78,6 +82,16 @@ int32_t Fold(int32_t cp)
     if (!unicode)
         return static_cast<int32_t>(towupper(static_cast<wint_t>(cp)));
     return static_cast<int32_t>(towupper_l(static_cast<wint_t>(cp), unicode));
+}
+
+// The name with every code point folded: equal for names that SameName
+// takes as the same.
+std::string Folded(std::string_view name)
+{
+    std::string out;
+    for (size_t i = 0; i < name.size();)
+        AppendUtf8(out, Fold(NextCodePoint(name, i)));
+    return out;
 }
 
 std::vector<std::string_view> Split(std::string_view path)
@@ -424,11 +438,13 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
 }
 
 // The file's line ending is the first line's. A stray CR elsewhere stays in
-// its line, so that the line is written back as it was.
+// its line, so that the line is written back as it was. A first line that is
+// also the last and ends in CR counts as ended by CRLF: written back with LF,
+// it would read as CRLF the next time.
 std::vector<std::string> Lines(const std::string& text, Document& doc)
 {
-    const size_t first = text.find('\n');
-    if (first != std::string::npos && first > 0 && text[first - 1] == '\r')
+    const size_t first = std::min(text.find('\n'), text.size());
+    if (first > 0 && text[first - 1] == '\r')
         doc.eol = "\r\n";
     std::vector<std::string> lines;
     size_t start = 0;
@@ -555,6 +571,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
     doc.head.push_back(lines[n++]);
 
     std::vector<size_t> sectionLines;             // where each section starts
+    std::unordered_map<std::string, size_t> sectionsByName;  // folded path -> section
     std::vector<std::vector<size_t>> valueLines;  // where each entry starts
     for (; n < lines.size(); ++n) {
         const size_t lineNo = n + 1;
@@ -573,12 +590,12 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                 error = {lineNo, message};
                 return false;
             }
-            for (size_t k = 0; k < doc.sections.size(); ++k) {
-                if (SameName(doc.sections[k].path, section.path)) {
-                    error = {lineNo, "the key [" + section.path + "] appears twice (first at line " +
-                                         std::to_string(sectionLines[k]) + ")"};
-                    return false;
-                }
+            const auto [first, added] =
+                sectionsByName.emplace(Folded(section.path), doc.sections.size());
+            if (!added) {
+                error = {lineNo, "the key [" + section.path + "] appears twice (first at line " +
+                                     std::to_string(sectionLines[first->second]) + ")"};
+                return false;
             }
             section.header = lines[n];
             doc.sections.push_back(std::move(section));
