@@ -1,0 +1,99 @@
+#!/usr/bin/env python3
+"""Summarises zk_bench's JSON output (--benchmark_out): time per operation at
+each registry size, how it grows with the file, and each host program's
+start-to-exit time against the trivial program's.
+
+    tools/bench-summary.py build/bench/bench.json
+"""
+import json
+import sys
+
+ROWS = [
+    ("BM_Press", "press, 1 write (Animate)"),
+    ("BM_PressRotate", "press, 3 writes (rotate)"),
+    ("BM_Probe", "probe (ProbeValue)"),
+    ("BM_LauncherRun", "launcher run, flag 0"),
+    ("BM_LauncherRunFlagSet", "launcher run, flag 1"),
+]
+SCALE = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+
+def ms(run, key):
+    return run[key] * SCALE[run["time_unit"]]
+
+
+def fmt(value):
+    if value < 1:
+        return f"{value * 1000:.0f} us"
+    if value < 100:
+        return f"{value:.2f} ms"
+    return f"{value:.0f} ms"
+
+
+def main(path):
+    with open(path) as f:
+        data = json.load(f)
+    runs = {}
+    for b in data["benchmarks"]:
+        if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+            continue
+        if "error_occurred" in b and b["error_occurred"]:
+            print(f"{b['name']}: ERROR {b.get('error_message', '')}")
+            continue
+        name = b.get("run_name", b["name"])
+        runs[name] = b
+
+    ctx = data["context"]
+    print(f"Host: {ctx.get('num_cpus')} CPUs at {ctx.get('mhz_per_cpu')} MHz, "
+          f"load average {', '.join(f'{x:.2f}' for x in ctx.get('load_avg', []))}")
+
+    sizes = sorted({int(n.split("/")[1]) for n in runs
+                    if n.startswith("BM_Press/")})
+    if sizes:
+        print()
+        print("Host registry, time per operation (wall clock; CPU in brackets):")
+        head = f"  {'values in registry.reg':27}" + "".join(f"{s:>22,}" for s in sizes)
+        print(head)
+        kib = [runs[f"BM_Press/{s}"]["file_KiB"] for s in sizes]
+        print(f"  {'file size':27}" + "".join(f"{k:>18,.1f} KiB" for k in kib))
+        for key, label in ROWS:
+            cells = []
+            for s in sizes:
+                r = runs.get(f"{key}/{s}")
+                cells.append(f"{fmt(ms(r, 'real_time'))} ({fmt(ms(r, 'cpu_time'))})"
+                             if r else "-")
+            print(f"  {label:27}" + "".join(f"{c:>22}" for c in cells))
+        print()
+        print("Growth between sizes (time ratio against file-size ratio; "
+              "equal ratios are linear):")
+        for key, label in ROWS:
+            parts = []
+            for a, b in zip(sizes, sizes[1:]):
+                ra, rb = runs.get(f"{key}/{a}"), runs.get(f"{key}/{b}")
+                if not ra or not rb:
+                    continue
+                t = ms(rb, "cpu_time") / ms(ra, "cpu_time")
+                k = rb["file_KiB"] / ra["file_KiB"]
+                parts.append(f"{a:,}->{b:,}: x{t:.1f} for x{k:.1f}")
+            big = runs.get(f"{key}_BigO")
+            fit = (f"; fit {big['big_o']}, RMS {runs[key + '_RMS']['rms'] * 100:.0f}%"
+                   if big and key + "_RMS" in runs else "")
+            print(f"  {label:27}" + ", ".join(parts) + fit)
+        per_kib = ms(runs[f"BM_Press/{sizes[-1]}"], "cpu_time") / kib[-1] * 1000
+        print(f"  a press costs about {per_kib:.0f} us of CPU per KiB of registry.reg "
+              f"at {sizes[-1]:,} values")
+
+    procs = {n.split("/")[1]: r for n, r in runs.items()
+             if n.startswith("BM_ProcessStartToExit/")}
+    if "trivial" in procs:
+        base = ms(procs["trivial"], "real_time")
+        print()
+        print("Whole process, start to exit (wall clock, default image, no terminal):")
+        for name in ("trivial", "Tarquell", "Velloria"):
+            if name in procs:
+                t = ms(procs[name], "real_time")
+                print(f"  {name:10} {fmt(t):>10}   x{t / base:.2f} the trivial program")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1] if len(sys.argv) > 1 else "build/bench/bench.json")
