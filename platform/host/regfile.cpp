@@ -172,6 +172,19 @@ std::string Escape(std::string_view text)
     return out;
 }
 
+// A name or path from the file as an error message shows it: a long one is
+// cut, so that the message stays one readable line.
+std::string Shown(std::string_view text)
+{
+    constexpr size_t kMost = 60;
+    if (text.size() <= kMost)
+        return std::string(text);
+    size_t cut = kMost;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;
+    return std::string(text.substr(0, cut)) + "...";
+}
+
 // The text of REG_SZ data that a quoted string reads back to exactly: one
 // terminating NUL, no other NUL, no control character, well-formed UTF-16.
 bool PlainString(const std::vector<uint8_t>& data, std::string& text)
@@ -492,7 +505,7 @@ bool ReadSectionPath(std::string_view line, std::string& path, std::string& erro
     for (std::string_view root : kRoots)
         knownRoot = knownRoot || SameName(parts[0], root);
     if (!knownRoot) {
-        error = "unknown root key \"" + std::string(parts[0]) +
+        error = "unknown root key \"" + Shown(parts[0]) +
                 "\" (only HKEY_LOCAL_MACHINE and HKEY_CURRENT_USER are kept)";
         return false;
     }
@@ -593,7 +606,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             const auto [first, added] =
                 sectionsByName.emplace(Folded(section.path), doc.sections.size());
             if (!added) {
-                error = {lineNo, "the key [" + section.path + "] appears twice (first at line " +
+                error = {lineNo, "the key [" + Shown(section.path) + "] appears twice (first at line " +
                                      std::to_string(sectionLines[first->second]) + ")"};
                 return false;
             }
@@ -633,7 +646,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             const Entry& other = section.entries[k];
             if (other.isValue && SameName(other.value.name, entry.value.name)) {
                 error = {lineNo, "the value " +
-                                     (entry.value.name.empty() ? "@" : "\"" + entry.value.name + "\"") +
+                                     (entry.value.name.empty() ? "@" : "\"" + Shown(entry.value.name) + "\"") +
                                      " appears twice in this key (first at line " +
                                      std::to_string(valueLines.back()[k]) + ")"};
                 return false;

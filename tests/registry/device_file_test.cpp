@@ -82,6 +82,25 @@ std::vector<BYTE> Utf16(const std::u16string& text)
     return bytes;
 }
 
+// The text in UTF-16LE after a byte order mark; the text is ASCII.
+std::string Utf16Text(const std::string& text)
+{
+    std::string bytes = "\xFF\xFE";
+    for (char c : text) {
+        bytes += c;
+        bytes += '\0';
+    }
+    return bytes;
+}
+
+std::string Repeat(const std::string& text, size_t times)
+{
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 // What the registry prints on stderr while this lives.
 class StderrCapture {
 public:
@@ -216,6 +235,18 @@ TEST_F(DeviceFile, AStrayCarriageReturnStaysWhereItWas)
               "\"Animate\"=dword:00000001\n\"Other\"=dword:00000002\r\n");
 }
 
+TEST_F(DeviceFile, AHeaderCutShortAfterItsCarriageReturnGivesCrlfLinesThatStay)
+{
+    WriteRegistryFile("REGEDIT4\r");
+    EnsureFlagKey();
+    const std::string written = ReadRegistryFile();
+    EXPECT_EQ(written, "REGEDIT4\r\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\r\n\r\n");
+    host::reg::Document doc;
+    host::reg::ParseError error;
+    ASSERT_TRUE(host::reg::Parse(written, doc, error)) << error.message;
+    EXPECT_EQ(host::reg::Write(doc), written);
+}
+
 TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
 {
     std::vector<host::reg::Value> values = {
@@ -282,6 +313,37 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         {header + "[HKEY_LOCAL_MACHINE\\x]\n\"a\"=dword:0\n\"A\"=dword:1\n", 5, "appears twice"},
         {header + "[HKEY_LOCAL_MACHINE\\x]\n\"a\"=\"\xff\"\n", 4, "malformed UTF-8"},
         {"\xFE\xFFx", 0, "big-endian"},
+        // Cut short: in a key line, a string, a character, a UTF-16 unit.
+        {header + "[HKEY_LOCAL_MA", 3, "must end with ']'"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"ope", 4, "unterminated string"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"caf\xC3", 4, "malformed UTF-8"},
+        {Utf16Text(header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n") + "\x22", 0, "odd number of bytes"},
+        // Not a registry file at all.
+        {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), 1, "malformed UTF-8"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:" + std::string(4, '\0') + "\n", 4,
+         "malformed UTF-8"},
+        {std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10), 1, "malformed UTF-8"},
+        // Huge lines: the message names the line and stays short.
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n" + std::string(1 << 20, 'x') + "\n", 4, "expected a [key]"},
+        {header + "[" + std::string(1 << 20, 'K') + "]\n", 3, "unknown root key \"KKKK"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:" + Repeat("00,", 1 << 18) + "zz\n", 4,
+         "two hex digits"},
+        // More bad hex.
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex(zz):00\n", 4, "hex(N)"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:123\n", 4, "two hex digits"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex(2)00\n", 4, "expected ':'"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:\n", 4, "1 to 8 hex digits"},
+        // Other hives, other headers.
+        {header + "[HKEY_USERS\\.DEFAULT]\n", 3, "unknown root key \"HKEY_USERS\""},
+        {header + "[HKLM\\SYSTEM]\n", 3, "unknown root key \"HKLM\""},
+        {"Windows Registry Editor Version 4.00\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 1, "expected \"Windows"},
+        {"\n\n; no header\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 3, "expected \"Windows"},
+        {"REGEDIT5\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 1, "expected \"Windows"},
+        // Mixed encodings: UTF-16 inside UTF-8, UTF-8 inside UTF-16, two marks.
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n" + Utf16Text("\"a\"=dword:1\n").substr(2), 4, "malformed UTF-8"},
+        {Utf16Text(header) + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 3, "expected a [key]"},
+        {"\xEF\xBB\xBF" + Utf16Text(header), 1, "malformed UTF-8"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"\xE9t\xE9\"\n", 4, "malformed UTF-8"},
     };
     for (const auto& broken : cases) {
         SCOPED_TRACE(broken.problem);
@@ -306,6 +368,7 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         EXPECT_EQ(said.find("ce-device: " + where), 0u) << said;
         EXPECT_NE(said.find(broken.problem), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+        EXPECT_LT(said.size(), 240u) << said.substr(0, 240);
     }
 }
 
