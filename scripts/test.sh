@@ -14,6 +14,9 @@ cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan
 
+# The .reg reader under libFuzzer, for a minute.
+scripts/fuzz.sh 60
+
 cmake --preset win32
 cmake --build --preset win32
 # Some win32 tests open real windows: give Wine a display.
