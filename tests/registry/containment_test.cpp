@@ -1,0 +1,291 @@
+// Containment, as a property over random registries: whatever the buttons
+// pressed, in whatever order, over whatever the device's registry holds, the
+// catalogue's values and the flag are the only values that change, each to
+// what the last press that reached it wrote; nothing is deleted; and no key
+// but the program's own is created.
+#include <stdint.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "catalogue.h"
+#include "device_files.h"
+#include "regfile.h"
+#include "registry.h"
+#include "scratch.h"
+
+namespace {
+
+using host::reg::Document;
+using host::reg::Value;
+
+constexpr uint32_t kSeed = 20261209;
+constexpr int kRounds = 300;
+constexpr int kMostSteps = 24;
+
+const char kOwnKey[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
+
+std::string Utf8(LPCWSTR text)
+{
+    std::u16string units;
+    for (; *text; ++text)
+        units += char16_t(*text);
+    return host::reg::Utf8FromUtf16(units);
+}
+
+std::string PathOf(Hive hive, LPCWSTR subkey)
+{
+    return std::string(hive == Hive::CurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") +
+           Utf8(subkey);
+}
+
+// A value's place, its key path folded to upper case so that places compare
+// as the registry compares them (the catalogue's names are all ASCII).
+struct Place {
+    std::string key, name;
+    bool operator<(const Place& other) const
+    {
+        return std::tie(key, name) < std::tie(other.key, other.name);
+    }
+};
+
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = char(c - 32);
+    return text;
+}
+
+Place PlaceOf(const std::string& key, const std::string& name)
+{
+    return {Upper(key), Upper(name)};
+}
+
+// Every place the catalogue writes, and every place it probes.
+std::vector<Place> CataloguePlaces(std::map<Place, std::pair<std::string, std::string>>& spelled)
+{
+    std::vector<Place> places;
+    auto add = [&](const RegistryLocation& where) {
+        const std::string key = PathOf(where.hive, where.subkey), name = Utf8(where.valueName);
+        const Place place = PlaceOf(key, name);
+        if (!spelled.count(place)) {
+            spelled[place] = {key, name};
+            places.push_back(place);
+        }
+    };
+    for (const SettingRow& row : kCatalogue) {
+        for (const RegistryLocation& probe : row.probes)
+            add(probe);
+        for (const ButtonAction& button : row.buttons)
+            for (const RegistryDwordSetting& write : button.writes)
+                add(write.where);
+    }
+    return places;
+}
+
+std::string RandomCase(const std::string& text, std::mt19937& random)
+{
+    std::string out = text;
+    switch (random() % 3) {
+    case 0:
+        return out;
+    case 1:
+        return Upper(out);
+    default:
+        for (char& c : out)
+            if (c >= 'A' && c <= 'Z' && random() % 2)
+                c = char(c + 32);
+        return out;
+    }
+}
+
+std::vector<uint8_t> Dword(uint32_t value)
+{
+    return {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+}
+
+// Data of any shape: DWORDs of 4 bytes and of other lengths, strings,
+// binaries, nothing at all.
+Value RandomValue(const std::string& name, std::mt19937& random)
+{
+    switch (random() % 7) {
+    case 0:
+    case 1:
+        return {name, REG_DWORD, Dword(random() % 3 == 0 ? random() : random() % 8)};
+    case 2:
+        return {name, REG_SZ, {'o', 0, 'n', 0, 0, 0}};
+    case 3:
+        return {name, REG_BINARY, {1, 2, 3, 4, 5, 6}};
+    case 4:
+        return {name, REG_BINARY, Dword(random())};
+    case 5:
+        return {name, REG_DWORD, {7, 0, 0, 0, 0, 0, 0, 0}};
+    default:
+        return {name, REG_NONE, {}};
+    }
+}
+
+// A registry holding some of the catalogue's keys and values, in any case and
+// of any type, with values, subkeys and keys around them that it never names.
+Document RandomRegistry(const std::vector<Place>& places,
+                        std::map<Place, std::pair<std::string, std::string>>& spelled,
+                        std::mt19937& random)
+{
+    Document doc = host::reg::Empty();
+    for (const Place& place : places) {
+        const auto& [key, name] = spelled[place];
+        const std::string storedKey = RandomCase(key, random);
+        switch (random() % 4) {
+        case 0:
+            break;  // no key
+        case 1:
+            if (!host::reg::KeyExists(doc, storedKey))
+                host::reg::AddKey(doc, storedKey);
+            break;
+        default:
+            host::reg::SetValue(doc, storedKey, RandomValue(RandomCase(name, random), random));
+            break;
+        }
+        if (random() % 3 == 0)
+            host::reg::SetValue(doc, storedKey + "\\Below", RandomValue(name, random));
+        if (random() % 3 == 0 && host::reg::KeyExists(doc, storedKey))
+            host::reg::SetValue(doc, storedKey, RandomValue(name + "2", random));
+    }
+    if (random() % 2)
+        host::reg::SetValue(doc, "HKEY_CURRENT_USER\\Software\\Other", {"align", REG_DWORD, Dword(1)});
+    if (random() % 2)
+        host::reg::SetValue(doc, "HKEY_LOCAL_MACHINE\\Drivers\\Display",
+                            {"Rotate", REG_DWORD, Dword(2)});
+    return doc;
+}
+
+Document Parsed(const std::string& bytes)
+{
+    Document doc;
+    host::reg::ParseError error;
+    EXPECT_TRUE(host::reg::Parse(bytes, doc, error)) << error.line << ": " << error.message;
+    return doc;
+}
+
+// Every value of the document by its place.
+std::map<Place, Value> ValuesOf(const Document& doc)
+{
+    std::map<Place, Value> values;
+    for (const host::reg::Section& section : doc.sections)
+        for (const host::reg::Entry& entry : section.entries)
+            if (entry.isValue)
+                values[PlaceOf(section.path, entry.value.name)] = entry.value;
+    return values;
+}
+
+std::string Describe(const Value& value)
+{
+    std::string text = "type " + std::to_string(value.type) + " [";
+    for (uint8_t byte : value.data)
+        text += " " + std::to_string(byte);
+    return text + " ]";
+}
+
+TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues)
+{
+    ScratchRegistry scratch;
+    std::map<Place, std::pair<std::string, std::string>> spelled;
+    const std::vector<Place> places = CataloguePlaces(spelled);
+
+    std::vector<WORD> ids;
+    for (const SettingRow& row : kCatalogue)
+        for (const ButtonAction& button : row.buttons)
+            ids.push_back(button.controlId);
+    // Ids outside the catalogue: the dialog's other controls and strangers.
+    const std::vector<WORD> others = {0, 1004, 1006, 1012, 1015, 1024, 1026, 1028, 0xFFFF};
+
+    int presses = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const uint32_t seed = kSeed + uint32_t(round);
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        std::mt19937 random(seed);
+
+        const std::string before = host::reg::Write(RandomRegistry(places, spelled, random));
+        WriteRegistryFile(before);
+        const Document old = Parsed(before);
+
+        // What each place should hold at the end, by the last write that
+        // reached it: a write reaches a place whose key exists.
+        std::map<Place, uint32_t> last;
+        bool ownKey = host::reg::KeyExists(old, kOwnKey);
+        bool ensured = false;
+        const int steps = 1 + int(random() % kMostSteps);
+        for (int step = 0; step < steps; ++step) {
+            const uint32_t what = random() % 10;
+            if (what == 0) {
+                EnsureFlagKey();
+                ownKey = true;
+                ensured = true;
+            } else if (what == 1) {
+                IsRowAvailable(kCatalogue[random() % kCatalogue.size]);
+            } else {
+                const WORD id = what == 2 ? others[random() % others.size()]
+                                          : ids[random() % ids.size()];
+                ApplyButton(id);
+                ++presses;
+                if (const ButtonAction* button = FindButton(id))
+                    for (const RegistryDwordSetting& write : button->writes) {
+                        const std::string key = PathOf(write.where.hive, write.where.subkey);
+                        const bool own = host::reg::SameName(key, kOwnKey);
+                        if (own ? ownKey : host::reg::KeyExists(old, key))
+                            last[PlaceOf(key, Utf8(write.where.valueName))] = write.value;
+                    }
+            }
+        }
+
+        const Document now = Parsed(ReadRegistryFile());
+        const std::map<Place, Value> was = ValuesOf(old), is = ValuesOf(now);
+        for (const auto& [place, value] : was) {
+            SCOPED_TRACE(place.key + " " + place.name);
+            auto found = is.find(place);
+            ASSERT_NE(found, is.end()) << "a value was deleted";
+            if (auto written = last.find(place); written != last.end()) {
+                EXPECT_EQ(found->second.type, DWORD(REG_DWORD)) << Describe(found->second);
+                EXPECT_EQ(found->second.data, Dword(written->second)) << Describe(found->second);
+            } else {
+                EXPECT_EQ(found->second.type, value.type) << "a value no press reached changed";
+                EXPECT_EQ(found->second.data, value.data) << "a value no press reached changed";
+            }
+        }
+        for (const auto& [place, value] : is) {
+            if (was.count(place))
+                continue;
+            SCOPED_TRACE(place.key + " " + place.name);
+            auto written = last.find(place);
+            ASSERT_NE(written, last.end()) << "a value appeared that no press wrote";
+            EXPECT_EQ(value.type, DWORD(REG_DWORD));
+            EXPECT_EQ(value.data, Dword(written->second));
+        }
+        for (const auto& [place, value] : last)
+            EXPECT_TRUE(is.count(place)) << "a press's write is missing: " << place.key << " " << place.name;
+
+        for (const host::reg::Section& section : old.sections)
+            EXPECT_TRUE(host::reg::KeyExists(now, section.path)) << "key deleted: " << section.path;
+        size_t created = 0;
+        for (const host::reg::Section& section : now.sections) {
+            if (host::reg::KeyExists(old, section.path))
+                continue;
+            ++created;
+            EXPECT_TRUE(host::reg::SameName(section.path, kOwnKey) && ensured)
+                << "key created: " << section.path;
+        }
+        EXPECT_LE(created, 1u);
+        if (HasFailure())
+            break;  // one seed at a time
+    }
+    EXPECT_GT(presses, kRounds * 4);
+}
+
+}  // namespace
