@@ -13,7 +13,9 @@ bench=${ZK_BENCH_BUILD:-build/bench}
 scripts/setup.sh >&2
 
 echo "== Size (the win32 preset's build: mingw-w64, MinSizeRel)"
-cmake -S . -B "$win32" --toolchain cmake/mingw-w64-x86_64.cmake -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
+toolchain=()
+[ -f "$win32/CMakeCache.txt" ] || toolchain=(--toolchain cmake/mingw-w64-x86_64.cmake)
+cmake -S . -B "$win32" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build "$win32" -j2 --target Tarquell Velloria >/dev/null
 size_ok=0
 tools/size-report.sh "$win32" || size_ok=$?

@@ -93,6 +93,11 @@ def main(path):
             if name in procs:
                 t = ms(procs[name], "real_time")
                 print(f"  {name:10} {fmt(t):>10}   x{t / base:.2f} the trivial program")
+        term = runs.get("BM_ProcessOnTerminal/Velloria/real_time")
+        if term:
+            print(f"  Velloria on a terminal, through its first screen to the close key: "
+                  f"{fmt(ms(term, 'real_time'))}\n"
+                  f"    (120 ms of it the close button's press flash)")
 
 
 if __name__ == "__main__":
