@@ -1,0 +1,207 @@
+// Saves that fail or are killed part-way: a child process presses "rotate",
+// whose three writes are three saves, and one save fails, or the process is
+// killed or exits, at one of its steps. registry.reg is then, byte for byte,
+// the file before or after that save, never a mix; and the next change goes
+// through as if nothing had happened.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include "catalogue.h"
+#include "device.h"
+#include "device_files.h"
+#include "registry.h"
+#include "registry_debug.h"
+#include "scratch.h"
+
+namespace {
+
+constexpr WORD kRotate = 1025;    // "rotate"
+constexpr WORD kMenuFast = 1022;  // Anitype = 0
+constexpr WORD kAnimSlow = 1009;  // Animate = 1
+
+enum class Ending { Fail, Kill, Exit };
+
+const char* NameOf(Ending ending)
+{
+    return ending == Ending::Fail ? "fail" : ending == Ending::Kill ? "SIGKILL" : "_exit";
+}
+
+const char* NameOf(host::SaveStep step)
+{
+    return step == host::SaveStep::TempWritten ? "temporary written"
+           : step == host::SaveStep::Flushed   ? "flushed"
+                                               : "renamed";
+}
+
+// The child's plan: which save, which step, which ending.
+int stopSave;
+host::SaveStep stopStep;
+Ending stopEnding;
+int saves;
+
+bool Stop(host::SaveStep step)
+{
+    if (step == host::SaveStep::TempWritten)
+        ++saves;
+    if (saves != stopSave || step != stopStep)
+        return true;
+    if (stopEnding == Ending::Kill)
+        raise(SIGKILL);
+    if (stopEnding == Ending::Exit)
+        _exit(9);
+    return false;
+}
+
+// "rotate" writes these, in this order, one save each.
+const std::vector<RegistryDwordSetting>& RotateWrites()
+{
+    static const std::vector<RegistryDwordSetting> writes(FindButton(kRotate)->writes.begin(),
+                                                          FindButton(kRotate)->writes.end());
+    return writes;
+}
+
+// The file after the writes of "rotate" for which `done` says yes.
+std::string AfterWrites(const std::string& before, const std::vector<bool>& done)
+{
+    WriteRegistryFile(before);
+    for (size_t i = 0; i < RotateWrites().size(); ++i)
+        if (done[i])
+            WriteDword(HiveKey(RotateWrites()[i].where.hive), RotateWrites()[i].where.subkey,
+                       RotateWrites()[i].where.valueName, RotateWrites()[i].value);
+    return ReadRegistryFile();
+}
+
+bool LockIsFree()
+{
+    const int fd = open(host::DeviceRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        close(fd);
+    return free;
+}
+
+std::vector<std::string> FolderEntries()
+{
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(host::DeviceRoot()))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class CrashSafety : public testing::Test {
+protected:
+    ScratchRegistry scratch_;
+};
+
+TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
+{
+    const std::string before = kFullDevice;
+    const size_t writes = RotateWrites().size();
+    ASSERT_EQ(writes, 3u);
+    int runs = 0;
+    for (int save = 1; save <= int(writes); ++save)
+        for (host::SaveStep step :
+             {host::SaveStep::TempWritten, host::SaveStep::Flushed, host::SaveStep::Renamed})
+            for (Ending ending : {Ending::Fail, Ending::Kill, Ending::Exit}) {
+                SCOPED_TRACE(std::string("save ") + std::to_string(save) + ", " + NameOf(step) +
+                             ", " + NameOf(ending));
+                // A stopped save has happened when the rename did. A process
+                // that goes on after a failed save still makes its later writes.
+                std::vector<bool> done(writes);
+                for (int i = 0; i < int(writes); ++i)
+                    done[i] = i + 1 < save || (i + 1 == save && step == host::SaveStep::Renamed) ||
+                              (i + 1 > save && ending == Ending::Fail);
+                const std::string expected = AfterWrites(before, done);
+                WriteRegistryFile(before);
+
+                const pid_t child = fork();
+                ASSERT_GE(child, 0);
+                if (child == 0) {
+                    stopSave = save;
+                    stopStep = step;
+                    stopEnding = ending;
+                    saves = 0;
+                    host::SetSaveHook(Stop);
+                    ApplyButton(kRotate);
+                    _exit(0);
+                }
+                int status = 0;
+                ASSERT_EQ(waitpid(child, &status, 0), child);
+                if (ending == Ending::Kill)
+                    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+                else
+                    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (ending == Ending::Exit ? 9 : 0))
+                        << status;
+                ++runs;
+
+                EXPECT_EQ(ReadRegistryFile(), expected);
+                EXPECT_TRUE(LockIsFree());
+
+                // The next change goes through, over whatever temporary file
+                // was left behind, and takes it away.
+                std::string next = expected;
+                const size_t at = next.find("\"Anitype\"=dword:00000006");
+                ASSERT_NE(at, std::string::npos);
+                next.replace(at, 24, "\"Anitype\"=dword:00000000");
+                ApplyButton(kMenuFast);
+                EXPECT_EQ(ReadRegistryFile(), next);
+                EXPECT_EQ(FolderEntries(), std::vector<std::string>{"registry.reg"});
+            }
+    EXPECT_EQ(runs, 27);
+}
+
+TEST_F(CrashSafety, ALeftOverTemporaryFileLargerThanTheRegistryIsWrittenOver)
+{
+    WriteRegistryFile(kFullDevice);
+    std::ofstream(RegistryPath() + ".tmp", std::ios::binary) << std::string(1 << 20, 'x');
+    ApplyButton(kAnimSlow);
+    std::string after = kFullDevice;
+    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
+    EXPECT_EQ(ReadRegistryFile(), after);
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"registry.reg"});
+}
+
+TEST_F(CrashSafety, ATemporaryFileThatCannotBeMadeFailsTheChangeAndKeepsTheFile)
+{
+    WriteRegistryFile(kFullDevice);
+    std::filesystem::create_directory(RegistryPath() + ".tmp");
+    fflush(stderr);
+    const int saved = dup(2);
+    FILE* said = tmpfile();
+    dup2(fileno(said), 2);
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
+    const LONG result = RegSetValueExW(key, L"Animate", 0, REG_DWORD, (const BYTE*)"\1\0\0\0", 4);
+    RegCloseKey(key);
+    fflush(stderr);
+    dup2(saved, 2);
+    close(saved);
+    std::string text;
+    rewind(said);
+    for (int c; (c = fgetc(said)) != EOF;)
+        text += char(c);
+    fclose(said);
+
+    EXPECT_EQ(result, ERROR_REGISTRY_IO_FAILED);
+    EXPECT_EQ(ReadRegistryFile(), kFullDevice);
+    EXPECT_EQ(text.rfind("ce-device: cannot create " + RegistryPath() + ".tmp: ", 0), 0u) << text;
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+
+    std::filesystem::remove(RegistryPath() + ".tmp");
+    ApplyButton(kAnimSlow);
+    EXPECT_NE(ReadRegistryFile().find("\"Animate\"=dword:00000001"), std::string::npos);
+}
+
+}  // namespace
