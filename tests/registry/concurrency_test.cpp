@@ -31,8 +31,8 @@
 
 namespace {
 
-constexpr int kPresses = 150;     // per presser
-constexpr int kLaunches = 150;    // per launcher process
+constexpr int kPresses = 100;     // per presser
+constexpr int kLaunches = 100;    // per launcher process
 constexpr int kLaunchers = 2;
 constexpr int kReaders = 2;
 constexpr int kMostReads = 200000;  // per reader, should the others hang
