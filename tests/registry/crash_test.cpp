@@ -162,6 +162,61 @@ TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
     EXPECT_EQ(runs, 27);
 }
 
+// Holds the device folder's lock in the middle of a save until killed.
+int heldSignal = -1;
+bool HoldAndWait(host::SaveStep step)
+{
+    if (step == host::SaveStep::Flushed) {
+        const char held = 'h';
+        if (write(heldSignal, &held, 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+    return true;
+}
+
+TEST_F(CrashSafety, AProcessKilledHoldingTheLockHoldsUpNoOne)
+{
+    WriteRegistryFile(kFullDevice);
+    int held[2];
+    ASSERT_EQ(pipe(held), 0);
+    const pid_t holder = fork();
+    ASSERT_GE(holder, 0);
+    if (holder == 0) {
+        close(held[0]);
+        heldSignal = held[1];
+        host::SetSaveHook(HoldAndWait);
+        ApplyButton(kRotate);
+        _exit(0);
+    }
+    close(held[1]);
+    char byte;
+    ASSERT_EQ(read(held[0], &byte, 1), 1);  // the holder is inside its first save
+    close(held[0]);
+    EXPECT_FALSE(LockIsFree());
+
+    // A second process waits for the lock; the holder dies with it held.
+    const pid_t waiter = fork();
+    ASSERT_GE(waiter, 0);
+    if (waiter == 0) {
+        ApplyButton(kAnimSlow);
+        _exit(0);
+    }
+    kill(holder, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(holder, &status, 0), holder);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    ASSERT_EQ(waitpid(waiter, &status, 0), waiter);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    std::string after = kFullDevice;
+    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
+    EXPECT_EQ(ReadRegistryFile(), after);
+    EXPECT_TRUE(LockIsFree());
+    EXPECT_EQ(FolderEntries(), std::vector<std::string>{"registry.reg"});
+}
+
 TEST_F(CrashSafety, ALeftOverTemporaryFileLargerThanTheRegistryIsWrittenOver)
 {
     WriteRegistryFile(kFullDevice);
