@@ -9,20 +9,16 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "device.h"
 #include "host_device.h"
 
 namespace {
 
-const WCHAR kKey[] = L"Software\\Zelkoran";
-
-struct Stored {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-class LauncherOnHost : public ::testing::Test {
+class LauncherStates : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -31,70 +27,20 @@ protected:
             << "the device has no control panel";
     }
 
-    static bool KeyExists()
-    {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-
-    static void CreateKey()
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS,
-                  RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, 0, NULL, &key, NULL));
-        RegCloseKey(key);
-    }
-
-    static void SetFlag(DWORD type, std::vector<BYTE> data)
-    {
-        CreateKey();
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key));
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"align", 0, type, data.data(), DWORD(data.size())));
-        RegCloseKey(key);
-    }
-
-    static void SetFlag(DWORD value)
-    {
-        SetFlag(REG_DWORD, {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
-    }
-
-    static Stored Flag()
-    {
-        Stored stored;
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return stored;
-        BYTE data[64];
-        DWORD size = sizeof data;
-        if (RegQueryValueExW(key, L"align", NULL, &stored.type, data, &size) == ERROR_SUCCESS) {
-            stored.present = true;
-            stored.data.assign(data, data + size);
-        }
-        RegCloseKey(key);
-        return stored;
-    }
-
-    static void ExpectFlagCleared()
-    {
-        Stored flag = Flag();
-        ASSERT_TRUE(flag.present);
-        EXPECT_EQ(DWORD(REG_DWORD), flag.type);
-        EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), flag.data);
-    }
-
     std::vector<std::string> Starts(const char* log = "Windows/ctlpnl.log") const
     {
         return device_.Lines(log);
     }
 
+    void RemoveControlPanel()
+    {
+        ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
+    }
+
     // Runs the launcher to its end and returns what it and the control panel
     // it started wrote to the terminal. The output ends only when both have
     // ended, so the panel's record is complete by then.
-    std::string RunLauncher()
+    std::optional<std::string> RunLauncher()
     {
         int output[2];
         EXPECT_EQ(0, pipe(output));
@@ -127,99 +73,13 @@ protected:
     HostDevice device_;
 };
 
-const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
+}  // namespace
 
-// The launcher's table of states.
+#include "launcher_states.h"
 
-TEST_F(LauncherOnHost, FlagAndKeyAbsent_CreatesKeyAndClearedFlag)
-{
-    ASSERT_FALSE(KeyExists());
-    EXPECT_EQ("", RunLauncher());
-    EXPECT_TRUE(KeyExists());
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
+namespace {
 
-TEST_F(LauncherOnHost, FlagAbsentInExistingKey_WritesClearedFlag)
-{
-    CreateKey();
-    RunLauncher();
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
-
-TEST_F(LauncherOnHost, FlagZero_StartsNothing)
-{
-    SetFlag(0);
-    EXPECT_EQ("", RunLauncher());
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
-
-TEST_F(LauncherOnHost, FlagOne_StartsAlignmentPageOnceAndClears)
-{
-    SetFlag(1);
-    std::string said = RunLauncher();
-    EXPECT_NE(std::string::npos, said.find("stylus alignment page is open")) << said;
-    EXPECT_EQ(kOneAlignment, Starts());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherOnHost, FlagLongerThanFourBytes_IsNotSetAndIsOverwritten)
-{
-    SetFlag(REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});
-    RunLauncher();
-    EXPECT_TRUE(Starts().empty());
-    ExpectFlagCleared();
-}
-
-// Only the first byte counts, whatever the type.
-
-TEST_F(LauncherOnHost, FourBytesOfAnotherTypeStartingWithOne_CountAsSet)
-{
-    SetFlag(REG_BINARY, {1, 0x55, 0x55, 0x55});
-    RunLauncher();
-    EXPECT_EQ(kOneAlignment, Starts());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherOnHost, FlagWithoutData_IsNotSet)
-{
-    SetFlag(REG_BINARY, {});
-    RunLauncher();
-    EXPECT_TRUE(Starts().empty());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherOnHost, DwordWithHigherBytesOnly_IsNotSet)
-{
-    SetFlag(0x100);
-    RunLauncher();
-    EXPECT_TRUE(Starts().empty());
-    ExpectFlagCleared();
-}
-
-// Across runs and failures.
-
-TEST_F(LauncherOnHost, TwoRunsAfterOneChange_StartThePageOnce)
-{
-    SetFlag(1);
-    RunLauncher();
-    EXPECT_EQ("", RunLauncher());
-    EXPECT_EQ(kOneAlignment, Starts());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherOnHost, FailedStart_StillClearsFlag)
-{
-    std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe");
-    SetFlag(1);
-    EXPECT_EQ("", RunLauncher());
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
-
-TEST_F(LauncherOnHost, ControlPanelIsFoundWhateverTheCaseOfItsPath)
+TEST_F(LauncherStates, ControlPanelIsFoundWhateverTheCaseOfItsPath)
 {
     std::filesystem::rename(device_.Root() / "Windows", device_.Root() / "WINDOWS");
     std::filesystem::rename(device_.Root() / "WINDOWS/ctlpnl.exe", device_.Root() / "WINDOWS/CtlPnl.EXE");
@@ -231,7 +91,7 @@ TEST_F(LauncherOnHost, ControlPanelIsFoundWhateverTheCaseOfItsPath)
 
 // A registry that can't be read can't take the key either: the launcher
 // reads, starts and writes nothing, and the file is left as it was.
-TEST_F(LauncherOnHost, DamagedRegistry_IsLeftAsItWas)
+TEST_F(LauncherStates, DamagedRegistry_IsLeftAsItWas)
 {
     const std::string damaged = device_.Read("registry.reg") +
                                 "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n\"align\"=dword:00000001\nnot a registry line\n";

@@ -9,12 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
-namespace {
+#include "launcher_flag.h"
 
-const WCHAR kKey[] = L"Software\\Zelkoran";
+namespace {
 
 std::wstring Wide(const char* text)
 {
@@ -42,13 +43,7 @@ std::wstring WindowsFolder()
     return std::wstring(path, length);
 }
 
-struct Stored {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-class LauncherUnderWine : public ::testing::Test {
+class LauncherStates : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -58,68 +53,13 @@ protected:
             << "error " << GetLastError();
         DeleteFileW(record_.c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
-        ASSERT_FALSE(KeyExists());
+        ASSERT_FALSE(FlagKeyExists());
     }
 
     void TearDown() override
     {
         RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
         DeleteFileW(record_.c_str());
-    }
-
-    static bool KeyExists()
-    {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return false;
-        RegCloseKey(key);
-        return true;
-    }
-
-    static void CreateKey()
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS,
-                                                 NULL, &key, NULL));
-        RegCloseKey(key);
-    }
-
-    static void SetFlag(DWORD type, std::vector<BYTE> data)
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS,
-                                                 NULL, &key, NULL));
-        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"align", 0, type, data.data(), DWORD(data.size())));
-        RegCloseKey(key);
-    }
-
-    static void SetFlag(DWORD value)
-    {
-        SetFlag(REG_DWORD, {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)});
-    }
-
-    static Stored Flag()
-    {
-        Stored stored;
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-            return stored;
-        BYTE data[64];
-        DWORD size = sizeof data;
-        if (RegQueryValueExW(key, L"align", NULL, &stored.type, data, &size) == ERROR_SUCCESS) {
-            stored.present = true;
-            stored.data.assign(data, data + size);
-        }
-        RegCloseKey(key);
-        return stored;
-    }
-
-    static void ExpectFlagCleared()
-    {
-        Stored flag = Flag();
-        ASSERT_TRUE(flag.present);
-        EXPECT_EQ(DWORD(REG_DWORD), flag.type);
-        EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), flag.data);
     }
 
     // Every start of the stand-in so far, one command line each.
@@ -132,9 +72,18 @@ protected:
         return lines;
     }
 
+    void RemoveControlPanel() { ASSERT_TRUE(DeleteFileW(controlPanel_.c_str())); }
+
     // Runs Tarquell.exe to its end, then waits for any control panel it
-    // started, so that the panel's record is complete.
-    void RunLauncher()
+    // started, so that the panel's record is complete. Neither has a terminal.
+    std::optional<std::string> RunLauncher()
+    {
+        Run();
+        return std::nullopt;
+    }
+
+private:
+    void Run()
     {
         std::wstring program = FromHost(TARQUELL_EXE);
         std::wstring commandLine = L"\"" + program + L"\"";
@@ -174,99 +123,15 @@ protected:
     std::wstring record_;
 };
 
-const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
+}  // namespace
 
-// The launcher's table of states.
+#include "launcher_states.h"
 
-TEST_F(LauncherUnderWine, FlagAndKeyAbsent_CreatesKeyAndClearedFlag)
-{
-    RunLauncher();
-    EXPECT_TRUE(KeyExists());
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
-
-TEST_F(LauncherUnderWine, FlagAbsentInExistingKey_WritesClearedFlag)
-{
-    CreateKey();
-    RunLauncher();
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
-
-TEST_F(LauncherUnderWine, FlagZero_StartsNothing)
-{
-    SetFlag(0);
-    RunLauncher();
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
-
-TEST_F(LauncherUnderWine, FlagOne_StartsAlignmentPageOnceAndClears)
-{
-    SetFlag(1);
-    RunLauncher();
-    EXPECT_EQ(kOneAlignment, Starts());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherUnderWine, FlagLongerThanFourBytes_IsNotSetAndIsOverwritten)
-{
-    SetFlag(REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0});
-    RunLauncher();
-    EXPECT_TRUE(Starts().empty());
-    ExpectFlagCleared();
-}
-
-// Only the first byte counts, whatever the type.
-
-TEST_F(LauncherUnderWine, FourBytesOfAnotherTypeStartingWithOne_CountAsSet)
-{
-    SetFlag(REG_BINARY, {1, 0x55, 0x55, 0x55});
-    RunLauncher();
-    EXPECT_EQ(kOneAlignment, Starts());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherUnderWine, FlagWithoutData_IsNotSet)
-{
-    SetFlag(REG_BINARY, {});
-    RunLauncher();
-    EXPECT_TRUE(Starts().empty());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherUnderWine, DwordWithHigherBytesOnly_IsNotSet)
-{
-    SetFlag(0x100);
-    RunLauncher();
-    EXPECT_TRUE(Starts().empty());
-    ExpectFlagCleared();
-}
-
-// Across runs and failures.
-
-TEST_F(LauncherUnderWine, TwoRunsAfterOneChange_StartThePageOnce)
-{
-    SetFlag(1);
-    RunLauncher();
-    RunLauncher();
-    EXPECT_EQ(kOneAlignment, Starts());
-    ExpectFlagCleared();
-}
-
-TEST_F(LauncherUnderWine, FailedStart_StillClearsFlag)
-{
-    ASSERT_TRUE(DeleteFileW(controlPanel_.c_str()));
-    SetFlag(1);
-    RunLauncher();
-    ExpectFlagCleared();
-    EXPECT_TRUE(Starts().empty());
-}
+namespace {
 
 // A key the launcher may not open, as when its creation was refused: nothing
 // is read, started or written.
-TEST_F(LauncherUnderWine, KeyItCannotOpen_IsLeftAsItWas)
+TEST_F(LauncherStates, KeyItCannotOpen_IsLeftAsItWas)
 {
     SetFlag(1);
     PSECURITY_DESCRIPTOR nobody;
@@ -275,7 +140,7 @@ TEST_F(LauncherUnderWine, KeyItCannotOpen_IsLeftAsItWas)
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, WRITE_DAC, &key));
     ASSERT_EQ(ERROR_SUCCESS, RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, nobody));
     LocalFree(nobody);
-    ASSERT_FALSE(KeyExists()) << "the key is still open to the launcher";
+    ASSERT_FALSE(FlagKeyExists()) << "the key is still open to the launcher";
 
     RunLauncher();
 
