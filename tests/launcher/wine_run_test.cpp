@@ -14,27 +14,9 @@
 #include <vector>
 
 #include "launcher_flag.h"
+#include "wine/from_host.h"
 
 namespace {
-
-std::wstring Wide(const char* text)
-{
-    int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
-    std::wstring out(size_t(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], size);
-    out.resize(size_t(size - 1));
-    return out;
-}
-
-// The build's files, by their host paths, through Wine's drive Z:.
-std::wstring FromHost(const char* path)
-{
-    std::wstring out = L"Z:" + Wide(path);
-    for (WCHAR& c : out)
-        if (c == L'/')
-            c = L'\\';
-    return out;
-}
 
 std::wstring WindowsFolder()
 {
@@ -85,14 +67,8 @@ protected:
 private:
     void Run()
     {
-        std::wstring program = FromHost(TARQUELL_EXE);
-        std::wstring commandLine = L"\"" + program + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
         PROCESS_INFORMATION process;
-        ASSERT_TRUE(CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                                   L"C:\\", &startup, &process))
-            << "error " << GetLastError();
+        ASSERT_TRUE(StartFromHost(TARQUELL_EXE, process)) << "error " << GetLastError();
         WaitForSingleObject(process.hProcess, INFINITE);
         DWORD code = 1;
         GetExitCodeProcess(process.hProcess, &code);

@@ -10,6 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "registry/stored_value.h"
+#include "wine/from_host.h"
+
 namespace {
 
 // Bounds on waiting for the program, so that a hung dialog fails the test
@@ -44,20 +47,7 @@ const Place* const kPlaces[] = {&kMq120, &kMq1100, &kGlyphLimit, &kAnimate,
 // What a test may leave behind under these: removed again at its end.
 const WCHAR* const kWorkKeys[] = {L"Drivers", L"SYSTEM\\GDI", L"SYSTEM\\GWE"};
 
-struct Stored {
-    bool present = false;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-bool KeyExists(HKEY hive, const WCHAR* path)
-{
-    HKEY key;
-    if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
+using ::KeyExists;
 
 bool KeyExists(const Place& place)
 {
@@ -66,18 +56,7 @@ bool KeyExists(const Place& place)
 
 Stored Read(const Place& place)
 {
-    Stored stored;
-    HKEY key;
-    if (RegOpenKeyExW(place.hive, place.key, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return stored;
-    BYTE data[64];
-    DWORD size = sizeof data;
-    if (RegQueryValueExW(key, place.value, NULL, &stored.type, data, &size) == ERROR_SUCCESS) {
-        stored.present = true;
-        stored.data.assign(data, data + size);
-    }
-    RegCloseKey(key);
-    return stored;
+    return ReadValue(place.hive, place.key, place.value);
 }
 
 void Write(const Place& place, const Stored& stored)
@@ -91,15 +70,6 @@ void Write(const Place& place, const Stored& stored)
     else
         RegDeleteValueW(key, place.value);
     RegCloseKey(key);
-}
-
-Stored Dword(DWORD value)
-{
-    Stored stored;
-    stored.present = true;
-    stored.type = REG_DWORD;
-    stored.data = {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
-    return stored;
 }
 
 void SetDword(const Place& place, DWORD value)
@@ -130,25 +100,6 @@ std::string Describe(const Stored& stored)
     std::string out = "type " + std::to_string(stored.type) + ", bytes";
     for (BYTE b : stored.data)
         out += " " + std::to_string(b);
-    return out;
-}
-
-std::wstring Wide(const char* text)
-{
-    int size = MultiByteToWideChar(CP_UTF8, 0, text, -1, NULL, 0);
-    std::wstring out(size_t(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], size);
-    out.resize(size_t(size - 1));
-    return out;
-}
-
-// The build's files, by their host paths, through Wine's drive Z:.
-std::wstring FromHost(const char* path)
-{
-    std::wstring out = L"Z:" + Wide(path);
-    for (WCHAR& c : out)
-        if (c == L'/')
-            c = L'\\';
     return out;
 }
 
@@ -201,12 +152,7 @@ class Velloria {
 public:
     Velloria()
     {
-        std::wstring program = FromHost(VELLORIA_EXE);
-        std::wstring commandLine = L"\"" + program + L"\"";
-        STARTUPINFOW startup = {};
-        startup.cb = sizeof startup;
-        started_ = CreateProcessW(program.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                                  L"C:\\", &startup, &process_);
+        started_ = StartFromHost(VELLORIA_EXE, process_);
         if (!started_) {
             ADD_FAILURE() << "Velloria.exe didn't start: error " << GetLastError();
             return;
