@@ -558,73 +558,55 @@ TEST_F(VelloriaUnderWine, OpeningAndClosing_LeavesAFlagAsItWas)
 
 // Every way out ends the program, with exit code 0, and writes nothing.
 
-TEST_F(VelloriaUnderWine, Close_EndsTheProgram)
+struct WayOut {
+    const char* name;
+    const char* after;
+    void (*take)(const Velloria& velloria);
+};
+
+void PrintTo(const WayOut& way, std::ostream* out)
+{
+    *out << way.name;
+}
+
+const WayOut kWaysOut[] = {
+    {"Close", "close", [](const Velloria& velloria) { velloria.Press(1006); }},
+    {"CaptionOk", "the caption's OK", [](const Velloria& velloria) { velloria.Command(IDOK); }},
+    {"Cancel", "a cancel", [](const Velloria& velloria) { velloria.Command(IDCANCEL); }},
+    // The desktop's own way out: the close box of the caption.
+    {"CloseBox", "the close box",
+     [](const Velloria& velloria) {
+         ASSERT_TRUE(PostMessageW(velloria.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0));
+     }},
+    // Desktop Windows refuses the restart, so the dialog just ends.
+    {"SoftReset", "soft reset", [](const Velloria& velloria) { velloria.Press(1004); }},
+    // The keyboard, through the dialog's own loop: the focus starts on "soft
+    // &reset", and Escape is a cancel.
+    {"FocusStartsOnSoftResetAndEscape", "Escape",
+     [](const Velloria& velloria) {
+         GUITHREADINFO gui = {};
+         gui.cbSize = sizeof gui;
+         ASSERT_TRUE(GetGUIThreadInfo(velloria.ThreadId(), &gui));
+         EXPECT_EQ(velloria.Item(1004), gui.hwndFocus);
+         ASSERT_TRUE(PostMessageW(gui.hwndFocus, WM_KEYDOWN, VK_ESCAPE, 1));
+     }},
+};
+
+class EveryWayOut : public VelloriaUnderWine, public ::testing::WithParamInterface<WayOut> {};
+
+TEST_P(EveryWayOut, EndsTheProgram)
 {
     EverySetting();
     Velloria velloria;
     ASSERT_NE(velloria.Dialog(), HWND(NULL));
-    velloria.Press(1006);
+    ASSERT_NO_FATAL_FAILURE(GetParam().take(velloria));
     EXPECT_EQ(0u, velloria.Ended());
     EXPECT_FALSE(IsWindow(velloria.Dialog()));
-    ExpectRegistry({U, U, U, U, U, U, U, U}, "close");
+    ExpectRegistry({U, U, U, U, U, U, U, U}, GetParam().after);
 }
 
-TEST_F(VelloriaUnderWine, CaptionOk_EndsTheProgram)
-{
-    EverySetting();
-    Velloria velloria;
-    ASSERT_NE(velloria.Dialog(), HWND(NULL));
-    velloria.Command(IDOK);
-    EXPECT_EQ(0u, velloria.Ended());
-    ExpectRegistry({U, U, U, U, U, U, U, U}, "the caption's OK");
-}
-
-TEST_F(VelloriaUnderWine, Cancel_EndsTheProgram)
-{
-    EverySetting();
-    Velloria velloria;
-    ASSERT_NE(velloria.Dialog(), HWND(NULL));
-    velloria.Command(IDCANCEL);
-    EXPECT_EQ(0u, velloria.Ended());
-    ExpectRegistry({U, U, U, U, U, U, U, U}, "a cancel");
-}
-
-// The desktop's own way out: the close box of the caption.
-TEST_F(VelloriaUnderWine, CloseBox_EndsTheProgram)
-{
-    EverySetting();
-    Velloria velloria;
-    ASSERT_NE(velloria.Dialog(), HWND(NULL));
-    ASSERT_TRUE(PostMessageW(velloria.Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0));
-    EXPECT_EQ(0u, velloria.Ended());
-    ExpectRegistry({U, U, U, U, U, U, U, U}, "the close box");
-}
-
-// Desktop Windows refuses the restart, so the dialog just ends.
-TEST_F(VelloriaUnderWine, SoftReset_EndsTheProgram)
-{
-    EverySetting();
-    Velloria velloria;
-    ASSERT_NE(velloria.Dialog(), HWND(NULL));
-    velloria.Press(1004);
-    EXPECT_EQ(0u, velloria.Ended());
-    ExpectRegistry({U, U, U, U, U, U, U, U}, "soft reset");
-}
-
-// The keyboard, through the dialog's own loop: the focus starts on "soft
-// &reset", and Escape is a cancel.
-TEST_F(VelloriaUnderWine, FocusStartsOnSoftResetAndEscapeEndsTheProgram)
-{
-    EverySetting();
-    Velloria velloria;
-    ASSERT_NE(velloria.Dialog(), HWND(NULL));
-    GUITHREADINFO gui = {};
-    gui.cbSize = sizeof gui;
-    ASSERT_TRUE(GetGUIThreadInfo(velloria.ThreadId(), &gui));
-    EXPECT_EQ(velloria.Item(1004), gui.hwndFocus);
-    ASSERT_TRUE(PostMessageW(gui.hwndFocus, WM_KEYDOWN, VK_ESCAPE, 1));
-    EXPECT_EQ(0u, velloria.Ended());
-    ExpectRegistry({U, U, U, U, U, U, U, U}, "Escape");
-}
+INSTANTIATE_TEST_SUITE_P(
+    WaysOut, EveryWayOut, ::testing::ValuesIn(kWaysOut),
+    [](const ::testing::TestParamInfo<WayOut>& info) { return std::string(info.param.name); });
 
 }  // namespace
