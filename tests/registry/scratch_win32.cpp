@@ -4,6 +4,7 @@
 
 #include "catalogue.h"
 #include "registry.h"
+#include "registry/stored_value.h"
 
 namespace {
 
@@ -11,15 +12,6 @@ struct KeyPath {
     HKEY hive;
     std::wstring path;
 };
-
-bool Exists(HKEY hive, const std::wstring& path)
-{
-    HKEY key;
-    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
-}
 
 bool HasValue(HKEY hive, const std::wstring& path, const WCHAR* name)
 {
@@ -31,7 +23,7 @@ bool TopMissing(HKEY hive, const std::wstring& path, std::wstring& top)
 {
     for (size_t end = path.find(L'\\');; end = path.find(L'\\', end + 1)) {
         top = path.substr(0, end);
-        if (!Exists(hive, top))
+        if (!KeyExists(hive, top.c_str()))
             return true;
         if (end == std::wstring::npos)
             return false;
@@ -74,25 +66,12 @@ ScratchRegistry::~ScratchRegistry()
     delete state_;
 }
 
-std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
-{
-    HKEY key;
-    if (RegOpenKeyExW(hive, parent, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return L"";
-    std::wstring found;
-    WCHAR buffer[256];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = 256;
-        if (RegEnumKeyExW(key, i, buffer, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            break;
-        if (_wcsicmp(buffer, name) == 0)
-            found = buffer;
-    }
-    RegCloseKey(key);
-    return found;
-}
+namespace {
 
-std::wstring StoredValueName(HKEY hive, const WCHAR* path, const WCHAR* name)
+// The entry `next` lists under the key whose name is `name` without regard
+// to case; empty when there is none.
+template <class Next>
+std::wstring StoredName(HKEY hive, const WCHAR* path, const WCHAR* name, Next next)
 {
     HKEY key;
     if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
@@ -101,11 +80,27 @@ std::wstring StoredValueName(HKEY hive, const WCHAR* path, const WCHAR* name)
     WCHAR buffer[256];
     for (DWORD i = 0;; ++i) {
         DWORD size = 256;
-        if (RegEnumValueW(key, i, buffer, &size, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
+        if (next(key, i, buffer, &size) != ERROR_SUCCESS)
             break;
         if (_wcsicmp(buffer, name) == 0)
             found = buffer;
     }
     RegCloseKey(key);
     return found;
+}
+
+}  // namespace
+
+std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
+{
+    return StoredName(hive, parent, name, [](HKEY key, DWORD i, WCHAR* buffer, DWORD* size) {
+        return RegEnumKeyExW(key, i, buffer, size, NULL, NULL, NULL, NULL);
+    });
+}
+
+std::wstring StoredValueName(HKEY hive, const WCHAR* path, const WCHAR* name)
+{
+    return StoredName(hive, path, name, [](HKEY key, DWORD i, WCHAR* buffer, DWORD* size) {
+        return RegEnumValueW(key, i, buffer, size, NULL, NULL, NULL, NULL);
+    });
 }
