@@ -12,17 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "wine/from_host.h"
+
 namespace {
 
 const WORD kEnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
-
-std::wstring FromHost(const char* path)
-{
-    std::wstring out = L"Z:";
-    for (const char* c = path; *c; ++c)
-        out += *c == '/' ? L'\\' : WCHAR(*c);
-    return out;
-}
 
 std::vector<BYTE> FileBytes()
 {
