@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/version_block.h"
 #include "wine/from_host.h"
 
 namespace {
@@ -31,15 +32,6 @@ std::vector<BYTE> FileBytes()
     bytes.resize(got);
     CloseHandle(file);
     return bytes;
-}
-
-template <typename T>
-T At(const std::vector<BYTE>& bytes, size_t offset)
-{
-    T value{};
-    if (offset + sizeof value <= bytes.size())
-        std::memcpy(&value, &bytes[offset], sizeof value);
-    return value;
 }
 
 class TarquellResources : public ::testing::Test {
@@ -131,50 +123,6 @@ TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
     EXPECT_EQ((std::set<int>{16, 32}), sizes);
 }
 
-// One node of a version block: key, value and children.
-struct VersionNode {
-    std::wstring key;
-    WORD type = 0;
-    std::vector<BYTE> value;
-    std::vector<VersionNode> children;
-};
-
-size_t Align4(size_t offset)
-{
-    return (offset + 3) & ~size_t(3);
-}
-
-bool ParseVersion(const std::vector<BYTE>& bytes, size_t offset, size_t end, VersionNode& node)
-{
-    WORD length = At<WORD>(bytes, offset), valueLength = At<WORD>(bytes, offset + 2);
-    node.type = At<WORD>(bytes, offset + 4);
-    if (length < 6 || offset + length > end)
-        return false;
-    size_t stop = offset + length, at = offset + 6;
-    for (; at + 2 <= stop && At<WORD>(bytes, at) != 0; at += 2)
-        node.key += WCHAR(At<WORD>(bytes, at));
-    at = Align4(at + 2);
-    size_t valueBytes = node.type == 1 ? valueLength * 2u : valueLength;
-    if (at + valueBytes > stop)
-        return false;
-    node.value.assign(bytes.begin() + at, bytes.begin() + at + valueBytes);
-    for (at = Align4(at + valueBytes); at < stop; at = Align4(at + At<WORD>(bytes, at))) {
-        node.children.emplace_back();
-        if (!ParseVersion(bytes, at, stop, node.children.back()))
-            return false;
-    }
-    return true;
-}
-
-std::wstring Text(const std::vector<BYTE>& value)
-{
-    std::wstring text;
-    for (size_t i = 0; i + 1 < value.size(); i += 2)
-        text += WCHAR(value[i] | value[i + 1] << 8);
-    text.erase(std::find(text.begin(), text.end(), L'\0'), text.end());
-    return text;
-}
-
 TEST_F(TarquellResources, VersionBlockIsTheLaunchers)
 {
     EXPECT_EQ(std::set<WORD>{1}, Names(RT_VERSION));
@@ -182,8 +130,8 @@ TEST_F(TarquellResources, VersionBlockIsTheLaunchers)
 
     std::vector<BYTE> bytes = Resource(RT_VERSION, 1);
     VersionNode root;
-    ASSERT_TRUE(ParseVersion(bytes, 0, bytes.size(), root));
-    EXPECT_EQ(L"VS_VERSION_INFO", root.key);
+    ASSERT_TRUE(ParseVersion(bytes, root));
+    EXPECT_EQ(u"VS_VERSION_INFO", root.key);
 
     ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), root.value.size());
     VS_FIXEDFILEINFO fixed = At<VS_FIXEDFILEINFO>(root.value, 0);
@@ -197,42 +145,42 @@ TEST_F(TarquellResources, VersionBlockIsTheLaunchers)
     EXPECT_EQ(0x40004u, fixed.dwFileOS);
     EXPECT_EQ(1u, fixed.dwFileType);
 
-    std::map<std::wstring, std::wstring> strings;
+    std::map<std::u16string, std::u16string> strings;
     std::vector<BYTE> translation;
     for (const VersionNode& block : root.children) {
-        if (block.key == L"StringFileInfo") {
+        if (block.key == u"StringFileInfo") {
             ASSERT_EQ(1u, block.children.size()) << "string tables";
-            EXPECT_EQ(L"040904b0", block.children[0].key);
+            EXPECT_EQ(u"040904b0", block.children[0].key);
             for (const VersionNode& entry : block.children[0].children)
                 strings[entry.key] = Text(entry.value);
-        } else if (block.key == L"VarFileInfo") {
+        } else if (block.key == u"VarFileInfo") {
             ASSERT_EQ(1u, block.children.size());
-            EXPECT_EQ(L"Translation", block.children[0].key);
+            EXPECT_EQ(u"Translation", block.children[0].key);
             translation = block.children[0].value;
         } else {
             ADD_FAILURE() << "unexpected block";
         }
     }
 
-    std::wstring copyright = strings[L"LegalCopyright"];
-    EXPECT_NE(std::wstring::npos, copyright.find(L"Copyright")) << "a copyright line";
-    strings.erase(L"LegalCopyright");
-    const std::map<std::wstring, std::wstring> expected = {
-        {L"Comments", L""},
-        {L"CompanyName", L"Zelkoran"},
-        {L"FileDescription", L"Tarquell"},
-        {L"FileVersion", L"1, 0, 0, 1"},
-        {L"InternalName", L"Tarquell"},
-        {L"LegalTrademarks", L""},
-        {L"OriginalFilename", L"Tarquell.exe"},
-        {L"PrivateBuild", L""},
-        {L"ProductName", L"Zelkoran Tarquell"},
-        {L"ProductVersion", L"1, 0, 0, 1"},
-        {L"SpecialBuild", L""},
+    std::u16string copyright = strings[u"LegalCopyright"];
+    EXPECT_NE(std::u16string::npos, copyright.find(u"Copyright")) << "a copyright line";
+    strings.erase(u"LegalCopyright");
+    const std::map<std::u16string, std::u16string> expected = {
+        {u"Comments", u""},
+        {u"CompanyName", u"Zelkoran"},
+        {u"FileDescription", u"Tarquell"},
+        {u"FileVersion", u"1, 0, 0, 1"},
+        {u"InternalName", u"Tarquell"},
+        {u"LegalTrademarks", u""},
+        {u"OriginalFilename", u"Tarquell.exe"},
+        {u"PrivateBuild", u""},
+        {u"ProductName", u"Zelkoran Tarquell"},
+        {u"ProductVersion", u"1, 0, 0, 1"},
+        {u"SpecialBuild", u""},
     };
     EXPECT_TRUE(expected == strings);
     for (const auto& [key, value] : strings)
-        EXPECT_EQ(expected.count(key) ? expected.at(key) : L"<not expected>", value)
+        EXPECT_EQ(expected.count(key) ? expected.at(key) : u"<not expected>", value)
             << std::string(key.begin(), key.end());
 
     EXPECT_EQ((std::vector<BYTE>{0x09, 0x04, 0xB0, 0x04}), translation);

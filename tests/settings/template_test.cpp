@@ -12,6 +12,7 @@
 
 #include "dialog.h"
 #include "resource.h"
+#include "resources/version_block.h"
 
 extern const unsigned char kHostResources[];
 extern const size_t kHostResourcesSize;
@@ -373,44 +374,7 @@ TEST(Resources, NoIcon128SoTheDialogsLookupFindsNothing)
 }
 
 // The version block: VS_VERSIONINFO, its fixed part, then the string table
-// and the translation, each a node of length, value length, type, key.
-struct Node {
-    WORD length;
-    WORD valueLength;
-    WORD type;
-    std::u16string key;
-    size_t valueOffset;
-    size_t end;
-};
-
-Node ReadNode(const std::vector<BYTE>& data, size_t at)
-{
-    Reader in(data.data() + at, data.size() - at);
-    Node node;
-    node.length = in.Word();
-    node.valueLength = in.Word();
-    node.type = in.Word();
-    node.key = in.String();
-    in.Align();
-    node.valueOffset = at + in.Offset();
-    node.end = at + node.length;
-    return node;
-}
-
-std::vector<Node> Children(const std::vector<BYTE>& data, const Node& parent, size_t valueBytes)
-{
-    std::vector<Node> children;
-    size_t at = (parent.valueOffset + valueBytes + 3) & ~size_t(3);
-    while (at + 6 <= parent.end) {
-        Node child = ReadNode(data, at);
-        if (child.length == 0)
-            break;
-        children.push_back(child);
-        at = (child.end + 3) & ~size_t(3);
-    }
-    return children;
-}
-
+// and the translation.
 TEST(Resources, VersionBlockAsTheProgramDescribesItself)
 {
     std::vector<ResEntry> entries = ResEntries();
@@ -420,38 +384,36 @@ TEST(Resources, VersionBlockAsTheProgramDescribesItself)
             version = &e;
     ASSERT_NE(version, nullptr);
     EXPECT_EQ(version->name, u"#1");
-    const std::vector<BYTE>& data = version->data;
 
-    Node root = ReadNode(data, 0);
+    VersionNode root;
+    ASSERT_TRUE(ParseVersion(version->data, root));
     EXPECT_EQ(root.key, u"VS_VERSION_INFO");
-    ASSERT_EQ(root.valueLength, 52);
-    Reader fixed(data.data() + root.valueOffset, 52);
-    EXPECT_EQ(fixed.Dword(), 0xFEEF04BDu);
-    fixed.Dword();  // structure version
-    EXPECT_EQ(fixed.Dword(), 0x00010000u);  // file version 1.0
-    EXPECT_EQ(fixed.Dword(), 0x00000001u);  //              .0.1
-    EXPECT_EQ(fixed.Dword(), 0x00010000u);  // product version 1.0
-    EXPECT_EQ(fixed.Dword(), 0x00000001u);  //                 .0.1
-    EXPECT_EQ(fixed.Dword(), 0x3Fu);        // flag mask
-    EXPECT_EQ(fixed.Dword(), 0u);           // flags
-    EXPECT_EQ(fixed.Dword(), 0x4u);         // operating system
-    EXPECT_EQ(fixed.Dword(), 1u);           // an application
+    EXPECT_EQ(root.type, 0);
+    ASSERT_EQ(root.value.size(), 52u);
+    const std::vector<BYTE>& fixed = root.value;
+    EXPECT_EQ(At<DWORD>(fixed, 0), 0xFEEF04BDu);
+    // 4: the structure's version
+    EXPECT_EQ(At<DWORD>(fixed, 8), 0x00010000u);   // file version 1.0
+    EXPECT_EQ(At<DWORD>(fixed, 12), 0x00000001u);  //              .0.1
+    EXPECT_EQ(At<DWORD>(fixed, 16), 0x00010000u);  // product version 1.0
+    EXPECT_EQ(At<DWORD>(fixed, 20), 0x00000001u);  //                 .0.1
+    EXPECT_EQ(At<DWORD>(fixed, 24), 0x3Fu);        // flag mask
+    EXPECT_EQ(At<DWORD>(fixed, 28), 0u);           // flags
+    EXPECT_EQ(At<DWORD>(fixed, 32), 0x4u);         // operating system
+    EXPECT_EQ(At<DWORD>(fixed, 36), 1u);           // an application
 
-    std::vector<Node> blocks = Children(data, root, root.valueLength);
+    const std::vector<VersionNode>& blocks = root.children;
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].key, u"StringFileInfo");
     EXPECT_EQ(blocks[1].key, u"VarFileInfo");
 
-    std::vector<Node> tables = Children(data, blocks[0], 0);
+    const std::vector<VersionNode>& tables = blocks[0].children;
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].key, u"040904b0");
 
-    std::vector<std::pair<std::u16string, std::u16string>> strings;
-    for (const Node& s : Children(data, tables[0], 0)) {
-        Reader value(data.data() + s.valueOffset, s.end - s.valueOffset);
-        strings.emplace_back(s.key, s.valueLength ? value.String() : u"");
-    }
-    std::map<std::u16string, std::u16string> byKey(strings.begin(), strings.end());
+    std::map<std::u16string, std::u16string> byKey;
+    for (const VersionNode& s : tables[0].children)
+        byKey.emplace(s.key, Text(s.value));
     EXPECT_EQ(byKey.size(), 12u);
     EXPECT_EQ(byKey[u"FileDescription"], u"Velloria");
     EXPECT_EQ(byKey[u"InternalName"], u"Velloria");
@@ -466,13 +428,13 @@ TEST(Resources, VersionBlockAsTheProgramDescribesItself)
     }
     EXPECT_EQ(byKey[u"LegalCopyright"].rfind(u"Copyright", 0), 0u);
 
-    std::vector<Node> vars = Children(data, blocks[1], 0);
+    const std::vector<VersionNode>& vars = blocks[1].children;
     ASSERT_EQ(vars.size(), 1u);
     EXPECT_EQ(vars[0].key, u"Translation");
-    ASSERT_EQ(vars[0].valueLength, 4);
-    Reader translation(data.data() + vars[0].valueOffset, 4);
-    EXPECT_EQ(translation.Word(), 0x0409);
-    EXPECT_EQ(translation.Word(), 0x04B0);
+    EXPECT_EQ(vars[0].type, 0);
+    ASSERT_EQ(vars[0].value.size(), 4u);
+    EXPECT_EQ(At<WORD>(vars[0].value, 0), 0x0409);
+    EXPECT_EQ(At<WORD>(vars[0].value, 2), 0x04B0);
 }
 
 }  // namespace
