@@ -1,13 +1,7 @@
 #include "scratch.h"
 
-#include <stdio.h>
-#include <stdlib.h>
-
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-
-#include "device.h"
+#include "device_files.h"
+#include "host_device.h"
 #include "regfile.h"
 
 namespace {
@@ -35,35 +29,25 @@ const char* RootOf(HKEY hive)
 
 host::reg::Document Current()
 {
-    std::ifstream file(host::DeviceRoot() + "/registry.reg", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     host::reg::Document doc;
     host::reg::ParseError error;
-    host::reg::Parse(bytes, doc, error);
+    host::reg::Parse(ReadRegistryFile(), doc, error);
     return doc;
 }
 
 }  // namespace
 
 struct ScratchRegistry::State {
-    std::filesystem::path folder;
+    HostDevice device;
 };
 
 ScratchRegistry::ScratchRegistry() : state_(new State)
 {
-    std::string folder = (std::filesystem::temp_directory_path() / "ce-device-XXXXXX").string();
-    if (!mkdtemp(folder.data()))
-        abort();
-    state_->folder = folder;
-    setenv("CE_DEVICE_ROOT", folder.c_str(), 1);
-    std::ofstream(state_->folder / "registry.reg") << host::reg::Write(host::reg::Empty());
+    state_->device.Write("registry.reg", host::reg::Write(host::reg::Empty()));
 }
 
 ScratchRegistry::~ScratchRegistry()
 {
-    unsetenv("CE_DEVICE_ROOT");
-    std::error_code ignored;
-    std::filesystem::remove_all(state_->folder, ignored);
     delete state_;
 }
 

@@ -5,45 +5,23 @@
 #include <stdlib.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 
 #include <windows.h>
 
+#include "host_device.h"
 #include "regfile.h"
 
-class ScratchDevice {
+class ScratchDevice : public HostDevice {
 public:
     // `registry`: the keys and values, after the version line.
     explicit ScratchDevice(const std::string& registry)
     {
-        std::string base = (std::filesystem::temp_directory_path() / "zk-velloria-XXXXXX").string();
-        if (!mkdtemp(base.data()))
-            abort();
-        root_ = base;
-        setenv("CE_DEVICE_ROOT", root_.c_str(), 1);
-        std::ofstream(root_ / "registry.reg")
-            << "Windows Registry Editor Version 5.00\n\n" << registry;
+        Write("registry.reg", "Windows Registry Editor Version 5.00\n\n" + registry);
     }
-    ~ScratchDevice()
-    {
-        unsetenv("CE_DEVICE_ROOT");
-        std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
-    }
-    ScratchDevice(const ScratchDevice&) = delete;
-    ScratchDevice& operator=(const ScratchDevice&) = delete;
 
-    const std::filesystem::path& Root() const { return root_; }
-
-    std::string Read(const std::string& file) const
-    {
-        std::ifstream in(root_ / file, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    bool Has(const std::string& file) const { return std::filesystem::exists(root_ / file); }
+    bool Has(const std::string& file) const { return std::filesystem::exists(Root() / file); }
 
     bool KeyExists(const std::string& key) const { return host::reg::KeyExists(Document(), key); }
 
@@ -72,6 +50,4 @@ private:
             abort();
         return doc;
     }
-
-    std::filesystem::path root_;
 };

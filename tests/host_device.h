@@ -15,7 +15,7 @@ class HostDevice {
 public:
     HostDevice()
     {
-        std::string base = (std::filesystem::temp_directory_path() / "zk-launcher-XXXXXX").string();
+        std::string base = (std::filesystem::temp_directory_path() / "zk-XXXXXX").string();
         if (!mkdtemp(base.data()))
             abort();
         base_ = base;
