@@ -58,6 +58,14 @@ Lines Write(const char* hive, const std::string& key, const std::string& name, D
             Close(handle)};
 }
 
+// The flag's key created, the path as the program spells it.
+Lines CreateFlagKey(int handle)
+{
+    return {"RegCreateKeyExW(HKEY_CURRENT_USER, \"Software\\Zelkoran\", 0, NULL, 0, 0x0, NULL, &key, "
+            "&disposition) = 0 -> h" + std::to_string(handle),
+            Close(handle)};
+}
+
 Lines Join(std::initializer_list<Lines> parts)
 {
     Lines all;
@@ -123,19 +131,13 @@ TEST_F(RecordedCalls, EnsureFlagKeyCreatesOnlyWhenTheProbeFails)
     recorder.Clear();
     EnsureFlagKey();
     EXPECT_EQ(recorder.Lines(),
-              Join({Probe(HKCU, kFlagKey, "align", 0, 2, 1),
-                    {"RegCreateKeyExW(HKEY_CURRENT_USER, \"Software\\Zelkoran\", 0, NULL, 0, 0x0, "
-                     "NULL, &key, &disposition) = 0 -> h2",
-                     Close(2)}}));
+              Join({Probe(HKCU, kFlagKey, "align", 0, 2, 1), CreateFlagKey(2)}));
 
     WriteRegistryFile(host::reg::Write(host::reg::Empty()));
     recorder.Clear();
     EnsureFlagKey();
     EXPECT_EQ(recorder.Lines(),
-              Join({Probe(HKCU, kFlagKey, "align", 2, 0, 1),
-                    {"RegCreateKeyExW(HKEY_CURRENT_USER, \"Software\\Zelkoran\", 0, NULL, 0, 0x0, "
-                     "NULL, &key, &disposition) = 0 -> h1",
-                     Close(1)}}));
+              Join({Probe(HKCU, kFlagKey, "align", 2, 0, 1), CreateFlagKey(1)}));
 }
 
 TEST_F(RecordedCalls, EachButtonMakesItsCallsInOrder)
