@@ -232,22 +232,12 @@ TEST_F(CrashSafety, ATemporaryFileThatCannotBeMadeFailsTheChangeAndKeepsTheFile)
 {
     WriteRegistryFile(kFullDevice);
     std::filesystem::create_directory(RegistryPath() + ".tmp");
-    fflush(stderr);
-    const int saved = dup(2);
-    FILE* said = tmpfile();
-    dup2(fileno(said), 2);
+    StderrCapture capture;
     HKEY key;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
     const LONG result = RegSetValueExW(key, L"Animate", 0, REG_DWORD, (const BYTE*)"\1\0\0\0", 4);
     RegCloseKey(key);
-    fflush(stderr);
-    dup2(saved, 2);
-    close(saved);
-    std::string text;
-    rewind(said);
-    for (int c; (c = fgetc(said)) != EOF;)
-        text += char(c);
-    fclose(said);
+    const std::string text = capture.Finish();
 
     EXPECT_EQ(result, ERROR_REGISTRY_IO_FAILED);
     EXPECT_EQ(ReadRegistryFile(), kFullDevice);

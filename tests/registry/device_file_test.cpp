@@ -101,34 +101,6 @@ std::string Repeat(const std::string& text, size_t times)
     return out;
 }
 
-// What the registry prints on stderr while this lives.
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        fflush(stderr);
-        saved_ = dup(2);
-        file_ = tmpfile();
-        dup2(fileno(file_), 2);
-    }
-    std::string Finish()
-    {
-        fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::string text;
-        rewind(file_);
-        for (int c; (c = fgetc(file_)) != EOF;)
-            text += char(c);
-        fclose(file_);
-        return text;
-    }
-
-private:
-    int saved_;
-    FILE* file_;
-};
-
 class DeviceFile : public testing::Test {
 protected:
     ScratchRegistry scratch_;

@@ -1,5 +1,9 @@
-// Host tests: the device folder's registry.reg as bytes.
+// Host tests: the device folder's registry.reg as bytes, and what the
+// registry says on stderr.
 #pragma once
+
+#include <stdio.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
@@ -22,6 +26,34 @@ inline void WriteRegistryFile(const std::string& bytes)
 {
     std::ofstream(RegistryPath(), std::ios::binary | std::ios::trunc) << bytes;
 }
+
+// What the registry prints on stderr until Finish().
+class StderrCapture {
+public:
+    StderrCapture()
+    {
+        fflush(stderr);
+        saved_ = dup(2);
+        file_ = tmpfile();
+        dup2(fileno(file_), 2);
+    }
+    std::string Finish()
+    {
+        fflush(stderr);
+        dup2(saved_, 2);
+        close(saved_);
+        std::string text;
+        rewind(file_);
+        for (int c; (c = fgetc(file_)) != EOF;)
+            text += char(c);
+        fclose(file_);
+        return text;
+    }
+
+private:
+    int saved_;
+    FILE* file_;
+};
 
 // Every key the catalogue uses, the flag's included.
 constexpr const char* kFullDevice = R"(Windows Registry Editor Version 5.00
