@@ -7,6 +7,7 @@
 #include "device.h"
 #include "entry.h"
 #include "host_device.h"
+#include "launcher_flag.h"
 #include "process_log.h"
 #include "registry_debug.h"
 #include "registry_record.h"
@@ -26,16 +27,6 @@ protected:
     {
         host::RecordProcessStarts(nullptr);
         host::SetSaveHook(nullptr);
-    }
-
-    static void SetFlag(DWORD value)
-    {
-        HKEY key;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Zelkoran", 0, NULL, 0,
-                                                 0, NULL, &key, NULL));
-        BYTE data[4] = {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)};
-        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"align", 0, REG_DWORD, data, 4));
-        RegCloseKey(key);
     }
 
     static int RunEntry()

@@ -10,16 +10,14 @@
 
 #include "registry/stored_value.h"
 
-namespace {
-
 const WCHAR kKey[] = L"Software\\Zelkoran";
 
-bool FlagKeyExists()
+inline bool FlagKeyExists()
 {
     return KeyExists(HKEY_CURRENT_USER, kKey);
 }
 
-void CreateFlagKey()
+inline void CreateFlagKey()
 {
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS,
@@ -27,22 +25,22 @@ void CreateFlagKey()
     RegCloseKey(key);
 }
 
-void SetFlag(DWORD type, std::vector<BYTE> data)
+inline void SetFlag(DWORD type, std::vector<BYTE> data)
 {
     WriteValue(HKEY_CURRENT_USER, kKey, L"align", {true, type, std::move(data)});
 }
 
-void SetFlag(DWORD value)
+inline void SetFlag(DWORD value)
 {
     WriteValue(HKEY_CURRENT_USER, kKey, L"align", Dword(value));
 }
 
-Stored Flag()
+inline Stored Flag()
 {
     return ReadValue(HKEY_CURRENT_USER, kKey, L"align");
 }
 
-void ExpectFlagCleared()
+inline void ExpectFlagCleared()
 {
     Stored flag = Flag();
     ASSERT_TRUE(flag.present);
@@ -51,5 +49,3 @@ void ExpectFlagCleared()
 }
 
 const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
-
-}  // namespace
