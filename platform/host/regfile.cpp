@@ -561,6 +561,23 @@ std::string Utf8FromUtf16(std::u16string_view text)
     return out;
 }
 
+std::string Utf8FromWide(std::wstring_view text)
+{
+    std::u16string units;
+    for (wchar_t c : text) {
+        uint32_t cp = uint32_t(c);
+        if (cp > 0x10FFFF)
+            cp = 0xFFFD;
+        if (cp >= 0x10000) {
+            units += char16_t(0xD800 + ((cp - 0x10000) >> 10));
+            units += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            units += char16_t(cp);
+        }
+    }
+    return Utf8FromUtf16(units);
+}
+
 bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 {
     doc = Document();

@@ -107,22 +107,9 @@ HKEY NewHandle(const std::string& path, REGSAM access)
     return reinterpret_cast<HKEY>(value);
 }
 
-// The host's wchar_t holds whole code points.
 std::string Utf8(LPCWSTR text)
 {
-    std::u16string units;
-    for (; text && *text; ++text) {
-        uint32_t cp = uint32_t(*text);
-        if (cp > 0x10FFFF)
-            cp = 0xFFFD;
-        if (cp >= 0x10000) {
-            units += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            units += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            units += char16_t(cp);
-        }
-    }
-    return reg::Utf8FromUtf16(units);
+    return reg::Utf8FromWide(text ? text : L"");
 }
 
 // A line break can't be kept in the registry editor's format.

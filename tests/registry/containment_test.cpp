@@ -22,6 +22,8 @@
 
 namespace {
 
+using host::reg::Utf8FromWide;
+
 using host::reg::Document;
 using host::reg::Value;
 
@@ -31,18 +33,10 @@ constexpr int kMostSteps = 24;
 
 const char kOwnKey[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
 
-std::string Utf8(LPCWSTR text)
-{
-    std::u16string units;
-    for (; *text; ++text)
-        units += char16_t(*text);
-    return host::reg::Utf8FromUtf16(units);
-}
-
 std::string PathOf(Hive hive, LPCWSTR subkey)
 {
     return std::string(hive == Hive::CurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") +
-           Utf8(subkey);
+           Utf8FromWide(subkey);
 }
 
 // A value's place, its key path folded to upper case so that places compare
@@ -73,7 +67,7 @@ std::vector<Place> CataloguePlaces(std::map<Place, std::pair<std::string, std::s
 {
     std::vector<Place> places;
     auto add = [&](const RegistryLocation& where) {
-        const std::string key = PathOf(where.hive, where.subkey), name = Utf8(where.valueName);
+        const std::string key = PathOf(where.hive, where.subkey), name = Utf8FromWide(where.valueName);
         const Place place = PlaceOf(key, name);
         if (!spelled.count(place)) {
             spelled[place] = {key, name};
@@ -240,7 +234,7 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
                         const std::string key = PathOf(write.where.hive, write.where.subkey);
                         const bool own = host::reg::SameName(key, kOwnKey);
                         if (own ? ownKey : host::reg::KeyExists(old, key))
-                            last[PlaceOf(key, Utf8(write.where.valueName))] = write.value;
+                            last[PlaceOf(key, Utf8FromWide(write.where.valueName))] = write.value;
                     }
             }
         }

@@ -185,6 +185,15 @@ TEST_F(DeviceFile, Utf16WithAByteOrderMarkIsReadAndWrittenBackAsUtf8)
               "\"Gr\xC3\xBC\xC3\x9F" "e\"=\"\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\"\r\n");
 }
 
+// Names come from the programs as the host's wchar_t, one code point each.
+TEST(WideText, WholeCodePointsBecomeUtf8)
+{
+    EXPECT_EQ(host::reg::Utf8FromWide(L"a\u00e9\u20ac\U0001F600"),
+              "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
+    EXPECT_EQ(host::reg::Utf8FromWide(std::wstring{L'x', wchar_t(0x110000), L'y'}), "x\xEF\xBF\xBDy");
+    EXPECT_EQ(host::reg::Utf8FromWide(L""), "");
+}
+
 TEST_F(DeviceFile, TheOlderRegedit4HeaderIsReadAndKept)
 {
     WriteRegistryFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\n\"Animate\"=dword:00000001\n");

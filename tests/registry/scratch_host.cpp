@@ -6,13 +6,7 @@
 
 namespace {
 
-std::string Utf8(const WCHAR* text)
-{
-    std::u16string units;
-    for (; *text; ++text)
-        units += char16_t(*text);  // the tests' names are all in the BMP
-    return host::reg::Utf8FromUtf16(units);
-}
+using host::reg::Utf8FromWide;
 
 std::wstring Wide(const std::string& text)
 {
@@ -53,7 +47,7 @@ ScratchRegistry::~ScratchRegistry()
 
 std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
 {
-    const std::string path = std::string(RootOf(hive)) + "\\" + Utf8(parent) + "\\" + Utf8(name);
+    const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(parent) + "\\" + Utf8FromWide(name);
     const host::reg::Document doc = Current();
     if (!host::reg::KeyExists(doc, path))
         return L"";
@@ -63,8 +57,8 @@ std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
 
 std::wstring StoredValueName(HKEY hive, const WCHAR* key, const WCHAR* name)
 {
-    const std::string path = std::string(RootOf(hive)) + "\\" + Utf8(key);
+    const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(key);
     const host::reg::Document doc = Current();
-    const host::reg::Value* value = host::reg::FindValue(doc, path, Utf8(name));
+    const host::reg::Value* value = host::reg::FindValue(doc, path, Utf8FromWide(name));
     return value ? Wide(value->name) : L"";
 }

@@ -13,32 +13,17 @@ namespace {
 constexpr uint32_t kDword = 4;
 constexpr uint32_t kString = 1;
 
-std::string Narrow(const wchar_t* text)
-{
-    std::u16string units;
-    for (; *text; ++text) {
-        const uint32_t c = uint32_t(*text);
-        if (c >= 0x10000) {
-            units += char16_t(0xD800 + ((c - 0x10000) >> 10));
-            units += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            units += char16_t(c);
-        }
-    }
-    return reg::Utf8FromUtf16(units);
-}
-
 std::string KeyPath(const RegistryLocation& where)
 {
     return std::string(where.hive == Hive::CurrentUser ? "HKEY_CURRENT_USER\\"
                                                         : "HKEY_LOCAL_MACHINE\\") +
-           Narrow(where.subkey);
+           reg::Utf8FromWide(where.subkey);
 }
 
 bool At(const Change& change, const RegistryLocation& where)
 {
     return reg::SameName(change.key, KeyPath(where)) &&
-           reg::SameName(change.name, Narrow(where.valueName));
+           reg::SameName(change.name, reg::Utf8FromWide(where.valueName));
 }
 
 std::optional<uint32_t> Dword(const std::optional<reg::Value>& value)
@@ -136,12 +121,12 @@ std::string Owner(const Change& change)
                 ours = true;
                 if (value && *value == write.value) {
                     buttons += buttons.empty() ? " " : " or ";
-                    buttons += "\"" + Narrow(button.caption) + "\"";
+                    buttons += "\"" + reg::Utf8FromWide(button.caption) + "\"";
                 }
             }
         }
         if (ours)
-            return Narrow(row.labelCaption) + buttons;
+            return reg::Utf8FromWide(row.labelCaption) + buttons;
     }
     return "";
 }
