@@ -578,6 +578,22 @@ std::string Utf8FromWide(std::wstring_view text)
     return Utf8FromUtf16(units);
 }
 
+std::wstring WideFromUtf8(std::string_view text)
+{
+    const std::u16string units = Utf16FromUtf8(text);
+    std::wstring wide;
+    for (size_t i = 0; i < units.size(); ++i) {
+        const char16_t unit = units[i];
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            wide += wchar_t(0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
+        } else {
+            wide += wchar_t(unit);
+        }
+    }
+    return wide;
+}
+
 bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 {
     doc = Document();

@@ -73,8 +73,9 @@ void SetValue(Document& doc, std::string_view path, const Value& value);
 // UTF-8 <-> UTF-16 code units, for the registry's edges.
 std::u16string Utf16FromUtf8(std::string_view text);
 std::string Utf8FromUtf16(std::u16string_view text);
-// The host's wchar_t text, whole code points, as UTF-8; one past U+10FFFF
+// UTF-8 <-> the host's wchar_t text, whole code points; one past U+10FFFF
 // becomes U+FFFD.
 std::string Utf8FromWide(std::wstring_view text);
+std::wstring WideFromUtf8(std::string_view text);
 
 }  // namespace host::reg

@@ -186,12 +186,13 @@ TEST_F(DeviceFile, Utf16WithAByteOrderMarkIsReadAndWrittenBackAsUtf8)
 }
 
 // Names come from the programs as the host's wchar_t, one code point each.
-TEST(WideText, WholeCodePointsBecomeUtf8)
+TEST(WideText, WholeCodePointsToAndFromUtf8)
 {
     EXPECT_EQ(host::reg::Utf8FromWide(L"a\u00e9\u20ac\U0001F600"),
               "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
     EXPECT_EQ(host::reg::Utf8FromWide(std::wstring{L'x', wchar_t(0x110000), L'y'}), "x\xEF\xBF\xBDy");
     EXPECT_EQ(host::reg::Utf8FromWide(L""), "");
+    EXPECT_EQ(host::reg::WideFromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), L"a\u00e9\u20ac\U0001F600");
 }
 
 TEST_F(DeviceFile, TheOlderRegedit4HeaderIsReadAndKept)

@@ -7,14 +7,7 @@
 namespace {
 
 using host::reg::Utf8FromWide;
-
-std::wstring Wide(const std::string& text)
-{
-    std::wstring out;
-    for (char16_t unit : host::reg::Utf16FromUtf8(text))
-        out += WCHAR(unit);
-    return out;
-}
+using host::reg::WideFromUtf8;
 
 const char* RootOf(HKEY hive)
 {
@@ -52,7 +45,7 @@ std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
     if (!host::reg::KeyExists(doc, path))
         return L"";
     const std::string stored = host::reg::StoredPath(doc, path);
-    return Wide(stored.substr(stored.rfind('\\') + 1));
+    return WideFromUtf8(stored.substr(stored.rfind('\\') + 1));
 }
 
 std::wstring StoredValueName(HKEY hive, const WCHAR* key, const WCHAR* name)
@@ -60,5 +53,5 @@ std::wstring StoredValueName(HKEY hive, const WCHAR* key, const WCHAR* name)
     const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(key);
     const host::reg::Document doc = Current();
     const host::reg::Value* value = host::reg::FindValue(doc, path, Utf8FromWide(name));
-    return value ? Wide(value->name) : L"";
+    return value ? WideFromUtf8(value->name) : L"";
 }

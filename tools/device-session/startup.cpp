@@ -81,22 +81,6 @@ bool Copy(const std::string& from, const std::string& to, std::string& problem)
     return false;
 }
 
-std::wstring Wide(const std::string& text)
-{
-    const std::u16string units = host::reg::Utf16FromUtf8(text);
-    std::wstring wide;
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t unit = units[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            wide += wchar_t(0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
-        } else {
-            wide += wchar_t(unit);
-        }
-    }
-    return wide;
-}
-
 bool IsProgram(const std::string& path)
 {
     struct stat info;
@@ -115,7 +99,7 @@ void RunOne(const std::string& folder, const std::string& name)
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
-    std::wstring application = Wide(devicePath);
+    std::wstring application = host::reg::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, nullptr, &process)) {
