@@ -126,43 +126,37 @@ void Finish(benchmark::State& state, const Device& device, bool saved)
     host::SetSaveHook(nullptr);
 }
 
-// One settings button, "Animate windows: slow" and "fast*" in turn, so that
-// every press changes the file and saves it; each run starts with the button
-// that changes the value the last run left.
-void BM_Press(benchmark::State& state)
+// Two settings buttons in turn, `a` writing `aValue` and `b` writing `bValue`
+// to `name` under HKEY_LOCAL_MACHINE\`key`, so that every press changes the
+// file and saves it; each run starts with the button that changes the value
+// the last run left.
+void PressInTurn(benchmark::State& state, const WCHAR* key, const WCHAR* name, WORD a,
+                 DWORD aValue, WORD b, DWORD bValue)
 {
     const Device& device = DeviceOf(int(state.range(0)));
     saves = 0;
     host::SetSaveHook(CountSave);
-    WORD id = Read(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate") == 1 ? IDC_ANIM_FAST
-                                                                           : IDC_ANIM_SLOW;
+    WORD id = Read(HKEY_LOCAL_MACHINE, key, name) == aValue ? b : a;
     for (auto _ : state) {
         ApplyButton(id);
-        id = id == IDC_ANIM_SLOW ? IDC_ANIM_FAST : IDC_ANIM_SLOW;
+        id = id == a ? b : a;
     }
-    const DWORD expected = id == IDC_ANIM_SLOW ? 0 : 1;  // the last press's value
-    if (Read(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate") != expected)
+    const DWORD expected = id == a ? bValue : aValue;  // the last press's value
+    if (Read(HKEY_LOCAL_MACHINE, key, name) != expected)
         state.SkipWithError("the last press is not in the file");
     Finish(state, device, true);
 }
 
-// "rotate" and "reg*" in turn: three writes a press (both drivers and the flag).
+// "Animate windows: slow" and "fast*": one write a press.
+void BM_Press(benchmark::State& state)
+{
+    PressInTurn(state, L"SYSTEM\\GWE", L"Animate", IDC_ANIM_SLOW, 1, IDC_ANIM_FAST, 0);
+}
+
+// "rotate" and "reg*": three writes a press (both drivers and the flag).
 void BM_PressRotate(benchmark::State& state)
 {
-    const Device& device = DeviceOf(int(state.range(0)));
-    saves = 0;
-    host::SetSaveHook(CountSave);
-    WORD id = Read(HKEY_LOCAL_MACHINE, L"Drivers\\Display\\mq1100", L"Rotate") == 3
-                  ? IDC_ROTATE_DEFAULT
-                  : IDC_ROTATE;
-    for (auto _ : state) {
-        ApplyButton(id);
-        id = id == IDC_ROTATE ? IDC_ROTATE_DEFAULT : IDC_ROTATE;
-    }
-    const DWORD expected = id == IDC_ROTATE ? 0 : 3;
-    if (Read(HKEY_LOCAL_MACHINE, L"Drivers\\Display\\mq1100", L"Rotate") != expected)
-        state.SkipWithError("the last press is not in the file");
-    Finish(state, device, true);
+    PressInTurn(state, L"Drivers\\Display\\mq1100", L"Rotate", IDC_ROTATE, 3, IDC_ROTATE_DEFAULT, 0);
 }
 
 void BM_Probe(benchmark::State& state)
