@@ -22,34 +22,11 @@
 
 #include "device.h"
 #include "process_log.h"
+#include "regfile.h"
 
 namespace {
 
 std::vector<host::ProcessStart>* startLog = nullptr;
-
-std::string Utf8(const std::wstring& text)
-{
-    std::string out;
-    for (wchar_t wc : text) {
-        uint32_t c = uint32_t(wc);
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | (c >> 6));
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | (c >> 12));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | (c >> 18));
-            out += char(0x80 | ((c >> 12) & 0x3F));
-            out += char(0x80 | ((c >> 6) & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 // The entry of `dir` called `name`, preferring an exact match. Case is
 // folded for ASCII letters only.
@@ -78,7 +55,7 @@ bool FindName(const std::string& dir, const std::string& name, std::string& foun
 // would lead out of the device folder names nothing.
 bool HostProgram(LPCWSTR devicePath, std::string& path)
 {
-    const std::string text = Utf8(devicePath);
+    const std::string text = host::reg::Utf8FromWide(devicePath);
     std::vector<std::string> names;
     for (size_t start = 0; start <= text.size();) {
         size_t end = text.find('\\', start);
@@ -122,7 +99,7 @@ void Tell(int pipe, Note::Kind kind, int value)
 // Windows error code.
 DWORD Spawn(const std::string& path, LPCWSTR commandLine, pid_t& pid)
 {
-    std::string argument = commandLine ? Utf8(commandLine) : std::string();
+    std::string argument = commandLine ? host::reg::Utf8FromWide(commandLine) : std::string();
     char* argv[] = {const_cast<char*>(path.c_str()),
                     commandLine ? const_cast<char*>(argument.c_str()) : nullptr, nullptr};
 
