@@ -1,3 +1,19 @@
+# zk_device_code(<target>...)
+#
+# Code that goes onto the device: the programs, their core and framework. On
+# the Windows targets it is built small, without exceptions or RTTI, one
+# section a function so the linker drops what is not called. The host builds
+# it as it builds everything else, so the tests and sanitizers see it whole.
+function(zk_device_code)
+  if(ZK_TARGET STREQUAL "host")
+    return()
+  endif()
+  foreach(target ${ARGN})
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti
+                           -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+  endforeach()
+endfunction()
+
 # zk_program(<name> SOURCES ... [RC <file.rc>] [LIBS ...])
 #
 # A windowed program of the handheld. On win32: a GUI-subsystem .exe with the
@@ -7,13 +23,13 @@
 function(zk_program name)
   cmake_parse_arguments(P "" "RC" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} WIN32 ${P_SOURCES})
+  zk_device_code(${name})
   target_link_libraries(${name} PRIVATE ${P_LIBS} winapi)
   if(ZK_TARGET STREQUAL "win32")
     if(P_RC)
       target_sources(${name} PRIVATE ${P_RC})
     endif()
-    target_compile_options(${name} PRIVATE -municode -fno-exceptions -fno-rtti
-                           -fno-asynchronous-unwind-tables -ffunction-sections -fdata-sections)
+    target_compile_options(${name} PRIVATE -municode)
     target_link_options(${name} PRIVATE -municode -static -s -Wl,--gc-sections)
   else()
     target_link_libraries(${name} PRIVATE host_entry)
