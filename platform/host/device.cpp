@@ -17,6 +17,7 @@
 
 #include "registry_debug.h"
 #include "registry_store.h"
+#include "text.h"
 
 extern const char kDefaultRegistry[];  // default.reg, embedded at build time
 
@@ -181,7 +182,7 @@ void InstallWindowsFolder(const std::string& root)
     if (DIR* listing = opendir(root.c_str())) {
         bool present = false;
         while (dirent* entry = readdir(listing))
-            present = present || strcasecmp(entry->d_name, "Windows") == 0;
+            present = present || text::SameName(entry->d_name, "Windows");
         closedir(listing);
         if (present)
             return;

@@ -3,8 +3,6 @@
 #include <algorithm>
 
 #include <stdio.h>
-#include <locale.h>
-#include <wctype.h>
 
 #include <unordered_map>
 
@@ -22,77 +20,8 @@ constexpr uint32_t kRegDword = 4;
 // Regedit wraps hex data after this many columns.
 constexpr size_t kHexWrap = 76;
 
-// One code point of UTF-8 at i, advancing i; -1 for a malformed sequence.
-int32_t NextCodePoint(std::string_view s, size_t& i)
-{
-    const unsigned char c = s[i++];
-    if (c < 0x80)
-        return c;
-    int more;
-    int32_t cp;
-    if ((c & 0xE0) == 0xC0) {
-        more = 1;
-        cp = c & 0x1F;
-    } else if ((c & 0xF0) == 0xE0) {
-        more = 2;
-        cp = c & 0x0F;
-    } else if ((c & 0xF8) == 0xF0) {
-        more = 3;
-        cp = c & 0x07;
-    } else {
-        return -1;
-    }
-    for (int k = 0; k < more; ++k) {
-        if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80)
-            return -1;
-        cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
-    }
-    static const int32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[more] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return -1;
-    return cp;
-}
-
-void AppendUtf8(std::string& out, int32_t cp)
-{
-    if (cp < 0x80) {
-        out += char(cp);
-    } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    } else {
-        out += char(0xF0 | (cp >> 18));
-        out += char(0x80 | ((cp >> 12) & 0x3F));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
-    }
-}
-
-// Windows compares names by a fixed upper-case table, whatever the user's
-// locale; C.UTF-8 has one for all of Unicode.
-int32_t Fold(int32_t cp)
-{
-    if (cp < 0x80)
-        return (cp >= 'a' && cp <= 'z') ? cp - 32 : cp;
-    static const locale_t unicode = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
-    if (!unicode)
-        return static_cast<int32_t>(towupper(static_cast<wint_t>(cp)));
-    return static_cast<int32_t>(towupper_l(static_cast<wint_t>(cp), unicode));
-}
-
-// The name with every code point folded: equal for names that SameName
-// takes as the same.
-std::string Folded(std::string_view name)
-{
-    std::string out;
-    for (size_t i = 0; i < name.size();)
-        AppendUtf8(out, Fold(NextCodePoint(name, i)));
-    return out;
-}
+using text::AppendUtf8;
+using text::Folded;
 
 std::vector<std::string_view> Split(std::string_view path)
 {
@@ -198,16 +127,10 @@ bool PlainString(const std::vector<uint8_t>& data, std::string& text)
         return false;
     units.pop_back();
     text.clear();
-    for (size_t i = 0; i < units.size(); ++i) {
-        int32_t cp = units[i];
-        if (cp < 0x20 || cp == 0x7F)
+    for (size_t i = 0; i < units.size();) {
+        const char32_t cp = text::NextUtf16(units, i);
+        if (cp < 0x20 || cp == 0x7F || text::IsSurrogate(cp))
             return false;
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
-            return false;
-        }
         AppendUtf8(text, cp);
     }
     return true;
@@ -417,16 +340,14 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
             error = {0, "UTF-16LE text with an odd number of bytes"};
             return false;
         }
-        for (size_t i = 2; i < bytes.size(); i += 2) {
-            int32_t cp = uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8;
-            if (cp >= 0xD800 && cp <= 0xDBFF && i + 3 < bytes.size()) {
-                const int32_t low = uint8_t(bytes[i + 2]) | uint8_t(bytes[i + 3]) << 8;
-                if (low >= 0xDC00 && low <= 0xDFFF) {
-                    cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    i += 2;
-                }
-            }
-            if ((cp >= 0xD800 && cp <= 0xDFFF) || cp == 0) {
+        std::u16string units;
+        units.reserve(bytes.size() / 2);
+        for (size_t i = 2; i < bytes.size(); i += 2)
+            units += char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);
+        text.reserve(bytes.size());
+        for (size_t i = 0; i < units.size();) {
+            const char32_t cp = text::NextUtf16(units, i);
+            if (text::IsSurrogate(cp) || cp == 0) {
                 error = {lineAt(text), "malformed UTF-16LE text"};
                 return false;
             }
@@ -440,7 +361,7 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
     }
     for (size_t i = 0; i < bytes.size();) {
         const size_t at = i;
-        const int32_t cp = NextCodePoint(bytes, i);
+        const int32_t cp = text::NextUtf8(bytes, i);
         if (cp <= 0) {
             error = {lineAt(bytes.substr(0, at)), "malformed UTF-8 text"};
             return false;
@@ -519,80 +440,6 @@ bool ReadSectionPath(std::string_view line, std::string& path, std::string& erro
 }
 
 }  // namespace
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    size_t i = 0, j = 0;
-    while (i < a.size() && j < b.size())
-        if (Fold(NextCodePoint(a, i)) != Fold(NextCodePoint(b, j)))
-            return false;
-    return i == a.size() && j == b.size();
-}
-
-std::u16string Utf16FromUtf8(std::string_view text)
-{
-    std::u16string out;
-    for (size_t i = 0; i < text.size();) {
-        int32_t cp = NextCodePoint(text, i);
-        if (cp < 0)
-            cp = 0xFFFD;
-        if (cp >= 0x10000) {
-            out += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            out += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += char16_t(cp);
-        }
-    }
-    return out;
-}
-
-std::string Utf8FromUtf16(std::u16string_view text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        int32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] <= 0xDFFF)
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (cp >= 0xD800 && cp <= 0xDFFF)
-            cp = 0xFFFD;
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
-
-std::string Utf8FromWide(std::wstring_view text)
-{
-    std::u16string units;
-    for (wchar_t c : text) {
-        uint32_t cp = uint32_t(c);
-        if (cp > 0x10FFFF)
-            cp = 0xFFFD;
-        if (cp >= 0x10000) {
-            units += char16_t(0xD800 + ((cp - 0x10000) >> 10));
-            units += char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            units += char16_t(cp);
-        }
-    }
-    return Utf8FromUtf16(units);
-}
-
-std::wstring WideFromUtf8(std::string_view text)
-{
-    const std::u16string units = Utf16FromUtf8(text);
-    std::wstring wide;
-    for (size_t i = 0; i < units.size(); ++i) {
-        const char16_t unit = units[i];
-        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] <= 0xDFFF) {
-            wide += wchar_t(0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00));
-        } else {
-            wide += wchar_t(unit);
-        }
-    }
-    return wide;
-}
 
 bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 {

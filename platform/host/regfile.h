@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text.h"
+
 namespace host::reg {
 
 struct Value {
@@ -55,7 +57,6 @@ Document Empty();
 // Key paths are full paths with their root ("HKEY_LOCAL_MACHINE\SYSTEM\GWE");
 // names compare without regard to case. A key exists when it has a section, or
 // a key below it has one.
-bool SameName(std::string_view a, std::string_view b);
 bool KeyExists(const Document& doc, std::string_view path);
 
 // The path with the case of each existing component as stored.
@@ -70,12 +71,12 @@ void AddKey(Document& doc, std::string_view path);
 // adds the key's section when the key has none.
 void SetValue(Document& doc, std::string_view path, const Value& value);
 
-// UTF-8 <-> UTF-16 code units, for the registry's edges.
-std::u16string Utf16FromUtf8(std::string_view text);
-std::string Utf8FromUtf16(std::u16string_view text);
-// UTF-8 <-> the host's wchar_t text, whole code points; one past U+10FFFF
-// becomes U+FFFD.
-std::string Utf8FromWide(std::wstring_view text);
-std::wstring WideFromUtf8(std::string_view text);
+// The registry's text conversions and name comparison are the host's one
+// text module's (text.h), named here too for the registry's callers.
+using text::SameName;
+using text::Utf16FromUtf8;
+using text::Utf8FromUtf16;
+using text::Utf8FromWide;
+using text::WideFromUtf8;
 
 }  // namespace host::reg

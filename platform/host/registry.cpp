@@ -16,6 +16,7 @@
 #include "registry_debug.h"
 #include "registry_record.h"
 #include "registry_store.h"
+#include "text.h"
 
 namespace host {
 namespace {
@@ -107,9 +108,9 @@ HKEY NewHandle(const std::string& path, REGSAM access)
     return reinterpret_cast<HKEY>(value);
 }
 
-std::string Utf8(LPCWSTR text)
+std::string Utf8(LPCWSTR wide)
 {
-    return reg::Utf8FromWide(text ? text : L"");
+    return text::Utf8FromWide(wide ? wide : L"");
 }
 
 // A line break can't be kept in the registry editor's format.
