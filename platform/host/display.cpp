@@ -1,5 +1,8 @@
-// The console terminal: ncurses, with the mouse where the terminal reports
-// it. Alt+key arrives as Esc followed by the key.
+// The display: the terminal dialogs run on, by default the console through
+// ncurses, with the mouse where the terminal reports it. Alt+key arrives as
+// Esc followed by the key.
+#include <windows.h>
+
 #include <locale.h>
 #include <unistd.h>
 
@@ -13,6 +16,8 @@ namespace host {
 namespace {
 
 enum Pair : short { kPairCaption = 1, kPairButton, kPairFocus, kPairFrame };
+
+Terminal* g_terminal = nullptr;
 
 class CursesTerminal : public Terminal {
 public:
@@ -163,4 +168,26 @@ Terminal& ConsoleTerminal()
     return terminal;
 }
 
+void UseTerminal(Terminal* terminal)
+{
+    g_terminal = terminal;
+}
+
+Terminal& CurrentTerminal()
+{
+    return g_terminal ? *g_terminal : ConsoleTerminal();
+}
+
 }  // namespace host
+
+// The work area is the whole terminal.
+BOOL WINAPI SystemParametersInfoW(UINT uiAction, UINT, PVOID pvParam, UINT)
+{
+    if (uiAction != SPI_GETWORKAREA || !pvParam) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    host::Terminal& terminal = host::CurrentTerminal();
+    *static_cast<RECT*>(pvParam) = {0, 0, terminal.Columns(), terminal.Rows()};
+    return TRUE;
+}

@@ -21,12 +21,10 @@
 #include <vector>
 
 #include "device.h"
-#include "process_log.h"
-#include "regfile.h"
+#include "observer.h"
+#include "text.h"
 
 namespace {
-
-std::vector<host::ProcessStart>* startLog = nullptr;
 
 // The entry of `dir` called `name`, preferring an exact match. Case is
 // folded for ASCII letters only.
@@ -55,7 +53,7 @@ bool FindName(const std::string& dir, const std::string& name, std::string& foun
 // would lead out of the device folder names nothing.
 bool HostProgram(LPCWSTR devicePath, std::string& path)
 {
-    const std::string text = host::reg::Utf8FromWide(devicePath);
+    const std::string text = host::text::Utf8FromWide(devicePath);
     std::vector<std::string> names;
     for (size_t start = 0; start <= text.size();) {
         size_t end = text.find('\\', start);
@@ -99,7 +97,7 @@ void Tell(int pipe, Note::Kind kind, int value)
 // Windows error code.
 DWORD Spawn(const std::string& path, LPCWSTR commandLine, pid_t& pid)
 {
-    std::string argument = commandLine ? host::reg::Utf8FromWide(commandLine) : std::string();
+    std::string argument = commandLine ? host::text::Utf8FromWide(commandLine) : std::string();
     char* argv[] = {const_cast<char*>(path.c_str()),
                     commandLine ? const_cast<char*>(argument.c_str()) : nullptr, nullptr};
 
@@ -189,15 +187,6 @@ char thisModule;
 
 }  // namespace
 
-namespace host {
-
-void RecordProcessStarts(std::vector<ProcessStart>* log)
-{
-    startLog = log;
-}
-
-}  // namespace host
-
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                            LPSECURITY_ATTRIBUTES lpProcessAttributes,
                            LPSECURITY_ATTRIBUTES lpThreadAttributes, BOOL bInheritHandles,
@@ -210,11 +199,11 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                             Copy(lpCurrentDirectory), lpStartupInfo, lpProcessInformation,
                             FALSE, ERROR_SUCCESS};
     BOOL result = Start(lpApplicationName, lpCommandLine, lpProcessInformation);
-    if (startLog) {
+    if (host::Observer* observer = host::CurrentObserver()) {
         DWORD error = GetLastError();
         call.result = result;
         call.error = result ? ERROR_SUCCESS : error;
-        startLog->push_back(call);
+        observer->ProcessStarted(call);
         SetLastError(error);
     }
     return result;

@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "observer.h"  // SaveStep
+
 namespace host {
 
 // Key handles opened and not yet closed, in this process.
@@ -18,7 +20,6 @@ size_t HandleMisuseCount();
 // The steps of saving registry.reg. A hook called at each step may stop the
 // save there by returning false, as a crash at that point would: the
 // temporary file is left behind and the change is reported as failed.
-enum class SaveStep { TempWritten, Flushed, Renamed };
 using SaveHook = bool (*)(SaveStep step);
 void SetSaveHook(SaveHook hook);  // null: none
 

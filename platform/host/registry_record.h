@@ -24,34 +24,9 @@
 
 #include <windows.h>
 
+#include "observer.h"  // RegCall
+
 namespace host {
-
-enum class RegFunction { OpenKeyEx, CreateKeyEx, QueryValueEx, SetValueEx, CloseKey };
-
-struct RegCall {
-    RegFunction function = RegFunction::OpenKeyEx;
-    HKEY key = NULL;               // the hive or handle passed in
-    std::wstring subkey;           // OpenKeyEx, CreateKeyEx
-    bool subkeyGiven = false;
-    DWORD options = 0;             // OpenKeyEx: ulOptions; CreateKeyEx: dwOptions
-    REGSAM access = 0;             // OpenKeyEx, CreateKeyEx
-    DWORD reserved = 0;            // CreateKeyEx, SetValueEx
-    bool reservedGiven = false;    // QueryValueEx: lpReserved was not NULL
-    bool classGiven = false;       // CreateKeyEx
-    bool securityGiven = false;    // CreateKeyEx
-    bool resultGiven = false;      // OpenKeyEx, CreateKeyEx: phkResult
-    bool dispositionGiven = false; // CreateKeyEx
-    std::wstring valueName;        // QueryValueEx, SetValueEx
-    bool valueNameGiven = false;
-    bool typeGiven = false;        // QueryValueEx: lpType
-    bool dataGiven = false;        // QueryValueEx: lpData; SetValueEx: lpData
-    bool sizeGiven = false;        // QueryValueEx: lpcbData
-    DWORD type = 0;                // SetValueEx: dwType
-    DWORD size = 0;                // QueryValueEx: *lpcbData before; SetValueEx: cbData
-    std::vector<BYTE> data;        // SetValueEx: the cbData bytes passed
-    HKEY opened = NULL;            // OpenKeyEx, CreateKeyEx: the handle returned
-    LONG result = 0;
-};
 
 class RegistryRecorder {
 public:

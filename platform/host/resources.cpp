@@ -3,7 +3,10 @@
 // size, type, name, flags, language) and its data, both DWORD-aligned.
 #include <windows.h>
 
-#include <wctype.h>
+#include <string>
+
+#include "text.h"
+#include "window.h"
 
 extern const unsigned char kHostResources[];
 extern const size_t kHostResourcesSize;
@@ -29,9 +32,8 @@ bool Matches(const BYTE*& at, const BYTE* end, LPCWSTR wanted, bool& valid)
         at += 4;
         return IS_INTRESOURCE(wanted) && ordinal == LOWORD(reinterpret_cast<ULONG_PTR>(wanted));
     }
-    bool same = !IS_INTRESOURCE(wanted);
-    size_t i = 0;
-    for (;; ++i) {
+    std::u16string name;
+    for (;;) {
         if (end - at < 2) {
             valid = false;
             return false;
@@ -40,13 +42,12 @@ bool Matches(const BYTE*& at, const BYTE* end, LPCWSTR wanted, bool& valid)
         at += 2;
         if (unit == 0)
             break;
-        if (same && (wanted[i] == 0 || towupper(wanted[i]) != towupper(unit)))
-            same = false;
+        name += char16_t(unit);
     }
-    return same && wanted[i] == 0;
+    return !IS_INTRESOURCE(wanted) && host::text::SameName(host::text::WideFromUtf16(name), wanted);
 }
 
-struct Entry {
+struct ResourceEntry {
     const BYTE* header;
     DWORD dataSize;
     DWORD headerSize;
@@ -59,7 +60,7 @@ void ForEachEntry(Visit visit)
     const BYTE* at = kHostResources;
     const BYTE* end = kHostResources + kHostResourcesSize;
     while (end - at >= 32) {
-        Entry entry{at, ReadDword(at), ReadDword(at + 4)};
+        ResourceEntry entry{at, ReadDword(at), ReadDword(at + 4)};
         size_t dataSpace = (size_t(entry.dataSize) + 3) & ~size_t(3);
         if (entry.headerSize < 32 || entry.headerSize > size_t(end - at) ||
             dataSpace > size_t(end - at) - entry.headerSize)
@@ -76,7 +77,7 @@ HRSRC WINAPI FindResourceW(HMODULE, LPCWSTR lpName, LPCWSTR lpType)
 {
     const BYTE* found = nullptr;
     bool typeSeen = false;
-    ForEachEntry([&](const Entry& entry) {
+    ForEachEntry([&](const ResourceEntry& entry) {
         const BYTE* at = entry.header + 8;
         const BYTE* end = entry.header + entry.headerSize;
         bool valid = true;
@@ -115,4 +116,15 @@ DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo)
         return 0;
     }
     return ReadDword(reinterpret_cast<const BYTE*>(hResInfo));
+}
+
+// An icon is its group's resource data; the terminal doesn't draw it.
+HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName)
+{
+    host::ReportUserCall("LoadIconW", NULL,
+                         {reinterpret_cast<LONG_PTR>(hInstance), reinterpret_cast<LONG_PTR>(lpIconName)});
+    HRSRC info = FindResourceW(hInstance, lpIconName, RT_GROUP_ICON);
+    if (!info)
+        return nullptr;
+    return static_cast<HICON>(LockResource(LoadResource(hInstance, info)));
 }

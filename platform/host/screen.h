@@ -1,15 +1,10 @@
-// The host's dialogs on a character terminal: what the modal loop draws,
-// the terminal it draws on and reads input from, and hooks for tests. Not
-// part of the Windows API subset.
-//
-// Dialog units map to cells at about x/2 columns and y/11 rows. The template
-// may be far wider or taller than its controls; the terminal shows the box
-// that holds them, with a caption bar above and a one-column frame each side.
+// The display: the host's dialogs on a character terminal, what the dialog
+// box draws and the terminal it draws on and reads input from. Not part of
+// the Windows API subset.
 #pragma once
 
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,16 +88,12 @@ Terminal& ConsoleTerminal();
 
 // The terminal that dialogs run on; null restores the console.
 void UseTerminal(Terminal* terminal);
+Terminal& CurrentTerminal();
 
 // The running modal dialog, or null.
 HWND ActiveDialog();
 
 // Draws a dialog and its visible children; `pressed` is shown held down.
 void PaintDialog(HWND dialog, HWND pressed, Canvas& canvas);
-
-// For tests: called after each of these USER calls made by the program,
-// with the call as text, e.g. "ShowWindow 1018 0", "SendMessageW dialog
-// WM_SETICON 1", "SetWindowPos dialog 6 4", "EndDialog 1". Null stops it.
-void WatchUserCalls(std::function<void(const std::string&)> watcher);
 
 }  // namespace host

@@ -1,9 +1,10 @@
-// The host's windows: a dialog and its controls, as the modal loop, the
+// The host's windows: a dialog and its controls, as the dialog box, the
 // painter and the USER functions share them.
 #pragma once
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,5 +39,20 @@ struct Window {
 
 // The live window behind a handle, or null.
 Window* FindWindow(HWND handle);
+
+// A dialog and its controls become live windows, and stop being.
+void AddWindows(Window& dialog);
+void RemoveWindows(Window& dialog);
+
+// Sends a message to a window: a dialog's procedure first, then what the
+// default dialog procedure does.
+LRESULT SendToWindow(Window* window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// The next control of `dialog` that takes the focus after `from` (null: the
+// first), forwards or back, wrapping round.
+Window* NextFocus(Window& dialog, Window* from, bool forward);
+
+// Tells the observer, if any, of a USER call the program made.
+void ReportUserCall(const char* function, HWND window, std::initializer_list<LONG_PTR> arguments);
 
 }  // namespace host

@@ -8,7 +8,7 @@
 #include "entry.h"
 #include "host_device.h"
 #include "launcher_flag.h"
-#include "process_log.h"
+#include "host_watch.h"
 #include "registry_debug.h"
 #include "registry_record.h"
 

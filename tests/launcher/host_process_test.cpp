@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "host_device.h"
-#include "process_log.h"
+#include "host_watch.h"
 
 namespace {
 

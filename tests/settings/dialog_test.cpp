@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialog.h"
+#include "host_watch.h"
 #include "registry_record.h"
 #include "restart.h"
 #include "resource.h"

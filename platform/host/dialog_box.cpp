@@ -1,0 +1,208 @@
+// The dialog box: a dialog run modally on the current terminal until
+// EndDialog; keys and clicks turn into the commands a dialog gets on the
+// handheld.
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <memory>
+#include <vector>
+
+#include "dialog_template.h"
+#include "screen.h"
+#include "text.h"
+#include "window.h"
+
+namespace host {
+namespace {
+
+std::vector<Window*> g_modal;  // running dialogs, innermost last
+
+void Command(Window& dialog, WORD id, Window* from)
+{
+    SendToWindow(&dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(from ? from->Handle() : nullptr));
+}
+
+// The letter marked with '&', case folded; 0 for none.
+char32_t Mnemonic(const std::wstring& caption)
+{
+    for (size_t i = 0; i + 1 < caption.size(); ++i) {
+        if (caption[i] == L'&') {
+            if (caption[i + 1] != L'&')
+                return text::Fold(char32_t(caption[i + 1]));
+            ++i;
+        }
+    }
+    return 0;
+}
+
+Window* ButtonAt(Window& dialog, int column, int row)
+{
+    for (auto& control : dialog.controls) {
+        const RECT& r = control->rect;
+        if (control->visible && control->IsButton() && column >= dialog.rect.left + r.left &&
+            column < dialog.rect.left + r.right && row >= dialog.rect.top + r.top &&
+            row < dialog.rect.top + r.bottom)
+            return control.get();
+    }
+    return nullptr;
+}
+
+void Press(Terminal& terminal, Window& dialog, Window& button)
+{
+    dialog.focus = &button;
+    Canvas pressed(terminal.Columns(), terminal.Rows());
+    Canvas after(terminal.Columns(), terminal.Rows());
+    PaintDialog(dialog.Handle(), button.Handle(), pressed);
+    PaintDialog(dialog.Handle(), nullptr, after);
+    terminal.Flash(pressed, after);
+    Command(dialog, button.id, &button);
+}
+
+void HandleKey(Terminal& terminal, Window& dialog, const InputEvent& event)
+{
+    switch (event.key) {
+    case kKeyTab:
+    case kKeyBackTab:
+        if (Window* next = NextFocus(dialog, dialog.focus, event.key == kKeyTab))
+            dialog.focus = next;
+        return;
+    case kKeyEnter:
+    case kKeySpace:
+        if (dialog.focus && dialog.focus->IsButton() && dialog.focus->visible)
+            Press(terminal, dialog, *dialog.focus);
+        return;
+    case kKeyEscape:
+        Command(dialog, IDCANCEL, nullptr);
+        return;
+    }
+    if (event.key <= 0 || event.key >= 0x110000)
+        return;
+    const char32_t letter = text::Fold(char32_t(event.key));
+    for (auto& control : dialog.controls) {
+        if (control->visible && control->IsButton() && Mnemonic(control->text) == letter) {
+            Press(terminal, dialog, *control);
+            return;
+        }
+    }
+}
+
+// The caption's button: OK where the template asks for it, else the close box.
+void HandleClick(Terminal& terminal, Window& dialog, const InputEvent& event)
+{
+    if (event.row == dialog.rect.top) {
+        bool okButton = dialog.exStyle & WS_EX_CAPTIONOKBTN;
+        LONG width = okButton ? 4 : 3;  // "[OK]", "[X]"
+        if ((okButton || (dialog.style & WS_SYSMENU)) && event.column < dialog.rect.right &&
+            event.column >= dialog.rect.right - width - 1) {
+            if (okButton)
+                Command(dialog, IDOK, nullptr);
+            else
+                SendToWindow(&dialog, WM_CLOSE, 0, 0);
+        }
+        return;
+    }
+    if (Window* button = ButtonAt(dialog, event.column, event.row))
+        Press(terminal, dialog, *button);
+}
+
+INT_PTR RunModal(Terminal& terminal, Window& dialog)
+{
+    while (!dialog.ended) {
+        Canvas now(terminal.Columns(), terminal.Rows());
+        PaintDialog(dialog.Handle(), nullptr, now);
+        terminal.Show(now);
+
+        InputEvent event = terminal.Next();
+        switch (event.type) {
+        case InputEvent::kKey:
+            HandleKey(terminal, dialog, event);
+            break;
+        case InputEvent::kClick:
+            HandleClick(terminal, dialog, event);
+            break;
+        case InputEvent::kRedraw:
+            break;
+        case InputEvent::kClosed:
+            // Nobody is left to answer: cancel, and end even if that didn't.
+            Command(dialog, IDCANCEL, nullptr);
+            if (!dialog.ended) {
+                dialog.ended = true;
+                dialog.result = IDCANCEL;
+            }
+            break;
+        }
+    }
+    return dialog.result;
+}
+
+}  // namespace
+
+HWND ActiveDialog()
+{
+    return g_modal.empty() ? nullptr : g_modal.back()->Handle();
+}
+
+}  // namespace host
+
+using host::Window;
+
+INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplate,
+                                       HWND hWndParent, DLGPROC lpDialogFunc,
+                                       LPARAM dwInitParam)
+{
+    if (hDialogTemplate == nullptr || lpDialogFunc == nullptr) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    std::unique_ptr<Window> dialog = host::ReadDialogTemplate(hDialogTemplate);
+    if (!dialog)
+        return -1;
+
+    host::Terminal& terminal = host::CurrentTerminal();
+    if (!terminal.Open()) {
+        fprintf(stderr, "%ls: no terminal to show the dialog on; closing it.\n",
+                dialog->text.c_str());
+        return IDCANCEL;
+    }
+
+    dialog->owner = hWndParent;
+    dialog->proc = lpDialogFunc;
+    dialog->visible = (dialog->style & WS_VISIBLE) != 0;
+    host::AddWindows(*dialog);
+    host::g_modal.push_back(dialog.get());
+
+    Window* first = host::NextFocus(*dialog, nullptr, true);
+    if (host::SendToWindow(dialog.get(), WM_INITDIALOG,
+                           reinterpret_cast<WPARAM>(first ? first->Handle() : nullptr), dwInitParam) ||
+        !dialog->focus)
+        dialog->focus = host::NextFocus(*dialog, nullptr, true);
+
+    INT_PTR result = host::RunModal(terminal, *dialog);
+    terminal.Close();
+
+    host::g_modal.pop_back();
+    host::RemoveWindows(*dialog);
+    return result;
+}
+
+BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)
+{
+    Window* dialog = host::FindWindow(hDlg);
+    if (!dialog || dialog->kind != Window::kDialog) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    dialog->ended = true;
+    dialog->result = nResult;
+    host::ReportUserCall("EndDialog", hDlg, {nResult});
+    return TRUE;
+}
+
+HWND WINAPI GetFocus(void)
+{
+    if (host::g_modal.empty() || !host::g_modal.back()->focus)
+        return nullptr;
+    return host::g_modal.back()->focus->Handle();
+}
