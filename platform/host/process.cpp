@@ -1,5 +1,6 @@
 // Process start. A device path \A\B.exe names <device folder>/A/B.exe, each
-// name matched without regard to case, as the device's file system does. The
+// name matched without regard to case, as the device's file system does, and
+// none of them a link. The
 // program gets the command line as its single argument and runs on its own:
 // it is started from a short-lived middle process, so it never becomes this
 // process's child and is never left as its zombie.
@@ -12,7 +13,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <strings.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,13 +27,29 @@
 
 namespace {
 
-// The entry of `dir` called `name`, preferring an exact match. Case is
-// folded for ASCII letters only.
-bool FindName(const std::string& dir, const std::string& name, std::string& found)
+// A program found in the device folder: its folder, open, and its name there.
+struct Program {
+    int folder = -1;
+    std::string name;
+    std::string path;  // for its argv[0]
+    ~Program()
+    {
+        if (folder >= 0)
+            close(folder);
+    }
+};
+
+// The entry of the folder `dir` called `name` without regard to case,
+// preferring an exact match.
+bool FindName(int dir, const std::string& name, std::string& found)
 {
-    DIR* listing = opendir(dir.c_str());
-    if (!listing)
+    const int listed = dup(dir);
+    DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
+    if (!listing) {
+        if (listed >= 0)
+            close(listed);
         return false;
+    }
     bool any = false;
     while (dirent* entry = readdir(listing)) {
         if (name == entry->d_name) {
@@ -40,7 +57,7 @@ bool FindName(const std::string& dir, const std::string& name, std::string& foun
             any = true;
             break;
         }
-        if (!any && strcasecmp(entry->d_name, name.c_str()) == 0) {
+        if (!any && host::text::SameName(entry->d_name, name)) {
             found = entry->d_name;
             any = true;
         }
@@ -49,9 +66,20 @@ bool FindName(const std::string& dir, const std::string& name, std::string& foun
     return any;
 }
 
-// The host path of an executable file at `devicePath`, or false. A path that
-// would lead out of the device folder names nothing.
-bool HostProgram(LPCWSTR devicePath, std::string& path)
+const char* KindOf(mode_t mode)
+{
+    if (S_ISLNK(mode)) return "a link";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
+    return "not a file";
+}
+
+// Finds the program at `devicePath` in the device folder, each name matched
+// without regard to case, never through a link: the device has none, and one
+// planted there may lead anywhere. A path that would lead out of the folder
+// names nothing. Returns ERROR_SUCCESS or the error a start gives.
+DWORD FindProgram(LPCWSTR devicePath, Program& program)
 {
     const std::string text = host::text::Utf8FromWide(devicePath);
     std::vector<std::string> names;
@@ -61,23 +89,45 @@ bool HostProgram(LPCWSTR devicePath, std::string& path)
             end = text.size();
         std::string name = text.substr(start, end - start);
         if (name == "." || name == ".." || name.find('/') != std::string::npos)
-            return false;
+            return ERROR_FILE_NOT_FOUND;
         if (!name.empty())
             names.push_back(name);
         start = end + 1;
     }
     if (names.empty())
-        return false;
+        return ERROR_FILE_NOT_FOUND;
 
-    path = host::DeviceRoot();
-    for (const std::string& wanted : names) {
+    program.path = host::DeviceRoot();
+    program.folder = open(program.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (program.folder < 0)
+        return ERROR_FILE_NOT_FOUND;
+    for (size_t i = 0; i < names.size(); ++i) {
         std::string found;
-        if (!FindName(path, wanted, found))
-            return false;
-        path += '/' + found;
+        if (!FindName(program.folder, names[i], found))
+            return ERROR_FILE_NOT_FOUND;
+        program.path += '/' + found;
+        struct stat info;
+        if (fstatat(program.folder, found.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            return ERROR_FILE_NOT_FOUND;
+        const bool last = i + 1 == names.size();
+        if (S_ISLNK(info.st_mode) || (last && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))) {
+            fprintf(stderr, "ce-device: %s is not run: %s is %s\n", text.c_str(), program.path.c_str(),
+                    KindOf(info.st_mode));
+            return ERROR_ACCESS_DENIED;
+        }
+        if (last) {
+            if (!S_ISREG(info.st_mode) || faccessat(program.folder, found.c_str(), X_OK, 0) != 0)
+                return ERROR_FILE_NOT_FOUND;
+            program.name = found;
+            return ERROR_SUCCESS;
+        }
+        const int next = openat(program.folder, found.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (next < 0)
+            return errno == ELOOP ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+        close(program.folder);
+        program.folder = next;
     }
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+    return ERROR_FILE_NOT_FOUND;
 }
 
 // What the middle process and the program tell the caller through a pipe.
@@ -95,10 +145,10 @@ void Tell(int pipe, Note::Kind kind, int value)
 
 // Starts the program without waiting for it; fills `pid` or returns a
 // Windows error code.
-DWORD Spawn(const std::string& path, LPCWSTR commandLine, pid_t& pid)
+DWORD Spawn(const Program& program, LPCWSTR commandLine, pid_t& pid)
 {
     std::string argument = commandLine ? host::text::Utf8FromWide(commandLine) : std::string();
-    char* argv[] = {const_cast<char*>(path.c_str()),
+    char* argv[] = {const_cast<char*>(program.path.c_str()),
                     commandLine ? const_cast<char*>(argument.c_str()) : nullptr, nullptr};
 
     int notes[2];
@@ -113,16 +163,20 @@ DWORD Spawn(const std::string& path, LPCWSTR commandLine, pid_t& pid)
     }
     if (middle == 0) {
         close(notes[0]);
-        pid_t program = fork();
-        if (program == 0) {
-            execv(path.c_str(), argv);
+        pid_t started = fork();
+        if (started == 0) {
+            // Run from the folder found, never through a link put there
+            // since. A script's interpreter opens it through the folder, so
+            // that stays open across the exec.
+            const int folder = dup(program.folder);
+            execveat(folder, program.name.c_str(), argv, environ, AT_SYMLINK_NOFOLLOW);
             Tell(notes[1], Note::ExecFailed, errno);
             _exit(127);
         }
-        if (program < 0)
+        if (started < 0)
             Tell(notes[1], Note::ForkFailed, errno);
         else
-            Tell(notes[1], Note::Started, program);
+            Tell(notes[1], Note::Started, started);
         _exit(0);
     }
 
@@ -148,7 +202,9 @@ DWORD Spawn(const std::string& path, LPCWSTR commandLine, pid_t& pid)
             if (error == ERROR_NOT_ENOUGH_MEMORY)
                 error = ERROR_SUCCESS;
         } else if (note.kind == Note::ExecFailed) {
-            error = note.value == ENOEXEC ? ERROR_BAD_FORMAT : ERROR_FILE_NOT_FOUND;
+            error = note.value == ENOEXEC ? ERROR_BAD_FORMAT
+                    : note.value == ELOOP ? ERROR_ACCESS_DENIED
+                                          : ERROR_FILE_NOT_FOUND;
         }
     }
     close(notes[0]);
@@ -157,13 +213,18 @@ DWORD Spawn(const std::string& path, LPCWSTR commandLine, pid_t& pid)
 
 BOOL Start(LPCWSTR applicationName, LPWSTR commandLine, LPPROCESS_INFORMATION information)
 {
-    std::string path;
-    if (!applicationName || !HostProgram(applicationName, path)) {
-        SetLastError(applicationName ? ERROR_FILE_NOT_FOUND : ERROR_INVALID_PARAMETER);
+    if (!applicationName) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Program program;
+    DWORD error = FindProgram(applicationName, program);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
         return FALSE;
     }
     pid_t pid = 0;
-    DWORD error = Spawn(path, commandLine, pid);
+    error = Spawn(program, commandLine, pid);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;

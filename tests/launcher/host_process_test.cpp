@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "host_device.h"
 #include "host_watch.h"
+#include "registry/device_files.h"
 
 namespace {
 
@@ -151,6 +154,64 @@ TEST_F(HostProcessStart, ExecutableThatIsNoProgramIsBadFormat)
 {
     device_.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755);
     ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_BAD_FORMAT);
+}
+
+// Whatever was left in the device folder, nothing outside it is run, and a
+// file that is no program is refused at once with one line on stderr.
+TEST(HostProcessPlanted, NeverRunsThroughALinkNorWaitsOnASpecialFile)
+{
+    using Plant = void (*)(const std::filesystem::path& device, const std::string& outside);
+    struct Planted {
+        const char* what;
+        Plant plant;
+    };
+    const Planted cases[] = {
+        {"the program a link out",
+         [](const auto& device, const auto& outside) {
+             symlink((outside + "/shell.exe").c_str(), (device / "Windows/ctlpnl.exe").c_str());
+         }},
+        {"its folder a link out",
+         [](const auto& device, const auto& outside) {
+             std::filesystem::create_directory(outside + "/win");
+             std::filesystem::copy_file(outside + "/shell.exe", outside + "/win/ctlpnl.exe");
+             std::filesystem::remove_all(device / "Windows");
+             symlink((outside + "/win").c_str(), (device / "Windows").c_str());
+         }},
+        {"the program a link within the device",
+         [](const auto& device, const auto&) {
+             std::filesystem::copy_file(device / "Windows/keep.exe", device / "Windows/real.exe");
+             symlink("real.exe", (device / "Windows/ctlpnl.exe").c_str());
+         }},
+        {"the program a FIFO",
+         [](const auto& device, const auto&) { mkfifo((device / "Windows/ctlpnl.exe").c_str(), 0755); }},
+        {"the program a link to a device node",
+         [](const auto& device, const auto&) { symlink("/dev/zero", (device / "Windows/ctlpnl.exe").c_str()); }},
+    };
+    for (const Planted& planted : cases) {
+        SCOPED_TRACE(planted.what);
+        HostDevice device;
+        const std::string outside = device.Outside().string();
+        const std::string escape = "#!/bin/sh\ntouch '" + outside + "/ran'\n";
+        device.Write("Windows/keep.exe", escape, 0755);
+        std::ofstream(outside + "/shell.exe") << escape;
+        chmod((outside + "/shell.exe").c_str(), 0755);
+        planted.plant(device.Root(), outside);
+
+        StderrCapture said;
+        WCHAR commandLine[] = L"cplmain.cpl,7";
+        PROCESS_INFORMATION info = {};
+        SetLastError(0);
+        const BOOL started = CreateProcessW(L"\\Windows\\ctlpnl.exe", commandLine, NULL, NULL, FALSE,
+                                            0, NULL, NULL, NULL, &info);
+        const DWORD error = GetLastError();
+        const std::string text = said.Finish();
+        EXPECT_FALSE(started);
+        EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
+        EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
+        EXPECT_NE(std::string::npos, text.find("ctlpnl.exe")) << text;
+        usleep(200000);  // what was started in spite of it has run by now
+        EXPECT_FALSE(std::filesystem::exists(outside + "/ran"));
+    }
 }
 
 TEST_F(HostProcessStart, NoProgramNameIsAnInvalidParameter)
