@@ -1,11 +1,10 @@
-// The handheld's kernel call that restarts the device. Neither desktop
-// Windows nor Linux has it; each target has its own stand-in:
-//   win32 (win32/restart.cpp): never restarts anything, fails with
-//     ERROR_NOT_SUPPORTED;
-//   host (host/restart.cpp): writes the file "restart-requested" (one line,
-//     "warm") into the device folder (host::DeviceRoot()), for the device
-//     session to carry out, and succeeds; other codes, or any buffer given,
-//     fail with nothing written.
+// The handheld's kernel call that restarts the device:
+//   KernelIoControl(IOCTL_HAL_REBOOT, NULL, 0, NULL, 0, NULL)
+// asks for a warm restart and, on the handheld, does not come back. The call
+// takes no buffers and returns nothing; any other code, or any buffer given,
+// fails. Neither desktop Windows nor Linux has it; each target stands in for
+// it in its own restart.cpp, where a target that restarts later (the host's
+// emulated device) says how.
 #pragma once
 
 #include <windows.h>

@@ -1,0 +1,87 @@
+// The host's restart request, whatever was left where it goes: it never
+// writes through a link, never blocks, and leaves what is no file alone with
+// one line on stderr.
+#include <windows.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "host_device.h"
+#include "registry/device_files.h"
+#include "restart.h"
+
+namespace {
+
+TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
+{
+    using Plant = void (*)(const std::filesystem::path& device, const std::string& outside);
+    struct Planted {
+        const char* what;
+        Plant plant;
+        bool asked;  // whether the request is then written
+    };
+    const Planted cases[] = {
+        {"the request a link to a file outside",
+         [](const auto& device, const auto& outside) {
+             symlink((outside + "/mine").c_str(), (device / "restart-requested").c_str());
+         },
+         true},
+        {"the request a link to nothing outside",
+         [](const auto& device, const auto& outside) {
+             symlink((outside + "/new").c_str(), (device / "restart-requested").c_str());
+         },
+         true},
+        {"its temporary file a link outside",
+         [](const auto& device, const auto& outside) {
+             symlink((outside + "/mine").c_str(), (device / "restart-requested.tmp").c_str());
+         },
+         true},
+        {"the request a FIFO",
+         [](const auto& device, const auto&) { mkfifo((device / "restart-requested").c_str(), 0644); },
+         false},
+        {"the request a link to a device node",
+         [](const auto& device, const auto&) { symlink("/dev/null", (device / "restart-requested").c_str()); },
+         true},
+    };
+    for (const Planted& planted : cases) {
+        SCOPED_TRACE(planted.what);
+        HostDevice device;
+        const std::string outside = device.Outside().string();
+        device.Write("registry.reg", "Windows Registry Editor Version 5.00\n\n");
+        std::ofstream(outside + "/mine") << "mine\n";
+        planted.plant(device.Root(), outside);
+
+        StderrCapture said;
+        alarm(10);  // a call that blocks ends the test here
+        SetLastError(0);
+        const BOOL asked = KernelIoControl(IOCTL_HAL_REBOOT, NULL, 0, NULL, 0, NULL);
+        const DWORD error = GetLastError();
+        alarm(0);
+        const std::string text = said.Finish();
+
+        EXPECT_EQ(planted.asked, bool(asked));
+        struct stat info;
+        ASSERT_EQ(0, lstat((device.Root() / "restart-requested").c_str(), &info));
+        if (planted.asked) {
+            EXPECT_TRUE(S_ISREG(info.st_mode));
+            EXPECT_EQ("warm\n", device.Read("restart-requested"));
+            EXPECT_EQ("", text);
+        } else {
+            EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
+            EXPECT_TRUE(S_ISFIFO(info.st_mode)) << "left as it was";
+            EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
+            EXPECT_NE(std::string::npos, text.find("restart-requested")) << text;
+        }
+        EXPECT_FALSE(std::filesystem::exists(device.Root() / "restart-requested.tmp"));
+        EXPECT_EQ("mine\n", device.Read("../mine")) << "a file outside was written";
+        EXPECT_FALSE(std::filesystem::exists(outside + "/new")) << "a file outside was made";
+    }
+}
+
+}  // namespace
