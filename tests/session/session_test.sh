@@ -3,7 +3,7 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell>
-#   cases: rotate, no-rotation, options, start-up, lingering
+#   cases: rotate, no-rotation, options, start-up, lingering, planted
 set -uo pipefail
 
 case_name=$1
@@ -340,6 +340,49 @@ The device is up.'
   order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
   [ "$order" = "$expected" ] || fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
   kill -0 "$(cat "$work/lingering.pid")" 2>/dev/null || fail "the lingering program is gone"
+}
+
+# Whatever was left in a device folder, the session writes and runs nothing
+# outside it, waits on nothing, and says what it refused. One row a plant:
+# what, how to plant it (in $d, with $out outside; "set_up" makes a device
+# first), the keys and options, the status expected, and a line the output
+# must hold.
+case_planted() {
+  local out=$work/outside d=$device
+  set_up() { printf q | "$session" --device "$d" >/dev/null 2>&1; }
+  newline_named() {
+    set_up && printf '#!/bin/sh\n"%s" &\n' "$work/late" >"$d/Windows/StartUp/a"$'\n'"b.sh" &&
+      chmod +x "$d/Windows/StartUp/a"$'\n'"b.sh"
+  }
+  local rows=(
+    "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
+    "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
+    "Windows a file@echo x >'$d/Windows'@q@1@Windows is a file"
+    "the launcher a link out, reset@set_up && ln -sf '$out/mine' '$d/Windows/StartUp/Tarquell.exe'@q --reset@0@started over"
+    "the request a FIFO@set_up && mkfifo '$d/restart-requested'@q@0@restart-requested is no restart request"
+    "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
+    "a start-up program a FIFO@set_up && mkfifo '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a FIFO, not a program"
+    "a start-up program named with a newline@newline_named@rq@0@^a\?b\.sh ended; it opened late\.$"
+  )
+  printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
+  chmod +x "$work/late"
+  local row what plant keys status line got
+  for row in "${rows[@]}"; do
+    IFS='@' read -r what plant keys status line <<<"$row"
+    rm -rf "$d" "$out"
+    mkdir -p "$d" "$out"
+    echo mine >"$out/mine"
+    printf '#!/bin/sh\ntouch "%s/ran"\n' "$out" >"$out/escape.sh"
+    chmod +x "$out/escape.sh"
+    eval "$plant" || fail "$what: cannot plant it"
+    # shellcheck disable=SC2086
+    printf '%s' "${keys%% *}" | timeout 20 "$session" --device "$d" ${keys#"${keys%% *}"} >"$work/out" 2>&1
+    got=$?
+    [ "$got" = "$status" ] || fail "$what: exit status $got, expected $status: $(cat "$work/out")"
+    grep -qE -- "$line" "$work/out" || fail "$what: no /$line/ in: $(cat "$work/out")"
+    [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
+      fail "$what: something outside was written: $(ls -A "$out")"
+  done
 }
 
 "case_${case_name//-/_}"

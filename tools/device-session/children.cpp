@@ -37,18 +37,28 @@ long long NowMs()
     return now.tv_sec * 1000LL + now.tv_nsec / 1000000;
 }
 
+// A small file of /proc whole, whatever its text holds.
+std::string ReadProcFile(const std::string& path)
+{
+    std::string text;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return text;
+    char buffer[1024];
+    ssize_t n;
+    while (text.size() < 65536 && ((n = read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)))
+        if (n > 0)
+            text.append(buffer, size_t(n));
+    close(fd);
+    return text;
+}
+
 // The name of a child that has ended and is not yet reaped.
 std::string NameOf(pid_t pid)
 {
-    std::string name;
-    const std::string path = "/proc/" + std::to_string(pid) + "/comm";
-    if (FILE* comm = fopen(path.c_str(), "r")) {
-        char text[64];
-        if (fgets(text, sizeof text, comm))
-            name = text;
-        fclose(comm);
-    }
-    while (!name.empty() && name.back() == '\n')
+    // The name, then a newline that ends it.
+    std::string name = ReadProcFile("/proc/" + std::to_string(pid) + "/comm");
+    if (!name.empty() && name.back() == '\n')
         name.pop_back();
     return name.empty() ? "pid " + std::to_string(pid) : name;
 }
@@ -119,18 +129,14 @@ std::set<pid_t> Children()
         const long pid = strtol(entry->d_name, &end, 10);
         if (*end != 0 || pid <= 0)
             continue;
-        const std::string path = std::string("/proc/") + entry->d_name + "/stat";
-        FILE* stat = fopen(path.c_str(), "r");
-        if (!stat)
-            continue;
-        char line[1024];
-        const bool read = fgets(line, sizeof line, stat) != nullptr;
-        fclose(stat);
-        // pid (name) state ppid ...; the name may hold anything, even ')'.
-        const char* close = read ? strrchr(line, ')') : nullptr;
+        // pid (name) state ppid ...; the name may hold anything, even ')'
+        // or a newline, so the last ')' of the whole file ends it.
+        const std::string stat = ReadProcFile(std::string("/proc/") + entry->d_name + "/stat");
+        const size_t close = stat.rfind(')');
         char state;
         int parent;
-        if (close && sscanf(close + 1, " %c %d", &state, &parent) == 2 && parent == self)
+        if (close != std::string::npos && sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+            parent == self)
             children.insert(pid_t(pid));
     }
     closedir(processes);

@@ -121,11 +121,19 @@ bool RemoveFile(const std::string& path)
     return false;
 }
 
+// A request is a file (or a link, which is removed, never followed); what
+// else stands there is no request, and is left alone.
 bool TakeRestartRecord()
 {
     const std::string record = host::DeviceRoot() + "/" + kRestartRecord;
-    if (!Exists(record))
+    struct stat info;
+    if (lstat(record.c_str(), &info) != 0)
         return false;
+    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
+        fprintf(stderr, "device-session: %s is no restart request (%s); it is left alone\n",
+                record.c_str(), S_ISFIFO(info.st_mode) ? "a FIFO" : S_ISDIR(info.st_mode) ? "a folder" : "not a file");
+        return false;
+    }
     RemoveFile(record);
     return true;
 }

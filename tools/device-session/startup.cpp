@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <strings.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,7 +15,7 @@
 
 #include "children.h"
 #include "device.h"
-#include "regfile.h"
+#include "text.h"
 
 namespace session {
 namespace {
@@ -27,41 +27,122 @@ constexpr int kStartUpLimitMs = 10000;
 
 // The entry of `dir` called `name` without regard to case, as the device's
 // file system finds it; `name` itself when there is none.
-std::string Entry(const std::string& dir, const std::string& name, bool* found = nullptr)
+std::string FindEntry(int dir, const std::string& name, bool* found = nullptr)
 {
     std::string entryName = name;
     bool any = false;
-    if (DIR* listing = opendir(dir.c_str())) {
+    const int listed = dir >= 0 ? dup(dir) : -1;
+    if (DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr) {
         while (dirent* entry = readdir(listing)) {
-            if (strcasecmp(entry->d_name, name.c_str()) == 0) {
+            if (host::text::SameName(entry->d_name, name)) {
                 entryName = entry->d_name;
                 any = true;
                 break;
             }
         }
         closedir(listing);
+    } else if (listed >= 0) {
+        close(listed);
     }
     if (found)
         *found = any;
-    return dir + "/" + entryName;
+    return entryName;
 }
 
-std::string Folder(bool* found = nullptr)
+const char* KindOf(mode_t mode)
 {
-    return Entry(Entry(host::DeviceRoot(), "Windows"), "StartUp", found);
+    if (S_ISLNK(mode)) return "a link";
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISSOCK(mode)) return "a socket";
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
+    if (S_ISDIR(mode)) return "a folder";
+    return "a file";
 }
 
-bool Copy(const std::string& from, const std::string& to, std::string& problem)
+// A folder of the device, open: never reached through a link.
+class Folder {
+public:
+    Folder() = default;
+    explicit Folder(const std::string& path) : path_(path)
+    {
+        fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    }
+    ~Folder()
+    {
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    Folder(Folder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
+    Folder& operator=(Folder&& other) noexcept
+    {
+        std::swap(fd_, other.fd_);
+        std::swap(path_, other.path_);
+        return *this;
+    }
+
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+
+    // The subfolder `name` (any case), made when missing and `create` is set;
+    // a link or a file where it belongs is refused with `problem`.
+    Folder Sub(const std::string& name, bool create, bool* existed, std::string& problem) const
+    {
+        Folder sub;
+        if (fd_ < 0)
+            return sub;
+        bool present;
+        const std::string found = FindEntry(fd_, name, &present);
+        sub.path_ = path_ + "/" + found;
+        if (existed)
+            *existed = present;
+        if (!present) {
+            if (!create)
+                return sub;
+            if (mkdirat(fd_, found.c_str(), 0755) != 0 && errno != EEXIST) {
+                problem = "cannot create " + sub.path_ + ": " + strerror(errno);
+                return sub;
+            }
+        }
+        struct stat info;
+        if (fstatat(fd_, found.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+            problem = "cannot open " + sub.path_ + ": " + strerror(errno);
+            return sub;
+        }
+        if (!S_ISDIR(info.st_mode)) {
+            problem = sub.path_ + " is " + KindOf(info.st_mode) + ", not a folder; the device's " +
+                      "start-up folder is not set up through it";
+            return sub;
+        }
+        sub.fd_ = openat(fd_, found.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (sub.fd_ < 0)
+            problem = "cannot open " + sub.path_ + ": " + strerror(errno);
+        return sub;
+    }
+
+private:
+    int fd_ = -1;
+    std::string path_;
+};
+
+Folder StartUpFolder(std::string& problem)
 {
-    // A dot first: the start-up list passes over it while it is written.
-    const size_t slash = to.rfind('/') + 1;
-    const std::string temp = to.substr(0, slash) + "." + to.substr(slash) + "." + std::to_string(getpid());
+    return Folder(host::DeviceRoot()).Sub("Windows", false, nullptr, problem).Sub("StartUp", false, nullptr, problem);
+}
+
+// Copies `from` into `folder` as `name`: a temporary file created exclusively,
+// never through a link, then renamed over `name`. A dot first: the start-up
+// list passes over it while it is written.
+bool Copy(const std::string& from, const Folder& folder, const std::string& name, std::string& problem)
+{
+    const std::string temp = "." + name + ".tmp";
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) {
         problem = "cannot read " + from + ": " + strerror(errno);
         return false;
     }
-    const int out = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0755);
+    unlinkat(folder.fd(), temp.c_str(), 0);
+    const int out = openat(folder.fd(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
     bool ok = out >= 0;
     char buffer[65536];
     ssize_t n = 0;
@@ -72,44 +153,62 @@ bool Copy(const std::string& from, const std::string& to, std::string& problem)
     }
     const int error = errno;
     close(in);
-    if (out >= 0 && close(out) != 0)
+    if (out >= 0 && (fchmod(out, 0755) != 0 || close(out) != 0))
         ok = false;
-    if (ok && rename(temp.c_str(), to.c_str()) == 0)
+    if (ok && renameat(folder.fd(), temp.c_str(), folder.fd(), name.c_str()) == 0)
         return true;
-    problem = "cannot install " + to + ": " + strerror(ok ? errno : error);
-    unlink(temp.c_str());
+    problem = "cannot install " + folder.path() + "/" + name + ": " + strerror(ok ? errno : error);
+    unlinkat(folder.fd(), temp.c_str(), 0);
     return false;
 }
 
-bool IsProgram(const std::string& path)
+// A name as the user reads it: characters that would move the cursor
+// (a newline, say) show as '?'.
+std::string Printable(std::string name)
 {
-    struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
+    for (char& c : name)
+        if ((unsigned char)c < 0x20 || c == 0x7F)
+            c = '?';
+    return name;
 }
 
-void RunOne(const std::string& folder, const std::string& name)
+// Why the entry `name` of the start-up folder is no program to run, or "".
+std::string NotAProgram(const Folder& folder, const std::string& name)
+{
+    struct stat info;
+    if (fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        return strerror(errno);
+    if (!S_ISREG(info.st_mode))
+        return std::string(KindOf(info.st_mode)) + ", not a program";
+    if (faccessat(folder.fd(), name.c_str(), X_OK, 0) != 0)
+        return "not a program";
+    return "";
+}
+
+void RunOne(const Folder& folder, const std::string& name)
 {
     const std::string devicePath = std::string(kStartUpDevicePath) + "\\" + name;
-    if (!IsProgram(folder + "/" + name)) {
-        printf("Skipped %s: not a program.\n", devicePath.c_str());
+    const std::string shown = Printable(devicePath);
+    if (const std::string why = NotAProgram(folder, name); !why.empty()) {
+        printf("Skipped %s: %s.\n", shown.c_str(), why.c_str());
         return;
     }
-    printf("Starting %s\n", devicePath.c_str());
+    printf("Starting %s\n", shown.c_str());
     fflush(stdout);
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
-    std::wstring application = host::reg::WideFromUtf8(devicePath);
+    std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                         nullptr, nullptr, &process)) {
-        printf("Could not start %s (error %u).\n", devicePath.c_str(), unsigned(GetLastError()));
+        printf("Could not start %s (error %u).\n", shown.c_str(), unsigned(GetLastError()));
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
     fflush(stdout);
 
-    std::string outcome = name;
+    std::string outcome = Printable(name);
     if (!settled.started)
         outcome += " is still running";
     else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
@@ -121,7 +220,7 @@ void RunOne(const std::string& folder, const std::string& name)
     } else {
         outcome += "; it opened ";
         for (size_t i = 0; i < settled.others.size(); ++i)
-            outcome += (i ? ", " : "") + settled.others[i];
+            outcome += (i ? ", " : "") + Printable(settled.others[i]);
     }
     if (settled.timedOut)
         outcome += "; something it started is still running after " +
@@ -133,26 +232,33 @@ void RunOne(const std::string& folder, const std::string& name)
 
 bool InstallStartUp(const std::string& tarquell, bool renew, std::string& problem)
 {
-    bool present;
-    const std::string windows = Entry(host::DeviceRoot(), "Windows", &present);
-    if (!present && mkdir(windows.c_str(), 0755) != 0 && errno != EEXIST) {
-        problem = "cannot create " + windows + ": " + strerror(errno);
+    const Folder root(host::DeviceRoot());
+    if (!root.ok()) {
+        problem = "cannot open the device folder " + root.path() + ": " + strerror(errno);
         return false;
     }
-    const std::string folder = Entry(windows, "StartUp", &present);
+    // The device folder's lock, which every writer of its files holds.
+    while (flock(root.fd(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+    const Folder windows = root.Sub("Windows", true, nullptr, problem);
+    if (!windows.ok())
+        return false;
+    bool present;
+    const Folder folder = windows.Sub("StartUp", true, &present, problem);
+    if (!folder.ok())
+        return false;
     if (present && !renew)
         return true;
-    if (!present && mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST) {
-        problem = "cannot create " + folder + ": " + strerror(errno);
-        return false;
-    }
-    return Copy(tarquell, Entry(folder, kLauncherName), problem);
+    return Copy(tarquell, folder, FindEntry(folder.fd(), kLauncherName), problem);
 }
 
 std::vector<std::string> StartUpNames()
 {
     std::vector<std::string> names;
-    if (DIR* listing = opendir(Folder().c_str())) {
+    std::string problem;
+    const Folder folder = StartUpFolder(problem);
+    const int listed = folder.ok() ? dup(folder.fd()) : -1;
+    if (DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr) {
         while (dirent* entry = readdir(listing)) {
             const std::string name = entry->d_name;
             // Hidden host files, our copies in progress among them, are not
@@ -161,9 +267,11 @@ std::vector<std::string> StartUpNames()
                 names.push_back(name);
         }
         closedir(listing);
+    } else if (listed >= 0) {
+        close(listed);
     }
     std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        const int order = strcasecmp(a.c_str(), b.c_str());
+        const int order = host::text::CompareNames(a, b);
         return order != 0 ? order < 0 : a < b;
     });
     return names;
@@ -176,7 +284,12 @@ void RunStartUp()
         printf("There are no start-up programs in %s.\n", kStartUpDevicePath);
         return;
     }
-    const std::string folder = Folder();
+    std::string problem;
+    const Folder folder = StartUpFolder(problem);
+    if (!folder.ok()) {
+        printf("The start-up folder can't be opened: %s.\n", problem.c_str());
+        return;
+    }
     for (const std::string& name : names)
         RunOne(folder, name);
 }
