@@ -1,4 +1,5 @@
-// Base types of the Windows headers, with Windows' sizes on an LP64 host.
+// Base types of the Windows headers, with Windows' sizes: on an LP64 host,
+// and on the handheld's 32-bit ARM, whose header (platform/wince) reuses these.
 #pragma once
 
 #include <stddef.h>
@@ -29,10 +30,10 @@ typedef int32_t LONG;
 typedef uint32_t ULONG;
 typedef int INT;
 typedef unsigned int UINT;
-typedef uint64_t ULONG_PTR;
-typedef int64_t LONG_PTR;
-typedef uint64_t UINT_PTR;
-typedef int64_t INT_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t INT_PTR;
 typedef ULONG_PTR DWORD_PTR;
 typedef ULONG_PTR SIZE_T;
 
@@ -47,7 +48,7 @@ typedef const void* LPCVOID;
 
 // Wide strings are wchar_t, as the programs spell them with L"...". The host
 // keeps Linux's 4-byte wchar_t and converts at its edges; stored string data
-// is UTF-16LE, as on Windows.
+// is UTF-16LE, as on Windows. The handheld's build makes wchar_t 2 bytes.
 typedef wchar_t WCHAR;
 typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;

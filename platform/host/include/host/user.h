@@ -69,9 +69,10 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define SW_SHOWNORMAL 1
 #define SW_SHOW 5
 
+// Byte offsets into a dialog's window data: pointer-sized slots.
 #define DWLP_MSGRESULT 0
-#define DWLP_DLGPROC 8
-#define DWLP_USER 16
+#define DWLP_DLGPROC (DWLP_MSGRESULT + sizeof(LRESULT))
+#define DWLP_USER (DWLP_DLGPROC + sizeof(DLGPROC))
 
 #define GW_OWNER 4
 
