@@ -9,6 +9,13 @@ cmake --preset host
 cmake --build --preset host
 ctest --preset host
 
+# The handheld build: the CE binutils are built once (scripts/ce-binutils.sh,
+# cached outside the build folder), the ARM programs run on the emulated
+# StrongARM that the host build holds.
+cmake --preset wince
+cmake --build --preset wince
+ctest --preset wince
+
 # The host tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan
 cmake --build --preset asan

@@ -1,0 +1,75 @@
+// The launcher's table of states and its exact calls, run by the ARM
+// Tarquell.exe on the emulated StrongARM: the registry is the host's of a
+// scratch device folder, the control panel it starts the host's stand-in.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device.h"
+#include "host_device.h"
+#include "launcher/launcher_calls.h"
+#include "launcher/launcher_flag.h"
+#include "run_arm.h"
+
+namespace {
+
+class LauncherStates : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        host::PrepareDevice();
+        ASSERT_EQ(0, access((device_.Root() / "Windows/ctlpnl.exe").c_str(), X_OK))
+            << "the device has no control panel";
+    }
+
+    std::vector<std::string> Starts() const { return device_.Lines("Windows/ctlpnl.log"); }
+
+    void RemoveControlPanel()
+    {
+        ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
+    }
+
+    // Runs Tarquell.exe to its end; what it and the control panel said.
+    std::optional<std::string> RunLauncher()
+    {
+        last_ = RunArm(TARQUELL_EXE, (device_.Outside() / "trace").string());
+        EXPECT_EQ(0, last_.status) << last_.output;
+        return last_.output;
+    }
+
+    HostDevice device_;
+    ArmRun last_;
+};
+
+}  // namespace
+
+#include "launcher/launcher_states.h"
+
+namespace {
+
+using LauncherCalls = LauncherStates;
+
+TEST_F(LauncherCalls, FlagOne_RegistryCallsAndTheStartExactly)
+{
+    SetFlag(1);
+    RunLauncher();
+    EXPECT_EQ(kFlagOneCalls, RegistryCalls(last_.calls));
+    // No start-up information on the handheld; the control panel's
+    // handles are asked for and kept.
+    const std::string start =
+        R"(CreateProcessW("\Windows\ctlpnl.exe", "cplmain.cpl,7", NULL, NULL, 0, 0x0, NULL, NULL, NULL, &process) = 1)";
+    ASSERT_EQ(8u, last_.calls.size());
+    EXPECT_EQ(start, last_.calls[5]);
+}
+
+TEST_F(LauncherCalls, NoKey_CreatesItThenWritesTheClearedFlag)
+{
+    RunLauncher();
+    EXPECT_EQ(kNoKeyCalls, last_.calls);
+}
+
+}  // namespace

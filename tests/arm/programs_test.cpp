@@ -1,0 +1,238 @@
+// The handheld's two files as a CE 3.0 ARM linker writes them, and the
+// emulated StrongARM's refusals: a program it can't run faithfully stops
+// with the reason, never runs on.
+#include <stdlib.h>
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host_device.h"
+#include "pe.h"
+#include "run_arm.h"
+
+namespace {
+
+struct Program {
+    const char* path;
+    const char* res;  // the .res compiled from the same .rc as on the other targets
+};
+
+const Program kPrograms[] = {
+    {TARQUELL_EXE, TARQUELL_RES},
+    {VELLORIA_EXE, VELLORIA_RES},
+};
+
+std::vector<uint8_t> ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// What COREDLL.dll exports under these names: the .def the import library
+// is made from.
+std::set<std::string> CoreDllNames()
+{
+    std::set<std::string> names;
+    std::ifstream def(COREDLL_DEF);
+    bool exports = false;
+    for (std::string line; std::getline(def, line);) {
+        if (line.empty() || line[0] == ';')
+            continue;
+        if (line == "EXPORTS")
+            exports = true;
+        else if (exports)
+            names.insert(line);
+    }
+    return names;
+}
+
+TEST(ArmExecutables, HeadersAreThoseOfACe3ArmGuiProgram)
+{
+    for (const Program& program : kPrograms) {
+        SCOPED_TRACE(program.path);
+        armemu::Image image = armemu::ReadImage(program.path);
+        EXPECT_EQ(0x1C0, image.machine);
+        EXPECT_EQ(9, image.subsystem);  // Windows CE GUI
+        EXPECT_EQ(3, image.subsystemMajor);
+        EXPECT_EQ(0, image.subsystemMinor);
+        EXPECT_EQ(0x10000u, image.imageBase);
+    }
+}
+
+TEST(ArmExecutables, ImportOnlyFromCoreDllByNamesItExports)
+{
+    const std::set<std::string> exported = CoreDllNames();
+    ASSERT_TRUE(exported.count("RegOpenKeyExW")) << "no names read from " COREDLL_DEF;
+    for (const Program& program : kPrograms) {
+        SCOPED_TRACE(program.path);
+        armemu::Image image = armemu::ReadImage(program.path);
+        EXPECT_FALSE(image.imports.empty());
+        for (const armemu::Import& import : image.imports) {
+            EXPECT_EQ("COREDLL.dll", import.dll);
+            EXPECT_TRUE(exported.count(import.name)) << import.name << " (ordinal " << import.ordinal << ")";
+        }
+    }
+}
+
+// The StrongARM has no bx (ARMv4T): a call through libgcc or a return
+// compiled for a later ARM would be one.
+TEST(ArmExecutables, CodeHasNoBx)
+{
+    for (const Program& program : kPrograms) {
+        SCOPED_TRACE(program.path);
+        armemu::Image image = armemu::ReadImage(program.path);
+        int codeSections = 0;
+        for (const armemu::Section& section : image.sections) {
+            if (!(section.characteristics & 0x20000000))
+                continue;
+            ++codeSections;
+            std::vector<uint8_t> code = image.Bytes(section.rva, section.virtualSize & ~3u);
+            for (size_t i = 0; i + 4 <= code.size(); i += 4) {
+                uint32_t word = code[i] | code[i + 1] << 8 | code[i + 2] << 16 | uint32_t(code[i + 3]) << 24;
+                EXPECT_NE(0x012FFF10u, word & 0x0FFFFFF0u) << "bx at " << std::hex << section.rva + i;
+            }
+        }
+        EXPECT_EQ(1, codeSections);
+    }
+}
+
+// The resources of a .res file: 32-byte-aligned entries of a header (sizes,
+// type, name, language) and data.
+std::vector<armemu::ResourceEntry> ReadRes(const std::vector<uint8_t>& res)
+{
+    auto u16 = [&](size_t at) { return uint16_t(res.at(at) | res.at(at + 1) << 8); };
+    auto u32 = [&](size_t at) { return u16(at) | uint32_t(u16(at + 2)) << 16; };
+    auto id = [&](size_t& at) {
+        armemu::ResourceId result;
+        if (u16(at) == 0xFFFF) {
+            result.number = u16(at + 2);
+            at += 4;
+            return result;
+        }
+        for (; u16(at); at += 2)
+            result.name += char16_t(u16(at));
+        at += 2;
+        return result;
+    };
+    std::vector<armemu::ResourceEntry> entries;
+    for (size_t at = 0; at + 32 <= res.size();) {
+        uint32_t dataSize = u32(at), headerSize = u32(at + 4);
+        size_t field = at + 8;
+        armemu::ResourceEntry entry;
+        entry.type = id(field);
+        entry.name = id(field);
+        field = (field + 3) & ~size_t(3);
+        entry.language = u16(field + 6);
+        entry.data.assign(res.begin() + at + headerSize, res.begin() + at + headerSize + dataSize);
+        if (dataSize || entry.type.number)  // the leading empty entry
+            entries.push_back(entry);
+        at = (at + headerSize + dataSize + 3) & ~size_t(3);
+    }
+    return entries;
+}
+
+std::string Describe(const armemu::ResourceEntry& entry)
+{
+    auto id = [](const armemu::ResourceId& r) {
+        return r.name.empty() ? std::to_string(r.number) : std::string(r.name.begin(), r.name.end());
+    };
+    return id(entry.type) + "/" + id(entry.name) + "/" + std::to_string(entry.language) + " (" +
+           std::to_string(entry.data.size()) + " bytes)";
+}
+
+TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
+{
+    for (const Program& program : kPrograms) {
+        SCOPED_TRACE(program.path);
+        std::vector<armemu::ResourceEntry> expected = ReadRes(ReadFile(program.res));
+        std::vector<armemu::ResourceEntry> linked = armemu::AllResources(armemu::ReadImage(program.path));
+        // The dialog (Velloria only), icons, icon group and version block.
+        ASSERT_GE(expected.size(), 3u);
+        ASSERT_EQ(expected.size(), linked.size());
+        std::multiset<std::string> want, got;
+        for (size_t i = 0; i < expected.size(); ++i) {
+            want.insert(Describe(expected[i]));
+            got.insert(Describe(linked[i]));
+            bool same = false;
+            for (const armemu::ResourceEntry& l : linked)
+                same = same || (Describe(l) == Describe(expected[i]) && l.data == expected[i].data);
+            EXPECT_TRUE(same) << Describe(expected[i]) << " differs or is missing";
+        }
+        EXPECT_EQ(want, got);
+    }
+}
+
+// The emulator's refusals, on copies of Tarquell.exe changed in one place.
+struct Refusal {
+    const char* what;
+    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image);
+    const char* message;
+};
+
+size_t EntryOffset(const armemu::Image& image)
+{
+    for (const armemu::Section& s : image.sections)
+        if (image.entryRva >= s.rva && image.entryRva < s.rva + s.rawSize)
+            return s.rawOffset + image.entryRva - s.rva;
+    abort();
+}
+
+void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word)
+{
+    memcpy(&file[EntryOffset(image)], &word, 4);
+}
+
+const Refusal kRefusals[] = {
+    {"an import the model lacks",
+     [](std::vector<uint8_t>& file, const armemu::Image&) {
+         const std::string name = "RegCloseKey";
+         auto at = std::search(file.begin(), file.end(), name.begin(), name.end());
+         ASSERT_NE(file.end(), at);
+         at[name.size() - 1] = 'Q';
+     },
+     "COREDLL.dll!RegCloseKeQ, which the model lacks"},
+    {"bx, which the StrongARM lacks",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) { SetEntryWord(file, image, 0xE12FFF1E); },
+     "an instruction the StrongARM lacks"},
+    {"a word load from an address not divisible by 4",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) {
+         SetEntryWord(file, image, 0xE59F0001);  // ldr r0, [pc, #1]
+     },
+     "unaligned word load from 0x"},
+    {"a halfword store to an odd address",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) {
+         SetEntryWord(file, image, 0xE1CD00B1);  // strh r0, [sp, #1]
+     },
+     "unaligned halfword store to 0x"},
+    {"a jump to nowhere",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) {
+         SetEntryWord(file, image, 0xE3A0F000);  // mov pc, #0
+     },
+     "execution at 0x0 (unmapped)"},
+};
+
+TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
+{
+    const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
+    const armemu::Image image = armemu::ReadImage(TARQUELL_EXE);
+    for (const Refusal& refusal : kRefusals) {
+        SCOPED_TRACE(refusal.what);
+        HostDevice device;
+        std::vector<uint8_t> changed = original;
+        refusal.change(changed, image);
+        const std::string path = (device.Outside() / "changed.exe").string();
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(changed.data()), changed.size());
+        ArmRun run = RunArm(path, (device.Outside() / "trace").string());
+        EXPECT_EQ(70, run.status);
+        EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
+        EXPECT_TRUE(run.calls.empty()) << run.calls.front();
+    }
+}
+
+}  // namespace

@@ -1,0 +1,456 @@
+#include "coredll.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include <map>
+#include <memory>
+
+#include <windows.h>
+
+#include "pe.h"
+#include "restart.h"
+
+namespace armemu {
+
+namespace {
+
+std::function<void(const std::string&)> g_trace;
+
+void Trace(const std::string& line)
+{
+    if (g_trace)
+        g_trace(line);
+}
+
+std::string Hex(uint32_t n)
+{
+    char text[16];
+    snprintf(text, sizeof text, "0x%x", n);
+    return text;
+}
+
+std::string Utf8(const std::u16string& text)
+{
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        else if (c >= 0xD800 && c < 0xE000)
+            c = 0xFFFD;
+        if (c < 0x80) {
+            out += char(c);
+        } else if (c < 0x800) {
+            out += char(0xC0 | c >> 6);
+            out += char(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += char(0xE0 | c >> 12);
+            out += char(0x80 | (c >> 6 & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        } else {
+            out += char(0xF0 | c >> 18);
+            out += char(0x80 | (c >> 12 & 0x3F));
+            out += char(0x80 | (c >> 6 & 0x3F));
+            out += char(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The host's wide strings hold code points; the handheld's UTF-16 units.
+std::wstring Wide(const std::u16string& text)
+{
+    std::wstring out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+        out += wchar_t(c);
+    }
+    return out;
+}
+
+// An argument that is a string pointer: absent for NULL.
+struct Text {
+    bool given = false;
+    std::wstring wide;
+    std::string utf8;
+    const wchar_t* Get() const { return given ? wide.c_str() : nullptr; }
+    std::string Quoted() const { return given ? "\"" + utf8 + "\"" : "NULL"; }
+};
+
+Text ReadText(Machine& m, uint32_t address)
+{
+    Text text;
+    if (address == 0)
+        return text;
+    std::u16string units = m.ReadString(address);
+    text.given = true;
+    text.wide = Wide(units);
+    text.utf8 = Utf8(units);
+    return text;
+}
+
+// Registry handles: the host's are small numbers, the hives the same on
+// both sides; the trace names the handles returned h1, h2, ...
+std::map<uint32_t, std::string> g_keyNames;
+
+HKEY HostKey(uint32_t key)
+{
+    return reinterpret_cast<HKEY>(uintptr_t(key));
+}
+
+std::string KeyName(uint32_t key)
+{
+    if (key == 0x80000001u)
+        return "HKEY_CURRENT_USER";
+    if (key == 0x80000002u)
+        return "HKEY_LOCAL_MACHINE";
+    auto it = g_keyNames.find(key);
+    return it != g_keyNames.end() ? it->second : Hex(key);
+}
+
+std::string Opened(LONG result, HKEY key, uint32_t& armKey)
+{
+    armKey = uint32_t(reinterpret_cast<uintptr_t>(key));
+    if (result != ERROR_SUCCESS)
+        return "";
+    if (uintptr_t(armKey) != reinterpret_cast<uintptr_t>(key))
+        throw Fault("the host returned a key handle that doesn't fit in 32 bits");
+    std::string name = "h" + std::to_string(g_keyNames.size() + 1);
+    g_keyNames[armKey] = name;
+    return " -> " + name;
+}
+
+std::string Pointer(uint32_t address, const char* what)
+{
+    return address ? what : "NULL";
+}
+
+uint32_t RegOpenKeyExW_(Machine& m)
+{
+    uint32_t key = m.Argument(0), options = m.Argument(2), access = m.Argument(3), out = m.Argument(4);
+    Text subkey = ReadText(m, m.Argument(1));
+    HKEY opened = NULL;
+    LONG result = RegOpenKeyExW(HostKey(key), subkey.Get(), options, access, out ? &opened : NULL);
+    std::string line = "RegOpenKeyExW(" + KeyName(key) + ", " + subkey.Quoted() + ", " +
+                       std::to_string(options) + ", " + Hex(access) + (out ? "" : ", NULL") + ")";
+    uint32_t armKey = 0;
+    std::string suffix = out ? Opened(result, opened, armKey) : "";
+    if (out && result == ERROR_SUCCESS)
+        m.Write32(out, armKey);
+    Trace(line + " = " + std::to_string(result) + suffix);
+    return uint32_t(result);
+}
+
+uint32_t RegCreateKeyExW_(Machine& m)
+{
+    uint32_t key = m.Argument(0), reserved = m.Argument(2), options = m.Argument(4),
+             access = m.Argument(5), security = m.Argument(6), out = m.Argument(7),
+             disposition = m.Argument(8);
+    Text subkey = ReadText(m, m.Argument(1));
+    Text keyClass = ReadText(m, m.Argument(3));
+    SECURITY_ATTRIBUTES attributes = {};
+    if (security) {
+        attributes.nLength = m.Read32(security);
+        attributes.bInheritHandle = BOOL(m.Read32(security + 8));
+    }
+    HKEY opened = NULL;
+    DWORD how = 0;
+    std::wstring classCopy = keyClass.wide;
+    LONG result = RegCreateKeyExW(HostKey(key), subkey.Get(), reserved,
+                                  keyClass.given ? classCopy.data() : NULL, options, access,
+                                  security ? &attributes : NULL, out ? &opened : NULL,
+                                  disposition ? &how : NULL);
+    std::string line = "RegCreateKeyExW(" + KeyName(key) + ", " + subkey.Quoted() + ", " +
+                       std::to_string(reserved) + ", " + Pointer(m.Argument(3), "class") + ", " +
+                       std::to_string(options) + ", " + Hex(access) + ", " + Pointer(security, "&security") +
+                       ", " + Pointer(out, "&key") + ", " + Pointer(disposition, "&disposition") + ")";
+    uint32_t armKey = 0;
+    std::string suffix = out ? Opened(result, opened, armKey) : "";
+    if (result == ERROR_SUCCESS) {
+        if (out)
+            m.Write32(out, armKey);
+        if (disposition)
+            m.Write32(disposition, how);
+    }
+    Trace(line + " = " + std::to_string(result) + suffix);
+    return uint32_t(result);
+}
+
+uint32_t RegQueryValueExW_(Machine& m)
+{
+    uint32_t key = m.Argument(0), reserved = m.Argument(2), type = m.Argument(3),
+             data = m.Argument(4), size = m.Argument(5);
+    Text name = ReadText(m, m.Argument(1));
+    DWORD hostReserved = 0, hostType = 0, hostSize = size ? m.Read32(size) : 0;
+    const DWORD sizeBefore = hostSize;
+    // The buffer as the program left it: what the call doesn't write stays.
+    std::vector<uint8_t> buffer;
+    if (data && size)
+        buffer = m.Read(data, std::min<DWORD>(hostSize, 1u << 20));
+    LONG result = RegQueryValueExW(HostKey(key), name.Get(), reserved ? &hostReserved : NULL,
+                                   type ? &hostType : NULL, data ? buffer.data() : NULL,
+                                   size ? &hostSize : NULL);
+    if (data && size)
+        m.Write(data, buffer);
+    if (type && result == ERROR_SUCCESS)
+        m.Write32(type, hostType);
+    if (size)
+        m.Write32(size, hostSize);
+    Trace("RegQueryValueExW(" + KeyName(key) + ", " + name.Quoted() + ", " + Pointer(reserved, "&reserved") +
+          ", " + Pointer(type, "&type") + ", " + Pointer(data, "data") + ", " +
+          (size ? std::to_string(sizeBefore) : "NULL") + ") = " + std::to_string(result));
+    return uint32_t(result);
+}
+
+uint32_t RegSetValueExW_(Machine& m)
+{
+    uint32_t key = m.Argument(0), reserved = m.Argument(2), type = m.Argument(3),
+             data = m.Argument(4), size = m.Argument(5);
+    Text name = ReadText(m, m.Argument(1));
+    std::vector<uint8_t> bytes = data ? m.Read(data, std::min<uint32_t>(size, 1u << 20)) : std::vector<uint8_t>();
+    LONG result = RegSetValueExW(HostKey(key), name.Get(), reserved, type, data ? bytes.data() : NULL, size);
+    std::string shown = data ? "[" : "NULL";
+    for (size_t i = 0; data && i < bytes.size(); ++i) {
+        char byte[4];
+        snprintf(byte, sizeof byte, i ? " %02x" : "%02x", bytes[i]);
+        shown += byte;
+    }
+    if (data)
+        shown += "]";
+    const char* typeName = type == REG_SZ ? "REG_SZ" : type == REG_BINARY ? "REG_BINARY" : type == REG_DWORD ? "REG_DWORD" : nullptr;
+    Trace("RegSetValueExW(" + KeyName(key) + ", " + name.Quoted() + ", " + std::to_string(reserved) + ", " +
+          (typeName ? typeName : std::to_string(type)) + ", " + shown + ", " + std::to_string(size) +
+          ") = " + std::to_string(result));
+    return uint32_t(result);
+}
+
+uint32_t RegCloseKey_(Machine& m)
+{
+    uint32_t key = m.Argument(0);
+    LONG result = RegCloseKey(HostKey(key));
+    Trace("RegCloseKey(" + KeyName(key) + ") = " + std::to_string(result));
+    return uint32_t(result);
+}
+
+uint32_t CreateProcessW_(Machine& m)
+{
+    uint32_t app = m.Argument(0), command = m.Argument(1), processSecurity = m.Argument(2),
+             threadSecurity = m.Argument(3), inherit = m.Argument(4), flags = m.Argument(5),
+             environment = m.Argument(6), directory = m.Argument(7), startup = m.Argument(8),
+             information = m.Argument(9);
+    Text application = ReadText(m, app);
+    Text commandLine = ReadText(m, command);
+    Text folder = ReadText(m, directory);
+    // The handheld takes no start-up information; a program that passes one
+    // gets an empty one on the host.
+    STARTUPINFOW info = {};
+    info.cb = sizeof info;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = commandLine.wide;
+    BOOL result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL,
+                                 NULL, NULL, BOOL(inherit), flags, NULL, folder.Get(),
+                                 startup ? &info : NULL, information ? &process : NULL);
+    DWORD error = result ? 0 : GetLastError();
+    if (result && information) {
+        m.Write32(information, uint32_t(reinterpret_cast<uintptr_t>(process.hProcess)));
+        m.Write32(information + 4, uint32_t(reinterpret_cast<uintptr_t>(process.hThread)));
+        m.Write32(information + 8, process.dwProcessId);
+        m.Write32(information + 12, process.dwThreadId);
+    }
+    Trace("CreateProcessW(" + application.Quoted() + ", " + commandLine.Quoted() + ", " +
+          Pointer(processSecurity, "&security") + ", " + Pointer(threadSecurity, "&security") + ", " +
+          std::to_string(inherit) + ", " + Hex(flags) + ", " + Pointer(environment, "environment") + ", " +
+          folder.Quoted() + ", " + Pointer(startup, "&startup") + ", " + Pointer(information, "&process") +
+          ") = " + std::to_string(result) + (result ? "" : " error " + std::to_string(error)));
+    if (!result)
+        SetLastError(error);
+    return uint32_t(result);
+}
+
+uint32_t KernelIoControl_(Machine& m)
+{
+    uint32_t code = m.Argument(0), in = m.Argument(1), inSize = m.Argument(2), out = m.Argument(3),
+             outSize = m.Argument(4), returned = m.Argument(5);
+    // Only the restart is known: its buffers are none. Others fail on the host.
+    std::vector<uint8_t> inBytes = in ? m.Read(in, std::min<uint32_t>(inSize, 4096)) : std::vector<uint8_t>();
+    std::vector<uint8_t> outBytes(out ? std::min<uint32_t>(outSize, 4096) : 0);
+    DWORD count = 0;
+    BOOL result = KernelIoControl(code, in ? inBytes.data() : NULL, inSize, out ? outBytes.data() : NULL,
+                                  outSize, returned ? &count : NULL);
+    Trace("KernelIoControl(" + Hex(code) + ", " + Pointer(in, "in") + ", " + std::to_string(inSize) + ", " +
+          Pointer(out, "out") + ", " + std::to_string(outSize) + ", " + Pointer(returned, "&returned") +
+          ") = " + std::to_string(result));
+    return uint32_t(result);
+}
+
+uint32_t GetModuleHandleW_(Machine& m)
+{
+    uint32_t name = m.Argument(0);
+    Trace("GetModuleHandleW(" + ReadText(m, name).Quoted() + ")");
+    if (name == 0)
+        return m.base();
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+}
+
+uint32_t GetLastError_(Machine&)
+{
+    return GetLastError();
+}
+
+uint32_t SetLastError_(Machine& m)
+{
+    SetLastError(m.Argument(0));
+    return 0;
+}
+
+// Resources: CE maps the program's .rsrc; a resource handle is the address
+// of its data entry, the loaded resource the address of its data.
+ResourceId ReadResourceId(Machine& m, uint32_t value)
+{
+    ResourceId id;
+    if (value >> 16 == 0) {
+        id.number = uint16_t(value);
+        return id;
+    }
+    id.name = m.ReadString(value);
+    if (id.name.size() > 1 && id.name[0] == u'#') {
+        uint32_t number = 0;
+        for (size_t i = 1; i < id.name.size() && number <= 0xFFFF; ++i)
+            number = number * 10 + uint32_t(id.name[i] - u'0');
+        id.name.clear();
+        id.number = uint16_t(number);
+    }
+    return id;
+}
+
+std::string IdText(Machine& m, uint32_t value)
+{
+    return value >> 16 == 0 ? std::to_string(value) : ReadText(m, value).Quoted();
+}
+
+bool OwnModule(Machine& m, uint32_t module)
+{
+    return module == 0 || module == m.base();
+}
+
+uint32_t FindResourceW_(Machine& m)
+{
+    uint32_t module = m.Argument(0), name = m.Argument(1), type = m.Argument(2);
+    Trace("FindResourceW(" + Hex(module) + ", " + IdText(m, name) + ", " + IdText(m, type) + ")");
+    if (!OwnModule(m, module)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    std::optional<Resource> found = FindResource(m.image(), ReadResourceId(m, type), ReadResourceId(m, name));
+    if (!found) {
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return 0;
+    }
+    return m.base() + found->entryRva;
+}
+
+// The data entry a resource handle names, checked against the directory.
+std::optional<Resource> EntryAt(Machine& m, uint32_t handle)
+{
+    const Image& image = m.image();
+    if (handle < m.base() + image.resourceRva || handle >= m.base() + image.resourceRva + image.resourceSize)
+        return std::nullopt;
+    Resource resource;
+    resource.entryRva = handle - m.base();
+    resource.dataRva = m.Read32(handle);
+    resource.size = m.Read32(handle + 4);
+    return resource;
+}
+
+uint32_t LoadResource_(Machine& m)
+{
+    uint32_t module = m.Argument(0), handle = m.Argument(1);
+    Trace("LoadResource(" + Hex(module) + ", " + Hex(handle) + ")");
+    std::optional<Resource> entry = OwnModule(m, module) ? EntryAt(m, handle) : std::nullopt;
+    if (!entry) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return 0;
+    }
+    return m.base() + entry->dataRva;
+}
+
+uint32_t LockResource_(Machine& m)
+{
+    Trace("LockResource(" + Hex(m.Argument(0)) + ")");
+    return m.Argument(0);
+}
+
+uint32_t SizeofResource_(Machine& m)
+{
+    uint32_t module = m.Argument(0), handle = m.Argument(1);
+    Trace("SizeofResource(" + Hex(module) + ", " + Hex(handle) + ")");
+    std::optional<Resource> entry = OwnModule(m, module) ? EntryAt(m, handle) : std::nullopt;
+    return entry ? entry->size : 0;
+}
+
+uint32_t memcpy_(Machine& m)
+{
+    uint32_t to = m.Argument(0), from = m.Argument(1), size = m.Argument(2);
+    if (size > (16u << 20))
+        throw Fault("memcpy of " + std::to_string(size) + " bytes");
+    m.Write(to, m.Read(from, size));
+    return to;
+}
+
+uint32_t memset_(Machine& m)
+{
+    uint32_t to = m.Argument(0), value = m.Argument(1), size = m.Argument(2);
+    if (size > (16u << 20))
+        throw Fault("memset of " + std::to_string(size) + " bytes");
+    m.Write(to, std::vector<uint8_t>(size, uint8_t(value)));
+    return to;
+}
+
+}  // namespace
+
+// USER: in user.cpp.
+extern const std::vector<Export> kUserExports;
+
+void SetTrace(std::function<void(const std::string&)> trace)
+{
+    g_trace = std::move(trace);
+    g_keyNames.clear();
+}
+
+void TraceLine(const std::string& line)
+{
+    Trace(line);
+}
+
+const std::vector<Export>& CoreDll()
+{
+    static const std::vector<Export> exports = [] {
+        std::vector<Export> all = {
+            {"RegOpenKeyExW", RegOpenKeyExW_},
+            {"RegCreateKeyExW", RegCreateKeyExW_},
+            {"RegQueryValueExW", RegQueryValueExW_},
+            {"RegSetValueExW", RegSetValueExW_},
+            {"RegCloseKey", RegCloseKey_},
+            {"CreateProcessW", CreateProcessW_},
+            {"KernelIoControl", KernelIoControl_},
+            {"GetModuleHandleW", GetModuleHandleW_},
+            {"GetLastError", GetLastError_},
+            {"SetLastError", SetLastError_},
+            {"FindResourceW", FindResourceW_},
+            {"LoadResource", LoadResource_},
+            {"LockResource", LockResource_},
+            {"SizeofResource", SizeofResource_},
+            {"memcpy", memcpy_},
+            {"memset", memset_},
+        };
+        all.insert(all.end(), kUserExports.begin(), kUserExports.end());
+        return all;
+    }();
+    return exports;
+}
+
+}  // namespace armemu

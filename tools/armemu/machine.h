@@ -1,0 +1,90 @@
+// An emulated StrongARM (Unicorn's SA-1110 model) running one CE executable:
+// its sections mapped at the image base as CE maps them, its imports bound by
+// name to the system library the emulator serves (coredll.h), and calls into
+// and out of the ARM code.
+//
+// A call out to the system library stops the emulator at the import's stub;
+// the host function runs outside it and may call back into ARM code (a dialog
+// procedure) by starting it afresh, since Unicorn can't nest. Any instruction
+// the StrongARM lacks (bx, for one), a halfword or word access at an address
+// it doesn't divide, an access outside the mapped memory and a run that won't
+// end each stop the program with an error naming what and where.
+#pragma once
+
+#include <stdint.h>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <unicorn/unicorn.h>
+
+#include "pe.h"
+
+namespace armemu {
+
+// The error that ends an emulated program.
+struct Fault : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+class Machine;
+
+// One function of the system library: what it does with the arguments, read
+// from the machine; its result goes back in r0.
+struct Export {
+    const char* name;
+    uint32_t (*call)(Machine&);
+};
+
+class Machine {
+public:
+    // Loads the executable; every import must be one of `exports`.
+    Machine(const std::string& path, const std::vector<Export>& exports);
+    ~Machine();
+    Machine(const Machine&) = delete;
+    Machine& operator=(const Machine&) = delete;
+
+    // Calls the program's entry as CE does, (hInstance, hPrevInstance,
+    // lpCmdLine, nShowCmd); returns its result.
+    int RunEntry();
+
+    // Calls ARM code at `address` with these arguments; returns r0.
+    uint32_t Call(uint32_t address, const std::vector<uint32_t>& arguments);
+
+    // The arguments of the system call being served, by position.
+    uint32_t Argument(int index);
+
+    // Memory of the emulated program. Out-of-range accesses throw a Fault.
+    std::vector<uint8_t> Read(uint32_t address, uint32_t size);
+    void Write(uint32_t address, const std::vector<uint8_t>& bytes);
+    uint32_t Read32(uint32_t address);
+    void Write32(uint32_t address, uint32_t value);
+    // A NUL-terminated UTF-16 string (bounded).
+    std::u16string ReadString(uint32_t address);
+
+    const Image& image() const { return image_; }
+    const std::string& path() const { return path_; }
+    uint32_t base() const { return image_.imageBase; }
+
+private:
+    static void OnCode(uc_engine*, uint64_t address, uint32_t, void* self);
+    static void OnAccess(uc_engine*, uc_mem_type, uint64_t address, int size, int64_t, void* self);
+    static bool OnUnmapped(uc_engine*, uc_mem_type, uint64_t address, int size, int64_t, void* self);
+    void Map(uint32_t address, uint32_t size, uint32_t perms);
+    [[noreturn]] void Stop(const std::string& what);
+    uint32_t Reg(int reg);
+    void SetReg(int reg, uint32_t value);
+
+    std::string path_;
+    Image image_;
+    uc_engine* uc_ = nullptr;
+    std::vector<uc_hook> hooks_;
+    std::vector<Export> bound_;  // by stub slot
+    int pending_ = -1;           // the stub hit, while stopped there
+    std::string fault_;          // what a hook found wrong
+    int depth_ = 0;
+};
+
+}  // namespace armemu

@@ -1,0 +1,50 @@
+// armemu: runs a handheld program (a CE 3.0 ARM .exe) on an emulated
+// StrongARM, its COREDLL served by the host platform over the device folder
+// ($CE_DEVICE_ROOT, as for the host programs).
+//
+//   armemu [--trace FILE] PROGRAM.exe
+//
+// Exits with the program's result; 70 when the program can't be loaded or
+// stops on a fault, with the reason on stderr.
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+
+#include "coredll.h"
+#include "device.h"
+#include "machine.h"
+
+int main(int argc, char** argv)
+{
+    const char* tracePath = nullptr;
+    int i = 1;
+    if (i + 1 < argc && strcmp(argv[i], "--trace") == 0) {
+        tracePath = argv[i + 1];
+        i += 2;
+    }
+    if (i + 1 != argc) {
+        fprintf(stderr, "usage: armemu [--trace FILE] PROGRAM.exe\n");
+        return 64;
+    }
+    std::unique_ptr<FILE, int (*)(FILE*)> trace(nullptr, fclose);
+    if (tracePath) {
+        trace.reset(fopen(tracePath, "w"));
+        if (!trace) {
+            fprintf(stderr, "armemu: cannot write %s\n", tracePath);
+            return 70;
+        }
+        armemu::SetTrace([&](const std::string& line) {
+            fprintf(trace.get(), "%s\n", line.c_str());
+            fflush(trace.get());
+        });
+    }
+    try {
+        host::PrepareDevice();
+        armemu::Machine machine(argv[i], armemu::CoreDll());
+        return machine.RunEntry() & 0xFF;
+    } catch (const std::exception& error) {
+        fprintf(stderr, "armemu: %s\n", error.what());
+        return 70;
+    }
+}

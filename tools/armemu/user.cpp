@@ -1,0 +1,298 @@
+// USER for the emulated handheld: the host's dialogs on the terminal, with
+// the program's dialog procedure called back inside the emulator. Windows
+// are the host's; the ARM side knows them by small numbers of its own.
+#include <stdio.h>
+#include <string.h>
+
+#include <vector>
+
+#include <windows.h>
+
+#include "machine.h"
+#include "pe.h"
+
+namespace armemu {
+
+void TraceLine(const std::string& line);
+
+namespace {
+
+// CE's offsets into a dialog's window data (32-bit slots).
+constexpr int kDwlMsgResult = 0;
+constexpr int kDwlDlgProc = 4;
+constexpr int kDwlUser = 8;
+
+constexpr uint32_t kFirstWindow = 0x00A00004;
+
+std::vector<HWND> g_windows;  // ARM handle kFirstWindow + 4 * i
+
+uint32_t ArmWindow(HWND window)
+{
+    if (window == NULL)
+        return 0;
+    for (size_t i = 0; i < g_windows.size(); ++i)
+        if (g_windows[i] == window)
+            return kFirstWindow + 4 * uint32_t(i);
+    g_windows.push_back(window);
+    return kFirstWindow + 4 * uint32_t(g_windows.size() - 1);
+}
+
+HWND HostWindow(uint32_t window)
+{
+    if (window < kFirstWindow || (window - kFirstWindow) % 4 || (window - kFirstWindow) / 4 >= g_windows.size())
+        return reinterpret_cast<HWND>(uintptr_t(0xDEAD0000u | (window & 0xFFFF)));  // no such window
+    return g_windows[(window - kFirstWindow) / 4];
+}
+
+std::string Number(int64_t n)
+{
+    return std::to_string(n);
+}
+
+void Trace(const char* function, std::initializer_list<int64_t> arguments, int64_t result)
+{
+    std::string line = std::string(function) + "(";
+    bool first = true;
+    for (int64_t a : arguments) {
+        line += (first ? "" : ", ") + Number(a);
+        first = false;
+    }
+    TraceLine(line + ") = " + Number(result));
+}
+
+// The running dialogs, innermost last: the machine and the ARM procedure
+// that each one's messages go to.
+struct Running {
+    Machine* machine;
+    uint32_t procedure;
+    HWND window;
+};
+std::vector<Running> g_running;
+
+INT_PTR CALLBACK ArmDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (g_running.empty())
+        return FALSE;
+    Running& dialog = g_running.back();
+    if (dialog.window == NULL)
+        dialog.window = window;
+    uint32_t armParam = uint32_t(lParam);
+    // The control that sent a command is a window.
+    if (message == WM_COMMAND && lParam)
+        armParam = ArmWindow(reinterpret_cast<HWND>(lParam));
+    uint32_t result = dialog.machine->Call(dialog.procedure,
+                                           {ArmWindow(window), message, uint32_t(wParam), armParam});
+    return INT_PTR(int32_t(result));
+}
+
+uint32_t DialogBoxIndirectParamW_(Machine& m)
+{
+    uint32_t instance = m.Argument(0), templ = m.Argument(1), parent = m.Argument(2),
+             procedure = m.Argument(3), param = m.Argument(4);
+    TraceLine("DialogBoxIndirectParamW(" + std::to_string(instance) + ", template, " + std::to_string(parent) +
+              ", procedure, param)");
+    // The template ends where its resource does; one not from a resource
+    // gets at most a page.
+    uint32_t size = 0x1000;
+    for (const ResourceEntry& entry : AllResources(m.image())) {
+        std::optional<Resource> r = FindResource(m.image(), entry.type, entry.name);
+        if (r && templ >= m.base() + r->dataRva && templ < m.base() + r->dataRva + r->size)
+            size = m.base() + r->dataRva + r->size - templ;
+    }
+    std::vector<uint8_t> bytes;
+    for (; size && bytes.empty(); size /= 2) {
+        try {
+            bytes = m.Read(templ, size);
+        } catch (const Fault&) {
+            if (size < 64)
+                throw;
+        }
+    }
+    // Aligned as the host reads it.
+    std::vector<uint32_t> aligned((bytes.size() + 3) / 4);
+    memcpy(aligned.data(), bytes.data(), bytes.size());
+    g_running.push_back({&m, procedure, NULL});
+    INT_PTR result;
+    try {
+        result = DialogBoxIndirectParamW(GetModuleHandleW(NULL), reinterpret_cast<LPCDLGTEMPLATEW>(aligned.data()),
+                                         parent ? HostWindow(parent) : NULL, ArmDialogProc, LPARAM(param));
+    } catch (...) {
+        g_running.pop_back();
+        throw;
+    }
+    g_running.pop_back();
+    return uint32_t(result);
+}
+
+uint32_t EndDialog_(Machine& m)
+{
+    BOOL result = EndDialog(HostWindow(m.Argument(0)), INT_PTR(int32_t(m.Argument(1))));
+    Trace("EndDialog", {m.Argument(0), int32_t(m.Argument(1))}, result);
+    return uint32_t(result);
+}
+
+uint32_t GetDlgItem_(Machine& m)
+{
+    uint32_t result = ArmWindow(GetDlgItem(HostWindow(m.Argument(0)), int(m.Argument(1))));
+    Trace("GetDlgItem", {m.Argument(0), int32_t(m.Argument(1))}, result);
+    return result;
+}
+
+uint32_t GetDlgCtrlID_(Machine& m)
+{
+    return uint32_t(GetDlgCtrlID(HostWindow(m.Argument(0))));
+}
+
+uint32_t GetFocus_(Machine&)
+{
+    return ArmWindow(GetFocus());
+}
+
+uint32_t ShowWindow_(Machine& m)
+{
+    BOOL result = ShowWindow(HostWindow(m.Argument(0)), int(m.Argument(1)));
+    Trace("ShowWindow", {m.Argument(0), int32_t(m.Argument(1))}, result);
+    return uint32_t(result);
+}
+
+uint32_t IsWindowVisible_(Machine& m)
+{
+    return uint32_t(IsWindowVisible(HostWindow(m.Argument(0))));
+}
+
+uint32_t SendMessageW_(Machine& m)
+{
+    uint32_t window = m.Argument(0), message = m.Argument(1), wParam = m.Argument(2), lParam = m.Argument(3);
+    LRESULT result = SendMessageW(HostWindow(window), message, wParam, LPARAM(lParam));
+    Trace("SendMessageW", {window, message, wParam, lParam}, result);
+    return uint32_t(result);
+}
+
+// CE's window-data offsets to the host's pointer-sized ones.
+int HostIndex(int index)
+{
+    switch (index) {
+    case kDwlMsgResult: return DWLP_MSGRESULT;
+    case kDwlDlgProc: return DWLP_DLGPROC;
+    case kDwlUser: return DWLP_USER;
+    default: return index;
+    }
+}
+
+uint32_t GetWindowLongW_(Machine& m)
+{
+    uint32_t window = m.Argument(0);
+    int index = int(m.Argument(1));
+    LONG_PTR value = GetWindowLongPtrW(HostWindow(window), HostIndex(index));
+    uint32_t result = uint32_t(value);
+    if (index == kDwlDlgProc && value == reinterpret_cast<LONG_PTR>(&ArmDialogProc))
+        for (const Running& dialog : g_running)
+            if (dialog.window == HostWindow(window))
+                result = dialog.procedure;
+    Trace("GetWindowLongW", {window, index}, result);
+    return result;
+}
+
+uint32_t SetWindowLongW_(Machine& m)
+{
+    uint32_t window = m.Argument(0), value = m.Argument(2);
+    int index = int(m.Argument(1));
+    if (index == kDwlDlgProc) {
+        // A dialog procedure of its own would need a second trampoline.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        Trace("SetWindowLongW", {window, index, value}, 0);
+        return 0;
+    }
+    uint32_t result = uint32_t(SetWindowLongPtrW(HostWindow(window), HostIndex(index), LONG_PTR(value)));
+    Trace("SetWindowLongW", {window, index, value}, result);
+    return result;
+}
+
+uint32_t GetWindow_(Machine& m)
+{
+    uint32_t result = ArmWindow(GetWindow(HostWindow(m.Argument(0)), m.Argument(1)));
+    Trace("GetWindow", {m.Argument(0), m.Argument(1)}, result);
+    return result;
+}
+
+void WriteRect(Machine& m, uint32_t address, const RECT& rect)
+{
+    for (int i = 0; i < 4; ++i)
+        m.Write32(address + 4 * i, uint32_t((&rect.left)[i]));
+}
+
+uint32_t GetWindowRect_(Machine& m)
+{
+    uint32_t window = m.Argument(0), out = m.Argument(1);
+    RECT rect = {};
+    BOOL result = GetWindowRect(HostWindow(window), out ? &rect : NULL);
+    if (result && out)
+        WriteRect(m, out, rect);
+    Trace("GetWindowRect", {window, rect.left, rect.top, rect.right, rect.bottom}, result);
+    return uint32_t(result);
+}
+
+uint32_t SetWindowPos_(Machine& m)
+{
+    uint32_t window = m.Argument(0), after = m.Argument(1);
+    int x = int(m.Argument(2)), y = int(m.Argument(3)), cx = int(m.Argument(4)), cy = int(m.Argument(5));
+    uint32_t flags = m.Argument(6);
+    BOOL result = SetWindowPos(HostWindow(window), after ? HostWindow(after) : NULL, x, y, cx, cy, flags);
+    Trace("SetWindowPos", {window, after, x, y, cx, cy, flags}, result);
+    return uint32_t(result);
+}
+
+uint32_t SystemParametersInfoW_(Machine& m)
+{
+    uint32_t action = m.Argument(0), uiParam = m.Argument(1), out = m.Argument(2), winIni = m.Argument(3);
+    BOOL result = FALSE;
+    RECT rect = {};
+    if (action == SPI_GETWORKAREA && out) {
+        result = SystemParametersInfoW(action, uiParam, &rect, winIni);
+        if (result)
+            WriteRect(m, out, rect);
+    } else {
+        SetLastError(ERROR_INVALID_PARAMETER);
+    }
+    Trace("SystemParametersInfoW", {action, rect.left, rect.top, rect.right, rect.bottom}, result);
+    return uint32_t(result);
+}
+
+// An icon is the program's own group icon resource; its handle the address
+// of the group's data.
+uint32_t LoadIconW_(Machine& m)
+{
+    uint32_t instance = m.Argument(0), name = m.Argument(1);
+    uint32_t result = 0;
+    if (instance == m.base() && name >> 16 == 0) {
+        std::optional<Resource> found = FindResource(m.image(), ResourceId{14, {}}, ResourceId{uint16_t(name), {}});
+        if (found)
+            result = m.base() + found->dataRva;
+    }
+    if (!result)
+        SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
+    Trace("LoadIconW", {instance, name}, result ? 1 : 0);
+    return result;
+}
+
+}  // namespace
+
+extern const std::vector<Export> kUserExports = {
+    {"DialogBoxIndirectParamW", DialogBoxIndirectParamW_},
+    {"EndDialog", EndDialog_},
+    {"GetDlgItem", GetDlgItem_},
+    {"GetDlgCtrlID", GetDlgCtrlID_},
+    {"GetFocus", GetFocus_},
+    {"ShowWindow", ShowWindow_},
+    {"IsWindowVisible", IsWindowVisible_},
+    {"SendMessageW", SendMessageW_},
+    {"GetWindowLongW", GetWindowLongW_},
+    {"SetWindowLongW", SetWindowLongW_},
+    {"GetWindow", GetWindow_},
+    {"GetWindowRect", GetWindowRect_},
+    {"SetWindowPos", SetWindowPos_},
+    {"SystemParametersInfoW", SystemParametersInfoW_},
+    {"LoadIconW", LoadIconW_},
+};
+
+}  // namespace armemu
