@@ -8,44 +8,34 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "registry/stored_value.h"
+#include "facts.h"
+#include "registry/helpers.h"
 
-const WCHAR kKey[] = L"Software\\Zelkoran";
+using facts::kOneAlignment;
+
+const WCHAR* const kKey = facts::kFlagKeyCreated;
 
 inline bool FlagKeyExists()
 {
-    return KeyExists(HKEY_CURRENT_USER, kKey);
+    return KeyExists(facts::kFlag);
 }
 
-inline void CreateFlagKey()
+#define CreateFlagKey() CREATE_KEY(HKEY_CURRENT_USER, kKey)
+#define SetFlag(...) SET_PLACE(facts::kFlag, FlagValue(__VA_ARGS__))
+
+inline Stored FlagValue(DWORD type, std::vector<BYTE> data)
 {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS,
-                                             NULL, &key, NULL));
-    RegCloseKey(key);
+    return {true, type, std::move(data)};
 }
 
-inline void SetFlag(DWORD type, std::vector<BYTE> data)
+inline Stored FlagValue(DWORD value)
 {
-    WriteValue(HKEY_CURRENT_USER, kKey, L"align", {true, type, std::move(data)});
-}
-
-inline void SetFlag(DWORD value)
-{
-    WriteValue(HKEY_CURRENT_USER, kKey, L"align", Dword(value));
+    return Dword(value);
 }
 
 inline Stored Flag()
 {
-    return ReadValue(HKEY_CURRENT_USER, kKey, L"align");
+    return ReadValue(facts::kFlag);
 }
 
-inline void ExpectFlagCleared()
-{
-    Stored flag = Flag();
-    ASSERT_TRUE(flag.present);
-    EXPECT_EQ(DWORD(REG_DWORD), flag.type);
-    EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), flag.data);
-}
-
-const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
+#define ExpectFlagCleared() EXPECT_PLACE(facts::kFlag, Dword(facts::kFlagCleared), "")

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -10,6 +11,8 @@
 #include <string>
 
 #include "device.h"
+#include "facts.h"
+#include "regfile.h"
 
 inline std::string RegistryPath()
 {
@@ -55,31 +58,23 @@ private:
     FILE* file_;
 };
 
-// Every key the catalogue uses, the flag's included.
-constexpr const char* kFullDevice = R"(Windows Registry Editor Version 5.00
+// Every place the programs write, at the value a device ships with, as the
+// registry writes it out.
+inline std::string FullDeviceText()
+{
+    std::string text = "Windows Registry Editor Version 5.00\n\n";
+    char value[16];
+    for (const facts::Place* at : facts::kPlaces) {
+        snprintf(value, sizeof value, "%08lx", (unsigned long)facts::ShippedValue(*at));
+        text += std::string("[") + (at->hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE") +
+                "\\" + host::reg::Utf8FromWide(at->key) + "]\n\"" + host::reg::Utf8FromWide(at->value) +
+                "\"=dword:" + value + "\n\n";
+    }
+    host::reg::Document doc;
+    host::reg::ParseError error;
+    if (!host::reg::Parse(text, doc, error))
+        abort();
+    return host::reg::Write(doc);
+}
 
-[HKEY_CURRENT_USER\SOFTWARE\MICROSOFT\SHELL]
-"Cleartype"=dword:00000000
-
-[HKEY_CURRENT_USER\Software\Zelkoran]
-"align"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\Drivers\Display\mq120]
-"Rotate"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\Drivers\Display\mq1100]
-"Rotate"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows\CurrentVersion\Internet Settings]
-"ClearTypeText"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\SYSTEM\GDI\GLYPHCACHE]
-"limit"=dword:00004000
-
-[HKEY_LOCAL_MACHINE\SYSTEM\GWE]
-"Animate"=dword:00000000
-
-[HKEY_LOCAL_MACHINE\SYSTEM\GWE\Menu]
-"Anitype"=dword:00000006
-
-)";
+inline const std::string kFullDevice = FullDeviceText();

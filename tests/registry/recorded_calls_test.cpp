@@ -8,10 +8,12 @@
 
 #include "catalogue.h"
 #include "device_files.h"
+#include "facts.h"
 #include "registry.h"
 #include "registry_debug.h"
 #include "registry_record.h"
 #include "regfile.h"
+#include "registry/helpers.h"
 #include "scratch.h"
 
 namespace {
@@ -74,26 +76,34 @@ Lines Join(std::initializer_list<Lines> parts)
     return all;
 }
 
-const std::string kMq120 = "Drivers\\Display\\mq120";
-const std::string kMq1100 = "Drivers\\Display\\mq1100";
-const std::string kFlagKey = "SOFTWARE\\Zelkoran";
-const std::string kGlyph = "SYSTEM\\GDI\\GLYPHCACHE";
-const std::string kGwe = "SYSTEM\\GWE";
-const std::string kShell = "SOFTWARE\\MICROSOFT\\SHELL";
-const std::string kBrowser = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-const std::string kMenu = "SYSTEM\\GWE\\Menu";
+const char* HiveName(HKEY hive)
+{
+    return hive == HKEY_CURRENT_USER ? HKCU : HKLM;
+}
+
+// A button's writes as facts give them, each through a key of its own.
+Lines Writes(const facts::Button& button)
+{
+    Lines lines;
+    int handle = 0;
+    for (const facts::Write& write : button.writes) {
+        const facts::Place& at = *write.at;
+        const Lines one = Write(HiveName(at.hive), Narrow(at.key), Narrow(at.value), write.value, ++handle);
+        lines.insert(lines.end(), one.begin(), one.end());
+    }
+    return lines;
+}
+
+const std::string kMq120 = Narrow(facts::kMq120.key);
+const std::string kMq1100 = Narrow(facts::kMq1100.key);
+const std::string kFlagKey = Narrow(facts::kFlag.key);
+const std::string kGwe = Narrow(facts::kAnimate.key);
 
 class RecordedCalls : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        WriteRegistryFile(kFullDevice);
-        openBefore_ = host::OpenKeyCount();
-    }
-    void TearDown() override { EXPECT_EQ(host::OpenKeyCount(), openBefore_) << "a key was left open"; }
+    void SetUp() override { WriteRegistryFile(kFullDevice); }
 
     ScratchRegistry scratch_;
-    size_t openBefore_ = 0;
 };
 
 TEST_F(RecordedCalls, ProbeOpensForReadingAndQueriesFourBytes)
@@ -142,34 +152,15 @@ TEST_F(RecordedCalls, EnsureFlagKeyCreatesOnlyWhenTheProbeFails)
 
 TEST_F(RecordedCalls, EachButtonMakesItsCallsInOrder)
 {
-    const struct {
-        WORD id;
-        Lines calls;
-    } buttons[] = {
-        {1027, Join({Write(HKLM, kMq120, "Rotate", 0, 1), Write(HKLM, kMq1100, "Rotate", 0, 2),
-                     Write(HKCU, kFlagKey, "align", 1, 3)})},
-        {1025, Join({Write(HKLM, kMq120, "Rotate", 1, 1), Write(HKLM, kMq1100, "Rotate", 3, 2),
-                     Write(HKCU, kFlagKey, "align", 1, 3)})},
-        {1016, Write(HKLM, kGlyph, "limit", 4096, 1)},
-        {1007, Write(HKLM, kGlyph, "limit", 16384, 1)},
-        {1017, Write(HKLM, kGlyph, "limit", 8192, 1)},
-        {1009, Write(HKLM, kGwe, "Animate", 1, 1)},
-        {1008, Write(HKLM, kGwe, "Animate", 0, 1)},
-        {1010, Write(HKCU, kShell, "Cleartype", 0, 1)},
-        {1011, Write(HKCU, kShell, "Cleartype", 1, 1)},
-        {1013, Write(HKLM, kBrowser, "ClearTypeText", 0, 1)},
-        {1014, Write(HKLM, kBrowser, "ClearTypeText", 1, 1)},
-        {1023, Write(HKLM, kMenu, "Anitype", 6, 1)},
-        {1022, Write(HKLM, kMenu, "Anitype", 0, 1)},
-        {1004, {}},
-        {1006, {}},
-        {0, {}},
-        {1026, {}},
-    };
-    for (const auto& button : buttons) {
+    for (const facts::Button& button : facts::kButtons) {
         host::RegistryRecorder recorder;
         ApplyButton(button.id);
-        EXPECT_EQ(recorder.Lines(), button.calls) << "button " << button.id;
+        EXPECT_EQ(recorder.Lines(), Writes(button)) << "button " << button.id;
+    }
+    for (WORD id : {facts::kSoftReset, facts::kClose, WORD(0), WORD(1026)}) {
+        host::RegistryRecorder recorder;
+        ApplyButton(id);
+        EXPECT_EQ(recorder.Lines(), Lines{}) << "id " << id;
     }
 }
 
@@ -179,13 +170,15 @@ TEST_F(RecordedCalls, OrientationWithoutTheFirstDriverGoesOnToTheSecondAndTheFla
         "Windows Registry Editor Version 5.00\n\n"
         "[HKEY_LOCAL_MACHINE\\Drivers\\Display\\mq1100]\n\"Rotate\"=dword:00000000\n\n"
         "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n");
+    const std::vector<facts::Write>& rotate = facts::FindButton(1025)->writes;
     host::RegistryRecorder recorder;
     EXPECT_TRUE(IsRowAvailable(*FindRow(1026)));
     ApplyButton(1025);
     EXPECT_EQ(recorder.Lines(),
               Join({Probe(HKLM, kMq120, "Rotate", 2, 0, 0), Probe(HKLM, kMq1100, "Rotate", 0, 0, 1),
-                    Write(HKLM, kMq120, "Rotate", 1, 0, false),
-                    Write(HKLM, kMq1100, "Rotate", 3, 2), Write(HKCU, kFlagKey, "align", 1, 3)}));
+                    Write(HKLM, kMq120, "Rotate", rotate[0].value, 0, false),
+                    Write(HKLM, kMq1100, "Rotate", rotate[1].value, 2),
+                    Write(HKCU, kFlagKey, "align", rotate[2].value, 3)}));
 }
 
 TEST_F(RecordedCalls, TheSecondDriverIsProbedOnlyWhenTheFirstFails)
@@ -201,7 +194,7 @@ TEST_F(RecordedCalls, ClosedHandlesAreNotGivenOutAgain)
     RecordProperty("handle_misuse", "deliberate");
     HKEY first, second;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &first), ERROR_SUCCESS);
-    EXPECT_EQ(host::OpenKeyCount(), openBefore_ + 1);
+    EXPECT_EQ(host::OpenKeyCount(), 1u);
     ASSERT_EQ(RegCloseKey(first), ERROR_SUCCESS);
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &second), ERROR_SUCCESS);
     EXPECT_NE(first, second);

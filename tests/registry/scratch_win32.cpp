@@ -4,7 +4,7 @@
 
 #include "catalogue.h"
 #include "registry.h"
-#include "registry/stored_value.h"
+#include "registry/helpers.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/stored_value.h"
+#include "registry/helpers.h"
 #include "wine/from_host.h"
 
 namespace {
