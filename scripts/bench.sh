@@ -21,6 +21,12 @@ size_ok=0
 tools/size-report.sh "$win32" || size_ok=$?
 
 echo
+echo "== Size (the wince preset's build: the handheld's CE 3.0 ARM programs)"
+cmake --preset wince >/dev/null
+cmake --build --preset wince >/dev/null
+tools/size-report.sh build/wince || size_ok=$?
+
+echo
 echo "== Speed (host, RelWithDebInfo as the host preset)"
 cmake -S . -B "$bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK_BENCHMARKS=ON >/dev/null
 cmake --build "$bench" -j2 --target zk_bench >/dev/null

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Size and imports of the win32 programs, against their budgets.
-#   tools/size-report.sh [win32 build folder]    (default: build/win32)
+# Size and imports of the win32 or the handheld's (wince) programs, against
+# their budgets.
+#   tools/size-report.sh [build folder]    (default: build/win32)
 # Prints each .exe's size, its sections and the DLLs it imports; exits 1 when
 # a program is over its budget or imports anything but the system's own DLLs.
 set -euo pipefail
@@ -17,6 +18,16 @@ programs=(
 # DLLs every Windows has; a C++ or GCC runtime DLL (libstdc++-6, libgcc_s_seh-1,
 # libwinpthread-1) would have to ship beside the program.
 system_dlls="KERNEL32 USER32 ADVAPI32 GDI32 COMCTL32 SHELL32 MSVCRT UCRTBASE NTDLL"
+
+# The handheld's build: its own budgets, and COREDLL is its one system DLL.
+if grep -q '^ZK_CE_BINUTILS:' "$build/CMakeCache.txt" 2>/dev/null; then
+  objdump=${OBJDUMP:-$(sed -n 's/^ZK_CE_BINUTILS:PATH=//p' "$build/CMakeCache.txt")/bin/arm-mingw32ce-objdump}
+  programs=(
+    "Tarquell launcher/Tarquell.exe 8"
+    "Velloria settings/Velloria.exe 16"
+  )
+  system_dlls="COREDLL"
+fi
 
 failed=0
 for line in "${programs[@]}"; do

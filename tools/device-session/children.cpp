@@ -84,6 +84,31 @@ void AdoptOrphans()
     }
 }
 
+namespace {
+std::string g_emulator;
+}
+
+void UseEmulator(const std::string& armemu)
+{
+    g_emulator = armemu;
+}
+
+bool Emulating()
+{
+    return !g_emulator.empty();
+}
+
+pid_t StartEmulated(const std::string& program)
+{
+    const pid_t pid = fork();
+    if (pid == 0) {
+        char* argv[] = {const_cast<char*>(g_emulator.c_str()), const_cast<char*>(program.c_str()), nullptr};
+        execv(g_emulator.c_str(), argv);
+        _exit(127);
+    }
+    return pid;
+}
+
 int RunAndWait(const std::string& path, std::string& problem)
 {
     struct sigaction ignore = {}, oldInt, oldQuit;
@@ -97,8 +122,13 @@ int RunAndWait(const std::string& path, std::string& problem)
     if (pid == 0) {
         signal(SIGINT, SIG_DFL);
         signal(SIGQUIT, SIG_DFL);
-        char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
-        execv(path.c_str(), argv);
+        if (!g_emulator.empty()) {
+            char* argv[] = {const_cast<char*>(g_emulator.c_str()), const_cast<char*>(path.c_str()), nullptr};
+            execv(g_emulator.c_str(), argv);
+        } else {
+            char* argv[] = {const_cast<char*>(path.c_str()), nullptr};
+            execv(path.c_str(), argv);
+        }
         _exit(127);
     }
     if (pid < 0) {

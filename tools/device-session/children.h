@@ -14,6 +14,15 @@ namespace session {
 // From now on orphaned descendants become the session's children.
 void AdoptOrphans();
 
+// The ARM build (--arm): every program then runs on the emulated StrongARM,
+// `armemu`; empty for the host build.
+void UseEmulator(const std::string& armemu);
+
+bool Emulating();
+
+// Starts `program` on the emulated StrongARM; its pid, or -1.
+pid_t StartEmulated(const std::string& program);
+
 // Runs the program on this terminal and waits for it; the session itself
 // ignores Ctrl-C meanwhile. Returns its wait status, or -1 with `problem`.
 int RunAndWait(const std::string& path, std::string& problem);

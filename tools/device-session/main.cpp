@@ -25,7 +25,7 @@ namespace {
 constexpr const char* kRestartRecord = "restart-requested";
 
 const char* const kHelp =
-    "Usage: device-session [--device DIR] [--reset]\n"
+    "Usage: device-session [--device DIR] [--reset] [--arm]\n"
     "Runs the emulated handheld on this terminal: opens the settings program\n"
     "Velloria, carries out the restarts it asks for by running the device's\n"
     "start-up programs (\\Windows\\StartUp, Tarquell among them), and on quit lists\n"
@@ -36,11 +36,15 @@ const char* const kHelp =
     "  --reset       start over from the default image: registry.reg, Tarquell.exe\n"
     "                in the start-up folder and a pending restart are set up anew;\n"
     "                nothing else in the folder is touched\n"
+    "  --arm         the handheld's own ARM programs (the wince build), run on an\n"
+    "                emulated StrongARM; Tarquell.exe in the start-up folder is\n"
+    "                installed anew as the ARM one\n"
     "  --help        this text\n";
 
 struct Options {
     std::string device;
     bool reset = false;
+    bool arm = false;
 };
 
 // 0 to go on, else the exit status.
@@ -52,7 +56,9 @@ int Parse(int argc, char** argv, Options& options)
             fputs(kHelp, stdout);
             return -1;
         }
-        if (arg == "--reset") {
+        if (arg == "--arm") {
+            options.arm = true;
+        } else if (arg == "--reset") {
             options.reset = true;
         } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
             if (arg == "--device" && i + 1 == argc) {
@@ -191,7 +197,7 @@ private:
 
 class Session {
 public:
-    explicit Session(const Keys& keys) : keys_(keys) {}
+    Session(const Keys& keys, const std::string& velloria) : keys_(keys), velloria_(velloria) {}
 
     void Restart()
     {
@@ -207,7 +213,7 @@ public:
     {
         Say("\nOpening Velloria, the settings program...\n");
         std::string problem;
-        const int status = session::RunAndWait(ZK_VELLORIA, problem);
+        const int status = session::RunAndWait(velloria_, problem);
         keys_.Restore();
         const bool closed = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         if (status < 0)
@@ -252,6 +258,7 @@ public:
 
 private:
     const Keys& keys_;
+    std::string velloria_;
     int restarts_ = 0;
 };
 
@@ -306,7 +313,24 @@ int main(int argc, char** argv)
         return 1;
     const bool fresh = !Exists(root + "/registry.reg");
     host::PrepareDevice();
-    if (!session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
+    std::string velloria = ZK_VELLORIA, tarquell = ZK_TARQUELL;
+    if (options.arm) {
+#ifdef ZK_ARMEMU
+        session::UseEmulator(ZK_ARMEMU);
+        velloria = ZK_WINCE_VELLORIA;
+        tarquell = ZK_WINCE_TARQUELL;
+        for (const std::string& file : {velloria, tarquell}) {
+            if (access(file.c_str(), R_OK) != 0) {
+                fprintf(stderr, "device-session: %s is missing: build the wince preset first\n", file.c_str());
+                return 1;
+            }
+        }
+#else
+        fprintf(stderr, "device-session: this build has no emulated StrongARM (configure with ZK_WINCE_DIR)\n");
+        return 1;
+#endif
+    }
+    if (!session::InstallStartUp(tarquell, options.reset || options.arm, problem)) {
         fprintf(stderr, "device-session: %s\n", problem.c_str());
         return 1;
     }
@@ -325,7 +349,7 @@ int main(int argc, char** argv)
 
     session::AdoptOrphans();
     Keys keys;
-    Session device(keys);
+    Session device(keys, velloria);
     if (TakeRestartRecord()) {
         Say("A restart asked for before this session is still due.\n");
         device.Restart();

@@ -185,6 +185,19 @@ std::string NotAProgram(const Folder& folder, const std::string& name)
     return "";
 }
 
+// With --arm, a CE executable (MZ) runs on the emulated StrongARM.
+bool Emulated(const Folder& folder, const std::string& name)
+{
+    if (!Emulating())
+        return false;
+    const int fd = openat(folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    char magic[2] = {};
+    const bool pe = fd >= 0 && read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
+    if (fd >= 0)
+        close(fd);
+    return pe;
+}
+
 void RunOne(const Folder& folder, const std::string& name)
 {
     const std::string devicePath = std::string(kStartUpDevicePath) + "\\" + name;
@@ -200,8 +213,16 @@ void RunOne(const Folder& folder, const std::string& name)
     const std::set<pid_t> earlier = Children();
     std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                        nullptr, nullptr, &process)) {
+    if (Emulated(folder, name)) {
+        // A handheld program: the shell's start, on the emulated StrongARM.
+        const pid_t pid = StartEmulated(folder.path() + "/" + name);
+        if (pid < 0) {
+            printf("Could not start %s: %s.\n", shown.c_str(), strerror(errno));
+            return;
+        }
+        process.dwProcessId = DWORD(pid);
+    } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, nullptr, &process)) {
         printf("Could not start %s (error %u).\n", shown.c_str(), unsigned(GetLastError()));
         return;
     }
