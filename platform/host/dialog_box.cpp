@@ -5,7 +5,9 @@
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "dialog_template.h"
@@ -107,14 +109,62 @@ void HandleClick(Terminal& terminal, Window& dialog, const InputEvent& event)
         Press(terminal, dialog, *button);
 }
 
+// Whether the dialog fits on the terminal; one that fits but lies partly
+// off it (placed while the terminal was smaller) is moved onto it.
+bool FitOnto(const Terminal& terminal, Window& dialog)
+{
+    RECT& r = dialog.rect;
+    const LONG columns = terminal.Columns(), rows = terminal.Rows();
+    if (r.right - r.left > columns || r.bottom - r.top > rows)
+        return false;
+    const LONG dx = r.left < 0 ? -r.left : r.right > columns ? columns - r.right : 0;
+    const LONG dy = r.top < 0 ? -r.top : r.bottom > rows ? rows - r.bottom : 0;
+    r = {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+    return true;
+}
+
+// In place of a dialog that doesn't fit, which would be shown cut short and
+// answer keys for buttons no one sees: what is wrong, wrapped to the width.
+void PaintTooSmall(const Window& dialog, Canvas& canvas)
+{
+    const std::wstring notice =
+        L"This terminal is " + std::to_wstring(canvas.Columns()) + L"x" + std::to_wstring(canvas.Rows()) +
+        L"; the dialog \"" + dialog.text + L"\" needs " +
+        std::to_wstring(dialog.rect.right - dialog.rect.left) + L"x" +
+        std::to_wstring(dialog.rect.bottom - dialog.rect.top) +
+        L". Make the terminal larger, or press Esc to close the dialog.";
+    const size_t width = size_t(std::max(canvas.Columns(), 1));
+    int row = 0;
+    for (size_t start = 0; start < notice.size(); ++row) {
+        size_t end = std::min(start + width, notice.size());
+        if (end < notice.size()) {
+            const size_t space = notice.rfind(L' ', end);
+            if (space != std::wstring::npos && space > start)
+                end = space;
+        }
+        for (size_t i = start; i < end; ++i)
+            canvas.Put(int(i - start), row, notice[i], kLookPlain);
+        start = end;
+        while (start < notice.size() && notice[start] == L' ')
+            ++start;
+    }
+}
+
 INT_PTR RunModal(Terminal& terminal, Window& dialog)
 {
     while (!dialog.ended) {
         Canvas now(terminal.Columns(), terminal.Rows());
-        PaintDialog(dialog.Handle(), nullptr, now);
+        const bool fits = FitOnto(terminal, dialog);
+        if (fits)
+            PaintDialog(dialog.Handle(), nullptr, now);
+        else
+            PaintTooSmall(dialog, now);
         terminal.Show(now);
 
         InputEvent event = terminal.Next();
+        if (!fits && event.type != InputEvent::kClosed &&
+            !(event.type == InputEvent::kKey && event.key == kKeyEscape))
+            continue;
         switch (event.type) {
         case InputEvent::kKey:
             HandleKey(terminal, dialog, event);
@@ -162,8 +212,7 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
 
     host::Terminal& terminal = host::CurrentTerminal();
     if (!terminal.Open()) {
-        fprintf(stderr, "%ls: no terminal to show the dialog on; closing it.\n",
-                dialog->text.c_str());
+        fprintf(stderr, "%ls: %s; closing it.\n", dialog->text.c_str(), terminal.Unusable().c_str());
         return IDCANCEL;
     }
 

@@ -3,14 +3,25 @@
 // Esc followed by the key.
 #include <windows.h>
 
+#include <errno.h>
+#include <fcntl.h>
 #include <locale.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <ncursesw/curses.h>
 
+#include <string.h>
+
 #include <string>
 
 #include "screen.h"
+
+// After our headers: it defines names such as `columns` as macros.
+#include <ncursesw/term.h>
 
 namespace host {
 namespace {
@@ -19,21 +30,180 @@ enum Pair : short { kPairCaption = 1, kPairButton, kPairFocus, kPairFrame };
 
 Terminal* g_terminal = nullptr;
 
+// What gives the terminal back, set while a dialog is shown: read by the
+// signal handler, so plain data only.
+struct GivenBack {
+    int fd = -1;            // the terminal, output
+    termios modes;          // as found
+    bool haveModes = false;
+    char reset[256];        // leaves the screen's modes: attributes, mouse, keypad, cursor, alternate screen
+    size_t resetLength = 0;
+    int heldError = -1;     // the process's stderr, while lines for it are held
+    int held = -1;          // the file they are held in
+};
+GivenBack g_back;
+
+constexpr int kEndSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+struct sigaction g_previous[sizeof kEndSignals / sizeof kEndSignals[0]];
+
+void WriteAll(int fd, const char* bytes, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = write(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        bytes += n;
+        length -= size_t(n);
+    }
+}
+
+// Gives stderr back and tells what was held for it. Signal-safe.
+void TellHeld()
+{
+    if (g_back.held < 0)
+        return;
+    dup2(g_back.heldError, STDERR_FILENO);
+    close(g_back.heldError);
+    g_back.heldError = -1;
+    char buffer[4096];
+    ssize_t n;
+    lseek(g_back.held, 0, SEEK_SET);
+    while ((n = read(g_back.held, buffer, sizeof buffer)) > 0)
+        WriteAll(STDERR_FILENO, buffer, size_t(n));
+    close(g_back.held);
+    g_back.held = -1;
+}
+
+// Everything the screen changed, undone. Signal-safe.
+void GiveBack()
+{
+    if (g_back.fd >= 0) {
+        WriteAll(g_back.fd, g_back.reset, g_back.resetLength);
+        if (g_back.haveModes)
+            tcsetattr(g_back.fd, TCSADRAIN, &g_back.modes);
+    }
+    TellHeld();
+}
+
+void OnEndSignal(int signal)
+{
+    GiveBack();
+    // Ends as the signal would have ended it, now that the terminal is whole.
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    raise(signal);
+}
+
+void CatchEndSignals()
+{
+    for (size_t i = 0; i < sizeof kEndSignals / sizeof kEndSignals[0]; ++i) {
+        struct sigaction action = {};
+        action.sa_handler = OnEndSignal;
+        sigfillset(&action.sa_mask);
+        sigaction(kEndSignals[i], nullptr, &g_previous[i]);
+        // One that was ignored (nohup) stays ignored.
+        if (g_previous[i].sa_handler != SIG_IGN)
+            sigaction(kEndSignals[i], &action, nullptr);
+    }
+}
+
+void LeaveEndSignals()
+{
+    for (size_t i = 0; i < sizeof kEndSignals / sizeof kEndSignals[0]; ++i)
+        sigaction(kEndSignals[i], &g_previous[i], nullptr);
+}
+
+// A terminfo string, when the terminal has it.
+const char* Capability(const char* name)
+{
+    char* value = tigetstr(const_cast<char*>(name));
+    return value == nullptr || value == reinterpret_cast<char*>(-1) ? nullptr : value;
+}
+
+void AddReset(const char* bytes)
+{
+    if (!bytes)
+        return;
+    const size_t length = strlen(bytes);
+    if (g_back.resetLength + length <= sizeof g_back.reset) {
+        memcpy(g_back.reset + g_back.resetLength, bytes, length);
+        g_back.resetLength += length;
+    }
+}
+
+// Lines the process writes to stderr while the dialog is up would land on
+// the dialog: they are held in a file and told when the terminal is given
+// back. Only a stderr that is this terminal is held.
+void HoldStderr()
+{
+    if (!isatty(STDERR_FILENO))
+        return;
+    fflush(stderr);
+    FILE* file = tmpfile();
+    if (!file)
+        return;
+    g_back.held = dup(fileno(file));
+    fclose(file);
+    g_back.heldError = dup(STDERR_FILENO);
+    if (g_back.held < 0 || g_back.heldError < 0 || dup2(g_back.held, STDERR_FILENO) < 0) {
+        if (g_back.held >= 0)
+            close(g_back.held);
+        if (g_back.heldError >= 0)
+            close(g_back.heldError);
+        g_back.held = g_back.heldError = -1;
+    }
+}
+
 class CursesTerminal : public Terminal {
 public:
     bool Open() override
     {
+        unusable_ = "no terminal to show the dialog on";
         if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO))
             return false;
+        const char* type = getenv("TERM");
+        const std::string named = std::string("the terminal (TERM=") + (type ? type : "") + ")";
+        // A terminal that can't place the cursor would show a garbled dialog,
+        // or none: it is refused before anything is drawn.
+        int found = 0;
+        if (setupterm(nullptr, STDOUT_FILENO, &found) != OK) {
+            unusable_ = named + " is not known here, so the dialog can't be shown on it";
+            return false;
+        }
+        const bool addressable = Capability("cup") != nullptr;
+        del_curterm(cur_term);
+        if (!addressable) {
+            unusable_ = named + " can't place the cursor, so the dialog can't be shown on it";
+            return false;
+        }
+
+        g_back = GivenBack();
+        g_back.fd = STDOUT_FILENO;
+        g_back.haveModes = tcgetattr(STDOUT_FILENO, &g_back.modes) == 0;
+        CatchEndSignals();
         const char* previous = setlocale(LC_CTYPE, nullptr);
         savedLocale_ = previous ? previous : "C";
         setlocale(LC_CTYPE, "");
         screen_ = newterm(nullptr, stdout, stdin);
         if (!screen_) {
             setlocale(LC_CTYPE, savedLocale_.c_str());
+            LeaveEndSignals();
+            g_back.fd = -1;
+            unusable_ = named + " can't be used for the dialog";
             return false;
         }
         set_term(screen_);
+        AddReset(Capability("sgr0"));
+        if (Capability("kmous"))
+            AddReset("\033[?1006l\033[?1003l\033[?1002l\033[?1000l");
+        AddReset(Capability("rmkx"));
+        AddReset(Capability("cnorm"));
+        AddReset(Capability("rmcup"));
+        HoldStderr();
         cbreak();
         noecho();
         nonl();
@@ -60,7 +230,12 @@ public:
         delscreen(screen_);
         screen_ = nullptr;
         setlocale(LC_CTYPE, savedLocale_.c_str());
+        TellHeld();
+        LeaveEndSignals();
+        g_back.fd = -1;
     }
+
+    std::string Unusable() const override { return unusable_; }
 
     int Columns() const override { return screen_ ? COLS : 80; }
     int Rows() const override { return screen_ ? LINES : 24; }
@@ -158,6 +333,7 @@ private:
 
     SCREEN* screen_ = nullptr;
     std::string savedLocale_;
+    std::string unusable_;
 };
 
 }  // namespace

@@ -70,8 +70,10 @@ private:
 class Terminal {
 public:
     virtual ~Terminal() = default;
-    // False when there is no terminal to show a dialog on.
+    // False when there is no terminal to show a dialog on; Unusable() then
+    // says why.
     virtual bool Open() = 0;
+    virtual std::string Unusable() const { return "no terminal to show the dialog on"; }
     virtual void Close() = 0;
     virtual int Columns() const = 0;
     virtual int Rows() const = 0;
@@ -83,7 +85,10 @@ public:
     virtual InputEvent Next() = 0;
 };
 
-// The process's terminal, drawn with ncurses.
+// The process's terminal, drawn with ncurses. While a dialog is shown, the
+// process's stderr is held and told once the terminal is given back, and the
+// terminal is given back whole however the process ends (hangup, quit,
+// interrupt or terminate).
 Terminal& ConsoleTerminal();
 
 // The terminal that dialogs run on; null restores the console.

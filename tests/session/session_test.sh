@@ -2,13 +2,14 @@
 # The device session driven as a person drives it: keys into a terminal
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
-#   session_test.sh <case> <device-session> <Tarquell>
-#   cases: rotate, no-rotation, options, start-up, lingering, planted
+#   session_test.sh <case> <device-session> <Tarquell> <Velloria>
+#   cases: rotate, no-rotation, options, start-up, lingering, planted, terminal
 set -uo pipefail
 
 case_name=$1
 session=$2
 tarquell=$3
+velloria=${4:-}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zk-session-XXXXXX")
 socket=$work/tmux.0.sock
@@ -383,6 +384,92 @@ case_planted() {
     [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
       fail "$what: something outside was written: $(ls -A "$out")"
   done
+}
+
+# Runs "$@" in a new 100x30 (or $cols x $rows) terminal, noting the terminal's
+# modes before and after and the program's pid, then "[given back]".
+in_pane() {
+  tmux -S "$socket" kill-server 2>/dev/null
+  starts=$((starts + 1))
+  socket=$work/tmux.$starts.sock
+  rm -f "$work/pid" "$work/before" "$work/after"
+  printf 'set -g remain-on-exit on\n' >"$work/tmux.conf"
+  {
+    printf 'stty -g >"%s/before"\n' "$work"
+    printf 'env --default-signal=INT,QUIT'
+    printf ' %q' "$@"
+    printf ' </dev/tty & echo $! >"%s/pid"; wait\n' "$work"
+    printf 'stty -g >"%s/after"; printf "\\n[given back]\\n"; exec sleep 60\n' "$work"
+  } >"$work/pane.sh"
+  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" \
+    "bash '$work/pane.sh'" || { echo "cannot start tmux" >&2; exit 1; }
+}
+
+# Alternate screen, cursor shown, mouse reporting (any, standard, button),
+# keypad mode.
+screen_modes() {
+  tmux -S "$socket" display -p -t zk \
+    '#{alternate_on}#{cursor_flag}#{mouse_any_flag}#{mouse_standard_flag}#{mouse_button_flag}#{keypad_cursor_flag}'
+}
+
+# However Velloria or the session ends, the terminal is given back whole,
+# and a session that is ended ends the Velloria it started. One row a way
+# out: what, the program, then what is done: a key, or a signal (in capitals)
+# sent to the program.
+case_terminal() {
+  local rows_=(
+    "Velloria closed|$velloria|c"
+    "Velloria hung up|$velloria|HUP"
+    "Velloria quit|$velloria|QUIT"
+    "Velloria terminated|$velloria|TERM"
+    "Velloria interrupted|$velloria|INT"
+    "the session quit|$session --device $device|c q"
+    "the session hung up|$session --device $device|HUP"
+    "the session quit by signal|$session --device $device|QUIT"
+    "the session terminated|$session --device $device|TERM"
+    "the session interrupted|$session --device $device|INT"
+    "the session terminated at its desktop|$session --device $device|c TERM"
+  )
+  local row what command steps step pid child
+  export CE_DEVICE_ROOT=$device
+  for row in "${rows_[@]}"; do
+    IFS='|' read -r what command steps <<<"$row"
+    # shellcheck disable=SC2086
+    in_pane $command
+    wait_for "$dialog"
+    pid=$(cat "$work/pid")
+    child=$(pgrep -P "$pid" | head -1)
+    for step in $steps; do
+      if [[ $step =~ ^[A-Z]+$ ]]; then
+        kill -"$step" "$pid"
+      else
+        keys "$step"
+        [ "$step" = c ] && [ -n "$child" ] && wait_for "$prompt"
+      fi
+    done
+    wait_for '^\[given back\]$'
+    [ "$(screen_modes)" = 010000 ] || fail "$what: the screen's modes are $(screen_modes), not 010000"
+    cmp -s "$work/before" "$work/after" || fail "$what: the terminal's modes changed"
+    [ -n "$child" ] && kill -0 "$child" 2>/dev/null && fail "$what: Velloria is still running"
+  done
+
+  # A terminal that can't show the dialog says so, and a save that fails
+  # while the dialog is up is told once the screen is given back.
+  in_pane env TERM=dumb "$velloria"
+  wait_for "TERM=dumb.*can't place the cursor"
+  cols=40 rows=12 in_pane "$velloria"
+  wait_for '"Velloria" needs [0-9]+x[0-9]+'
+  keys Escape
+  wait_for '^\[given back\]$'
+  in_pane "$velloria"
+  wait_for "$dialog"
+  mkdir -p "$device/registry.reg.tmp/kept"  # no temporary file can be made
+  keys BTab BTab Enter
+  sleep 0.5
+  expect_count 'ce-device' 0
+  keys c
+  wait_for '^\[given back\]$'
+  wait_for '^ce-device: .*registry\.reg'
 }
 
 "case_${case_name//-/_}"

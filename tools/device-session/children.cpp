@@ -63,6 +63,42 @@ std::string NameOf(pid_t pid)
     return name.empty() ? "pid " + std::to_string(pid) : name;
 }
 
+constexpr int kEndSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+// The program RunAndWait runs, while it is not reaped; the terminal's modes.
+volatile sig_atomic_t running = 0;
+termios givenModes;
+bool haveModes = false;
+
+void OnEndSignal(int signal, siginfo_t* info, void*)
+{
+    const pid_t program = running;
+    if (program > 0 && (signal == SIGINT || signal == SIGQUIT) && info && info->si_code == SI_KERNEL)
+        return;  // typed at the terminal: the program has it too
+    if (program > 0) {
+        // The same signal ends it and lets it give the screen back; one that
+        // doesn't end in two seconds is killed.
+        kill(program, signal);
+        int left = 200;
+        while (waitpid(program, nullptr, WNOHANG) == 0 && --left > 0) {
+            const timespec pause = {0, 10 * 1000000};
+            nanosleep(&pause, nullptr);
+        }
+        if (left == 0) {
+            kill(program, SIGKILL);
+            while (waitpid(program, nullptr, 0) < 0 && errno == EINTR) {
+            }
+        }
+    }
+    if (haveModes)
+        tcsetattr(STDIN_FILENO, TCSADRAIN, &givenModes);
+    struct sigaction fallback = {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    sigaction(signal, &fallback, nullptr);
+    raise(signal);
+}
+
 void Drain()
 {
     char buffer[64];
@@ -111,17 +147,11 @@ pid_t StartEmulated(const std::string& program)
 
 int RunAndWait(const std::string& path, std::string& problem)
 {
-    struct sigaction ignore = {}, oldInt, oldQuit;
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    sigaction(SIGINT, &ignore, &oldInt);
-    sigaction(SIGQUIT, &ignore, &oldQuit);
-
     int status = -1;
     const pid_t pid = fork();
     if (pid == 0) {
-        signal(SIGINT, SIG_DFL);
-        signal(SIGQUIT, SIG_DFL);
+        for (int each : kEndSignals)
+            signal(each, SIG_DFL);
         if (!g_emulator.empty()) {
             char* argv[] = {const_cast<char*>(g_emulator.c_str()), const_cast<char*>(path.c_str()), nullptr};
             execv(g_emulator.c_str(), argv);
@@ -134,16 +164,41 @@ int RunAndWait(const std::string& path, std::string& problem)
     if (pid < 0) {
         problem = std::string("cannot start a process: ") + strerror(errno);
     } else {
+        running = pid;
+        // Ended, not yet reaped: the pid is not let go while a signal may
+        // still be passed on to it.
+        siginfo_t info;
+        while (waitid(P_PID, id_t(pid), &info, WEXITED | WNOWAIT) < 0 && errno == EINTR) {
+        }
+        sigset_t ends, previous;
+        sigemptyset(&ends);
+        for (int each : kEndSignals)
+            sigaddset(&ends, each);
+        sigprocmask(SIG_BLOCK, &ends, &previous);
+        running = 0;
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
         if (WIFEXITED(status) && WEXITSTATUS(status) == 127 && access(path.c_str(), X_OK) != 0) {
             problem = "cannot run " + path + ": " + strerror(errno);
             status = -1;
         }
     }
-    sigaction(SIGINT, &oldInt, nullptr);
-    sigaction(SIGQUIT, &oldQuit, nullptr);
     return status;
+}
+
+void EndWholeOnSignals(const termios* modes)
+{
+    if (modes) {
+        givenModes = *modes;
+        haveModes = true;
+    }
+    struct sigaction action = {};
+    action.sa_sigaction = OnEndSignal;
+    action.sa_flags = SA_SIGINFO;
+    sigfillset(&action.sa_mask);
+    for (int each : kEndSignals)
+        sigaction(each, &action, nullptr);
 }
 
 // From each process's parent, in /proc.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <set>
 #include <string>
@@ -23,9 +24,16 @@ bool Emulating();
 // Starts `program` on the emulated StrongARM; its pid, or -1.
 pid_t StartEmulated(const std::string& program);
 
-// Runs the program on this terminal and waits for it; the session itself
-// ignores Ctrl-C meanwhile. Returns its wait status, or -1 with `problem`.
+// Runs the program on this terminal and waits for it. Returns its wait
+// status, or -1 with `problem`.
 int RunAndWait(const std::string& path, std::string& problem);
+
+// From now on a hangup, quit, interrupt or terminate ends the session whole:
+// the program RunAndWait runs is ended first, by the same signal, and the
+// terminal's modes are set back to `modes` (null: leave them). Only an
+// interrupt or quit typed at the terminal while the program runs is the
+// program's alone, as it gets that too.
+void EndWholeOnSignals(const termios* modes);
 
 struct Settled {
     bool started = false;       // `pid` was reaped

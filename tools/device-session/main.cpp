@@ -193,6 +193,9 @@ public:
 private:
     termios saved_;
     bool terminal_;
+
+public:
+    const termios* Modes() const { return terminal_ ? &saved_ : nullptr; }
 };
 
 class Session {
@@ -349,6 +352,7 @@ int main(int argc, char** argv)
 
     session::AdoptOrphans();
     Keys keys;
+    session::EndWholeOnSignals(keys.Modes());
     Session device(keys, velloria);
     if (TakeRestartRecord()) {
         Say("A restart asked for before this session is still due.\n");
