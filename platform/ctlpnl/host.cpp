@@ -1,9 +1,11 @@
 // The device's control panel, standing in on the host as
 // <device folder>/Windows/ctlpnl.exe. It says on the terminal which page it
 // would show and notes each start in ctlpnl.log beside itself.
+#include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
@@ -29,10 +31,16 @@ int main(int argc, char** argv)
     // The command line arrives whole, as the single argument.
     const char* commandLine = argc > 1 ? argv[1] : "";
 
-    if (FILE* log = fopen(LogPath().c_str(), "a")) {
-        fprintf(log, "%s\n", commandLine);
-        fclose(log);
+    // The log is the device's file: never written through a link, and
+    // never waited on (a FIFO there without a reader is passed over).
+    const int log = open(LogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    struct stat info;
+    if (log >= 0 && fstat(log, &info) == 0 && S_ISREG(info.st_mode)) {
+        const std::string line = std::string(commandLine) + "\n";
+        (void)!write(log, line.data(), line.size());
     }
+    if (log >= 0)
+        close(log);
 
     if (strcmp(commandLine, CTLPNL_ALIGNMENT_PAGE) == 0)
         printf("%s: %s\n", CTLPNL_TITLE, CTLPNL_ALIGNMENT_NOTICE);

@@ -355,6 +355,9 @@ case_planted() {
     set_up && printf '#!/bin/sh\n"%s" &\n' "$work/late" >"$d/Windows/StartUp/a"$'\n'"b.sh" &&
       chmod +x "$d/Windows/StartUp/a"$'\n'"b.sh"
   }
+  flag_raised() {
+    set_up && printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\n"align"=dword:00000001\n' >>"$d/registry.reg"
+  }
   local rows=(
     "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
     "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
@@ -364,6 +367,8 @@ case_planted() {
     "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
     "a start-up program a FIFO@set_up && mkfifo '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a FIFO, not a program"
     "a start-up program named with a newline@newline_named@rq@0@^a\?b\.sh ended; it opened late\.$"
+    "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
   )
   printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
   chmod +x "$work/late"
