@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -208,6 +209,13 @@ inline const Way kWaysOut[] = {
     {WayOut::SoftReset, "soft reset"},
 };
 constexpr INT_PTR kEndCode = IDOK;
+
+// What a driver sees of the dialog's end; nullopt where it can't see it.
+struct Ending {
+    bool ended = false;
+    std::optional<INT_PTR> code;
+    std::optional<bool> restartFirst;
+};
 
 // The restart: the one kernel call soft reset makes.
 constexpr DWORD kRebootCode = 0x0101003C;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dialog.h"
+#include "facts.h"
 #include "resource.h"
 #include "resources/version_block.h"
 
@@ -71,12 +72,6 @@ private:
     bool overrun_ = false;
 };
 
-std::u16string U(const char* text)
-{
-    std::string narrow(text);
-    return std::u16string(narrow.begin(), narrow.end());
-}
-
 struct ResEntry {
     std::u16string type;
     std::u16string name;
@@ -134,7 +129,7 @@ struct Template {
 std::vector<BYTE> DialogResource()
 {
     HMODULE module = GetModuleHandleW(NULL);
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDD_VELLORIA_DIALOG), RT_DIALOG);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(facts::kDialogId), RT_DIALOG);
     if (!info)
         return {};
     const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, info)));
@@ -178,42 +173,13 @@ Template ReadTemplate(const std::vector<BYTE>& bytes, bool& overrun)
     return t;
 }
 
-const char kNote[] =
-    "You must click the reset button bellow for any changes to take in effect.  "
-    "Disable password protection if you rotate the display orientation.";
-
-struct Expected {
-    WORD id;
-    bool button;
-    const char* text;
-    short x, y, cx, cy;
-};
-
-const Expected kControls[] = {
-    {1015, false, "Speed up display:", 2, 22, 64, 10},
-    {1004, true, "soft &reset", 2, 136, 64, 22},
-    {1006, true, "&close", 66, 136, 68, 22},
-    {1012, false, "(*) system default", 2, 98, 64, 9},
-    {1016, true, "slow (save RAM)", 66, 22, 66, 10},
-    {1017, true, "fast", 66, 43, 66, 11},
-    {1007, true, "reg*", 66, 32, 66, 11},
-    {1008, true, "fast*", 103, 54, 29, 11},
-    {1009, true, "slow", 65, 54, 29, 11},
-    {1010, true, "off*", 66, 65, 28, 11},
-    {1011, true, "on", 103, 65, 29, 11},
-    {1018, false, "Animate windows:", 2, 54, 60, 11},
-    {1019, false, "Cleartype [win]:", 2, 65, 60, 11},
-    {1020, false, "Cleartype [ie]:", 2, 76, 60, 11},
-    {1013, true, "off*", 66, 76, 28, 11},
-    {1014, true, "on", 103, 76, 29, 11},
-    {1021, false, "Start Menu speed:", 2, 87, 60, 11},
-    {1022, true, "fast", 103, 87, 29, 11},
-    {1023, true, "slow*", 66, 87, 28, 11},
-    {1024, false, kNote, 2, 105, 130, 31},
-    {1025, true, "rotate", 103, 9, 29, 13},
-    {1026, false, "Display orientation:", 2, 9, 64, 13},
-    {1027, true, "reg*", 66, 9, 28, 13},
-};
+std::u16string U(const WCHAR* text)
+{
+    std::u16string wide;
+    for (; *text; ++text)
+        wide += char16_t(*text);
+    return wide;
+}
 
 TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
 {
@@ -225,18 +191,18 @@ TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
     bool overrun = false;
     Template t = ReadTemplate(bytes, overrun);
     ASSERT_FALSE(overrun);
-    EXPECT_EQ(t.style, 0x90C80240u);
-    EXPECT_EQ(t.exStyle, 0x80040000u);
-    EXPECT_EQ(t.count, 23);
+    EXPECT_EQ(t.style, facts::kDialogStyle);
+    EXPECT_EQ(t.exStyle, facts::kDialogExStyle);
+    EXPECT_EQ(t.count, facts::kControls.size());
     EXPECT_EQ(t.x, 0);
     EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, 455);
-    EXPECT_EQ(t.cy, 158);
+    EXPECT_EQ(t.cx, facts::kDialogWidth);
+    EXPECT_EQ(t.cy, facts::kDialogHeight);
     EXPECT_EQ(t.menu, u"");
     EXPECT_EQ(t.className, u"");
-    EXPECT_EQ(t.caption, u"Velloria");
-    EXPECT_EQ(t.points, 8);
-    EXPECT_EQ(t.face, u"System");
+    EXPECT_EQ(t.caption, U(facts::kDialogCaption));
+    EXPECT_EQ(t.points, facts::kDialogPoints);
+    EXPECT_EQ(t.face, U(facts::kDialogFace));
 }
 
 TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
@@ -244,14 +210,14 @@ TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
     bool overrun = false;
     Template t = ReadTemplate(DialogResource(), overrun);
     ASSERT_FALSE(overrun);
-    ASSERT_EQ(t.controls.size(), std::size(kControls));
+    ASSERT_EQ(t.controls.size(), facts::kControls.size());
     for (size_t i = 0; i < t.controls.size(); ++i) {
         const Control& got = t.controls[i];
-        const Expected& want = kControls[i];
+        const facts::Control& want = facts::kControls[i];
         SCOPED_TRACE("control " + std::to_string(i + 1) + ", id " + std::to_string(want.id));
         EXPECT_EQ(got.id, want.id);
         EXPECT_EQ(got.className, want.button ? u"#128" : u"#130");
-        EXPECT_EQ(got.style, want.button ? 0x50010000u : 0x50020000u);
+        EXPECT_EQ(got.style, want.button ? facts::kButtonStyle : facts::kStaticStyle);
         EXPECT_EQ(got.exStyle, 0u);
         EXPECT_EQ(got.x, want.x);
         EXPECT_EQ(got.y, want.y);
@@ -272,7 +238,7 @@ TEST(DialogTemplate, IdsAreUniqueAndNoControlReachesPastX134)
         EXPECT_LE(c.x + c.cx, 134) << "id " << c.id;
         EXPECT_LE(c.y + c.cy, t.cy) << "id " << c.id;
     }
-    EXPECT_EQ(ids.size(), 23u);
+    EXPECT_EQ(ids.size(), facts::kControls.size());
 }
 
 // The command ids the dialog handles, as its message map binds them.
@@ -293,8 +259,7 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 {
     EXPECT_EQ(CVelloriaDlg::messageMap.pBaseMap, &CDialog::messageMap);
     std::vector<UINT> bound = BoundIds(&CVelloriaDlg::messageMap);
-    EXPECT_EQ(bound, (std::vector<UINT>{1004, 1016, 1017, 1007, 1008, 1009, 1010, 1011, 1013,
-                                         1014, 1022, 1023, 1027, 1006, 1025}));
+    EXPECT_EQ(bound, std::vector<UINT>(facts::kBoundIds.begin(), facts::kBoundIds.end()));
 
     bool overrun = false;
     Template t = ReadTemplate(DialogResource(), overrun);
