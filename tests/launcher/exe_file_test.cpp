@@ -225,11 +225,4 @@ TEST(TarquellFile, IsAWindowedProgramImportingOnlySystemLibraries)
     EXPECT_EQ((std::set<std::string>{"advapi32.dll", "kernel32.dll", "msvcrt.dll"}), libraries);
 }
 
-TEST(TarquellFile, StaysSmall)
-{
-    std::vector<BYTE> file = FileBytes();
-    ASSERT_FALSE(file.empty());
-    EXPECT_LE(file.size(), 24u * 1024) << "bytes";
-}
-
 }  // namespace

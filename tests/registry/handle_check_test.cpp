@@ -8,9 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "catalogue.h"
 #include "device.h"
-#include "registry.h"
 #include "scratch.h"
 
 namespace {
@@ -96,21 +94,6 @@ TEST_F(HandleCheck, AHandleNeverOpenedFailsTheProcess)
         testing::ExitedWithCode(3),
         R"(^ce-device: registry key handle 0x13 was never opened \(RegSetValueExW\)
 $)");
-}
-
-TEST_F(HandleCheck, EveryButtonAndTheFlagKeyLeaveNothingBehind)
-{
-    EXPECT_EXIT(
-        {
-            EnsureFlagKey();
-            for (const SettingRow& row : kCatalogue) {
-                IsRowAvailable(row);
-                for (const ButtonAction& button : row.buttons)
-                    ApplyButton(button.controlId);
-            }
-            Exit(7);
-        },
-        testing::ExitedWithCode(7), "^$");
 }
 
 }  // namespace

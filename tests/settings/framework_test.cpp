@@ -67,14 +67,6 @@ BEGIN_MESSAGE_MAP(CDerivedDlg, CProbeDlg)
     ON_COMMAND(IDCANCEL, &CDerivedDlg::OnOwnCancel)
 END_MESSAGE_MAP()
 
-TEST(Framework, RegisteredAsAnExecutableOfVersion6)
-{
-    const AFX_MODULE_STATE* state = AfxGetModuleState();
-    EXPECT_TRUE(state->m_bInitialized);
-    EXPECT_FALSE(state->m_bDLL);
-    EXPECT_EQ(state->m_dwVersion, 0x0600u);
-}
-
 TEST(Framework, MapsChainToTheBaseClasses)
 {
     EXPECT_EQ(CDerivedDlg::messageMap.pBaseMap, &CProbeDlg::messageMap);
