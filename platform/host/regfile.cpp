@@ -36,23 +36,28 @@ std::vector<std::string_view> Split(std::string_view path)
     }
 }
 
-// True when `key` is `section` or one of its ancestors.
-bool Covers(const std::vector<std::string_view>& key, const std::vector<std::string_view>& section)
+// Makes the section `index` and the keys above it found by their folded
+// paths. A key above several sections keeps the case of the first.
+void IndexSection(Document& doc, size_t index)
 {
-    if (key.size() > section.size())
-        return false;
-    for (size_t i = 0; i < key.size(); ++i)
-        if (!SameName(key[i], section[i]))
-            return false;
-    return true;
+    const std::string& path = doc.sections[index].path;
+    const std::string folded = Folded(path);
+    doc.sectionOf.emplace(folded, index);
+    for (size_t end = path.find('\\'); end != std::string::npos; end = path.find('\\', end + 1))
+        doc.keys.emplace(Folded(path.substr(0, end)), path.substr(0, end));
+    doc.keys.emplace(folded, path);
 }
 
 Section* FindSection(Document& doc, std::string_view path)
 {
-    for (Section& section : doc.sections)
-        if (SameName(section.path, path))
-            return &section;
-    return nullptr;
+    const auto it = doc.sectionOf.find(Folded(path));
+    return it == doc.sectionOf.end() ? nullptr : &doc.sections[it->second];
+}
+
+const Section* FindSection(const Document& doc, std::string_view path)
+{
+    const auto it = doc.sectionOf.find(Folded(path));
+    return it == doc.sectionOf.end() ? nullptr : &doc.sections[it->second];
 }
 
 constexpr const char* kSpace = " \t\r";
@@ -464,8 +469,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
     doc.head.push_back(lines[n++]);
 
     std::vector<size_t> sectionLines;             // where each section starts
-    std::unordered_map<std::string, size_t> sectionsByName;  // folded path -> section
-    std::vector<std::vector<size_t>> valueLines;  // where each entry starts
+    std::vector<std::vector<size_t>> itemLines;   // where each item starts
     for (; n < lines.size(); ++n) {
         const size_t lineNo = n + 1;
         const std::string_view line = TrimLeft(lines[n]);
@@ -473,7 +477,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             if (doc.sections.empty())
                 doc.head.push_back(lines[n]);
             else
-                doc.sections.back().entries.push_back({false, {}, {lines[n]}});
+                doc.sections.back().items.push_back({false, {}, {lines[n]}});
             continue;
         }
         std::string message;
@@ -483,17 +487,16 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                 error = {lineNo, message};
                 return false;
             }
-            const auto [first, added] =
-                sectionsByName.emplace(Folded(section.path), doc.sections.size());
-            if (!added) {
+            if (const Section* first = FindSection(doc, section.path)) {
                 error = {lineNo, "the key [" + Shown(section.path) + "] appears twice (first at line " +
-                                     std::to_string(sectionLines[first->second]) + ")"};
+                                     std::to_string(sectionLines[size_t(first - doc.sections.data())]) + ")"};
                 return false;
             }
             section.header = lines[n];
             doc.sections.push_back(std::move(section));
+            IndexSection(doc, doc.sections.size() - 1);
             sectionLines.push_back(lineNo);
-            valueLines.emplace_back();
+            itemLines.emplace_back();
             continue;
         }
         if (line[0] != '"' && line[0] != '@') {
@@ -505,7 +508,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             return false;
         }
 
-        Entry entry{true, {}, {lines[n]}};
+        Item item{true, {}, {lines[n]}};
         std::string logical(line);
         const bool hex = StartsWithNoCase(DataOf(logical), "hex");
         while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
@@ -514,41 +517,46 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                 error = {lineNo, "the value continues past the end of the file"};
                 return false;
             }
-            entry.lines.push_back(lines[n]);
+            item.lines.push_back(lines[n]);
             logical += TrimLeft(lines[n]);
         }
-        if (!ValueReader(logical).Read(entry.value, message)) {
+        if (!ValueReader(logical).Read(item.value, message)) {
             error = {lineNo, message};
             return false;
         }
         Section& section = doc.sections.back();
-        for (size_t k = 0; k < section.entries.size(); ++k) {
-            const Entry& other = section.entries[k];
-            if (other.isValue && SameName(other.value.name, entry.value.name)) {
-                error = {lineNo, "the value " +
-                                     (entry.value.name.empty() ? "@" : "\"" + Shown(entry.value.name) + "\"") +
-                                     " appears twice in this key (first at line " +
-                                     std::to_string(valueLines.back()[k]) + ")"};
-                return false;
-            }
+        const auto [first, added] = section.values.emplace(Folded(item.value.name), section.items.size());
+        if (!added) {
+            error = {lineNo, "the value " +
+                                 (item.value.name.empty() ? "@" : "\"" + Shown(item.value.name) + "\"") +
+                                 " appears twice in this key (first at line " +
+                                 std::to_string(itemLines.back()[first->second]) + ")"};
+            return false;
         }
-        section.entries.push_back(std::move(entry));
-        valueLines.back().resize(section.entries.size(), 0);
-        valueLines.back().back() = lineNo;
+        section.items.push_back(std::move(item));
+        itemLines.back().resize(section.items.size(), 0);
+        itemLines.back().back() = lineNo;
     }
     return true;
 }
 
 std::string Write(const Document& doc)
 {
-    std::string out = doc.bom ? "\xEF\xBB\xBF" : "";
+    size_t size = 3;
+    for (const Section& section : doc.sections)
+        size += section.path.size() + 64 * section.items.size();
+    std::string out;
+    out.reserve(size);
+    out = doc.bom ? "\xEF\xBB\xBF" : "";
     for (const std::string& line : doc.head)
         out += line + doc.eol;
     for (const Section& section : doc.sections) {
         out += (section.header.empty() ? "[" + section.path + "]" : section.header) + doc.eol;
-        for (const Entry& entry : section.entries)
-            for (const std::string& line : entry.lines.empty() ? Render(entry.value) : entry.lines)
-                out += line + doc.eol;
+        for (const Item& item : section.items)
+            for (const std::string& line : item.lines.empty() ? Render(item.value) : item.lines) {
+                out += line;
+                out += doc.eol;
+            }
     }
     return out;
 }
@@ -562,52 +570,41 @@ Document Empty()
 
 bool KeyExists(const Document& doc, std::string_view path)
 {
-    const std::vector<std::string_view> key = Split(path);
-    if (key.size() == 1)
-        return true;  // a root
-    for (const Section& section : doc.sections)
-        if (Covers(key, Split(section.path)))
-            return true;
-    return false;
+    return path.find('\\') == std::string_view::npos  // a root
+           || doc.keys.count(Folded(path)) != 0;
 }
 
 std::string StoredPath(const Document& doc, std::string_view path)
 {
-    const std::vector<std::string_view> key = Split(path);
     std::string stored;
-    for (size_t i = 0; i < key.size(); ++i) {
-        std::string_view part = key[i];
-        const std::vector<std::string_view> prefix(key.begin(), key.begin() + i + 1);
-        for (const Section& section : doc.sections) {
-            const std::vector<std::string_view> parts = Split(section.path);
-            if (Covers(prefix, parts)) {
-                part = parts[i];
-                break;
-            }
-        }
-        if (i > 0)
+    for (size_t start = 0;;) {
+        const size_t end = path.find('\\', start);
+        std::string_view part = path.substr(start, end == std::string_view::npos ? end : end - start);
+        const auto it = doc.keys.find(Folded(path.substr(0, end)));
+        if (it != doc.keys.end())
+            part = std::string_view(it->second).substr(it->second.rfind('\\') + 1);
+        if (start > 0)
             stored += '\\';
         stored += part;
+        if (end == std::string_view::npos)
+            return stored;
+        start = end + 1;
     }
-    return stored;
 }
 
 const Value* FindValue(const Document& doc, std::string_view path, std::string_view name)
 {
-    for (const Section& section : doc.sections) {
-        if (!SameName(section.path, path))
-            continue;
-        for (const Entry& entry : section.entries)
-            if (entry.isValue && SameName(entry.value.name, name))
-                return &entry.value;
-    }
-    return nullptr;
+    const Section* section = FindSection(doc, path);
+    if (!section)
+        return nullptr;
+    const auto it = section->values.find(Folded(name));
+    return it == section->values.end() ? nullptr : &section->items[it->second].value;
 }
 
 void AddKey(Document& doc, std::string_view path)
 {
     // Sections are separated by a blank line, as the registry editor writes them.
-    std::vector<Entry>* last = doc.sections.empty() ? nullptr : &doc.sections.back().entries;
+    std::vector<Item>* last = doc.sections.empty() ? nullptr : &doc.sections.back().items;
     if (last) {
         if (last->empty() || last->back().lines.size() != 1 || !IsBlank(last->back().lines[0]))
             last->push_back({false, {}, {""}});
@@ -616,33 +613,37 @@ void AddKey(Document& doc, std::string_view path)
     }
     Section section;
     section.path = StoredPath(doc, path);
-    section.entries.push_back({false, {}, {""}});
+    section.items.push_back({false, {}, {""}});
     doc.sections.push_back(std::move(section));
+    IndexSection(doc, doc.sections.size() - 1);
 }
 
-void SetValue(Document& doc, std::string_view path, const Value& value)
+bool SetValue(Document& doc, std::string_view path, const Value& value)
 {
     Section* section = FindSection(doc, path);
     if (!section) {
         AddKey(doc, path);
         section = &doc.sections.back();
     }
-    size_t insertAt = 0;
-    for (size_t k = 0; k < section->entries.size(); ++k) {
-        Entry& entry = section->entries[k];
-        if (!entry.isValue)
-            continue;
-        if (SameName(entry.value.name, value.name)) {
-            if (entry.value.type != value.type || entry.value.data != value.data) {
-                entry.value.type = value.type;
-                entry.value.data = value.data;
-                entry.lines.clear();
-            }
-            return;
-        }
-        insertAt = k + 1;
+    const std::string name = Folded(value.name);
+    if (const auto it = section->values.find(name); it != section->values.end()) {
+        Item& item = section->items[it->second];
+        if (item.value.type == value.type && item.value.data == value.data)
+            return false;
+        item.value.type = value.type;
+        item.value.data = value.data;
+        item.lines.clear();
+        return true;
     }
-    section->entries.insert(section->entries.begin() + insertAt, Entry{true, value, {}});
+    size_t insertAt = section->items.size();
+    while (insertAt > 0 && !section->items[insertAt - 1].isValue)
+        --insertAt;
+    if (insertAt < section->items.size())
+        for (auto& [folded, at] : section->values)
+            at += at >= insertAt;
+    section->items.insert(section->items.begin() + insertAt, Item{true, value, {}});
+    section->values.emplace(name, insertAt);
+    return true;
 }
 
 }  // namespace host::reg

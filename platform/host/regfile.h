@@ -7,6 +7,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "text.h"
@@ -19,7 +20,8 @@ struct Value {
     std::vector<uint8_t> data;
 };
 
-struct Entry {
+// One item of a key's section: a value, or a comment or blank line.
+struct Item {
     bool isValue = false;            // otherwise a comment or blank line
     Value value;
     std::vector<std::string> lines;  // as read; empty once the value changed
@@ -28,7 +30,9 @@ struct Entry {
 struct Section {
     std::string path;    // full key path with its root, as read, e.g. HKEY_CURRENT_USER\Software
     std::string header;  // the "[...]" line as read; empty for a new section
-    std::vector<Entry> entries;
+    std::vector<Item> items;
+    // Folded value name (text::Folded) -> its item.
+    std::unordered_map<std::string, size_t> values;
 };
 
 struct Document {
@@ -36,6 +40,10 @@ struct Document {
     std::string eol = "\n";      // the line ending of the file as read
     std::vector<std::string> head;  // the version line and what precedes the first key
     std::vector<Section> sections;
+    // Folded key path -> its section; folded path of every key that exists
+    // (each section's and those above it) -> that path as first stored.
+    std::unordered_map<std::string, size_t> sectionOf;
+    std::unordered_map<std::string, std::string> keys;
 };
 
 struct ParseError {
@@ -56,7 +64,8 @@ Document Empty();
 
 // Key paths are full paths with their root ("HKEY_LOCAL_MACHINE\SYSTEM\GWE");
 // names compare without regard to case. A key exists when it has a section, or
-// a key below it has one.
+// a key below it has one. Lookups take time in the length of the names, not
+// in the size of the document.
 bool KeyExists(const Document& doc, std::string_view path);
 
 // The path with the case of each existing component as stored.
@@ -68,8 +77,9 @@ const Value* FindValue(const Document& doc, std::string_view path, std::string_v
 void AddKey(Document& doc, std::string_view path);
 
 // Replaces the value in place, or appends it after the key's last value;
-// adds the key's section when the key has none.
-void SetValue(Document& doc, std::string_view path, const Value& value);
+// adds the key's section when the key has none. False when the key already
+// held the value as given.
+bool SetValue(Document& doc, std::string_view path, const Value& value);
 
 // The registry's text conversions and name comparison are the host's one
 // text module's (text.h), named here too for the registry's callers.

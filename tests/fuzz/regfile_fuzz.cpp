@@ -24,7 +24,7 @@ Model ModelOf(const Document& doc)
     Model model;
     for (const Section& section : doc.sections) {
         model.emplace_back(section.path, "[key]", 0, std::vector<uint8_t>());
-        for (const Entry& entry : section.entries)
+        for (const Item& entry : section.items)
             if (entry.isValue)
                 model.emplace_back(section.path, entry.value.name, entry.value.type,
                                    entry.value.data);
@@ -74,8 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string key = doc.sections.empty() ? "HKEY_LOCAL_MACHINE\\SYSTEM\\GWE"
                                                  : doc.sections[size % doc.sections.size()].path;
     const std::string name = size % 3 == 0 && !doc.sections.empty() &&
-                                     !doc.sections[size % doc.sections.size()].entries.empty()
-                                 ? doc.sections[size % doc.sections.size()].entries[0].value.name
+                                     !doc.sections[size % doc.sections.size()].items.empty()
+                                 ? doc.sections[size % doc.sections.size()].items[0].value.name
                                  : "Animate";
     SetValue(doc, key, {name, 4, {1, 0, 0, 0}});
     SetValue(doc, key, {"text \"quoted\" \\", 1, {'a', 0, 0, 0}});

@@ -173,7 +173,7 @@ std::map<Place, Value> ValuesOf(const Document& doc)
 {
     std::map<Place, Value> values;
     for (const host::reg::Section& section : doc.sections)
-        for (const host::reg::Entry& entry : section.entries)
+        for (const host::reg::Item& entry : section.items)
             if (entry.isValue)
                 values[PlaceOf(section.path, entry.value.name)] = entry.value;
     return values;

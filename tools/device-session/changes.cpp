@@ -44,7 +44,7 @@ template <typename Visit>
 void EachValue(const reg::Document& doc, Visit visit)
 {
     for (const reg::Section& section : doc.sections)
-        for (const reg::Entry& entry : section.entries)
+        for (const reg::Item& entry : section.items)
             if (entry.isValue)
                 visit(section.path, entry.value);
 }
