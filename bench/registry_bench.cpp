@@ -20,7 +20,7 @@
 #include "catalogue.h"
 #include "entry.h"
 #include "registry.h"
-#include "registry_debug.h"
+#include "host_watch.h"
 #include "resource.h"
 
 extern const char kDefaultRegistry[];  // the default image, as the host embeds it

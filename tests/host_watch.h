@@ -1,18 +1,22 @@
 // Watching the host platform from tests. The platform tells one observer
 // (platform/host/observer.h) of what the programs do; the watches here turn
 // that into what tests assert on: a list of process starts, USER calls as
-// text. Several watches may be on at once: each joins the one observer the
+// text, the registry calls as text, a save stopped part-way. Several watches may be on at once: each joins the one observer the
 // platform is given.
 #pragma once
+
+#include <stdio.h>
 
 #include <windows.h>
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "observer.h"
+#include "text.h"
 
 namespace host {
 
@@ -140,6 +144,154 @@ inline void WatchUserCalls(std::function<void(const std::string&)> watcher)
         Watches::Shared().Join(&watch);
     else
         Watches::Shared().Leave(&watch);
+}
+
+// ---- The registry: its calls recorded, its saves stopped ---------------
+
+// A record of the registry calls a host test makes, for tests that assert
+// the exact calls and arguments and not only the end state.
+//
+// While a RegistryRecorder lives, every Reg*W call of the process is appended
+// to it with its arguments and result; the calls still go to the device's
+// registry as usual. Recorders don't nest.
+//
+//   host::RegistryRecorder recorder;
+//   ApplyButton(IDC_ANIM_SLOW);
+//   EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{
+//       "RegOpenKeyExW(HKEY_LOCAL_MACHINE, \"SYSTEM\\GWE\", 0, 0x20019) = 0 -> h1",
+//       "RegSetValueExW(h1, \"Animate\", 0, REG_DWORD, [01 00 00 00], 4) = 0",
+//       "RegCloseKey(h1) = 0",
+//   }));
+//
+// Lines() names the handles that the recorded calls returned h1, h2, ... in
+// order; the hives by their names; any other handle by its number. Pointer
+// arguments show whether one was given: NULL, or &type, data, &key, etc.
+// A query shows the size word as it was before the call.
+class RegistryRecorder : public Observer {
+public:
+    RegistryRecorder() { Watches::Shared().Join(this); }
+    ~RegistryRecorder() override { Watches::Shared().Leave(this); }
+    RegistryRecorder(const RegistryRecorder&) = delete;
+    RegistryRecorder& operator=(const RegistryRecorder&) = delete;
+
+    const std::vector<RegCall>& Calls() const { return calls_; }
+    std::vector<std::string> Lines() const;
+    void Clear() { calls_.clear(); }
+
+    void RegistryCalled(const RegCall& call) override { calls_.push_back(call); }
+
+private:
+    std::vector<RegCall> calls_;
+};
+
+inline std::vector<std::string> RegistryRecorder::Lines() const
+{
+    auto rootName = [](HKEY key) -> const char* {
+        return key == HKEY_CURRENT_USER    ? "HKEY_CURRENT_USER"
+               : key == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE"
+                                           : nullptr;
+    };
+    std::map<HKEY, std::string> names;
+    auto name = [&](HKEY key) -> std::string {
+        if (const char* root = rootName(key))
+            return root;
+        if (auto it = names.find(key); it != names.end())
+            return it->second;
+        char text[32];
+        snprintf(text, sizeof text, "%#llx", (unsigned long long)reinterpret_cast<ULONG_PTR>(key));
+        return text;
+    };
+    auto quoted = [](bool given, const std::wstring& text) {
+        return given ? "\"" + text::Utf8FromWide(text) + "\"" : std::string("NULL");
+    };
+    auto pointer = [](bool given, const char* what) { return std::string(given ? what : "NULL"); };
+    auto number = [](DWORD n, bool asHex) {
+        char text[16];
+        snprintf(text, sizeof text, asHex ? "%#x" : "%u", unsigned(n));
+        return std::string(n == 0 && asHex ? "0x0" : text);
+    };
+    auto typeName = [&](DWORD type) {
+        switch (type) {
+        case REG_SZ: return std::string("REG_SZ");
+        case REG_BINARY: return std::string("REG_BINARY");
+        case REG_DWORD: return std::string("REG_DWORD");
+        default: return number(type, false);
+        }
+    };
+
+    std::vector<std::string> lines;
+    for (const RegCall& call : calls_) {
+        std::string line;
+        switch (call.function) {
+        case RegFunction::OpenKeyEx:
+            line = "RegOpenKeyExW(" + name(call.key) + ", " + quoted(call.subkeyGiven, call.subkey) +
+                   ", " + number(call.options, false) + ", " + number(call.access, true) +
+                   (call.resultGiven ? "" : ", NULL") + ")";
+            break;
+        case RegFunction::CreateKeyEx:
+            line = "RegCreateKeyExW(" + name(call.key) + ", " +
+                   quoted(call.subkeyGiven, call.subkey) + ", " + number(call.reserved, false) +
+                   ", " + pointer(call.classGiven, "class") + ", " + number(call.options, false) +
+                   ", " + number(call.access, true) + ", " +
+                   pointer(call.securityGiven, "&security") + ", " +
+                   pointer(call.resultGiven, "&key") + ", " +
+                   pointer(call.dispositionGiven, "&disposition") + ")";
+            break;
+        case RegFunction::QueryValueEx:
+            line = "RegQueryValueExW(" + name(call.key) + ", " +
+                   quoted(call.valueNameGiven, call.valueName) + ", " +
+                   pointer(call.reservedGiven, "&reserved") + ", " +
+                   pointer(call.typeGiven, "&type") + ", " + pointer(call.dataGiven, "data") +
+                   ", " + (call.sizeGiven ? number(call.size, false) : "NULL") + ")";
+            break;
+        case RegFunction::SetValueEx: {
+            std::string bytes = call.dataGiven ? "[" : "NULL";
+            for (size_t i = 0; call.dataGiven && i < call.data.size(); ++i) {
+                char byte[4];
+                snprintf(byte, sizeof byte, i ? " %02x" : "%02x", call.data[i]);
+                bytes += byte;
+            }
+            if (call.dataGiven)
+                bytes += "]";
+            line = "RegSetValueExW(" + name(call.key) + ", " +
+                   quoted(call.valueNameGiven, call.valueName) + ", " +
+                   number(call.reserved, false) + ", " + typeName(call.type) + ", " + bytes +
+                   ", " + number(call.size, false) + ")";
+            break;
+        }
+        case RegFunction::CloseKey:
+            line = "RegCloseKey(" + name(call.key) + ")";
+            break;
+        }
+        line += " = " + std::to_string(call.result);
+        if (call.opened && !rootName(call.opened)) {
+            std::string& handle = names[call.opened];
+            if (handle.empty())
+                handle = "h" + std::to_string(names.size());
+            line += " -> " + handle;
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// A hook called at each step of a registry save may stop the save there by
+// returning false, as a crash at that point would: the temporary file is
+// left behind and the change is reported as failed. Null: none.
+using SaveHook = bool (*)(SaveStep step);
+
+inline void SetSaveHook(SaveHook hook)
+{
+    struct HookWatcher : Observer {
+        SaveHook hook = nullptr;
+        bool SaveReached(SaveStep step) override { return hook(step); }
+    };
+    static HookWatcher watcher;
+    watcher.hook = hook;
+    if (hook)
+        Watches::Shared().Join(&watcher);
+    else
+        Watches::Shared().Leave(&watcher);
 }
 
 }  // namespace host

@@ -1,17 +1,140 @@
 // The emulated device: one folder on the host, holding registry.reg and the
 // device's files (\Windows\ctlpnl.exe is <root>/Windows/ctlpnl.exe).
+//
+// The folder is untrusted: whatever a user, a script or a crash left in it,
+// nothing here writes, creates or replaces anything outside it, follows a
+// link to write, or blocks on a FIFO or a device node. Every file written
+// into it is a new temporary file, created exclusively and never through a
+// link, flushed, and renamed over its name within its folder. The device's
+// subfolders are never reached through a link.
 #pragma once
 
+#include <stdint.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <string>
+#include <string_view>
 
 namespace host {
+
+// The device folder's own files and folders.
+inline constexpr const char kRegistryFile[] = "registry.reg";
+inline constexpr const char kRestartRequestFile[] = "restart-requested";
+inline constexpr const char kWindowsFolder[] = "Windows";
+inline constexpr const char kControlPanelFile[] = "ctlpnl.exe";  // in \Windows
 
 // $CE_DEVICE_ROOT when set, else $XDG_DATA_HOME/ce-device, else
 // ~/.local/share/ce-device.
 std::string DeviceRoot();
 
-// Creates the folder and its registry.reg from the default image when they are
-// missing. Safe to call from several processes at once.
+// One folder of the device, open for as long as this lives.
+class DeviceFolder {
+public:
+    DeviceFolder() = default;
+    ~DeviceFolder();
+    DeviceFolder(DeviceFolder&& other) noexcept;
+    DeviceFolder& operator=(DeviceFolder&& other) noexcept;
+
+    // The device folder itself, made (with its parents) when missing.
+    static DeviceFolder Root(std::string& problem);
+
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    const std::string& path() const { return path_; }
+    std::string PathOf(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+    // The name of the entry called `name` without regard to case, as the
+    // device's file system finds it (an exact match first); `name` itself
+    // when there is none.
+    std::string Find(std::string_view name, bool* found = nullptr) const;
+
+    // The subfolder called `name` (any case), made when missing and `create`
+    // is set. A link, or anything but a folder, where it belongs is refused.
+    DeviceFolder Sub(std::string_view name, bool create, std::string& problem) const;
+
+    // Writes `bytes` as the file `name`: into `name`.tmp, created new and
+    // exclusive (one left over from a crash is removed first; a link there is
+    // removed, never followed), flushed, renamed over `name`, and the folder
+    // flushed. A file replaced keeps its mode and owner; a new one gets
+    // `mode`. On failure `name` is as it was and `problem` says why.
+    bool Replace(std::string_view name, std::string_view bytes, mode_t mode,
+                 std::string& problem) const;
+
+    // Copies the regular file `from` (a host path outside the device) to
+    // `name` as Replace writes, executable. The one copy for installing a
+    // program into the device.
+    bool Install(const std::string& from, std::string_view name, std::string& problem) const;
+
+private:
+    DeviceFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    int fd_ = -1;
+    std::string path_;
+};
+
+// Holds the device folder's lock for as long as it lives. The lock is the
+// folder's own (flock on the folder), so there is no lock file to plant.
+// Whoever writes a file of the folder that another process may write too
+// holds it while writing.
+class DeviceLock {
+public:
+    DeviceLock(const DeviceFolder& folder, std::string& problem);
+    ~DeviceLock();
+    DeviceLock(const DeviceLock&) = delete;
+    DeviceLock& operator=(const DeviceLock&) = delete;
+    bool ok() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// What tells one version of a file from another. Compared only while the
+// file stamped is held open, so that its inode can't be another file's.
+struct FileStamp {
+    uint64_t device = 0, inode = 0, size = 0;
+    int64_t modified = 0, modifiedNs = 0, changed = 0, changedNs = 0;
+    static FileStamp Of(const struct stat& info);
+    bool operator==(const FileStamp& o) const
+    {
+        return device == o.device && inode == o.inode && size == o.size &&
+               modified == o.modified && modifiedNs == o.modifiedNs && changed == o.changed &&
+               changedNs == o.changedNs;
+    }
+};
+
+// Reads the file `name` of `folder` whole, through a link if it is one.
+// Anything but a regular file, or one over `limit` bytes, is refused before
+// it is read, at once (a FIFO never blocks); `problem` says what it is.
+// With `held`, the file read is left open there.
+enum class FileRead { Done, Missing, Failed };
+FileRead ReadDeviceFile(const DeviceFolder& folder, std::string_view name, size_t limit,
+                        std::string& bytes, FileStamp& stamp, std::string& problem,
+                        int* held = nullptr);
+
+// The stamp of the regular file `name` (through a link); false when there is
+// none.
+bool StampOf(const DeviceFolder& folder, std::string_view name, FileStamp& stamp);
+
+// What Replace (keepMode set) and Install do. With `watched`, each step is
+// told to the observer (SaveReached), which may stop the write there as a
+// crash would.
+bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_view bytes,
+                mode_t mode, bool keepMode, bool watched, std::string& problem);
+
+// A problem with the device folder, told on stderr as one "ce-device: ..."
+// line; the same problem is told once, not at every call that meets it.
+void TellDeviceProblem(const std::string& problem);
+
+// Sets up the device folder, finishing whatever is missing, every time: the
+// folder, registry.reg from the default image, \Windows, and
+// \Windows\ctlpnl.exe copied from `controlPanel`. Safe from several processes
+// at once. False, told on stderr, when the folder holds something in their
+// way (a file or a link where \Windows belongs).
+bool SetUpDevice(const std::string& controlPanel);
+
+// SetUpDevice with the build's stand-in control panel. Defined by the
+// device_setup library, the one place that knows where the stand-in is; the
+// programs' start-up, the device session and the tests link it.
 void PrepareDevice();
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // The registry functions over the device's registry.reg, with Windows'
-// results. A handle names a key by its path; the key is looked up in the
-// file at every call, so other processes' changes are seen at once.
+// results. A handle names a key by its path; the key is looked up at every
+// call, in the file as it is then (registry_store.h), so other processes'
+// changes are seen at once. Each call is told to the observer.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,7 +15,7 @@
 #include <windows.h>
 
 #include "registry_debug.h"
-#include "registry_record.h"
+#include "observer.h"
 #include "registry_store.h"
 #include "text.h"
 
@@ -71,8 +72,6 @@ void CheckAtExit()
 }
 
 [[maybe_unused]] const bool checkAtExit = HandleCheck() && atexit(CheckAtExit) == 0;
-
-RegistryRecorder* recorder = nullptr;
 
 const char* RootName(HKEY key)
 {
@@ -147,8 +146,8 @@ LONG Join(const std::string& base, LPCWSTR subkey, std::string& path)
 LONG Record(RegCall& call, LONG result)
 {
     call.result = result;
-    if (recorder)
-        recorder->Add(call);
+    if (Observer* observer = CurrentObserver())
+        observer->RegistryCalled(call);
     return result;
 }
 
@@ -169,107 +168,6 @@ size_t HandleMisuseCount()
 {
     std::lock_guard<std::mutex> lock(handlesMutex);
     return misuses;
-}
-
-RegistryRecorder::RegistryRecorder()
-{
-    recorder = this;
-}
-
-RegistryRecorder::~RegistryRecorder()
-{
-    recorder = nullptr;
-}
-
-RegistryRecorder* RegistryRecorder::Active()
-{
-    return recorder;
-}
-
-std::vector<std::string> RegistryRecorder::Lines() const
-{
-    std::map<HKEY, std::string> names;
-    auto name = [&](HKEY key) -> std::string {
-        if (const char* root = RootName(key))
-            return root;
-        if (auto it = names.find(key); it != names.end())
-            return it->second;
-        char text[32];
-        snprintf(text, sizeof text, "%#llx", (unsigned long long)reinterpret_cast<ULONG_PTR>(key));
-        return text;
-    };
-    auto quoted = [](bool given, const std::wstring& text) {
-        return given ? "\"" + Utf8(text.c_str()) + "\"" : std::string("NULL");
-    };
-    auto pointer = [](bool given, const char* what) { return std::string(given ? what : "NULL"); };
-    auto number = [](DWORD n, bool asHex) {
-        char text[16];
-        snprintf(text, sizeof text, asHex ? "%#x" : "%u", unsigned(n));
-        return std::string(n == 0 && asHex ? "0x0" : text);
-    };
-    auto typeName = [&](DWORD type) {
-        switch (type) {
-        case REG_SZ: return std::string("REG_SZ");
-        case REG_BINARY: return std::string("REG_BINARY");
-        case REG_DWORD: return std::string("REG_DWORD");
-        default: return number(type, false);
-        }
-    };
-
-    std::vector<std::string> lines;
-    for (const RegCall& call : calls_) {
-        std::string line;
-        switch (call.function) {
-        case RegFunction::OpenKeyEx:
-            line = "RegOpenKeyExW(" + name(call.key) + ", " + quoted(call.subkeyGiven, call.subkey) +
-                   ", " + number(call.options, false) + ", " + number(call.access, true) +
-                   (call.resultGiven ? "" : ", NULL") + ")";
-            break;
-        case RegFunction::CreateKeyEx:
-            line = "RegCreateKeyExW(" + name(call.key) + ", " +
-                   quoted(call.subkeyGiven, call.subkey) + ", " + number(call.reserved, false) +
-                   ", " + pointer(call.classGiven, "class") + ", " + number(call.options, false) +
-                   ", " + number(call.access, true) + ", " +
-                   pointer(call.securityGiven, "&security") + ", " +
-                   pointer(call.resultGiven, "&key") + ", " +
-                   pointer(call.dispositionGiven, "&disposition") + ")";
-            break;
-        case RegFunction::QueryValueEx:
-            line = "RegQueryValueExW(" + name(call.key) + ", " +
-                   quoted(call.valueNameGiven, call.valueName) + ", " +
-                   pointer(call.reservedGiven, "&reserved") + ", " +
-                   pointer(call.typeGiven, "&type") + ", " + pointer(call.dataGiven, "data") +
-                   ", " + (call.sizeGiven ? number(call.size, false) : "NULL") + ")";
-            break;
-        case RegFunction::SetValueEx: {
-            std::string bytes = call.dataGiven ? "[" : "NULL";
-            for (size_t i = 0; call.dataGiven && i < call.data.size(); ++i) {
-                char byte[4];
-                snprintf(byte, sizeof byte, i ? " %02x" : "%02x", call.data[i]);
-                bytes += byte;
-            }
-            if (call.dataGiven)
-                bytes += "]";
-            line = "RegSetValueExW(" + name(call.key) + ", " +
-                   quoted(call.valueNameGiven, call.valueName) + ", " +
-                   number(call.reserved, false) + ", " + typeName(call.type) + ", " + bytes +
-                   ", " + number(call.size, false) + ")";
-            break;
-        }
-        case RegFunction::CloseKey:
-            line = "RegCloseKey(" + name(call.key) + ")";
-            break;
-        }
-        line += " = " + std::to_string(call.result);
-        if (call.opened && !RootName(call.opened)) {
-            std::string& handle = names[call.opened];
-            if (handle.empty())
-                handle = "h" + std::to_string(names.size());
-            line += " -> " + handle;
-        }
-        lines.push_back(line);
-    }
-    return lines;
 }
 
 }  // namespace host
@@ -298,7 +196,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
     if (LONG error = host::Join(base, lpSubKey, path))
         return host::Record(call, error);
 
-    const LONG result = host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+    const LONG result = host::ReadRegistry([&](const host::reg::Document& doc) -> LONG {
         if (!host::reg::KeyExists(doc, base))
             return ERROR_KEY_DELETED;
         if (!host::reg::KeyExists(doc, path))
@@ -341,12 +239,13 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
         return host::Record(call, error);
 
     DWORD disposition = REG_OPENED_EXISTING_KEY;
-    const LONG result = host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+    const LONG result = host::ChangeRegistry([&](host::reg::Document& doc, bool& changed) -> LONG {
         if (!host::reg::KeyExists(doc, base))
             return ERROR_KEY_DELETED;
         if (!host::reg::KeyExists(doc, path)) {
             host::reg::AddKey(doc, path);
             disposition = REG_CREATED_NEW_KEY;
+            changed = true;
         }
         path = host::reg::StoredPath(doc, path);
         return ERROR_SUCCESS;
@@ -381,7 +280,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         return host::Record(call, ERROR_INVALID_HANDLE);
 
     host::reg::Value value;
-    LONG result = host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+    LONG result = host::ReadRegistry([&](const host::reg::Document& doc) -> LONG {
         if (!host::reg::KeyExists(doc, path))
             return ERROR_KEY_DELETED;
         const host::reg::Value* found = host::reg::FindValue(doc, path, host::Utf8(lpValueName));
@@ -451,10 +350,10 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
     if (lpData)
         value.data.assign(lpData, lpData + cbData);
 
-    return host::Record(call, host::WithRegistry([&](host::reg::Document& doc) -> LONG {
+    return host::Record(call, host::ChangeRegistry([&](host::reg::Document& doc, bool& changed) -> LONG {
         if (!host::reg::KeyExists(doc, path))
             return ERROR_KEY_DELETED;
-        host::reg::SetValue(doc, path, value);
+        changed = host::reg::SetValue(doc, path, value);
         return ERROR_SUCCESS;
     }));
 }

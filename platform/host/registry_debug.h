@@ -1,5 +1,5 @@
-// Test-facing view of the host registry's inner state. Not part of the
-// Windows API subset.
+// A debug view of the host registry's key handles, used at exit with
+// CE_HANDLE_CHECK=1 and by the tests. Not part of the Windows API subset.
 #pragma once
 
 #include <stddef.h>
@@ -16,11 +16,5 @@ size_t OpenKeyCount();
 // on stderr, and a process that had any, or leaves a handle open, exits with
 // status 3.
 size_t HandleMisuseCount();
-
-// The steps of saving registry.reg. A hook called at each step may stop the
-// save there by returning false, as a crash at that point would: the
-// temporary file is left behind and the change is reported as failed.
-using SaveHook = bool (*)(SaveStep step);
-void SetSaveHook(SaveHook hook);  // null: none
 
 }  // namespace host

@@ -1,7 +1,9 @@
-// The device's registry.reg as the registry functions see it: each call reads
-// the file, works on it, and writes it back when it changed, all under the
-// device folder's lock.
+// The device's registry.reg as the registry functions see it. A process
+// parses the file once and again only when it changed, which it checks under
+// the device folder's lock; a change is saved whole before the lock is let go.
 #pragma once
+
+#include <stddef.h>
 
 #include <functional>
 
@@ -11,10 +13,23 @@
 
 namespace host {
 
-// Runs `work` on the current document and returns its result. A document that
-// `work` changed is saved before the lock is let go. A registry.reg that can't
-// be read or parsed is reported once on stderr and left alone, and the result
-// is ERROR_BADDB; a failed save gives ERROR_REGISTRY_IO_FAILED.
+// A registry.reg larger than this is refused before it is read.
+constexpr size_t kRegistryLimit = size_t(32) << 20;
+
+// Runs `read` on the current document and returns its result; nothing is
+// written. A registry.reg that can't be read or parsed is told once on
+// stderr and left alone, and the result is ERROR_BADDB (or
+// ERROR_REGISTRY_IO_FAILED when the folder itself fails). A device without
+// one is given one from the default image first.
+LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read);
+
+// Runs `change`, which sets `changed` when it changed the document; a changed
+// document is written once and saved before the lock is let go. A failed
+// save gives ERROR_REGISTRY_IO_FAILED.
+LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change);
+
+// ReadRegistry for work written against a changeable document: `work` gets a
+// copy, and what it changes is not kept.
 LONG WithRegistry(const std::function<LONG(reg::Document&)>& work);
 
 }  // namespace host

@@ -81,7 +81,8 @@ extern "C" BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DW
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    host::PrepareDevice();
+    std::string unused;
+    host::DeviceFolder::Root(unused);  // the folder, made when missing
     const std::string root = host::DeviceRoot();
     const int folder = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder < 0)

@@ -10,8 +10,6 @@
 #include "launcher_calls.h"
 #include "launcher_flag.h"
 #include "host_watch.h"
-#include "registry_debug.h"
-#include "registry_record.h"
 
 namespace {
 

@@ -32,9 +32,12 @@ protected:
         return device_.Lines(log);
     }
 
+    // Set-up puts a missing control panel back; one that is there but is no
+    // program stays, and fails to start.
     void RemoveControlPanel()
     {
         ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
+        device_.Write("Windows/ctlpnl.exe", "", 0644);
     }
 
     // Runs the launcher to its end and returns what it and the control panel
@@ -103,7 +106,7 @@ TEST_F(LauncherStates, DamagedRegistry_IsLeftAsItWas)
 
 // The device folder's control panel.
 
-TEST(HostDeviceSetUp, NewDeviceGetsTheControlPanelOnce)
+TEST(HostDeviceSetUp, NewDeviceGetsTheControlPanelAndKeepsIt)
 {
     HostDevice device;
     host::PrepareDevice();
@@ -111,10 +114,11 @@ TEST(HostDeviceSetUp, NewDeviceGetsTheControlPanelOnce)
     ASSERT_EQ(0, access(panel.c_str(), X_OK));
     EXPECT_EQ(std::filesystem::file_size(CTLPNL), std::filesystem::file_size(panel));
 
-    // A device whose control panel was taken away keeps it that way.
+    // One the user put there stays as it is.
     std::filesystem::remove(panel);
+    device.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
     host::PrepareDevice();
-    EXPECT_FALSE(std::filesystem::exists(panel));
+    EXPECT_EQ(std::filesystem::file_size(panel), 10u);
 }
 
 }  // namespace

@@ -21,7 +21,7 @@
 #include "device_files.h"
 #include "regfile.h"
 #include "registry.h"
-#include "registry_debug.h"
+#include "host_watch.h"
 #include "scratch.h"
 
 namespace {

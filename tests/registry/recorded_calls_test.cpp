@@ -11,7 +11,7 @@
 #include "facts.h"
 #include "registry.h"
 #include "registry_debug.h"
-#include "registry_record.h"
+#include "host_watch.h"
 #include "regfile.h"
 #include "registry/helpers.h"
 #include "scratch.h"

@@ -24,7 +24,6 @@
 #include "host_watch.h"
 #include "registry/helpers.h"
 #include "registry/scratch.h"
-#include "registry_record.h"
 #include "restart.h"
 #include "screen.h"
 

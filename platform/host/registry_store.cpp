@@ -1,0 +1,159 @@
+#include "registry_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "device.h"
+
+extern const char kDefaultRegistry[];  // default.reg, embedded at build time
+
+namespace host {
+namespace {
+
+// The document as last parsed or saved by this process, and the file it
+// came from, held open so that its stamp can't be another file's.
+struct Parsed {
+    std::string root;
+    int held = -1;
+    FileStamp stamp;
+    bool broken = false;  // the file did not parse; told once
+    reg::Document doc;
+
+    void Forget()
+    {
+        if (held >= 0)
+            close(held);
+        held = -1;
+        broken = false;
+        doc = reg::Document();
+    }
+};
+
+std::mutex parsedMutex;
+Parsed parsed;
+
+// Holds the folder's lock and brings `parsed` up to date: ERROR_SUCCESS and
+// a device without registry.reg gets one from the default image first.
+class Current {
+public:
+    Current()
+    {
+        std::string problem;
+        folder_ = DeviceFolder::Root(problem);
+        lock_.emplace(folder_, problem);
+        if (!folder_.ok() || !lock_->ok()) {
+            TellDeviceProblem(problem);
+            status_ = ERROR_REGISTRY_IO_FAILED;
+            return;
+        }
+        FileStamp now;
+        if (parsed.held >= 0 && parsed.root == folder_.path() &&
+            StampOf(folder_, kRegistryFile, now) && now == parsed.stamp) {
+            status_ = parsed.broken ? LONG(ERROR_BADDB) : LONG(ERROR_SUCCESS);
+            return;
+        }
+        parsed.Forget();
+        parsed.root = folder_.path();
+
+        std::string bytes;
+        FileRead read = ReadDeviceFile(folder_, kRegistryFile, kRegistryLimit, bytes, parsed.stamp,
+                                       problem, &parsed.held);
+        if (read == FileRead::Missing) {
+            // A device without one gets the default image, as it is.
+            if (!WriteWhole(folder_, kRegistryFile, kDefaultRegistry, 0644, true, true, problem)) {
+                if (!problem.empty())
+                    TellDeviceProblem(problem);
+                status_ = ERROR_REGISTRY_IO_FAILED;
+                return;
+            }
+            read = ReadDeviceFile(folder_, kRegistryFile, kRegistryLimit, bytes, parsed.stamp,
+                                  problem, &parsed.held);
+        }
+        if (read != FileRead::Done) {
+            TellDeviceProblem(read == FileRead::Missing ? "cannot read " + folder_.PathOf(kRegistryFile)
+                                                        : problem);
+            status_ = ERROR_REGISTRY_IO_FAILED;
+            return;
+        }
+        reg::ParseError error;
+        if (!reg::Parse(bytes, parsed.doc, error)) {
+            std::string where = folder_.PathOf(kRegistryFile);
+            if (error.line)
+                where += ":" + std::to_string(error.line);
+            TellDeviceProblem(where + ": " + error.message +
+                              "; the registry is left as it is and will not open");
+            parsed.broken = true;
+            status_ = ERROR_BADDB;
+        }
+    }
+
+    LONG status() const { return status_; }
+
+    // Saves the document; what this process holds is then the file saved.
+    bool Save()
+    {
+        std::string problem;
+        const bool saved = WriteWhole(folder_, kRegistryFile, reg::Write(parsed.doc), 0644, true,
+                                      true, problem);
+        if (!problem.empty())
+            TellDeviceProblem(problem);
+        std::string bytes;
+        const int fd = saved ? openat(folder_.fd(), kRegistryFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
+        struct stat info;
+        if (fd < 0 || fstat(fd, &info) != 0) {
+            if (fd >= 0)
+                close(fd);
+            parsed.Forget();
+            return saved;
+        }
+        if (parsed.held >= 0)
+            close(parsed.held);
+        parsed.held = fd;
+        parsed.stamp = FileStamp::Of(info);
+        return true;
+    }
+
+private:
+    DeviceFolder folder_;
+    std::optional<DeviceLock> lock_;
+    LONG status_ = ERROR_SUCCESS;
+};
+
+}  // namespace
+
+LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read)
+{
+    std::lock_guard<std::mutex> guard(parsedMutex);
+    Current current;
+    if (current.status() != ERROR_SUCCESS)
+        return current.status();
+    return read(parsed.doc);
+}
+
+LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change)
+{
+    std::lock_guard<std::mutex> guard(parsedMutex);
+    Current current;
+    if (current.status() != ERROR_SUCCESS)
+        return current.status();
+    bool changed = false;
+    const LONG result = change(parsed.doc, changed);
+    if (changed && !current.Save())
+        return ERROR_REGISTRY_IO_FAILED;
+    return result;
+}
+
+LONG WithRegistry(const std::function<LONG(reg::Document&)>& work)
+{
+    return ReadRegistry([&](const reg::Document& doc) {
+        reg::Document copy = doc;
+        return work(copy);
+    });
+}
+
+}  // namespace host
