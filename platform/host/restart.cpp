@@ -24,7 +24,7 @@
 
 namespace {
 
-constexpr const char kRequest[] = "restart-requested";
+constexpr const char* kRequest = host::kRestartRequestFile;
 constexpr const char kRequestTemp[] = "restart-requested.tmp";
 
 bool Refuse(const std::string& problem)

@@ -28,9 +28,12 @@ protected:
 
     std::vector<std::string> Starts() const { return device_.Lines("Windows/ctlpnl.log"); }
 
+    // Set-up puts a missing control panel back; one that is there but is no
+    // program stays, and fails to start.
     void RemoveControlPanel()
     {
         ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
+        device_.Write("Windows/ctlpnl.exe", "", 0644);
     }
 
     // Runs Tarquell.exe to its end; what it and the control panel said.
