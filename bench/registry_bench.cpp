@@ -2,11 +2,13 @@
 // device registries of growing size: a button press, a probe, and the
 // launcher's whole run, called in-process.
 //
-// The size argument is the number of values in registry.reg. 7 is the
+// The first argument is the number of values in registry.reg. 7 is the
 // default image as it is; larger registries are the default image followed
-// by keys of ten values each, a mix of numbers, strings and binary data.
+// by keys of ten values each (second argument 10), or by one key holding all
+// of them (second argument 0): a mix of numbers, strings and binary data.
 #include <stdio.h>
 #include <stdlib.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -29,14 +31,14 @@ namespace {
 
 constexpr int kDefaultValues = 7;
 
-std::string Filler(int values)
+std::string Filler(int values, int perKey)
 {
     std::string text;
     char line[160];
     for (int i = 0; i < values; ++i) {
-        if (i % 10 == 0) {
+        if (perKey ? i % perKey == 0 : i == 0) {
             snprintf(line, sizeof line, "\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Filler\\Component%06d]\n",
-                     i / 10);
+                     perKey ? i / perKey : 0);
             text += line;
         }
         switch (i % 3) {
@@ -61,14 +63,14 @@ std::string Filler(int values)
 // finds the flag set fails to start the page at once, and no process is left.
 class Device {
 public:
-    explicit Device(int values)
+    Device(int values, int perKey)
     {
         std::string base = (std::filesystem::temp_directory_path() / "zk-bench-XXXXXX").string();
         if (!mkdtemp(base.data()))
             abort();
         root_ = base;
         std::ofstream(root_ / "registry.reg", std::ios::binary)
-            << kDefaultRegistry << Filler(values - kDefaultValues);
+            << kDefaultRegistry << Filler(values - kDefaultValues, perKey);
         bytes_ = std::filesystem::file_size(root_ / "registry.reg");
     }
     ~Device()
@@ -78,6 +80,14 @@ public:
     }
 
     void Use() const { setenv("CE_DEVICE_ROOT", root_.c_str(), 1); }
+    // As a new process finds it: the file's stamp changes, so the next call
+    // parses it again.
+    void Touch() const
+    {
+        static long tick = 0;
+        const timespec times[2] = {{0, UTIME_OMIT}, {1000000000 + ++tick, 0}};
+        utimensat(AT_FDCWD, (root_ / "registry.reg").c_str(), times, 0);
+    }
     double KiB() const { return double(bytes_) / 1024; }
 
 private:
@@ -85,12 +95,13 @@ private:
     uintmax_t bytes_;
 };
 
-Device& DeviceOf(int values)
+Device& DeviceOf(const benchmark::State& state)
 {
-    static std::map<int, std::unique_ptr<Device>> devices;
-    std::unique_ptr<Device>& device = devices[values];
+    const int values = int(state.range(0)), perKey = int(state.range(1));
+    static std::map<std::pair<int, int>, std::unique_ptr<Device>> devices;
+    std::unique_ptr<Device>& device = devices[{values, perKey}];
     if (!device)
-        device = std::make_unique<Device>(values);
+        device = std::make_unique<Device>(values, perKey);
     device->Use();
     return *device;
 }
@@ -133,7 +144,7 @@ void Finish(benchmark::State& state, const Device& device, bool saved)
 void PressInTurn(benchmark::State& state, const WCHAR* key, const WCHAR* name, WORD a,
                  DWORD aValue, WORD b, DWORD bValue)
 {
-    const Device& device = DeviceOf(int(state.range(0)));
+    const Device& device = DeviceOf(state);
     saves = 0;
     host::SetSaveHook(CountSave);
     WORD id = Read(HKEY_LOCAL_MACHINE, key, name) == aValue ? b : a;
@@ -161,7 +172,7 @@ void BM_PressRotate(benchmark::State& state)
 
 void BM_Probe(benchmark::State& state)
 {
-    const Device& device = DeviceOf(int(state.range(0)));
+    const Device& device = DeviceOf(state);
     saves = 0;
     host::SetSaveHook(CountSave);
     for (auto _ : state)
@@ -169,11 +180,28 @@ void BM_Probe(benchmark::State& state)
     Finish(state, device, false);
 }
 
+// Velloria's start as a new process makes it: every row probed, the file
+// parsed once by the first probe.
+void BM_SettingsStart(benchmark::State& state)
+{
+    const Device& device = DeviceOf(state);
+    saves = 0;
+    host::SetSaveHook(CountSave);
+    for (auto _ : state) {
+        state.PauseTiming();
+        device.Touch();
+        state.ResumeTiming();
+        for (const SettingRow& row : kCatalogue)
+            benchmark::DoNotOptimize(IsRowAvailable(row));
+    }
+    Finish(state, device, false);
+}
+
 // The launcher's run after a restart without a change: the flag is 0, and
 // clearing it again leaves the file as it was.
 void BM_LauncherRun(benchmark::State& state)
 {
-    const Device& device = DeviceOf(int(state.range(0)));
+    const Device& device = DeviceOf(state);
     EnsureFlagKey();
     WriteDword(FLAG_HIVE, kFlagKey, kFlagValue, kFlagClear);
     saves = 0;
@@ -189,7 +217,7 @@ void BM_LauncherRun(benchmark::State& state)
 // Raising the flag again between runs is not timed.
 void BM_LauncherRunFlagSet(benchmark::State& state)
 {
-    const Device& device = DeviceOf(int(state.range(0)));
+    const Device& device = DeviceOf(state);
     saves = 0;
     WCHAR commandLine[] = L"";
     for (auto _ : state) {
@@ -208,9 +236,13 @@ void BM_LauncherRunFlagSet(benchmark::State& state)
     Finish(state, device, true);
 }
 
+// Values spread over keys of ten, then all in one key.
 void Sizes(benchmark::internal::Benchmark* b)
 {
-    b->Arg(kDefaultValues)->Arg(100)->Arg(10000)->Arg(100000);
+    for (int perKey : {10, 0})
+        for (int values : {kDefaultValues, 100, 10000, 100000})
+            b->Args({values, perKey});
+    b->ArgNames({"values", "per_key"});
     b->Unit(benchmark::kMicrosecond)->Complexity(benchmark::oN);
 }
 
@@ -219,5 +251,6 @@ void Sizes(benchmark::internal::Benchmark* b)
 BENCHMARK(BM_Press)->Apply(Sizes);
 BENCHMARK(BM_PressRotate)->Apply(Sizes);
 BENCHMARK(BM_Probe)->Apply(Sizes);
+BENCHMARK(BM_SettingsStart)->Apply(Sizes);
 BENCHMARK(BM_LauncherRun)->Apply(Sizes);
 BENCHMARK(BM_LauncherRunFlagSet)->Apply(Sizes);

@@ -12,6 +12,7 @@ ROWS = [
     ("BM_Press", "press, 1 write (Animate)"),
     ("BM_PressRotate", "press, 3 writes (rotate)"),
     ("BM_Probe", "probe (ProbeValue)"),
+    ("BM_SettingsStart", "Velloria's start, parsed"),
     ("BM_LauncherRun", "launcher run, flag 0"),
     ("BM_LauncherRunFlagSet", "launcher run, flag 1"),
 ]
@@ -47,41 +48,40 @@ def main(path):
     print(f"Host: {ctx.get('num_cpus')} CPUs at {ctx.get('mhz_per_cpu')} MHz, "
           f"load average {', '.join(f'{x:.2f}' for x in ctx.get('load_avg', []))}")
 
-    sizes = sorted({int(n.split("/")[1]) for n in runs
-                    if n.startswith("BM_Press/")})
-    if sizes:
+    # "BM_Press/values:100000/per_key:10" -> runs by (name, values, per key)
+    table = {}
+    for n, r in runs.items():
+        parts = n.split("/")
+        if len(parts) == 3 and parts[1].startswith("values:"):
+            table[(parts[0], int(parts[1][7:]), int(parts[2][8:]))] = r
+    for per_key, layout in ((10, "in keys of ten values"), (0, "all in one key")):
+        sizes = sorted({v for (k, v, p) in table if k == "BM_Press" and p == per_key})
+        if not sizes:
+            continue
         print()
-        print("Host registry, time per operation (wall clock; CPU in brackets):")
-        head = f"  {'values in registry.reg':27}" + "".join(f"{s:>22,}" for s in sizes)
-        print(head)
-        kib = [runs[f"BM_Press/{s}"]["file_KiB"] for s in sizes]
+        print(f"Host registry, values {layout}, time per operation "
+              "(wall clock; CPU in brackets):")
+        print(f"  {'values in registry.reg':27}" + "".join(f"{s:>22,}" for s in sizes))
+        kib = [table[("BM_Press", s, per_key)]["file_KiB"] for s in sizes]
         print(f"  {'file size':27}" + "".join(f"{k:>18,.1f} KiB" for k in kib))
         for key, label in ROWS:
             cells = []
             for s in sizes:
-                r = runs.get(f"{key}/{s}")
+                r = table.get((key, s, per_key))
                 cells.append(f"{fmt(ms(r, 'real_time'))} ({fmt(ms(r, 'cpu_time'))})"
                              if r else "-")
             print(f"  {label:27}" + "".join(f"{c:>22}" for c in cells))
-        print()
-        print("Growth between sizes (time ratio against file-size ratio; "
-              "equal ratios are linear):")
+        print("  growth (CPU time ratio against file-size ratio; equal ratios are linear):")
         for key, label in ROWS:
             parts = []
             for a, b in zip(sizes, sizes[1:]):
-                ra, rb = runs.get(f"{key}/{a}"), runs.get(f"{key}/{b}")
+                ra, rb = table.get((key, a, per_key)), table.get((key, b, per_key))
                 if not ra or not rb:
                     continue
                 t = ms(rb, "cpu_time") / ms(ra, "cpu_time")
                 k = rb["file_KiB"] / ra["file_KiB"]
                 parts.append(f"{a:,}->{b:,}: x{t:.1f} for x{k:.1f}")
-            big = runs.get(f"{key}_BigO")
-            fit = (f"; fit {big['big_o']}, RMS {runs[key + '_RMS']['rms'] * 100:.0f}%"
-                   if big and key + "_RMS" in runs else "")
-            print(f"  {label:27}" + ", ".join(parts) + fit)
-        per_kib = ms(runs[f"BM_Press/{sizes[-1]}"], "cpu_time") / kib[-1] * 1000
-        print(f"  a press costs about {per_kib:.0f} us of CPU per KiB of registry.reg "
-              f"at {sizes[-1]:,} values")
+            print(f"    {label:25}" + ", ".join(parts))
 
     procs = {n.split("/")[1]: r for n, r in runs.items()
              if n.startswith("BM_ProcessStartToExit/")}
