@@ -3,7 +3,9 @@
 
 #include <windows.h>
 
-// Every open asks for this access, as the handheld expects.
+// What an open for reading asks for, as the handheld expects. An open for
+// writing asks for the target's target::kKeyWriteAccess (target.h): KEY_READ
+// on the handheld, which grants writes too, more where the desktop needs it.
 constexpr REGSAM kKeyAccess = KEY_READ;  // 0x20019
 
 // The recalibration flag: the settings program raises it when the display
