@@ -361,7 +361,7 @@ case_planted() {
   local rows=(
     "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
     "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
-    "Windows a file@echo x >'$d/Windows'@q@1@Windows is a file"
+    "Windows a file@echo x >'$d/Windows'@q@1@Windows is "
     "the launcher a link out, reset@set_up && ln -sf '$out/mine' '$d/Windows/StartUp/Tarquell.exe'@q --reset@0@started over"
     "the request a FIFO@set_up && mkfifo '$d/restart-requested'@q@0@restart-requested is no restart request"
     "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"

@@ -18,11 +18,9 @@
 #include "children.h"
 #include "device.h"
 #include "startup.h"
+#include "text.h"
 
 namespace {
-
-// The host's KernelIoControl leaves this in the device folder for a restart.
-constexpr const char* kRestartRecord = "restart-requested";
 
 const char* const kHelp =
     "Usage: device-session [--device DIR] [--reset] [--arm]\n"
@@ -110,7 +108,8 @@ bool IsDeviceFolder(const std::string& root, std::string& problem)
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
         empty = false;
-        device = device || strcmp(name, "registry.reg") == 0 || strcasecmp(name, "Windows") == 0;
+        device = device || strcmp(name, host::kRegistryFile) == 0 ||
+                 host::text::SameName(name, host::kWindowsFolder);
     }
     closedir(listing);
     if (!empty && !device)
@@ -131,7 +130,7 @@ bool RemoveFile(const std::string& path)
 // else stands there is no request, and is left alone.
 bool TakeRestartRecord()
 {
-    const std::string record = host::DeviceRoot() + "/" + kRestartRecord;
+    const std::string record = host::DeviceRoot() + "/" + host::kRestartRequestFile;
     struct stat info;
     if (lstat(record.c_str(), &info) != 0)
         return false;
@@ -311,10 +310,10 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    if (options.reset &&
-        (!RemoveFile(root + "/registry.reg") || !RemoveFile(root + "/" + kRestartRecord)))
+    const std::string registry = root + "/" + host::kRegistryFile;
+    if (options.reset && (!RemoveFile(registry) || !RemoveFile(root + "/" + host::kRestartRequestFile)))
         return 1;
-    const bool fresh = !Exists(root + "/registry.reg");
+    const bool fresh = !Exists(registry);
     host::PrepareDevice();
     std::string velloria = ZK_VELLORIA, tarquell = ZK_TARQUELL;
     if (options.arm) {
@@ -334,13 +333,14 @@ int main(int argc, char** argv)
 #endif
     }
     if (!session::InstallStartUp(tarquell, options.reset || options.arm, problem)) {
-        fprintf(stderr, "device-session: %s\n", problem.c_str());
+        // What set-up has told already is not told again.
+        host::TellDeviceProblem(problem);
         return 1;
     }
     const std::optional<host::reg::Document> before = session::Snapshot();
     if (!before) {
-        fprintf(stderr, "device-session: the device registry %s/registry.reg can't be read; "
-                        "--reset starts over from the default image\n", root.c_str());
+        fprintf(stderr, "device-session: the device registry %s can't be read; "
+                        "--reset starts over from the default image\n", registry.c_str());
         return 1;
     }
 

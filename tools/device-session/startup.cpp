@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,33 +20,10 @@ namespace session {
 namespace {
 
 constexpr const char* kLauncherName = "Tarquell.exe";
+constexpr const char* kStartUpFolder = "StartUp";  // in \Windows
 
 // A start-up program and what it opens get this long to finish.
 constexpr int kStartUpLimitMs = 10000;
-
-// The entry of `dir` called `name` without regard to case, as the device's
-// file system finds it; `name` itself when there is none.
-std::string FindEntry(int dir, const std::string& name, bool* found = nullptr)
-{
-    std::string entryName = name;
-    bool any = false;
-    const int listed = dir >= 0 ? dup(dir) : -1;
-    if (DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr) {
-        while (dirent* entry = readdir(listing)) {
-            if (host::text::SameName(entry->d_name, name)) {
-                entryName = entry->d_name;
-                any = true;
-                break;
-            }
-        }
-        closedir(listing);
-    } else if (listed >= 0) {
-        close(listed);
-    }
-    if (found)
-        *found = any;
-    return entryName;
-}
 
 const char* KindOf(mode_t mode)
 {
@@ -59,107 +35,18 @@ const char* KindOf(mode_t mode)
     return "a file";
 }
 
-// A folder of the device, open: never reached through a link.
-class Folder {
-public:
-    Folder() = default;
-    explicit Folder(const std::string& path) : path_(path)
-    {
-        fd_ = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    }
-    ~Folder()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-    }
-    Folder(Folder&& other) noexcept : fd_(other.fd_), path_(std::move(other.path_)) { other.fd_ = -1; }
-    Folder& operator=(Folder&& other) noexcept
-    {
-        std::swap(fd_, other.fd_);
-        std::swap(path_, other.path_);
-        return *this;
-    }
-
-    bool ok() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
-    const std::string& path() const { return path_; }
-
-    // The subfolder `name` (any case), made when missing and `create` is set;
-    // a link or a file where it belongs is refused with `problem`.
-    Folder Sub(const std::string& name, bool create, bool* existed, std::string& problem) const
-    {
-        Folder sub;
-        if (fd_ < 0)
-            return sub;
-        bool present;
-        const std::string found = FindEntry(fd_, name, &present);
-        sub.path_ = path_ + "/" + found;
-        if (existed)
-            *existed = present;
-        if (!present) {
-            if (!create)
-                return sub;
-            if (mkdirat(fd_, found.c_str(), 0755) != 0 && errno != EEXIST) {
-                problem = "cannot create " + sub.path_ + ": " + strerror(errno);
-                return sub;
-            }
-        }
-        struct stat info;
-        if (fstatat(fd_, found.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-            problem = "cannot open " + sub.path_ + ": " + strerror(errno);
-            return sub;
-        }
-        if (!S_ISDIR(info.st_mode)) {
-            problem = sub.path_ + " is " + KindOf(info.st_mode) + ", not a folder; the device's " +
-                      "start-up folder is not set up through it";
-            return sub;
-        }
-        sub.fd_ = openat(fd_, found.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (sub.fd_ < 0)
-            problem = "cannot open " + sub.path_ + ": " + strerror(errno);
-        return sub;
-    }
-
-private:
-    int fd_ = -1;
-    std::string path_;
-};
-
-Folder StartUpFolder(std::string& problem)
+// The start-up folder, never reached through a link; `create` makes what is
+// missing of it.
+host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& problem)
 {
-    return Folder(host::DeviceRoot()).Sub("Windows", false, nullptr, problem).Sub("StartUp", false, nullptr, problem);
-}
-
-// Copies `from` into `folder` as `name`: a temporary file created exclusively,
-// never through a link, then renamed over `name`. A dot first: the start-up
-// list passes over it while it is written.
-bool Copy(const std::string& from, const Folder& folder, const std::string& name, std::string& problem)
-{
-    const std::string temp = "." + name + ".tmp";
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) {
-        problem = "cannot read " + from + ": " + strerror(errno);
-        return false;
-    }
-    unlinkat(folder.fd(), temp.c_str(), 0);
-    const int out = openat(folder.fd(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0755);
-    bool ok = out >= 0;
-    char buffer[65536];
-    ssize_t n = 0;
-    while (ok && (n = read(in, buffer, sizeof buffer)) != 0) {
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0 && write(out, buffer, size_t(n)) == n;
-    }
-    const int error = errno;
-    close(in);
-    if (out >= 0 && (fchmod(out, 0755) != 0 || close(out) != 0))
-        ok = false;
-    if (ok && renameat(folder.fd(), temp.c_str(), folder.fd(), name.c_str()) == 0)
-        return true;
-    problem = "cannot install " + folder.path() + "/" + name + ": " + strerror(ok ? errno : error);
-    unlinkat(folder.fd(), temp.c_str(), 0);
-    return false;
+    const host::DeviceFolder root = host::DeviceFolder::Root(problem);
+    const host::DeviceFolder windows = root.ok() ? root.Sub(host::kWindowsFolder, create, problem)
+                                                 : host::DeviceFolder();
+    if (!windows.ok())
+        return {};
+    if (existed)
+        windows.Find(kStartUpFolder, existed);
+    return windows.Sub(kStartUpFolder, create, problem);
 }
 
 // A name as the user reads it: characters that would move the cursor
@@ -173,7 +60,7 @@ std::string Printable(std::string name)
 }
 
 // Why the entry `name` of the start-up folder is no program to run, or "".
-std::string NotAProgram(const Folder& folder, const std::string& name)
+std::string NotAProgram(const host::DeviceFolder& folder, const std::string& name)
 {
     struct stat info;
     if (fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
@@ -186,7 +73,7 @@ std::string NotAProgram(const Folder& folder, const std::string& name)
 }
 
 // With --arm, a CE executable (MZ) runs on the emulated StrongARM.
-bool Emulated(const Folder& folder, const std::string& name)
+bool Emulated(const host::DeviceFolder& folder, const std::string& name)
 {
     if (!Emulating())
         return false;
@@ -198,7 +85,7 @@ bool Emulated(const Folder& folder, const std::string& name)
     return pe;
 }
 
-void RunOne(const Folder& folder, const std::string& name)
+void RunOne(const host::DeviceFolder& folder, const std::string& name)
 {
     const std::string devicePath = std::string(kStartUpDevicePath) + "\\" + name;
     const std::string shown = Printable(devicePath);
@@ -253,31 +140,24 @@ void RunOne(const Folder& folder, const std::string& name)
 
 bool InstallStartUp(const std::string& tarquell, bool renew, std::string& problem)
 {
-    const Folder root(host::DeviceRoot());
-    if (!root.ok()) {
-        problem = "cannot open the device folder " + root.path() + ": " + strerror(errno);
-        return false;
-    }
-    // The device folder's lock, which every writer of its files holds.
-    while (flock(root.fd(), LOCK_EX) != 0 && errno == EINTR) {
-    }
-    const Folder windows = root.Sub("Windows", true, nullptr, problem);
-    if (!windows.ok())
+    const host::DeviceFolder root = host::DeviceFolder::Root(problem);
+    const host::DeviceLock lock(root, problem);
+    if (!root.ok() || !lock.ok())
         return false;
     bool present;
-    const Folder folder = windows.Sub("StartUp", true, &present, problem);
+    const host::DeviceFolder folder = StartUpFolder(true, &present, problem);
     if (!folder.ok())
         return false;
     if (present && !renew)
         return true;
-    return Copy(tarquell, folder, FindEntry(folder.fd(), kLauncherName), problem);
+    return folder.Install(tarquell, folder.Find(kLauncherName), problem);
 }
 
 std::vector<std::string> StartUpNames()
 {
     std::vector<std::string> names;
     std::string problem;
-    const Folder folder = StartUpFolder(problem);
+    const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
     const int listed = folder.ok() ? dup(folder.fd()) : -1;
     if (DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr) {
         while (dirent* entry = readdir(listing)) {
@@ -306,7 +186,7 @@ void RunStartUp()
         return;
     }
     std::string problem;
-    const Folder folder = StartUpFolder(problem);
+    const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
     if (!folder.ok()) {
         printf("The start-up folder can't be opened: %s.\n", problem.c_str());
         return;
