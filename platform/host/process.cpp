@@ -13,7 +13,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -111,8 +110,7 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
             return ERROR_FILE_NOT_FOUND;
         const bool last = i + 1 == names.size();
         if (S_ISLNK(info.st_mode) || (last && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))) {
-            fprintf(stderr, "ce-device: %s is not run: %s is %s\n", text.c_str(), program.path.c_str(),
-                    KindOf(info.st_mode));
+            host::TellDeviceProblem(text + " is not run: " + program.path + " is " + KindOf(info.st_mode));
             return ERROR_ACCESS_DENIED;
         }
         if (last) {
