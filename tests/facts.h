@@ -38,6 +38,10 @@ inline const WCHAR kFlagKeyCreated[] = L"Software\\Zelkoran";
 constexpr DWORD kFlagSet = 1;
 constexpr DWORD kFlagCleared = 0;
 
+// What every open asks for, as on the handheld, which does not enforce it;
+// desktop Windows alone asks for the right to set as well.
+constexpr REGSAM kOpenAccess = KEY_READ;  // 0x20019
+
 // Every place; tables of expected values follow this order.
 inline const Place* const kPlaces[] = {&kMq120, &kMq1100, &kGlyph, &kAnimate,
                                        &kShell, &kBrowser, &kMenu, &kFlag};

@@ -88,9 +88,9 @@ TEST_F(LauncherCalls, KeyThatCannotBeCreated_EndsTheRunQuietly)
 
     EXPECT_TRUE(starts_.empty());
     EXPECT_EQ(registry.Lines(), (std::vector<std::string>{
-        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 2",
-        "RegCreateKeyExW(HKEY_CURRENT_USER, \"Software\\Zelkoran\", 0, NULL, 0, 0x0, NULL, &key, &disposition) = 1016",
-        "RegOpenKeyExW(HKEY_CURRENT_USER, \"SOFTWARE\\Zelkoran\", 0, 0x20019) = 2",
+        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
+        calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
+        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
     }));
     EXPECT_EQ(before, device_.Read("registry.reg"));
 }
