@@ -10,6 +10,7 @@
 
 #include "machine.h"
 #include "pe.h"
+#include "window.h"
 
 namespace armemu {
 
@@ -259,10 +260,11 @@ uint32_t SystemParametersInfoW_(Machine& m)
 }
 
 // An icon is the program's own group icon resource; its handle the address
-// of the group's data.
+// of the group's data. Told to the host's observer as the host's own is.
 uint32_t LoadIconW_(Machine& m)
 {
     uint32_t instance = m.Argument(0), name = m.Argument(1);
+    host::ReportUserCall("LoadIconW", NULL, {LONG_PTR(instance), LONG_PTR(name)});
     uint32_t result = 0;
     if (instance == m.base() && name >> 16 == 0) {
         std::optional<Resource> found = FindResource(m.image(), ResourceId{14, {}}, ResourceId{uint16_t(name), {}});

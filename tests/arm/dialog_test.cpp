@@ -1,0 +1,46 @@
+// The settings dialog of the handheld build: Velloria.exe on the emulated
+// StrongARM, in this process, its dialog the host's on a terminal of the
+// test's own (terminal_driver.h) with the ARM dialog procedure called back.
+// Runs the dialog's cases and the terminal's, the opening's exact calls
+// among them: every open asks for 0x20019, with no desktop mending.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <optional>
+#include <string>
+
+#include "coredll.h"
+#include "machine.h"
+#include "settings/terminal_driver.h"
+
+namespace {
+
+// The program to its end; the end code is what it gave EndDialog, as the
+// emulator's trace shows it ("EndDialog(window, code) = 1").
+std::optional<INT_PTR> RunVelloria()
+{
+    std::optional<INT_PTR> code;
+    armemu::SetTrace([&code](const std::string& line) {
+        if (line.rfind("EndDialog(", 0) == 0)
+            code = std::stoll(line.substr(line.find(", ") + 2));
+    });
+    try {
+        armemu::Machine machine(VELLORIA_EXE, armemu::CoreDll());
+        EXPECT_EQ(0, machine.RunEntry());
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << "Velloria.exe stopped: " << error.what();
+        code.reset();
+    }
+    armemu::SetTrace(nullptr);
+    return code;
+}
+
+class DialogCases : public TerminalDriver {
+protected:
+    DialogCases() : TerminalDriver(RunVelloria) {}
+};
+
+}  // namespace
+
+#include "dialog_cases.h"
+#include "settings/terminal_cases.h"

@@ -1,0 +1,101 @@
+// The cases of the dialog on the host's terminal (terminal_driver.h), after
+// dialog_cases.h: what only a driver that records the opening's calls and
+// types on the terminal shows. Every open asks for 0x20019, on the host as
+// on the handheld.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "registry/call_lines.h"
+
+namespace {
+
+// The opening's calls in order: the icon, centring, the own key, then each
+// row's probes, each followed by its hides when all its probes failed.
+TEST_F(DialogCases, Terminal_TheOpeningCallsInOrder)
+{
+    STOP_ON_FAILURE(NoSetting());
+    SET_PLACE(facts::kMq1100, Dword(kUntouched));
+    std::vector<bool> keyExisted;
+    for (const facts::Row& row : facts::kProbedRows)
+        for (const facts::Place* probe : row.probes)
+            keyExisted.push_back(KeyExists(*probe));
+    ASSERT_NO_FATAL_FAILURE(Open());
+
+    std::vector<std::string> expected = {
+        "LoadIconW 128",
+        "SendMessageW dialog WM_SETICON 1",
+        "SendMessageW dialog WM_SETICON 0",
+        "SetWindowPos dialog 6 5",  // centred on 80 x 24
+        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
+        calls::CreateOwnKey(ERROR_SUCCESS, 1),
+        calls::Close(1),
+    };
+    int handle = 1;
+    size_t probeIndex = 0;
+    for (const facts::Row& row : facts::kProbedRows) {
+        bool found = false;
+        for (const facts::Place* probe : row.probes) {
+            if (!keyExisted[probeIndex++]) {
+                expected.push_back(calls::Open(*probe, ERROR_FILE_NOT_FOUND));
+                continue;
+            }
+            found = probe == &facts::kMq1100;
+            expected.push_back(calls::Open(*probe, ERROR_SUCCESS, ++handle));
+            expected.push_back(calls::QueryDword(handle, *probe, found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND));
+            expected.push_back(calls::Close(handle));
+            if (found)
+                break;
+        }
+        if (!found)
+            for (int id : row.hides) {
+                expected.push_back("GetDlgItem " + std::to_string(id));
+                expected.push_back("ShowWindow " + std::to_string(id) + " 0");
+            }
+    }
+    EXPECT_EQ(expected, opening_);
+}
+
+// The terminal's own ways to the same ends: mnemonics, the keyboard's focus,
+// and input that closes.
+TEST_F(DialogCases, Terminal_KeysAndClosedInputEndAsTheWaysOutDo)
+{
+    const struct {
+        const char* name;
+        std::vector<host::InputEvent> keys;
+        bool restart;
+    } ways[] = {
+        {"c", {host::InputEvent::Press('c')}, false},
+        {"Alt+C", {host::InputEvent::Press('C', true)}, false},
+        {"Tab, Enter", {host::InputEvent::Press(host::kKeyTab), host::InputEvent::Press(host::kKeyEnter)}, false},
+        {"Tab, Space", {host::InputEvent::Press(host::kKeyTab), host::InputEvent::Press(host::kKeySpace)}, false},
+        {"input closed", {host::InputEvent::Closed()}, false},
+        {"Enter on the first focus", {host::InputEvent::Press(host::kKeyEnter)}, true},
+        {"r", {host::InputEvent::Press('r')}, true},
+        {"Alt+R", {host::InputEvent::Press('R', true)}, true},
+    };
+    for (const auto& way : ways) {
+        SCOPED_TRACE(way.name);
+        FreshRegistry();
+        STOP_ON_FAILURE(EverySetting());
+        ASSERT_NO_FATAL_FAILURE(Open());
+        for (const host::InputEvent& key : way.keys)
+            Send(key);
+        const facts::Ending ending = End();
+        EXPECT_EQ(facts::kEndCode, ending.code.value_or(-1));
+        EXPECT_EQ(way.restart, ending.restartFirst.value_or(!way.restart));
+        ExpectWritten(HERE, {}, way.name);
+    }
+}
+
+TEST_F(DialogCases, Terminal_ARefusedRestartStillEnds)
+{
+    std::filesystem::create_directories(host::DeviceRoot() + "/restart-requested");  // can't be written
+    STOP_ON_FAILURE(EverySetting());
+    ASSERT_NO_FATAL_FAILURE(Open());
+    TakeWayOut(facts::WayOut::SoftReset);
+    EXPECT_EQ(facts::kEndCode, End().code.value_or(-1));
+}
+
+}  // namespace

@@ -1,0 +1,235 @@
+// The dialog on the host's terminal, for the drivers that run it there: the
+// host's own CVelloriaDlg and the handheld's Velloria.exe on the emulated
+// StrongARM, whose dialog is the host's with its procedure called back. The
+// dialog runs on a thread of its own over a scratch device folder and waits
+// in the terminal for each key or click, which the test hands it one at a
+// time; between two, the test looks at the dialog and the registry.
+//
+// A driver defines DialogCases as a TerminalDriver given how to run the
+// dialog to its end, then includes dialog_cases.h and terminal_cases.h.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "device.h"
+#include "facts.h"
+#include "host_watch.h"
+#include "registry/helpers.h"
+#include "registry/scratch.h"
+#include "screen.h"
+
+// A terminal whose input the test hands over one event at a time.
+class LiveTerminal : public host::Terminal {
+public:
+    bool Open() override { return true; }
+    void Close() override {}
+    int Columns() const override { return 80; }
+    int Rows() const override { return 24; }
+    void Show(const host::Canvas&) override {}
+    void Flash(const host::Canvas&, const host::Canvas&) override {}
+
+    // The dialog's side: waits for the test's next event.
+    host::InputEvent Next() override
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        waiting_ = true;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return !events_.empty(); });
+        waiting_ = false;
+        host::InputEvent event = events_.front();
+        events_.pop_front();
+        return event;
+    }
+
+    // The test's side: hands over an event, and returns once the dialog has
+    // dealt with it and waits again, or has ended.
+    void Send(const host::InputEvent& event)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        events_.push_back(event);
+        waiting_ = false;
+        changed_.notify_all();
+        changed_.wait(lock, [this] { return (waiting_ && events_.empty()) || ended_; });
+    }
+
+    // Returns once the dialog waits for input or has ended; true if it waits.
+    bool Settle()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return waiting_ || ended_; });
+        return !ended_;
+    }
+
+    void MarkEnded()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<host::InputEvent> events_;
+    bool waiting_ = false;
+    bool ended_ = false;
+};
+
+class TerminalDriver : public ::testing::Test {
+protected:
+    // Runs the dialog to its end on the dialog's thread; its end code, or
+    // nullopt when it didn't run.
+    using RunDialog = std::function<std::optional<INT_PTR>()>;
+
+    explicit TerminalDriver(RunDialog run) : run_(std::move(run)) {}
+    ~TerminalDriver() override { Join(); }
+
+    void FreshRegistry()
+    {
+        Join();
+        scratch_.reset();
+        scratch_ = std::make_unique<ScratchRegistry>();
+    }
+
+    void Open()
+    {
+        Join();
+        terminal_ = std::make_unique<LiveTerminal>();
+        hidden_.clear();
+        opening_.clear();
+        restartFirst_ = false;
+        result_.reset();
+        recorder_ = std::make_unique<host::RegistryRecorder>();
+        size_t seen = 0;
+        bool open = true;
+        // The opening's registry and USER calls, in the order made.
+        auto catchUp = [this, &seen] {
+            const std::vector<std::string> lines = recorder_->Lines();
+            for (; seen < lines.size(); ++seen)
+                opening_.push_back(lines[seen]);
+        };
+        host::WatchUserCalls([this, &open, catchUp](const std::string& call) {
+            if (open) {
+                catchUp();
+                opening_.push_back(call);
+                if (call.rfind("ShowWindow ", 0) == 0 && call.compare(call.size() - 2, 2, " 0") == 0)
+                    hidden_.push_back(std::stoi(call.substr(11)));
+            }
+            if (call.rfind("EndDialog", 0) == 0)
+                restartFirst_ = std::filesystem::exists(host::DeviceRoot() + "/restart-requested");
+        });
+        host::UseTerminal(terminal_.get());
+        thread_ = std::thread([this] {
+            result_ = run_();
+            terminal_->MarkEnded();
+        });
+        running_ = terminal_->Settle();
+        catchUp();
+        open = false;
+        recorder_.reset();
+        ASSERT_TRUE(running_) << "the dialog ended before it waited for the user";
+        ASSERT_NE(host::ActiveDialog(), HWND(NULL));
+    }
+
+    std::vector<int> Visible() const
+    {
+        std::vector<int> visible;
+        for (int id : facts::AllControls())
+            if (IsWindowVisible(Item(id)))
+                visible.push_back(id);
+        return visible;
+    }
+
+    std::optional<std::wstring> Text(int) const { return std::nullopt; }  // the resource tests read them
+
+    RECT Rect(int id) const
+    {
+        RECT rect = {};
+        EXPECT_TRUE(GetWindowRect(Item(id), &rect)) << "control " << id;
+        return rect;
+    }
+
+    int Focus() const { return GetDlgCtrlID(GetFocus()); }
+
+    std::optional<std::vector<int>> Hidden() const { return hidden_; }
+
+    // A click on the button's first cell.
+    void Press(int id)
+    {
+        ASSERT_TRUE(running_) << "no dialog to press " << id << " in";
+        const RECT rect = Rect(id);
+        Send(host::InputEvent::Click(rect.left, rect.top));
+    }
+
+    void TakeWayOut(facts::WayOut way)
+    {
+        RECT dialog = {};
+        switch (way) {
+        case facts::WayOut::Close:
+            return Press(facts::kClose);
+        case facts::WayOut::CaptionOk:
+            GetWindowRect(host::ActiveDialog(), &dialog);
+            return Send(host::InputEvent::Click(dialog.right - 2, dialog.top));
+        case facts::WayOut::Cancel:
+            return Send(host::InputEvent::Press(host::kKeyEscape));
+        case facts::WayOut::SoftReset:
+            return Press(facts::kSoftReset);
+        }
+    }
+
+    facts::Ending End()
+    {
+        Join();
+        return {result_.has_value(), result_, restartFirst_};
+    }
+
+    bool Running() const { return running_; }
+
+    void Send(const host::InputEvent& event)
+    {
+        ASSERT_TRUE(running_) << "the dialog has ended";
+        terminal_->Send(event);
+        running_ = terminal_->Settle();
+    }
+
+    std::unique_ptr<ScratchRegistry> scratch_ = std::make_unique<ScratchRegistry>();
+    std::vector<std::string> opening_;  // the opening's calls, as text
+
+private:
+    static HWND Item(int id) { return GetDlgItem(host::ActiveDialog(), id); }
+
+    // Waits for the dialog's end: closes its input if it still runs.
+    void Join()
+    {
+        if (!thread_.joinable())
+            return;
+        if (running_)
+            terminal_->Send(host::InputEvent::Closed());
+        thread_.join();
+        running_ = false;
+        host::WatchUserCalls(nullptr);
+        host::UseTerminal(nullptr);
+    }
+
+    RunDialog run_;
+    std::unique_ptr<LiveTerminal> terminal_;
+    std::thread thread_;
+    bool running_ = false;
+    std::unique_ptr<host::RegistryRecorder> recorder_;
+    std::vector<int> hidden_;
+    bool restartFirst_ = false;
+    std::optional<INT_PTR> result_;
+};
