@@ -235,7 +235,7 @@ bool DeviceFolder::Install(const std::string& from, std::string_view name,
 bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_view bytes,
                 mode_t mode, bool keepMode, bool watched, std::string& problem)
 {
-    const std::string file(name), temp = file + ".tmp";
+    const std::string file(name), temp = file + kWritingSuffix;
     const int dir = folder.fd();
     // A leftover of a crash, or anything planted there: the name is taken
     // away (a link, not what it points at) and made again, new.

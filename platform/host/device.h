@@ -23,6 +23,9 @@ inline constexpr const char kRegistryFile[] = "registry.reg";
 inline constexpr const char kRestartRequestFile[] = "restart-requested";
 inline constexpr const char kWindowsFolder[] = "Windows";
 inline constexpr const char kControlPanelFile[] = "ctlpnl.exe";  // in \Windows
+// Ends the name of a file being written in its place (see Replace); one left
+// by a crash is nobody's file.
+inline constexpr const char kWritingSuffix[] = ".tmp";
 
 // $CE_DEVICE_ROOT when set, else $XDG_DATA_HOME/ce-device, else
 // ~/.local/share/ce-device.

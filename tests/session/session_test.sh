@@ -367,6 +367,7 @@ case_planted() {
     "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
     "a start-up program a FIFO@set_up && mkfifo '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a FIFO, not a program"
     "a start-up program named with a newline@newline_named@rq@0@^a\?b\.sh ended; it opened late\.$"
+    "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
     "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
   )

@@ -162,9 +162,12 @@ std::vector<std::string> StartUpNames()
     if (DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr) {
         while (dirent* entry = readdir(listing)) {
             const std::string name = entry->d_name;
-            // Hidden host files, our copies in progress among them, are not
-            // the device's.
-            if (name[0] != '.')
+            // Hidden host files, and copies in progress or left by a crash,
+            // are not the device's programs.
+            const size_t suffix = sizeof host::kWritingSuffix - 1;
+            const bool writing = name.size() > suffix &&
+                                 name.compare(name.size() - suffix, suffix, host::kWritingSuffix) == 0;
+            if (name[0] != '.' && !writing)
                 names.push_back(name);
         }
         closedir(listing);
