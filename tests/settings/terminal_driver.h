@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -113,17 +114,12 @@ protected:
         restartFirst_ = false;
         result_.reset();
         recorder_ = std::make_unique<host::RegistryRecorder>();
-        size_t seen = 0;
-        bool open = true;
-        // The opening's registry and USER calls, in the order made.
-        auto catchUp = [this, &seen] {
-            const std::vector<std::string> lines = recorder_->Lines();
-            for (; seen < lines.size(); ++seen)
-                opening_.push_back(lines[seen]);
-        };
-        host::WatchUserCalls([this, &open, catchUp](const std::string& call) {
-            if (open) {
-                catchUp();
+        seen_ = 0;
+        inOpening_ = true;
+        // The watch outlives this function: what it keeps is the fixture's.
+        host::WatchUserCalls([this](const std::string& call) {
+            if (inOpening_) {
+                CatchUpOpening();
                 opening_.push_back(call);
                 if (call.rfind("ShowWindow ", 0) == 0 && call.compare(call.size() - 2, 2, " 0") == 0)
                     hidden_.push_back(std::stoi(call.substr(11)));
@@ -137,8 +133,8 @@ protected:
             terminal_->MarkEnded();
         });
         running_ = terminal_->Settle();
-        catchUp();
-        open = false;
+        CatchUpOpening();
+        inOpening_ = false;
         recorder_.reset();
         ASSERT_TRUE(running_) << "the dialog ended before it waited for the user";
         ASSERT_NE(host::ActiveDialog(), HWND(NULL));
@@ -224,10 +220,21 @@ private:
         host::UseTerminal(nullptr);
     }
 
+    // The opening's registry calls, merged in the order made with its USER
+    // calls.
+    void CatchUpOpening()
+    {
+        const std::vector<std::string> lines = recorder_->Lines();
+        for (; seen_ < lines.size(); ++seen_)
+            opening_.push_back(lines[seen_]);
+    }
+
     RunDialog run_;
     std::unique_ptr<LiveTerminal> terminal_;
     std::thread thread_;
     bool running_ = false;
+    std::atomic<bool> inOpening_{false};
+    size_t seen_ = 0;
     std::unique_ptr<host::RegistryRecorder> recorder_;
     std::vector<int> hidden_;
     bool restartFirst_ = false;
