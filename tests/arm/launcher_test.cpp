@@ -9,33 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
-#include "host_device.h"
+#include "launcher/launcher_device.h"
 #include "launcher/launcher_calls.h"
 #include "launcher/launcher_flag.h"
 #include "run_arm.h"
 
 namespace {
 
-class LauncherStates : public ::testing::Test {
+class LauncherStates : public LauncherDevice {
 protected:
-    void SetUp() override
-    {
-        host::PrepareDevice();
-        ASSERT_EQ(0, access((device_.Root() / "Windows/ctlpnl.exe").c_str(), X_OK))
-            << "the device has no control panel";
-    }
-
-    std::vector<std::string> Starts() const { return device_.Lines("Windows/ctlpnl.log"); }
-
-    // Set-up puts a missing control panel back; one that is there but is no
-    // program stays, and fails to start.
-    void RemoveControlPanel()
-    {
-        ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
-        device_.Write("Windows/ctlpnl.exe", "", 0644);
-    }
-
     // Runs Tarquell.exe to its end; what it and the control panel said.
     std::optional<std::string> RunLauncher()
     {
@@ -44,7 +26,6 @@ protected:
         return last_.output;
     }
 
-    HostDevice device_;
     ArmRun last_;
 };
 

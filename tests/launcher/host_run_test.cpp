@@ -4,7 +4,6 @@
 // registry.
 #include <windows.h>
 
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,67 +12,20 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
-#include "host_device.h"
+#include "launcher_device.h"
 
 namespace {
 
-class LauncherStates : public ::testing::Test {
+class LauncherStates : public LauncherDevice {
 protected:
-    void SetUp() override
-    {
-        host::PrepareDevice();
-        ASSERT_EQ(0, access((device_.Root() / "Windows/ctlpnl.exe").c_str(), X_OK))
-            << "the device has no control panel";
-    }
-
-    std::vector<std::string> Starts(const char* log = "Windows/ctlpnl.log") const
-    {
-        return device_.Lines(log);
-    }
-
-    // Set-up puts a missing control panel back; one that is there but is no
-    // program stays, and fails to start.
-    void RemoveControlPanel()
-    {
-        ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
-        device_.Write("Windows/ctlpnl.exe", "", 0644);
-    }
-
     // Runs the launcher to its end and returns what it and the control panel
-    // it started wrote to the terminal. The output ends only when both have
-    // ended, so the panel's record is complete by then.
+    // it started wrote to the terminal.
     std::optional<std::string> RunLauncher()
     {
-        int output[2];
-        EXPECT_EQ(0, pipe(output));
-        pid_t launcher = fork();
-        if (launcher == 0) {
-            dup2(output[1], 1);
-            close(output[0]);
-            close(output[1]);
-            execl(TARQUELL, TARQUELL, (char*)nullptr);
-            _exit(127);
-        }
-        close(output[1]);
-        std::string text;
-        char buffer[512];
-        for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) != 0;) {
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                break;
-            text.append(buffer, size_t(got));
-        }
-        close(output[0]);
-        int status = -1;
-        EXPECT_EQ(launcher, waitpid(launcher, &status, 0));
-        EXPECT_TRUE(WIFEXITED(status));
-        EXPECT_EQ(0, WEXITSTATUS(status));
-        return text;
+        const ChildRun run = RunToEnd({TARQUELL}, false);
+        EXPECT_EQ(0, run.status);
+        return run.output;
     }
-
-    HostDevice device_;
 };
 
 }  // namespace
