@@ -3,7 +3,7 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell> <Velloria>
-#   cases: rotate, no-rotation, options, start-up, lingering, planted, terminal
+#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal
 set -uo pipefail
 
 case_name=$1
@@ -56,7 +56,7 @@ start() {
   socket=$work/tmux.$starts.sock
   printf 'set -g remain-on-exit on\nset -g history-limit 5000\n' >"$work/tmux.conf"
   tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x 100 -y 30 \
-    "'$session' --device '$device'; echo \"[session ended: \$?]\"" ||
+    "'$session' --device '$device' ${session_options:-}; echo \"[session ended: \$?]\"" ||
     { echo "cannot start tmux" >&2; exit 1; }
 }
 
@@ -180,6 +180,21 @@ case_rotate() {
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
   [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
     fail "the flag at the end: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+}
+
+# The same road on the handheld's own programs, on the emulated StrongARM;
+# then a session of the host's programs on that device runs the host's
+# launcher again, not the handheld's left in the start-up folder.
+case_rotate_arm() {
+  session_options=--arm case_rotate
+  [ "$failures" -eq 0 ] || return
+  start
+  wait_for "$dialog"
+  keys r
+  wait_for "$prompt"
+  expect_count 'Tarquell.exe ended; it opened nothing\.' 1
+  keys q
+  wait_for_end
 }
 
 case_no_rotation() {

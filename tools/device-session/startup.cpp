@@ -72,17 +72,22 @@ std::string NotAProgram(const host::DeviceFolder& folder, const std::string& nam
     return "";
 }
 
-// With --arm, a CE executable (MZ) runs on the emulated StrongARM.
-bool Emulated(const host::DeviceFolder& folder, const std::string& name)
+// Whether `name` in the folder `at` is a Windows executable (MZ), such as
+// the handheld's own programs; never through a link.
+bool IsWindowsProgram(int at, const std::string& name)
 {
-    if (!Emulating())
-        return false;
-    const int fd = openat(folder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = openat(at, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     char magic[2] = {};
     const bool pe = fd >= 0 && read(fd, magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z';
     if (fd >= 0)
         close(fd);
     return pe;
+}
+
+// With --arm, a CE executable runs on the emulated StrongARM.
+bool Emulated(const host::DeviceFolder& folder, const std::string& name)
+{
+    return Emulating() && IsWindowsProgram(folder.fd(), name);
 }
 
 void RunOne(const host::DeviceFolder& folder, const std::string& name)
@@ -148,9 +153,13 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     const host::DeviceFolder folder = StartUpFolder(true, &present, problem);
     if (!folder.ok())
         return false;
-    if (present && !renew)
+    const std::string name = folder.Find(kLauncherName);
+    // The launcher of the other build (the handheld's after an --arm session,
+    // or the host's) is replaced by this session's.
+    if (present && !renew &&
+        IsWindowsProgram(folder.fd(), name) == IsWindowsProgram(AT_FDCWD, tarquell))
         return true;
-    return folder.Install(tarquell, folder.Find(kLauncherName), problem);
+    return folder.Install(tarquell, name, problem);
 }
 
 std::vector<std::string> StartUpNames()

@@ -12,8 +12,10 @@ namespace session {
 constexpr const char* kStartUpDevicePath = "\\Windows\\StartUp";
 
 // Gives the device a start-up folder holding the launcher as Tarquell.exe,
-// copied from `tarquell`, when it has none; with `renew`, installs the
-// launcher anew in the folder it has. Other files in the folder are kept.
+// copied from `tarquell`, when it has none or has the other build's (the
+// handheld's where the host's belongs, or the other way); with `renew`,
+// installs the launcher anew in the folder it has. Other files in the folder
+// are kept.
 // False with `problem` when that failed.
 bool InstallStartUp(const std::string& tarquell, bool renew, std::string& problem);
 
