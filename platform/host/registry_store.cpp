@@ -148,12 +148,4 @@ LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& ch
     return result;
 }
 
-LONG WithRegistry(const std::function<LONG(reg::Document&)>& work)
-{
-    return ReadRegistry([&](const reg::Document& doc) {
-        reg::Document copy = doc;
-        return work(copy);
-    });
-}
-
 }  // namespace host

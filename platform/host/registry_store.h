@@ -28,8 +28,4 @@ LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read);
 // save gives ERROR_REGISTRY_IO_FAILED.
 LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change);
 
-// ReadRegistry for work written against a changeable document: `work` gets a
-// copy, and what it changes is not kept.
-LONG WithRegistry(const std::function<LONG(reg::Document&)>& work);
-
 }  // namespace host

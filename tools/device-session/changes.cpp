@@ -54,7 +54,7 @@ void EachValue(const reg::Document& doc, Visit visit)
 std::optional<reg::Document> Snapshot()
 {
     std::optional<reg::Document> snapshot;
-    host::WithRegistry([&](reg::Document& doc) {
+    host::ReadRegistry([&](const reg::Document& doc) {
         snapshot = doc;
         return LONG(ERROR_SUCCESS);
     });
