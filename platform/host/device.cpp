@@ -68,16 +68,6 @@ bool ReadAll(int fd, size_t size, std::string& bytes)
     }
 }
 
-const char* KindOf(mode_t mode)
-{
-    return S_ISDIR(mode)    ? "a folder"
-           : S_ISLNK(mode)  ? "a link"
-           : S_ISFIFO(mode) ? "a FIFO"
-           : S_ISSOCK(mode) ? "a socket"
-           : S_ISCHR(mode) || S_ISBLK(mode) ? "a device node"
-                                             : "not a regular file";
-}
-
 bool Step(bool watched, SaveStep step)
 {
     Observer* observer = watched ? CurrentObserver() : nullptr;
@@ -85,6 +75,43 @@ bool Step(bool watched, SaveStep step)
 }
 
 }  // namespace
+
+const char* KindOf(mode_t mode)
+{
+    return S_ISREG(mode)    ? "a file"
+           : S_ISDIR(mode)  ? "a folder"
+           : S_ISLNK(mode)  ? "a link"
+           : S_ISFIFO(mode) ? "a FIFO"
+           : S_ISSOCK(mode) ? "a socket"
+           : S_ISCHR(mode) || S_ISBLK(mode) ? "a device node"
+                                             : "not a regular file";
+}
+
+std::string FindEntry(int dir, std::string_view name, bool* found)
+{
+    std::string match(name);
+    bool any = false;
+    const int listingFd = openat(dir, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* listing = listingFd >= 0 ? fdopendir(listingFd) : nullptr) {
+        while (dirent* item = readdir(listing)) {
+            if (name == item->d_name) {
+                match = item->d_name;
+                any = true;
+                break;
+            }
+            if (!any && text::SameName(item->d_name, name)) {
+                match = item->d_name;
+                any = true;
+            }
+        }
+        closedir(listing);
+    } else if (listingFd >= 0) {
+        close(listingFd);
+    }
+    if (found)
+        *found = any;
+    return match;
+}
 
 std::string DeviceRoot()
 {
@@ -151,28 +178,7 @@ DeviceFolder DeviceFolder::Root(std::string& problem)
 
 std::string DeviceFolder::Find(std::string_view name, bool* found) const
 {
-    std::string match(name);
-    bool any = false;
-    const int listingFd = openat(fd_, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (DIR* listing = listingFd >= 0 ? fdopendir(listingFd) : nullptr) {
-        while (dirent* item = readdir(listing)) {
-            if (name == item->d_name) {
-                match = item->d_name;
-                any = true;
-                break;
-            }
-            if (!any && text::SameName(item->d_name, name)) {
-                match = item->d_name;
-                any = true;
-            }
-        }
-        closedir(listing);
-    } else if (listingFd >= 0) {
-        close(listingFd);
-    }
-    if (found)
-        *found = any;
-    return match;
+    return FindEntry(fd_, name, found);
 }
 
 DeviceFolder DeviceFolder::Sub(std::string_view name, bool create, std::string& problem) const

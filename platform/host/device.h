@@ -27,6 +27,15 @@ inline constexpr const char kControlPanelFile[] = "ctlpnl.exe";  // in \Windows
 // by a crash is nobody's file.
 inline constexpr const char kWritingSuffix[] = ".tmp";
 
+// What a file of mode `mode` is, as the lines that refuse it say: "a file",
+// "a folder", "a link", "a FIFO", "a socket" or "a device node".
+const char* KindOf(mode_t mode);
+
+// The entry of the open folder `dir` called `name` without regard to case, as
+// the device's file system finds it (an exact match first); `name` itself
+// when there is none.
+std::string FindEntry(int dir, std::string_view name, bool* found = nullptr);
+
 // $CE_DEVICE_ROOT when set, else $XDG_DATA_HOME/ce-device, else
 // ~/.local/share/ce-device.
 std::string DeviceRoot();

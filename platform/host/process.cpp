@@ -10,7 +10,6 @@
 // ignored.
 #include <windows.h>
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -37,42 +36,6 @@ struct Program {
             close(folder);
     }
 };
-
-// The entry of the folder `dir` called `name` without regard to case,
-// preferring an exact match.
-bool FindName(int dir, const std::string& name, std::string& found)
-{
-    const int listed = dup(dir);
-    DIR* listing = listed >= 0 ? fdopendir(listed) : nullptr;
-    if (!listing) {
-        if (listed >= 0)
-            close(listed);
-        return false;
-    }
-    bool any = false;
-    while (dirent* entry = readdir(listing)) {
-        if (name == entry->d_name) {
-            found = name;
-            any = true;
-            break;
-        }
-        if (!any && host::text::SameName(entry->d_name, name)) {
-            found = entry->d_name;
-            any = true;
-        }
-    }
-    closedir(listing);
-    return any;
-}
-
-const char* KindOf(mode_t mode)
-{
-    if (S_ISLNK(mode)) return "a link";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
-    return "not a file";
-}
 
 // Finds the program at `devicePath` in the device folder, each name matched
 // without regard to case, never through a link: the device has none, and one
@@ -101,8 +64,9 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
     if (program.folder < 0)
         return ERROR_FILE_NOT_FOUND;
     for (size_t i = 0; i < names.size(); ++i) {
-        std::string found;
-        if (!FindName(program.folder, names[i], found))
+        bool any;
+        const std::string found = host::FindEntry(program.folder, names[i], &any);
+        if (!any)
             return ERROR_FILE_NOT_FOUND;
         program.path += '/' + found;
         struct stat info;
@@ -110,7 +74,7 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
             return ERROR_FILE_NOT_FOUND;
         const bool last = i + 1 == names.size();
         if (S_ISLNK(info.st_mode) || (last && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode))) {
-            host::TellDeviceProblem(text + " is not run: " + program.path + " is " + KindOf(info.st_mode));
+            host::TellDeviceProblem(text + " is not run: " + program.path + " is " + host::KindOf(info.st_mode));
             return ERROR_ACCESS_DENIED;
         }
         if (last) {

@@ -25,15 +25,6 @@ BOOL Refuse(const std::string& problem)
     return FALSE;
 }
 
-const char* KindOf(mode_t mode)
-{
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
-    return "not a file";
-}
-
 }  // namespace
 
 extern "C" BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DWORD nInBufSize,
@@ -57,7 +48,7 @@ extern "C" BOOL WINAPI KernelIoControl(DWORD dwIoControlCode, LPVOID lpInBuf, DW
     struct stat info;
     if (fstatat(folder.fd(), host::kRestartRequestFile, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
-        return Refuse(folder.PathOf(host::kRestartRequestFile) + " is " + KindOf(info.st_mode));
+        return Refuse(folder.PathOf(host::kRestartRequestFile) + " is " + host::KindOf(info.st_mode));
     if (!folder.Replace(host::kRestartRequestFile, "warm\n", 0644, problem))
         return Refuse(problem);
     return TRUE;

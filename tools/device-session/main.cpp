@@ -136,7 +136,7 @@ bool TakeRestartRecord()
         return false;
     if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode)) {
         fprintf(stderr, "device-session: %s is no restart request (%s); it is left alone\n",
-                record.c_str(), S_ISFIFO(info.st_mode) ? "a FIFO" : S_ISDIR(info.st_mode) ? "a folder" : "not a file");
+                record.c_str(), host::KindOf(info.st_mode));
         return false;
     }
     RemoveFile(record);

@@ -25,16 +25,6 @@ constexpr const char* kStartUpFolder = "StartUp";  // in \Windows
 // A start-up program and what it opens get this long to finish.
 constexpr int kStartUpLimitMs = 10000;
 
-const char* KindOf(mode_t mode)
-{
-    if (S_ISLNK(mode)) return "a link";
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISSOCK(mode)) return "a socket";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device node";
-    if (S_ISDIR(mode)) return "a folder";
-    return "a file";
-}
-
 // The start-up folder, never reached through a link; `create` makes what is
 // missing of it.
 host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& problem)
@@ -66,7 +56,7 @@ std::string NotAProgram(const host::DeviceFolder& folder, const std::string& nam
     if (fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
         return strerror(errno);
     if (!S_ISREG(info.st_mode))
-        return std::string(KindOf(info.st_mode)) + ", not a program";
+        return std::string(host::KindOf(info.st_mode)) + ", not a program";
     if (faccessat(folder.fd(), name.c_str(), X_OK, 0) != 0)
         return "not a program";
     return "";
