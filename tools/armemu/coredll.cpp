@@ -10,6 +10,7 @@
 
 #include "pe.h"
 #include "restart.h"
+#include "text.h"
 
 namespace armemu {
 
@@ -30,47 +31,6 @@ std::string Hex(uint32_t n)
     return text;
 }
 
-std::string Utf8(const std::u16string& text)
-{
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        else if (c >= 0xD800 && c < 0xE000)
-            c = 0xFFFD;
-        if (c < 0x80) {
-            out += char(c);
-        } else if (c < 0x800) {
-            out += char(0xC0 | c >> 6);
-            out += char(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += char(0xE0 | c >> 12);
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        } else {
-            out += char(0xF0 | c >> 18);
-            out += char(0x80 | (c >> 12 & 0x3F));
-            out += char(0x80 | (c >> 6 & 0x3F));
-            out += char(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-// The host's wide strings hold code points; the handheld's UTF-16 units.
-std::wstring Wide(const std::u16string& text)
-{
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000)
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        out += wchar_t(c);
-    }
-    return out;
-}
-
 // An argument that is a string pointer: absent for NULL.
 struct Text {
     bool given = false;
@@ -87,8 +47,8 @@ Text ReadText(Machine& m, uint32_t address)
         return text;
     std::u16string units = m.ReadString(address);
     text.given = true;
-    text.wide = Wide(units);
-    text.utf8 = Utf8(units);
+    text.wide = host::text::WideFromUtf16(units);
+    text.utf8 = host::text::Utf8FromUtf16(units);
     return text;
 }
 
