@@ -21,8 +21,9 @@ void UseEmulator(const std::string& armemu);
 
 bool Emulating();
 
-// Starts `program` on the emulated StrongARM; its pid, or -1.
-pid_t StartEmulated(const std::string& program);
+// Starts the program `name` of the open folder `folder` on the emulated
+// StrongARM, never through a link; its pid, or -1 with errno.
+pid_t StartEmulated(int folder, const std::string& name);
 
 // Runs the program on this terminal and waits for it. Returns its wait
 // status, or -1 with `problem`.

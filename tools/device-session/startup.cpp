@@ -97,7 +97,7 @@ void RunOne(const host::DeviceFolder& folder, const std::string& name)
     PROCESS_INFORMATION process = {};
     if (Emulated(folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
-        const pid_t pid = StartEmulated(folder.path() + "/" + name);
+        const pid_t pid = StartEmulated(folder.fd(), name);
         if (pid < 0) {
             printf("Could not start %s: %s.\n", shown.c_str(), strerror(errno));
             return;
