@@ -5,7 +5,9 @@
 
 #include <stdio.h>
 
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 #include <windows.h>
 
@@ -63,6 +65,45 @@ inline std::string SetDword(int handle, const facts::Place& at, DWORD value)
 inline std::string Close(int handle)
 {
     return "RegCloseKey(" + Handle(handle) + ") = 0";
+}
+
+using Lines = std::vector<std::string>;
+
+inline Lines Join(std::initializer_list<Lines> parts)
+{
+    Lines all;
+    for (const Lines& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// ProbeValue: the open, and when it opened the query and the close.
+inline Lines Probe(const facts::Place& at, LONG open, LONG query, int handle)
+{
+    if (open != ERROR_SUCCESS)
+        return {Open(at, open)};
+    return {Open(at, open, handle), QueryDword(handle, at, query), Close(handle)};
+}
+
+// WriteDword: the open, and when the key is there the set and the close.
+inline Lines Write(const facts::Place& at, DWORD value, int handle, bool keyPresent = true)
+{
+    if (!keyPresent)
+        return {Open(at, ERROR_FILE_NOT_FOUND)};
+    return {Open(at, ERROR_SUCCESS, handle), SetDword(handle, at, value), Close(handle)};
+}
+
+// A button's writes as the facts give them, each through a key of its own,
+// on a device that has every key.
+inline Lines Writes(const facts::Button& button)
+{
+    Lines lines;
+    int handle = 0;
+    for (const facts::Write& write : button.writes) {
+        const Lines one = Write(*write.at, write.value, ++handle);
+        lines.insert(lines.end(), one.begin(), one.end());
+    }
+    return lines;
 }
 
 }  // namespace calls

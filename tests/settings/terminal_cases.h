@@ -57,6 +57,19 @@ TEST_F(DialogCases, Terminal_TheOpeningCallsInOrder)
     EXPECT_EQ(expected, opening_);
 }
 
+// Each press's registry calls exactly, on a device that has every key: per
+// write, the key opened asking 0x20019, 4 bytes set, the key closed.
+TEST_F(DialogCases, Terminal_EachPressMakesItsCallsInOrder)
+{
+    STOP_ON_FAILURE(EverySetting());
+    ASSERT_NO_FATAL_FAILURE(Open());
+    for (const facts::Button& button : facts::kButtons) {
+        host::RegistryRecorder recorder;
+        Press(button.id);
+        EXPECT_EQ(calls::Writes(button), recorder.Lines()) << "after pressing " << button.id;
+    }
+}
+
 // The terminal's own ways to the same ends: mnemonics, the keyboard's focus,
 // and input that closes.
 TEST_F(DialogCases, Terminal_KeysAndClosedInputEndAsTheWaysOutDo)
