@@ -210,6 +210,14 @@ const Refusal kRefusals[] = {
          SetEntryWord(file, image, 0xE1CD00B1);  // strh r0, [sp, #1]
      },
      "unaligned halfword store to 0x"},
+    {"an entry at an odd address, which would be Thumb code",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) {
+         const uint32_t odd = image.entryRva + 1;
+         uint32_t pe;
+         memcpy(&pe, &file[0x3C], 4);
+         memcpy(&file[pe + 24 + 16], &odd, 4);  // the optional header's AddressOfEntryPoint
+     },
+     ", which is no ARM instruction's address"},
     {"a jump to nowhere",
      [](std::vector<uint8_t>& file, const armemu::Image& image) {
          SetEntryWord(file, image, 0xE3A0F000);  // mov pc, #0

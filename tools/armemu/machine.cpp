@@ -200,6 +200,10 @@ uint32_t Machine::Call(uint32_t address, const std::vector<uint32_t>& arguments)
     uint32_t result = 0;
     try {
         for (;;) {
+            // Unicorn would take an odd address for Thumb code, which the
+            // StrongARM lacks, and run a halfword-aligned one as it stands.
+            if (pc & 3)
+                Stop("a jump to " + Hex(pc) + ", which is no ARM instruction's address");
             pending_ = -1;
             uc_err err = uc_emu_start(uc_, pc, kReturn, kLegTimeoutUs, 0);
             if (!fault_.empty())

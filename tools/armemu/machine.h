@@ -6,7 +6,8 @@
 // A call out to the system library stops the emulator at the import's stub;
 // the host function runs outside it and may call back into ARM code (a dialog
 // procedure) by starting it afresh, since Unicorn can't nest. Any instruction
-// the StrongARM lacks (bx, for one), a halfword or word access at an address
+// the StrongARM lacks (bx, for one, or any Thumb code: entering at an address
+// not divisible by 4 is refused), a halfword or word access at an address
 // it doesn't divide, an access outside the mapped memory and a run that won't
 // end each stop the program with an error naming what and where.
 #pragma once
