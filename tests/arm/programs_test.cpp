@@ -3,6 +3,7 @@
 // with the reason, never runs on.
 #include <stdlib.h>
 #include <string.h>
+#include <windows.h>
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "coredll.h"
 #include "host_device.h"
+#include "machine.h"
 #include "pe.h"
 #include "run_arm.h"
 
@@ -241,6 +244,62 @@ TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
         EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
         EXPECT_TRUE(run.calls.empty()) << run.calls.front();
     }
+}
+
+// A program may hand the system a buffer as large as its memory holds: a
+// 2 MiB value set and read back through Tarquell.exe's imports, on a copy
+// whose last section is 3 MiB larger, reaches both sides whole.
+TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    std::vector<uint8_t> file = ReadFile(TARQUELL_EXE);
+    const armemu::Image original = armemu::ReadImage(TARQUELL_EXE);
+    constexpr uint32_t kGrowth = 3 << 20, kValueSize = 2 << 20;
+    uint32_t pe, imageSize, virtualSize;
+    uint16_t optionalSize;
+    memcpy(&pe, &file[0x3C], 4);
+    memcpy(&optionalSize, &file[pe + 20], 2);
+    size_t last = 0;
+    for (size_t i = 0; i < original.sections.size(); ++i)
+        if (original.sections[i].rva > original.sections[last].rva)
+            last = i;
+    const armemu::Section& section = original.sections[last];
+    const size_t header = pe + 24 + optionalSize + 40 * last;
+    virtualSize = std::max(section.virtualSize, section.rawSize) + kGrowth;
+    memcpy(&file[header + 8], &virtualSize, 4);
+    memcpy(&imageSize, &file[pe + 24 + 56], 4);
+    imageSize += kGrowth;
+    memcpy(&file[pe + 24 + 56], &imageSize, 4);
+    const std::string path = (device.Outside() / "large.exe").string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+
+    armemu::Machine machine(path, armemu::CoreDll());
+    auto stub = [&](const std::string& name) {
+        for (const armemu::Import& import : machine.image().imports)
+            if (import.name == name)
+                return machine.Read32(machine.base() + import.slotRva);
+        ADD_FAILURE() << "Tarquell.exe doesn't import " << name;
+        return 0u;
+    };
+    const uint32_t buffer = machine.base() + section.rva + ((virtualSize - kGrowth + 0xFFF) & ~0xFFFu);
+    std::vector<uint8_t> value(kValueSize);
+    for (size_t i = 0; i < value.size(); ++i)
+        value[i] = uint8_t(i * 7 + i / 4096);
+    machine.Write(buffer, value);
+    ASSERT_EQ(0u, machine.Call(stub("RegSetValueExW"), {0x80000001u, 0, 0, REG_BINARY, buffer, kValueSize}));
+    std::vector<uint8_t> stored(kValueSize);
+    DWORD size = kValueSize;
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, NULL, NULL, NULL, stored.data(), &size));
+    EXPECT_EQ(kValueSize, size);
+    EXPECT_TRUE(stored == value) << "the value stored is not the program's buffer";
+
+    machine.Write(buffer, std::vector<uint8_t>(kValueSize, 0));
+    const uint32_t sizeAt = buffer + kValueSize;
+    machine.Write32(sizeAt, kValueSize);
+    ASSERT_EQ(0u, machine.Call(stub("RegQueryValueExW"), {0x80000001u, 0, 0, 0, buffer, sizeAt}));
+    EXPECT_EQ(kValueSize, machine.Read32(sizeAt));
+    EXPECT_TRUE(machine.Read(buffer, kValueSize) == value) << "the program's buffer is not the value read";
 }
 
 }  // namespace

@@ -147,9 +147,10 @@ uint32_t RegQueryValueExW_(Machine& m)
     DWORD hostReserved = 0, hostType = 0, hostSize = size ? m.Read32(size) : 0;
     const DWORD sizeBefore = hostSize;
     // The buffer as the program left it: what the call doesn't write stays.
+    // The host is told its size, so it must be all there.
     std::vector<uint8_t> buffer;
     if (data && size)
-        buffer = m.Read(data, std::min<DWORD>(hostSize, 1u << 20));
+        buffer = m.Read(data, hostSize);
     LONG result = RegQueryValueExW(HostKey(key), name.Get(), reserved ? &hostReserved : NULL,
                                    type ? &hostType : NULL, data ? buffer.data() : NULL,
                                    size ? &hostSize : NULL);
@@ -170,7 +171,7 @@ uint32_t RegSetValueExW_(Machine& m)
     uint32_t key = m.Argument(0), reserved = m.Argument(2), type = m.Argument(3),
              data = m.Argument(4), size = m.Argument(5);
     Text name = ReadText(m, m.Argument(1));
-    std::vector<uint8_t> bytes = data ? m.Read(data, std::min<uint32_t>(size, 1u << 20)) : std::vector<uint8_t>();
+    std::vector<uint8_t> bytes = data ? m.Read(data, size) : std::vector<uint8_t>();
     LONG result = RegSetValueExW(HostKey(key), name.Get(), reserved, type, data ? bytes.data() : NULL, size);
     std::string shown = data ? "[" : "NULL";
     for (size_t i = 0; data && i < bytes.size(); ++i) {

@@ -17,6 +17,7 @@ constexpr uint32_t kScratch = 0x00E00000;
 constexpr uint32_t kStubs = 0x00F00000;
 constexpr uint32_t kStubsSize = 0x1000;
 constexpr uint32_t kReturn = 0x00F01000;
+constexpr uint32_t kMemoryTop = kReturn + 0x1000;  // nothing is mapped above
 constexpr uint64_t kLegTimeoutUs = 20 * 1000 * 1000;  // between two system calls
 constexpr uint32_t kMovPcLr = 0xE1A0F00E;
 
@@ -253,6 +254,9 @@ uint32_t Machine::Argument(int index)
 
 std::vector<uint8_t> Machine::Read(uint32_t address, uint32_t size)
 {
+    // No more than the whole address space could hold, before making room.
+    if (size > kMemoryTop)
+        Stop("a system call was given " + Hex(size) + " bytes at " + Hex(address) + ", more than the memory");
     std::vector<uint8_t> bytes(size);
     if (size && uc_mem_read(uc_, address, bytes.data(), size) != UC_ERR_OK)
         Stop("a system call was given memory it can't read at " + Hex(address) + "+" + Hex(size));
