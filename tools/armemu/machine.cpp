@@ -38,8 +38,11 @@ uint32_t PageUp(uint32_t size)
 
 }  // namespace
 
-Machine::Machine(const std::string& path, const std::vector<Export>& exports)
-    : path_(path), image_(ReadImage(path))
+Machine::Machine(const std::string& path) : path_(path), image_(ReadImage(path)) {}
+
+// Delegating: once the image is read the machine is whole, so a refusal below
+// still closes the emulator it opened.
+Machine::Machine(const std::string& path, const std::vector<Export>& exports) : Machine(path)
 {
     if (image_.imageBase < 0x10000 || uint64_t(image_.imageBase) + image_.imageSize > kStackTop - kStackSize ||
         image_.imageBase & 0xFFFF)

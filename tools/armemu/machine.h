@@ -70,6 +70,7 @@ public:
     uint32_t base() const { return image_.imageBase; }
 
 private:
+    explicit Machine(const std::string& path);
     static void OnCode(uc_engine*, uint64_t address, uint32_t, void* self);
     static void OnAccess(uc_engine*, uc_mem_type, uint64_t address, int size, int64_t, void* self);
     static bool OnUnmapped(uc_engine*, uc_mem_type, uint64_t address, int size, int64_t, void* self);
