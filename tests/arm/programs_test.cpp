@@ -171,6 +171,32 @@ TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
     }
 }
 
+// A resource directory whose every entry leads back to itself: looking a
+// resource up ends with the reason instead of going round for hours.
+TEST(ArmExecutables, ResourceDirectoryGoingRoundInCirclesIsRefused)
+{
+    HostDevice device;
+    std::vector<uint8_t> file = ReadFile(VELLORIA_EXE);
+    const armemu::Image image = armemu::ReadImage(VELLORIA_EXE);
+    const armemu::Section* rsrc = nullptr;
+    for (const armemu::Section& section : image.sections)
+        if (section.rva == image.resourceRva)
+            rsrc = &section;
+    ASSERT_NE(nullptr, rsrc);
+    const uint16_t count = uint16_t((rsrc->rawSize - 16) / 8);
+    std::fill(file.begin() + rsrc->rawOffset, file.begin() + rsrc->rawOffset + rsrc->rawSize, 0);
+    memcpy(&file[rsrc->rawOffset + 14], &count, 2);  // ids
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t root = 0x80000000u;  // a directory, at offset 0
+        memcpy(&file[rsrc->rawOffset + 16 + 8 * i + 4], &root, 4);
+    }
+    const std::string path = (device.Outside() / "circles.exe").string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    const armemu::Image circles = armemu::ReadImage(path);
+    EXPECT_THROW(armemu::AllResources(circles), std::runtime_error);
+    EXPECT_THROW(armemu::FindResource(circles, armemu::ResourceId{}, armemu::ResourceId{}), std::runtime_error);
+}
+
 // The emulator's refusals, on copies of Tarquell.exe changed in one place.
 struct Refusal {
     const char* what;

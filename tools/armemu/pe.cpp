@@ -84,7 +84,11 @@ struct DirectoryEntry {
     uint32_t offset;
 };
 
-std::vector<DirectoryEntry> ReadDirectory(const Image& image, uint32_t offset)
+// A directory may name any other, itself included: a walk reads at most
+// this many entries in all, far more than any program's resources need.
+constexpr size_t kMaxWalk = 4096;
+
+std::vector<DirectoryEntry> ReadDirectory(const Image& image, uint32_t offset, size_t& walked)
 {
     std::vector<uint8_t> header = image.Bytes(image.resourceRva + offset, 16);
     if (header.empty())
@@ -92,6 +96,8 @@ std::vector<DirectoryEntry> ReadDirectory(const Image& image, uint32_t offset)
     uint32_t count = uint32_t(Read16(header, 12)) + Read16(header, 14);
     std::vector<DirectoryEntry> entries;
     for (uint32_t i = 0; i < count && i < 1024; ++i) {
+        if (++walked > kMaxWalk)
+            throw std::runtime_error("the resource directory leads round in circles or is too large");
         uint32_t nameField = Read32At(image, image.resourceRva + offset + 16 + 8 * i);
         uint32_t target = Read32At(image, image.resourceRva + offset + 16 + 8 * i + 4);
         DirectoryEntry entry{{}, target};
@@ -219,13 +225,14 @@ std::optional<Resource> FindResource(const Image& image, const ResourceId& type,
 {
     if (image.resourceRva == 0)
         return std::nullopt;
-    for (const DirectoryEntry& t : ReadDirectory(image, 0)) {
+    size_t walked = 0;
+    for (const DirectoryEntry& t : ReadDirectory(image, 0, walked)) {
         if (!Same(t.id, type) || !(t.offset & 0x80000000u))
             continue;
-        for (const DirectoryEntry& n : ReadDirectory(image, t.offset & 0x7FFFFFFFu)) {
+        for (const DirectoryEntry& n : ReadDirectory(image, t.offset & 0x7FFFFFFFu, walked)) {
             if (!Same(n.id, name) || !(n.offset & 0x80000000u))
                 continue;
-            for (const DirectoryEntry& l : ReadDirectory(image, n.offset & 0x7FFFFFFFu))
+            for (const DirectoryEntry& l : ReadDirectory(image, n.offset & 0x7FFFFFFFu, walked))
                 if (!(l.offset & 0x80000000u))
                     return DataEntry(image, l.offset);
         }
@@ -238,16 +245,21 @@ std::vector<ResourceEntry> AllResources(const Image& image)
     std::vector<ResourceEntry> all;
     if (image.resourceRva == 0)
         return all;
-    for (const DirectoryEntry& t : ReadDirectory(image, 0)) {
+    size_t walked = 0;
+    uint64_t copied = 0;
+    for (const DirectoryEntry& t : ReadDirectory(image, 0, walked)) {
         if (!(t.offset & 0x80000000u))
             continue;
-        for (const DirectoryEntry& n : ReadDirectory(image, t.offset & 0x7FFFFFFFu)) {
+        for (const DirectoryEntry& n : ReadDirectory(image, t.offset & 0x7FFFFFFFu, walked)) {
             if (!(n.offset & 0x80000000u))
                 continue;
-            for (const DirectoryEntry& l : ReadDirectory(image, n.offset & 0x7FFFFFFFu)) {
+            for (const DirectoryEntry& l : ReadDirectory(image, n.offset & 0x7FFFFFFFu, walked)) {
                 if (l.offset & 0x80000000u)
                     continue;
                 Resource data = DataEntry(image, l.offset);
+                // Entries may share their data; copies of it stay within the image's size.
+                if ((copied += data.size) > kMaxFile)
+                    throw std::runtime_error("the resources come to more than the image holds");
                 all.push_back({t.id, n.id, l.id.number, image.Bytes(data.dataRva, data.size)});
             }
         }
