@@ -197,6 +197,13 @@ TEST(ArmExecutables, ResourceDirectoryGoingRoundInCirclesIsRefused)
     EXPECT_THROW(armemu::FindResource(circles, armemu::ResourceId{}, armemu::ResourceId{}), std::runtime_error);
 }
 
+// A program file without end is refused once past the largest a handheld's
+// program may be, not read on until the memory runs out.
+TEST(ArmExecutables, EndlessFileIsRefusedAtTheLimit)
+{
+    EXPECT_THROW(armemu::ReadImage("/dev/zero"), std::runtime_error);
+}
+
 // The emulator's refusals, on copies of Tarquell.exe changed in one place.
 struct Refusal {
     const char* what;

@@ -168,7 +168,9 @@ Image ReadImage(const std::string& path)
     if (!in)
         throw std::runtime_error("cannot open " + path);
     Image image;
-    image.file.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    // One byte past the limit tells a file too large, whatever its size.
+    for (std::istreambuf_iterator<char> at(in), end; at != end && image.file.size() <= kMaxFile; ++at)
+        image.file.push_back(uint8_t(*at));
     if (image.file.size() > kMaxFile)
         throw std::runtime_error(path + " is too large for a handheld program");
     const std::vector<uint8_t>& f = image.file;
