@@ -16,7 +16,8 @@ cmake --preset wince
 cmake --build --preset wince
 ctest --preset wince
 
-# The host tests again, under AddressSanitizer and UndefinedBehaviorSanitizer.
+# The host tests again, and the ARM tests with the emulator, under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 cmake --preset asan
 cmake --build --preset asan
 ctest --preset asan

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "coredll.h"
+#include "facts.h"
 #include "host_device.h"
 #include "machine.h"
 #include "pe.h"
@@ -211,17 +213,18 @@ struct Refusal {
     const char* message;
 };
 
-size_t EntryOffset(const armemu::Image& image)
+// Where the byte loaded at `rva` is in the file.
+size_t FileOffset(const armemu::Image& image, uint32_t rva)
 {
     for (const armemu::Section& s : image.sections)
-        if (image.entryRva >= s.rva && image.entryRva < s.rva + s.rawSize)
-            return s.rawOffset + image.entryRva - s.rva;
+        if (rva >= s.rva && rva < s.rva + s.rawSize)
+            return s.rawOffset + rva - s.rva;
     abort();
 }
 
 void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word)
 {
-    memcpy(&file[EntryOffset(image)], &word, 4);
+    memcpy(&file[FileOffset(image, image.entryRva)], &word, 4);
 }
 
 const Refusal kRefusals[] = {
@@ -333,6 +336,31 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     ASSERT_EQ(0u, machine.Call(stub("RegQueryValueExW"), {0x80000001u, 0, 0, 0, buffer, sizeAt}));
     EXPECT_EQ(kValueSize, machine.Read32(sizeAt));
     EXPECT_TRUE(machine.Read(buffer, kValueSize) == value) << "the program's buffer is not the value read";
+}
+
+// A dialog template is read as far as it says it goes, as Windows does: one
+// whose caption runs on to the end of its resource must not lead the host's
+// reader past the emulator's copy of it. The dialog is refused and the
+// program ends as it does when its dialog can't be made.
+TEST(ArmEmulator, ADialogTemplateRunningPastItsResourceIsReadNoFurther)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    std::vector<uint8_t> file = ReadFile(VELLORIA_EXE);
+    const armemu::Image image = armemu::ReadImage(VELLORIA_EXE);
+    const std::optional<armemu::Resource> dialog = armemu::FindResource(image, {5, {}}, {facts::kDialogId, {}});
+    ASSERT_TRUE(dialog);
+    // After the fixed part (18 bytes), no menu and the default class, the
+    // caption: no zero from there to the resource's end.
+    const size_t at = FileOffset(image, dialog->dataRva);
+    std::fill(file.begin() + at + 22, file.begin() + at + dialog->size, 0x41);
+    const std::string path = (device.Outside() / "endless.exe").string();
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    ArmRun run = RunArm(path, (device.Outside() / "trace").string());
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_NE(run.calls.end(), std::find_if(run.calls.begin(), run.calls.end(), [](const std::string& call) {
+                  return call.rfind("DialogBoxIndirectParamW", 0) == 0;
+              })) << "the dialog was never asked for";
 }
 
 }  // namespace

@@ -109,8 +109,14 @@ uint32_t DialogBoxIndirectParamW_(Machine& m)
                 throw;
         }
     }
-    // Aligned as the host reads it.
-    std::vector<uint32_t> aligned((bytes.size() + 3) / 4);
+    // Aligned as the host reads it, and followed by zeros. The host reads a
+    // template as far as it says it goes, as Windows does; past the copy, the
+    // zeros end any string and make the next control one of no class, which
+    // ends the reading. What a broken template can claim beyond its end is
+    // then at most one control's creation data (a 16-bit size) and the next
+    // control's fixed part.
+    constexpr size_t kAfterTemplate = 0x10000 + 64;
+    std::vector<uint32_t> aligned((bytes.size() + kAfterTemplate + 3) / 4);
     memcpy(aligned.data(), bytes.data(), bytes.size());
     g_running.push_back({&m, procedure, NULL});
     INT_PTR result;
