@@ -278,12 +278,16 @@ ResourceId ReadResourceId(Machine& m, uint32_t value)
         return id;
     }
     id.name = m.ReadString(value);
-    if (id.name.size() > 1 && id.name[0] == u'#') {
+    // "#123" names the number 123; anything else after '#' stays a name.
+    if (id.name.size() > 1 && id.name.size() <= 6 && id.name[0] == u'#') {
         uint32_t number = 0;
-        for (size_t i = 1; i < id.name.size() && number <= 0xFFFF; ++i)
+        size_t i = 1;
+        for (; i < id.name.size() && id.name[i] >= u'0' && id.name[i] <= u'9'; ++i)
             number = number * 10 + uint32_t(id.name[i] - u'0');
-        id.name.clear();
-        id.number = uint16_t(number);
+        if (i == id.name.size() && number <= 0xFFFF) {
+            id.name.clear();
+            id.number = uint16_t(number);
+        }
     }
     return id;
 }
