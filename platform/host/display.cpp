@@ -124,14 +124,23 @@ const char* Capability(const char* name)
     return value == nullptr || value == reinterpret_cast<char*>(-1) ? nullptr : value;
 }
 
+// Kept without the delays ("$<2>") a terminfo string may hold: those are
+// for tputs, and written as they are they would show as text.
 void AddReset(const char* bytes)
 {
     if (!bytes)
         return;
-    const size_t length = strlen(bytes);
-    if (g_back.resetLength + length <= sizeof g_back.reset) {
-        memcpy(g_back.reset + g_back.resetLength, bytes, length);
-        g_back.resetLength += length;
+    std::string plain;
+    for (const char* at = bytes; *at; ++at) {
+        const char* close = at[0] == '$' && at[1] == '<' ? strchr(at, '>') : nullptr;
+        if (close)
+            at = close;
+        else
+            plain += *at;
+    }
+    if (g_back.resetLength + plain.size() <= sizeof g_back.reset) {
+        memcpy(g_back.reset + g_back.resetLength, plain.data(), plain.size());
+        g_back.resetLength += plain.size();
     }
 }
 

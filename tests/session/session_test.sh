@@ -441,6 +441,7 @@ case_terminal() {
   local rows_=(
     "Velloria closed|$velloria|c"
     "Velloria hung up|$velloria|HUP"
+    "Velloria hung up on a vt100|env TERM=vt100 $velloria|HUP"
     "Velloria quit|$velloria|QUIT"
     "Velloria terminated|$velloria|TERM"
     "Velloria interrupted|$velloria|INT"
@@ -470,6 +471,7 @@ case_terminal() {
     done
     wait_for '^\[given back\]$'
     [ "$(screen_modes)" = 010000 ] || fail "$what: the screen's modes are $(screen_modes), not 010000"
+    [ "$(count '\$<[0-9]')" = 0 ] || fail "$what: a terminfo delay was written out as text"
     cmp -s "$work/before" "$work/after" || fail "$what: the terminal's modes changed"
     [ -n "$child" ] && kill -0 "$child" 2>/dev/null && fail "$what: Velloria is still running"
   done
