@@ -212,7 +212,8 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
 
     host::Terminal& terminal = host::CurrentTerminal();
     if (!terminal.Open()) {
-        fprintf(stderr, "%ls: %s; closing it.\n", dialog->text.c_str(), terminal.Unusable().c_str());
+        fprintf(stderr, "%s: %s; closing it.\n", host::text::Utf8FromWide(dialog->text).c_str(),
+                terminal.Unusable().c_str());
         return IDCANCEL;
     }
 

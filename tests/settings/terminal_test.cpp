@@ -304,10 +304,11 @@ TEST(TerminalEnd, ClosedInputCancelsAndEndsEvenIfIgnored)
 }
 
 // A template put together by hand: header without a font, no menu, default
-// class, a caption, and one control of the given class.
-std::vector<WORD> OneControlTemplate(std::vector<WORD> className)
+// class, the caption, and one control of the given class.
+std::vector<WORD> OneControlTemplate(std::vector<WORD> className, std::vector<WORD> caption = {'T', 0})
 {
-    std::vector<WORD> t = {0x0200, 0x90C8, 0, 0, 1, 0, 0, 100, 50, 0, 0, 'T', 0};
+    std::vector<WORD> t = {0x0200, 0x90C8, 0, 0, 1, 0, 0, 100, 50, 0, 0};
+    t.insert(t.end(), caption.begin(), caption.end());
     while (t.size() % 2)
         t.push_back(0);
     std::vector<WORD> item = {0, 0x5001, 0, 0, 2, 2, 40, 12, 7};
@@ -338,6 +339,20 @@ TEST(TerminalTemplates, ClassesByOrdinalOrNameAndNothingElse)
                                       ProbeProc, 0),
               -1);
     EXPECT_EQ(terminal.opened, 1) << "only the usable template reached the terminal";
+}
+
+TEST(TerminalEnd, WithoutATerminalTheCaptionIsToldWhateverItsLetters)
+{
+    Probe probe;
+    ScriptedTerminal terminal;
+    terminal.available = false;
+    std::vector<WORD> t = OneControlTemplate({0xFFFF, 0x0080}, {'R', 0xE9, 's', 'u', 'm', 0xE9, 0});
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(t.data()), NULL,
+                                      ProbeProc, reinterpret_cast<LPARAM>(&probe)),
+              IDCANCEL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "R\xC3\xA9sum\xC3\xA9: no terminal to show the dialog on; closing it.\n");
 }
 
 TEST(TerminalWindows, HandlesOutsideARunningDialogAreRefused)
