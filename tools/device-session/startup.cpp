@@ -14,12 +14,15 @@
 
 #include "children.h"
 #include "device.h"
+#include "install.h"
 #include "text.h"
 
 namespace session {
 namespace {
 
 constexpr const char* kLauncherName = "Tarquell.exe";
+// What the cabinet puts in the start-up folder in its place.
+constexpr const char* kLauncherShortcut = "Tarquell.lnk";
 constexpr const char* kStartUpFolder = "StartUp";  // in \Windows
 
 // A start-up program and what it opens get this long to finish.
@@ -80,24 +83,38 @@ bool Emulated(const host::DeviceFolder& folder, const std::string& name)
     return Emulating() && IsWindowsProgram(folder.fd(), name);
 }
 
-void RunOne(const host::DeviceFolder& folder, const std::string& name)
+void RunOne(const host::DeviceFolder& entries, const std::string& entry)
 {
-    const std::string devicePath = std::string(kStartUpDevicePath) + "\\" + name;
+    std::string devicePath = std::string(kStartUpDevicePath) + "\\" + entry;
     const std::string shown = Printable(devicePath);
-    if (const std::string why = NotAProgram(folder, name); !why.empty()) {
-        printf("Skipped %s: %s.\n", shown.c_str(), why.c_str());
+    // A shortcut starts what it leads to, as the shell does.
+    host::DeviceFolder linked;
+    const host::DeviceFolder* folder = &entries;
+    std::string name = entry, why, leadsTo;
+    cab::DevicePath target;
+    if (IsShortcut(entry)) {
+        if (!FollowShortcut(entries, entry, linked, name, target, why)) {
+            printf("Skipped %s: %s.\n", shown.c_str(), why.c_str());
+            return;
+        }
+        folder = &linked;
+        devicePath = cab::Joined(target);
+        leadsTo = ", which starts " + devicePath;
+    }
+    if (const std::string notOne = NotAProgram(*folder, name); !notOne.empty()) {
+        printf("Skipped %s%s: %s.\n", shown.c_str(), leadsTo.c_str(), notOne.c_str());
         return;
     }
-    printf("Starting %s\n", shown.c_str());
+    printf("Starting %s%s\n", shown.c_str(), leadsTo.c_str());
     fflush(stdout);
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
     std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
-    if (Emulated(folder, name)) {
+    if (Emulated(*folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
-        const pid_t pid = StartEmulated(folder.fd(), name);
+        const pid_t pid = StartEmulated(folder->fd(), name);
         if (pid < 0) {
             printf("Could not start %s: %s.\n", shown.c_str(), strerror(errno));
             return;
@@ -143,6 +160,10 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     const host::DeviceFolder folder = StartUpFolder(true, &present, problem);
     if (!folder.ok())
         return false;
+    // The shortcut an --arm session installed leads to the handheld's
+    // launcher, which this session can't run: this session's own takes its
+    // place.
+    unlinkat(folder.fd(), folder.Find(kLauncherShortcut).c_str(), 0);
     const std::string name = folder.Find(kLauncherName);
     // The launcher of the other build (the handheld's after an --arm session,
     // or the host's) is replaced by this session's.
@@ -150,6 +171,18 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
         IsWindowsProgram(folder.fd(), name) == IsWindowsProgram(AT_FDCWD, tarquell))
         return true;
     return folder.Install(tarquell, name, problem);
+}
+
+bool InstallFromCabinet(const std::string& cab, std::string& problem)
+{
+    if (!InstallCabinet(cab, problem))
+        return false;
+    // The launcher a session of the host's programs copied in is not the
+    // handheld's: the cabinet's shortcut starts that.
+    const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
+    if (folder.ok())
+        unlinkat(folder.fd(), folder.Find(kLauncherName).c_str(), 0);
+    return true;
 }
 
 std::vector<std::string> StartUpNames()
