@@ -36,7 +36,7 @@ struct Ran {
     std::string output;
 };
 
-Ran Run(const std::string& command)
+Ran Shell(const std::string& command)
 {
     Ran ran{-1, ""};
     FILE* pipe = popen((command + " 2>&1").c_str(), "r");
@@ -63,7 +63,7 @@ std::string Header()
 
 TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTime)
 {
-    const Ran listed = Run("cabextract -l '" VELLORIA_CAB "'");
+    const Ran listed = Shell("cabextract -l '" VELLORIA_CAB "'");
     ASSERT_EQ(listed.status, 0) << listed.output;
     std::vector<std::string> names;
     for (size_t at = 0; (at = listed.output.find("01.01.2026 00:00:00 | ", at)) != std::string::npos;) {
@@ -78,7 +78,7 @@ TEST(Cabinet, ExtractedProgramsAreTheBuildsByteForByte)
 {
     HostDevice scratch;
     const fs::path out = scratch.Outside() / "extracted";
-    const Ran extracted = Run("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
+    const Ran extracted = Shell("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
     ASSERT_EQ(extracted.status, 0) << extracted.output;
     std::string problem;
     const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
@@ -201,7 +201,7 @@ TEST(Cabinet, MalformedHeadersAreRefusedAndNothingIsWritten)
             fs::copy_file(kBuilt.at(std::string(name) + ".exe"), stage / file);
             names += " " + file;
         }
-        const Ran made = Run("cd '" + stage.string() + "' && gcab -c -z -n test.cab " + names);
+        const Ran made = Shell("cd '" + stage.string() + "' && gcab -c -z -n test.cab " + names);
         ASSERT_EQ(made.status, 0) << made.output;
 
         std::string problem;
@@ -218,7 +218,7 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     const fs::path dir = scratch.Outside();
     const std::string writer = PROJECT_DIR "/platform/wince/ce-cab.py ";
     const std::string programs = " '" VELLORIA_EXE "' '" TARQUELL_EXE "'";
-    const Ran again = Run(writer + (dir / "again.cab").string() + " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
+    const Ran again = Shell(writer + (dir / "again.cab").string() + " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(ReadFile(dir / "again.cab"), ReadFile(VELLORIA_CAB)) << "made again elsewhere, later";
 
@@ -237,7 +237,7 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     };
     for (const auto& row : rows) {
         std::ofstream(dir / "x.rc") << "VALUE \"CompanyName\", \"" << row.company << "\"\n";
-        const Ran refused = Run(writer + (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);
+        const Ran refused = Shell(writer + (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);
         EXPECT_NE(refused.status, 0) << row.says;
         EXPECT_NE(refused.output.find("ce-cab: "), std::string::npos) << refused.output;
         EXPECT_NE(refused.output.find(row.says), std::string::npos) << refused.output;

@@ -100,7 +100,17 @@ public:
 
     std::optional<Header> Read(std::string& problem)
     {
-        problem_.clear();
+        std::optional<Header> header = ReadAll();
+        if (!header)
+            problem = problem_;
+        return header;
+    }
+
+private:
+    using Entry = bool (Reader::*)(const std::string& what);
+
+    std::optional<Header> ReadAll()
+    {
         if (bytes_.size() < kFixedSize)
             return Refuse("is " + std::to_string(bytes_.size()) +
                           " bytes, shorter than the 100 of its fixed part");
@@ -144,16 +154,11 @@ public:
             !Table(offsets[2], counts[2], "FILES", &Reader::FileEntry) ||
             !Table(offsets[3], counts[3], "REGHIVES", &Reader::HiveEntry) ||
             !Table(offsets[4], counts[4], "REGKEYS", &Reader::KeyEntry) ||
-            !Table(offsets[5], counts[5], "LINKS", &Reader::LinkEntry)) {
-            problem = problem_;
+            !Table(offsets[5], counts[5], "LINKS", &Reader::LinkEntry))
             return std::nullopt;
-        }
         header_.registryKeys = counts[4];
         return header_;
     }
-
-private:
-    using Entry = bool (Reader::*)(const std::string& what);
 
     std::nullopt_t Refuse(const std::string& why)
     {

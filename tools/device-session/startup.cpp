@@ -163,11 +163,11 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     // The shortcut an --arm session installed leads to the handheld's
     // launcher, which this session can't run: this session's own takes its
     // place.
-    unlinkat(folder.fd(), folder.Find(kLauncherShortcut).c_str(), 0);
+    const bool installed = unlinkat(folder.fd(), folder.Find(kLauncherShortcut).c_str(), 0) == 0;
     const std::string name = folder.Find(kLauncherName);
     // The launcher of the other build (the handheld's after an --arm session,
     // or the host's) is replaced by this session's.
-    if (present && !renew &&
+    if (present && !renew && !installed &&
         IsWindowsProgram(folder.fd(), name) == IsWindowsProgram(AT_FDCWD, tarquell))
         return true;
     return folder.Install(tarquell, name, problem);
