@@ -197,8 +197,13 @@ def main(argv):
         made = os.path.join(stage, 'out.cab')
         # gcab writes the files' times as local time: the same everywhere in UTC.
         env = dict(os.environ, TZ='UTC')
-        subprocess.run(['gcab', '--create', '--zip', '--nopath', made] + [n for n, _ in order],
-                       cwd=stage, env=env, check=True)
+        try:
+            subprocess.run(['gcab', '--create', '--zip', '--nopath', made] + [n for n, _ in order],
+                           cwd=stage, env=env, check=True)
+        except FileNotFoundError:
+            fail('gcab is missing (scripts/setup.sh installs it)')
+        except subprocess.CalledProcessError as e:
+            fail('gcab failed with status %d' % e.returncode)
         with open(made, 'rb') as f:
             cab = f.read()
     with open(out + '.tmp', 'wb') as f:
