@@ -142,13 +142,14 @@ size_t String(const std::string& h, int id)  // the text of string `id`
 void Text(std::string& h, size_t at, const std::string& text) { h.replace(at, text.size(), text); }
 
 // One row a fault: the header changed so, installed from a cabinet holding
-// it and the programs (but file `missing`), is refused with this line, and
-// the device is not written.
+// it and the programs (but file `missing`; file 2 grown to `size` with
+// zeros), is refused with this line, and the device is not written.
 struct Malformed {
     const char* what;
     std::function<void(std::string&)> fault;
     const char* says;
     unsigned missing = 0;
+    size_t size = 0;
 };
 
 const Malformed kMalformed[] = {
@@ -180,6 +181,7 @@ const Malformed kMalformed[] = {
      "leaves the device's folders"},
     {"another processor", [](std::string& h) { Set(h, 20, 4, 4000); }, "is for processor 4000"},
     {"a program missing", [](std::string&) {}, "has no file .002", 2},
+    {"a program too large", [](std::string&) {}, "its file .002 is too large", 0, 33 << 20},
 };
 
 TEST(Cabinet, MalformedHeadersAreRefusedAndNothingIsWritten)
@@ -199,6 +201,8 @@ TEST(Cabinet, MalformedHeadersAreRefusedAndNothingIsWritten)
                 continue;
             const std::string file = std::string(name) + ".00" + std::to_string(number);
             fs::copy_file(kBuilt.at(std::string(name) + ".exe"), stage / file);
+            if (number == 2 && row.size)
+                fs::resize_file(stage / file, row.size);
             names += " " + file;
         }
         const Ran made = Shell("cd '" + stage.string() + "' && gcab -c -z -n test.cab " + names);

@@ -20,7 +20,7 @@ constexpr uint32_t kArchitectures[] = {0, 2577};  // any, StrongARM
 constexpr uint32_t kVersion = 3 * 100 + 0;
 
 constexpr size_t kHeaderLimit = 1 << 20;
-constexpr size_t kFileLimit = 16 << 20;  // as the emulator's program files
+constexpr size_t kFilesLimit = 32 << 20;  // all the files together, held at once
 constexpr size_t kShortcutLimit = 1024;
 
 // Whether the device takes what the header asks of it; why not otherwise.
@@ -80,7 +80,7 @@ bool CabinetFile(const std::string& cab, unsigned number, size_t limit, std::str
     if (pid < 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 127))
         problem = "cannot run cabextract (scripts/setup.sh installs it)";
     else if (bytes.size() > limit)
-        problem = file + " is over " + std::to_string(limit >> 10) + " KiB";
+        problem = file + " is too large (over the " + std::to_string(limit >> 10) + " KiB left to it)";
     else if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
         problem = "cabextract cannot read it";
     else if (bytes.empty())
@@ -113,8 +113,9 @@ bool InstallCabinet(const std::string& cab, std::string& problem)
         return false;
     }
     std::vector<std::string> contents(header->files.size());
-    for (size_t i = 0; i < contents.size(); ++i)
-        if (!CabinetFile(cab, header->files[i].number, kFileLimit, contents[i], problem))
+    size_t left = kFilesLimit;
+    for (size_t i = 0; i < contents.size(); left -= contents[i++].size())
+        if (!CabinetFile(cab, header->files[i].number, left, contents[i], problem))
             return false;
 
     const host::DeviceFolder root = host::DeviceFolder::Root(problem);
