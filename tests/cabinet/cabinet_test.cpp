@@ -220,31 +220,42 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
 {
     HostDevice scratch;
     const fs::path dir = scratch.Outside();
-    const std::string writer = PROJECT_DIR "/platform/wince/ce-cab.py ";
     const std::string programs = " '" VELLORIA_EXE "' '" TARQUELL_EXE "'";
-    const Ran again = Shell(writer + (dir / "again.cab").string() + " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
+    const Ran again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
+                            " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(ReadFile(dir / "again.cab"), ReadFile(VELLORIA_CAB)) << "made again elsewhere, later";
 
-    // One row a refusal: the CompanyName line of the .rc, the programs, and
-    // the line the build stops with.
+    // One row a refusal: a change to the writer's table (Python, on the
+    // writer loaded as w), the CompanyName of the .rc, the programs, and the
+    // line the build stops with.
     const struct {
+        const char* change;
         const char* company;
         std::string programs;
         const char* says;
     } rows[] = {
-        {"Zelkoran", " '" VELLORIA_EXE "' /nowhere/Tarquell.exe", "Tarquell.exe is missing"},
-        {"Zelkoran", " '" VELLORIA_EXE "'", "no Tarquell.exe among the programs"},
-        {"A maker whose name runs past thirty", programs, "over the 30"},
-        {"Zelkor\xc3\xa1n", programs, "not printable ASCII"},
-        {"", programs, "is empty"},
+        {"", "Zelkoran", " '" VELLORIA_EXE "' /nowhere/Tarquell.exe", "Tarquell.exe is missing"},
+        {"", "Zelkoran", " '" VELLORIA_EXE "'", "no Tarquell.exe among the programs"},
+        {"", "A maker whose name runs past thirty", programs, "over the 30"},
+        {"", "Zelkor\xc3\xa1n", programs, "not printable ASCII"},
+        {"", "", programs, "is empty"},
+        {"w.FILES[0] = ('Velloria Settings.exe', w.INSTALL_DIR)", "Zelkoran", programs, "is not an 8.3 name"},
+        {"w.LINKS[1] = ('Tarquell.lnk.', 4, 'Tarquell.exe')", "Zelkoran", programs, "is not an 8.3 name"},
+        {"w.APP_NAME = 'V' * 41", "Zelkoran", programs, "over the 40"},
+        {"w.FILES[1] = ('Tarquell.exe', ('Windows',))", "Zelkoran", programs, "standard folders"},
+        {"w.LINKS.append(('Help', 11, 'Help.exe'))", "Zelkoran", programs, "which is not installed"},
     };
     for (const auto& row : rows) {
         std::ofstream(dir / "x.rc") << "VALUE \"CompanyName\", \"" << row.company << "\"\n";
-        const Ran refused = Shell(writer + (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);
+        const Ran refused = Shell(
+            "python3 -c \"import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '" PROJECT_DIR
+            "/platform/wince/ce-cab.py').load_module(); " + std::string(*row.change ? row.change : "pass") + "; w.main(sys.argv)\" " +
+            (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);
         EXPECT_NE(refused.status, 0) << row.says;
         EXPECT_NE(refused.output.find("ce-cab: "), std::string::npos) << refused.output;
         EXPECT_NE(refused.output.find(row.says), std::string::npos) << refused.output;
+        EXPECT_EQ(refused.output.find('\n'), refused.output.size() - 1) << refused.output;
         EXPECT_FALSE(fs::exists(dir / "x.cab")) << row.says;
     }
 }
