@@ -120,8 +120,8 @@ def header(provider):
         dirs.setdefault(folder, len(dirs) + 1)
     dir_table = b''
     for folder, i in dirs.items():
-        spec = id_list(strings.id(part) for part in folder)
-        dir_table += struct.pack('<HH', i, len(spec)) + spec
+        path_ids = id_list(strings.id(part) for part in folder)
+        dir_table += struct.pack('<HH', i, len(path_ids)) + path_ids
     numbers = {}
     file_table = b''
     for number, (name, folder) in enumerate(FILES, 1):
@@ -138,8 +138,8 @@ def header(provider):
             fail('the shortcut %s is in %%CE%d%%, no standard folder' % (name, folder))
         if target.lower() not in numbers:
             fail('the shortcut %s starts %s, which is not installed' % (name, target))
-        spec = id_list([strings.id(name)])
-        link_table += struct.pack('<HHHHHH', number, 0, folder, numbers[target.lower()], 1, len(spec)) + spec
+        path_ids = id_list([strings.id(name)])
+        link_table += struct.pack('<HHHHHH', number, 0, folder, numbers[target.lower()], 1, len(path_ids)) + path_ids
     string_table = strings.table()
 
     # The names, then the tables in the order the fixed part lists them; the
