@@ -1,8 +1,9 @@
 // COREDLL.dll as the emulated handheld sees it: of the functions Windows CE
 // 3.0's COREDLL exports, those our programs import, each by its name and its
 // ordinal, served by the host platform's function of the same name over the
-// device folder. Nothing CE 3.0 lacks is served (no LockResource). Handles and pointers are translated at
-// this edge (the ARM side is 32-bit, strings UTF-16 in its memory).
+// device folder. Nothing CE 3.0 lacks is served (no LockResource). Handles
+// and pointers are translated at this edge (the ARM side is 32-bit, strings
+// UTF-16 in its memory).
 //
 // Every call is also written to the trace, one line each: the registry calls
 // as the host's recorded calls show them ("RegOpenKeyExW(HKEY_CURRENT_USER,
