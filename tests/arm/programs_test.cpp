@@ -18,6 +18,7 @@
 #include "coredll.h"
 #include "facts.h"
 #include "host_device.h"
+#include "launcher/launcher_calls.h"
 #include "machine.h"
 #include "pe.h"
 #include "run_arm.h"
@@ -246,6 +247,12 @@ std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8
     return path.string();
 }
 
+// A changed copy run on the emulator, in the device's folder.
+ArmRun RunChanged(HostDevice& device, const std::vector<uint8_t>& file)
+{
+    return RunArm(WriteFile(device.Outside() / "changed.exe", file), (device.Outside() / "trace").string());
+}
+
 const Refusal kRefusals[] = {
     // The checks of CE 3.0's loader.
     {"a machine other than ARM",
@@ -317,7 +324,7 @@ TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
         HostDevice device;
         std::vector<uint8_t> changed = original;
         refusal.change(changed, image);
-        ArmRun run = RunArm(WriteFile(device.Outside() / "changed.exe", changed), (device.Outside() / "trace").string());
+        ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(70, run.status);
         EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
         EXPECT_TRUE(run.calls.empty()) << run.calls.front();
@@ -345,22 +352,14 @@ const struct {
 TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
 {
     const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
-    std::vector<std::string> expected;
-    {
-        HostDevice device;
-        ArmRun run = RunArm(TARQUELL_EXE, (device.Outside() / "trace").string());
-        ASSERT_EQ(0, run.status) << run.output;
-        expected = run.calls;
-    }
-    ASSERT_FALSE(expected.empty());
     for (const auto& ignored : kIgnored) {
         SCOPED_TRACE(ignored.what);
         HostDevice device;
         std::vector<uint8_t> changed = original;
         SetHeader(changed, ignored.offset, ignored.value, ignored.size);
-        ArmRun run = RunArm(WriteFile(device.Outside() / "changed.exe", changed), (device.Outside() / "trace").string());
+        ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(0, run.status) << run.output;
-        EXPECT_EQ(expected, run.calls);
+        EXPECT_EQ(kNoKeyCalls, run.calls);
     }
 }
 
@@ -399,7 +398,6 @@ TEST(ArmEmulator, EntryGetsTheProcessHandleOnAStackAlignedTo4Not8)
         SetEntryWord(changed, image, entry.code);
         SetEntryWord(changed, image, 0xE1A0F00E, 4);
         armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), armemu::CoreDll());
-        EXPECT_NE(image.imageBase, armemu::kProcessHandle);
         EXPECT_EQ(entry.result, uint32_t(machine.RunEntry()));
     }
 }
