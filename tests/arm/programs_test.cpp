@@ -278,6 +278,7 @@ const Refusal kRefusals[] = {
      [](std::vector<uint8_t>& file, const armemu::Image&) {
          uint32_t pe;
          memcpy(&pe, &file[0x3C], 4);
+         SetHeader(file, 60, 0);            // SizeOfHeaders: within what is left
          file.resize(pe + 24 + 0xE0 + 3);  // 3 bytes into the first section's name
      },
      "section table runs past the end of the file"},
