@@ -20,7 +20,6 @@
 #include <benchmark/benchmark.h>
 
 #include "catalogue.h"
-#include "entry.h"
 #include "registry.h"
 #include "host_watch.h"
 #include "resource.h"

@@ -23,8 +23,9 @@ set(CMAKE_RANLIB ${ZK_CE_TOOL}ranlib CACHE FILEPATH "" FORCE)
 set(CMAKE_LINKER ${ZK_CE_TOOL}ld CACHE FILEPATH "" FORCE)
 
 # ARMv4 in ARM mode (the StrongARM has no Thumb and no bx), soft float, 2-byte
-# wchar_t for UTF-16 strings, enums as ints as the system's headers have them.
-set(ZK_CE_FLAGS "-march=armv4 -marm -mfloat-abi=soft -fshort-wchar -fno-short-enums -fno-common -ffreestanding")
+# wchar_t for UTF-16 strings, enums as ints as the system's headers have them;
+# _WIN32_WCE names the CE version, as CE's own SDK does, for platform/winapi.
+set(ZK_CE_FLAGS "-march=armv4 -marm -mfloat-abi=soft -fshort-wchar -fno-short-enums -fno-common -ffreestanding -D_WIN32_WCE=0x300")
 set(CMAKE_C_FLAGS_INIT "${ZK_CE_FLAGS}")
 set(CMAKE_CXX_FLAGS_INIT "${ZK_CE_FLAGS} -fno-exceptions -fno-rtti -fno-unwind-tables -fno-asynchronous-unwind-tables -fno-threadsafe-statics")
 

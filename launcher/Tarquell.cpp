@@ -1,6 +1,7 @@
 // The recalibration launcher. Run after a restart, it opens the stylus
 // alignment page once for each change of the display orientation.
-#include "entry.h"
+#include <windows.h>
+
 #include "registry.h"
 #include "target.h"
 

@@ -1,7 +1,6 @@
 #include "app.h"
 
 #include "dialog.h"
-#include "entry.h"
 
 BEGIN_MESSAGE_MAP(CVelloriaApp, CWinApp)
 END_MESSAGE_MAP()

@@ -1,8 +1,9 @@
 #include "dialog.h"
 
+#include <pkfuncs.h>
+
 #include "catalogue.h"
 #include "registry.h"
-#include "restart.h"
 
 namespace {
 

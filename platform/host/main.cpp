@@ -1,7 +1,8 @@
 // Start-up glue of the host programs: the handheld passes no arguments and
 // neither program reads any, so the entry gets an empty command line.
+#include <windows.h>
+
 #include "device.h"
-#include "entry.h"
 
 int main()
 {

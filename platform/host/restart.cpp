@@ -7,7 +7,7 @@
 // renamed into place under the folder's lock: a link where it goes is
 // replaced, never followed. Anything else that is no file there (a FIFO, a
 // folder) is left alone, told in one line, and the call fails.
-#include "restart.h"
+#include <pkfuncs.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,7 +1,11 @@
 // The programs' start-up on the handheld, in place of a C runtime: the entry
 // runs the static constructors, calls wWinMain, then the destructors that the
 // constructors registered, last first.
-#include "entry.h"
+#include <windows.h>
+
+// The toolchain's flags (cmake/wince-arm.cmake) give the handheld's sizes.
+static_assert(sizeof(WCHAR) == 2, "the handheld's strings are UTF-16: build with -fshort-wchar");
+static_assert(sizeof(LONG_PTR) == 4 && DWLP_USER == 8, "the handheld is 32-bit");
 
 extern "C" {
 

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include "device.h"
-#include "entry.h"
 #include "host_device.h"
 #include "launcher_calls.h"
 #include "launcher_flag.h"

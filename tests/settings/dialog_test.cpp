@@ -3,6 +3,7 @@
 // scratch device folder. Runs the dialog's cases and the terminal's, then
 // what only the host shows: the restart stand-in.
 #include <gtest/gtest.h>
+#include <pkfuncs.h>
 #include <windows.h>
 
 #include <filesystem>
@@ -12,7 +13,6 @@
 #include "device.h"
 #include "dialog.h"
 #include "facts.h"
-#include "restart.h"
 #include "settings/terminal_driver.h"
 
 namespace {

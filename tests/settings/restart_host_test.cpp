@@ -1,6 +1,7 @@
 // The host's restart request, whatever was left where it goes: it never
 // writes through a link, never blocks, and leaves what is no file alone with
 // one line on stderr.
+#include <pkfuncs.h>
 #include <windows.h>
 
 #include <sys/stat.h>
@@ -14,7 +15,6 @@
 
 #include "host_device.h"
 #include "registry/device_files.h"
-#include "restart.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include <map>
 #include <memory>
 
+#include <pkfuncs.h>
 #include <windows.h>
 
 #include "pe.h"
-#include "restart.h"
 #include "text.h"
 
 namespace armemu {

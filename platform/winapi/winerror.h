@@ -1,7 +1,5 @@
-// Error codes and the thread's last error.
+// Error codes.
 #pragma once
-
-#include "types.h"
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
@@ -18,9 +16,9 @@
 #define ERROR_BADDB 1009L
 #define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_KEY_DELETED 1018L
+#define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_CANNOT_FIND_WND_CLASS 1407L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
-
-DWORD WINAPI GetLastError(void);
-void WINAPI SetLastError(DWORD error);

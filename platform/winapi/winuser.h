@@ -1,17 +1,27 @@
-// Windows and dialogs (USER), built from dialog templates and shown on the
-// terminal.
+// Windows and dialogs (USER); on the host, built from dialog templates and
+// shown on the terminal.
 #pragma once
 
-#include "types.h"
+#include "windef.h"
 
-typedef void* PVOID;
+#ifdef __cplusplus
+extern "C" {
+#endif
 
-typedef struct tagRECT {
-    LONG left;
-    LONG top;
-    LONG right;
-    LONG bottom;
-} RECT, *PRECT, *LPRECT;
+// The handheld's COREDLL has only the 32-bit window-long functions; the
+// pointer-sized names are the desktop's.
+#ifdef _WIN32_WCE
+#define GetWindowLongPtrW GetWindowLongW
+#define SetWindowLongPtrW SetWindowLongW
+#endif
+
+#define MAKEINTRESOURCEW(i) ((LPWSTR)((ULONG_PTR)((WORD)(i))))
+#define IS_INTRESOURCE(r) ((((ULONG_PTR)(r)) >> 16) == 0)
+
+#define RT_ICON MAKEINTRESOURCEW(3)
+#define RT_DIALOG MAKEINTRESOURCEW(5)
+#define RT_GROUP_ICON MAKEINTRESOURCEW(14)
+#define RT_VERSION MAKEINTRESOURCEW(16)
 
 // Dialog templates, as the resource compiler writes them: 2-byte packing,
 // variable-length fields after each fixed part.
@@ -83,10 +93,6 @@ typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 #define SPI_GETWORKAREA 0x0030
 
-#define ERROR_INVALID_WINDOW_HANDLE 1400L
-#define ERROR_CONTROL_ID_NOT_FOUND 1421L
-#define ERROR_CANNOT_FIND_WND_CLASS 1407L
-
 // Runs a dialog modally on the terminal; returns its end code, or -1 when the
 // template can't be used. Without a terminal it says so on stderr and
 // returns IDCANCEL.
@@ -108,3 +114,7 @@ BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, 
                          UINT uFlags);
 BOOL WINAPI SystemParametersInfoW(UINT uiAction, UINT uiParam, PVOID pvParam, UINT fWinIni);
 HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
+
+#ifdef __cplusplus
+}
+#endif

@@ -2,9 +2,10 @@
 //   KernelIoControl(IOCTL_HAL_REBOOT, NULL, 0, NULL, 0, NULL)
 // asks for a warm restart and, on the handheld, does not come back. The call
 // takes no buffers and returns nothing; any other code, or any buffer given,
-// fails. Neither desktop Windows nor Linux has it; each target stands in for
-// it in its own restart.cpp, where a target that restarts later (the host's
-// emulated device) says how.
+// fails. The handheld's COREDLL exports it; neither desktop Windows nor Linux
+// has it, so those targets stand in for it in their own restart.cpp, where a
+// target that restarts later (the host's emulated device) says how. CE
+// declares it in this header, which mingw-w64 lacks.
 #pragma once
 
 #include <windows.h>

@@ -1,16 +1,16 @@
-// The registry functions, over the emulated device's registry.reg.
+// The registry functions; on the host, over the emulated device's
+// registry.reg.
 #pragma once
 
-#include "types.h"
+#include "winbase.h"  // SECURITY_ATTRIBUTES
+#include "windef.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
 
 typedef DWORD ACCESS_MASK;
 typedef ACCESS_MASK REGSAM;
-
-typedef struct _SECURITY_ATTRIBUTES {
-    DWORD nLength;
-    LPVOID lpSecurityDescriptor;
-    BOOL bInheritHandle;
-} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
 #define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)0x80000001)
 #define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)0x80000002)
@@ -54,3 +54,7 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                               const BYTE* lpData, DWORD cbData);
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
+
+#ifdef __cplusplus
+}
+#endif

@@ -1,10 +1,9 @@
-// Base types of the Windows headers, with Windows' sizes: on an LP64 host,
-// and on the handheld's 32-bit ARM, whose header (platform/wince) reuses these.
+// Base types of the Windows headers, with Windows' sizes: on an LP64 host
+// and on the handheld's 32-bit ARM alike.
 #pragma once
 
 #include <stddef.h>
 #include <stdint.h>
-#include <wchar.h>
 
 #define WINAPI
 #define CALLBACK
@@ -44,6 +43,7 @@ typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef LONG* PLONG;
 typedef void* LPVOID;
+typedef void* PVOID;
 typedef const void* LPCVOID;
 
 // Wide strings are wchar_t, as the programs spell them with L"...". The host
@@ -77,6 +77,13 @@ DECLARE_HANDLE(HWND);
 DECLARE_HANDLE(HICON);
 DECLARE_HANDLE(HRSRC);
 typedef HANDLE HGLOBAL;
+
+typedef struct tagRECT {
+    LONG left;
+    LONG top;
+    LONG right;
+    LONG bottom;
+} RECT, *PRECT, *LPRECT;
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
 #define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
