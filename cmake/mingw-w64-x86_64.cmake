@@ -1,6 +1,7 @@
 # Cross-compiling for 64-bit desktop Windows with Debian's mingw-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(ZK_TARGET win32)
 
 set(TOOLCHAIN_PREFIX x86_64-w64-mingw32)
 # The posix thread model: GoogleTest needs std::mutex.

@@ -4,7 +4,7 @@
 # resources. No C runtime and no libgcc: COREDLL.dll is the only library.
 set(CMAKE_SYSTEM_NAME Generic)
 set(CMAKE_SYSTEM_PROCESSOR arm)
-set(ZK_WINCE ON)
+set(ZK_TARGET wince)
 
 set(CMAKE_C_COMPILER arm-none-eabi-gcc)
 set(CMAKE_CXX_COMPILER arm-none-eabi-g++)
