@@ -129,7 +129,7 @@ void TellDeviceProblem(const std::string& problem)
     if (problem == last)
         return;
     last = problem;
-    fprintf(stderr, "ce-device: %s\n", problem.c_str());
+    fprintf(stderr, "ce-device: %s\n", text::Printable(problem).c_str());
 }
 
 DeviceFolder::~DeviceFolder()

@@ -39,16 +39,6 @@ host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& proble
     return windows.Sub(kStartUpFolder, create, problem);
 }
 
-// A name as the user reads it: characters that would move the cursor
-// (a newline, say) show as '?'.
-std::string Printable(std::string name)
-{
-    for (char& c : name)
-        if ((unsigned char)c < 0x20 || c == 0x7F)
-            c = '?';
-    return name;
-}
-
 // Why the entry `name` of the start-up folder is no program to run, or "".
 std::string NotAProgram(const host::DeviceFolder& folder, const std::string& name)
 {
@@ -83,7 +73,7 @@ bool Emulated(const host::DeviceFolder& folder, const std::string& name)
 void RunOne(const host::DeviceFolder& folder, const std::string& name)
 {
     const std::string devicePath = std::string(kStartUpDevicePath) + "\\" + name;
-    const std::string shown = Printable(devicePath);
+    const std::string shown = host::text::Printable(devicePath);
     if (const std::string why = NotAProgram(folder, name); !why.empty()) {
         printf("Skipped %s: %s.\n", shown.c_str(), why.c_str());
         return;
@@ -111,7 +101,7 @@ void RunOne(const host::DeviceFolder& folder, const std::string& name)
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
     fflush(stdout);
 
-    std::string outcome = Printable(name);
+    std::string outcome = host::text::Printable(name);
     if (!settled.started)
         outcome += " is still running";
     else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
@@ -123,7 +113,7 @@ void RunOne(const host::DeviceFolder& folder, const std::string& name)
     } else {
         outcome += "; it opened ";
         for (size_t i = 0; i < settled.others.size(); ++i)
-            outcome += (i ? ", " : "") + Printable(settled.others[i]);
+            outcome += (i ? ", " : "") + host::text::Printable(settled.others[i]);
     }
     if (settled.timedOut)
         outcome += "; something it started is still running after " +
