@@ -176,6 +176,16 @@ DeviceFolder DeviceFolder::Root(std::string& problem)
     return DeviceFolder(fd, root);
 }
 
+DeviceFolder DeviceFolder::At(const std::string& path, std::string& problem)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = Problem("cannot open the folder " + path);
+        return {};
+    }
+    return DeviceFolder(fd, path);
+}
+
 std::string DeviceFolder::Find(std::string_view name, bool* found) const
 {
     return FindEntry(fd_, name, found);
