@@ -3,7 +3,8 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell> <Velloria>
-#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal
+#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal,
+#          terminal-arm (with $ARMEMU and $CRAFTED)
 set -uo pipefail
 
 case_name=$1
@@ -435,34 +436,60 @@ screen_modes() {
 
 # However Velloria or the session ends, the terminal is given back whole,
 # and a session that is ended ends the Velloria it started. One row a way
-# out: what, the program, then what is done: a key, or a signal (in capitals)
-# sent to the program.
+# out: what, the program, then what is done: a key, a signal (in capitals)
+# sent to the program, or /text to wait for on the screen; and a line the
+# screen must show after (a reason told once the terminal is back).
+host_terminal_rows=(
+  "Velloria closed|$velloria|c"
+  "Velloria hung up|$velloria|HUP"
+  "Velloria hung up on a vt100|env TERM=vt100 $velloria|HUP"
+  "Velloria quit|$velloria|QUIT"
+  "Velloria terminated|$velloria|TERM"
+  "Velloria interrupted|$velloria|INT"
+  "the session quit|$session --device $device|c q"
+  "the session hung up|$session --device $device|HUP"
+  "the session quit by signal|$session --device $device|QUIT"
+  "the session terminated|$session --device $device|TERM"
+  "the session interrupted|$session --device $device|INT"
+  "the session terminated at its desktop|$session --device $device|c TERM"
+)
+# The same for an ARM program of our own (tests/arm/crafted) on the emulated
+# StrongARM, a start-up program of an --arm session among them.
+crafted=${CRAFTED:-} armemu=${ARMEMU:-}  # from the test's environment
+arm_terminal_rows=(
+  "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
+  "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
+  "ARM modal dialogs nested, closed one by one|$armemu $crafted|/Crafted n n c c c"
+  "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
+  "a fault in an ARM start-up program's dialog, in a session|$session --arm --device $device|r /Crafted f /^> q|crafted.exe ended with exit status 70"
+)
+
 case_terminal() {
-  local rows_=(
-    "Velloria closed|$velloria|c"
-    "Velloria hung up|$velloria|HUP"
-    "Velloria hung up on a vt100|env TERM=vt100 $velloria|HUP"
-    "Velloria quit|$velloria|QUIT"
-    "Velloria terminated|$velloria|TERM"
-    "Velloria interrupted|$velloria|INT"
-    "the session quit|$session --device $device|c q"
-    "the session hung up|$session --device $device|HUP"
-    "the session quit by signal|$session --device $device|QUIT"
-    "the session terminated|$session --device $device|TERM"
-    "the session interrupted|$session --device $device|INT"
-    "the session terminated at its desktop|$session --device $device|c TERM"
-  )
-  local row what command steps step pid child
+  terminal_rows "${host_terminal_rows[@]}"
+  terminal_given_back
+}
+
+case_terminal_arm() {
+  mkdir -p "$device"
+  printf q | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  cp "$crafted" "$device/Windows/StartUp/crafted.exe"
+  terminal_rows "${arm_terminal_rows[@]}"
+}
+
+terminal_rows() {
+  local row what command steps after step pid child
   export CE_DEVICE_ROOT=$device
-  for row in "${rows_[@]}"; do
-    IFS='|' read -r what command steps <<<"$row"
+  for row in "$@"; do
+    IFS='|' read -r what command steps after <<<"$row"
     # shellcheck disable=SC2086
     in_pane $command
-    wait_for "$dialog"
+    [[ $steps == /* ]] || wait_for "$dialog"
     pid=$(cat "$work/pid")
     child=$(pgrep -P "$pid" | head -1)
     for step in $steps; do
-      if [[ $step =~ ^[A-Z]+$ ]]; then
+      if [[ $step == /* ]]; then
+        wait_for "${step#/}"
+      elif [[ $step =~ ^[A-Z]+$ ]]; then
         kill -"$step" "$pid"
       else
         keys "$step"
@@ -474,8 +501,11 @@ case_terminal() {
     [ "$(count '\$<[0-9]')" = 0 ] || fail "$what: a terminfo delay was written out as text"
     cmp -s "$work/before" "$work/after" || fail "$what: the terminal's modes changed"
     [ -n "$child" ] && kill -0 "$child" 2>/dev/null && fail "$what: Velloria is still running"
+    [ -z "$after" ] || [ "$(count "$after")" -ge 1 ] || { fail "$what: no /$after/ on the screen"; show_screen; }
   done
+}
 
+terminal_given_back() {
   # A terminal that can't show the dialog says so, and a save that fails
   # while the dialog is up is told once the screen is given back.
   in_pane env TERM=dumb "$velloria"

@@ -1,0 +1,61 @@
+// A handheld program of our own, for the emulator's tests: one dialog whose
+// buttons each do what Velloria and Tarquell never do, as a program handed
+// to the device may.
+//   fault   stores to an address where nothing is, inside the dialog procedure
+//   deep    sends its own dialog the same command again, without end
+//   nested  opens the same dialog again, modal, over this one
+//   wide    makes its own button 2^30 cells wide and high
+//   close   ends this dialog; the program's result is the outermost's
+#include <windows.h>
+
+#include "crafted.h"
+#include "entry.h"
+
+namespace {
+
+constexpr uintptr_t kNowhere = 0x100;  // below every mapping
+
+INT_PTR Open(HINSTANCE instance, HWND parent);
+
+INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_INITDIALOG)
+        return TRUE;
+    if (message != WM_COMMAND)
+        return FALSE;
+    switch (LOWORD(wParam)) {
+    case IDC_FAULT: {
+        volatile uintptr_t nowhere = kNowhere;  // kept from the compiler's sight
+        *reinterpret_cast<volatile int*>(nowhere) = 1;
+        break;
+    }
+    case IDC_DEEP:
+        SendMessageW(dialog, WM_COMMAND, IDC_DEEP, 0);
+        break;
+    case IDC_NESTED:
+        Open(GetModuleHandleW(NULL), dialog);
+        break;
+    case IDC_WIDE:
+        SetWindowPos(GetDlgItem(dialog, IDC_WIDE), NULL, 0, 0, 1 << 30, 1 << 30, SWP_NOMOVE | SWP_NOZORDER);
+        break;
+    case IDC_CLOSE:
+        EndDialog(dialog, IDC_CLOSE);
+        break;
+    }
+    return TRUE;
+}
+
+INT_PTR Open(HINSTANCE instance, HWND parent)
+{
+    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(IDD_CRAFTED), RT_DIALOG);
+    HGLOBAL data = info ? LoadResource(instance, info) : NULL;
+    const DLGTEMPLATE* dialog = data ? static_cast<const DLGTEMPLATE*>(LockResource(data)) : NULL;
+    return dialog ? DialogBoxIndirectParamW(instance, dialog, parent, Procedure, 0) : -1;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+{
+    return int(Open(instance, NULL));
+}
