@@ -374,6 +374,30 @@ case_planted() {
   flag_raised() {
     set_up && printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\n"align"=dword:00000001\n' >>"$d/registry.reg"
   }
+  # A start-up program doing what it likes with what the device holds.
+  starting() {
+    set_up && printf '#!/usr/bin/env bash\n%s\n' "$1" >"$d/Windows/StartUp/a.sh" && chmod +x "$d/Windows/StartUp/a.sh"
+  }
+  # What a program of the device may hand the terminal: escapes in the
+  # control panel's command line, and in a registry value's key, name and data.
+  escaping_panel() {
+    starting "'$d/Windows/ctlpnl.exe' \"\$(printf 'x\\033]0;owned\\007\\033[2J')\""
+  }
+  escaping_value() {
+    printf '\n[HKEY_CURRENT_USER\\Software\\Zel\033]0;owned\007]\n"na\033[2Jme"="da\033]0;x\007ta"\n' \
+      >"$work/escapes.reg" && starting "cat '$work/escapes.reg' >>'$d/registry.reg'"
+  }
+  # The stand-in control panel run where its path is past the kernel's
+  # limit, from a folder outside the device.
+  deep_panel() {
+    local long i
+    long=$(printf 'd%.0s' {1..200})
+    set_up && mkdir "$d/deep" &&
+      (cd "$d/deep" && for i in {1..25}; do mkdir "$long" && cd "$long" || exit 1; done &&
+        cp "$d/Windows/ctlpnl.exe" .) &&
+      starting "cd '$d/deep' && for i in \$(seq 25); do cd '$long'; done &&
+exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
+  }
   local rows=(
     "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
     "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
@@ -386,6 +410,10 @@ case_planted() {
     "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
     "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel's log a hard link out@flag_raised && ln '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel unable to tell its own folder@deep_panel@rq@0@cannot tell the folder it is in"
+    "the control panel given terminal escapes@escaping_panel@rq@0@no applet \"x.\\]0;owned..\\[2J\""
+    "a registry value with terminal escapes@escaping_value@rq@0@Zel.\\]0;owned. \"na.\\[2Jme\": absent -> \"da.\\]0;x.ta\""
   )
   printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
   chmod +x "$work/late"
@@ -405,6 +433,8 @@ case_planted() {
     grep -qE -- "$line" "$work/out" || fail "$what: no /$line/ in: $(cat "$work/out")"
     [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
       fail "$what: something outside was written: $(ls -A "$out")"
+    ! LC_ALL=C grep -q "$(printf '[\001-\010\013-\037\177]')" "$work/out" ||
+      fail "$what: a control character reached the terminal: $(cat -v "$work/out")"
   done
 }
 
