@@ -78,23 +78,4 @@ TEST(HostText, NamesMatchWithoutCaseExactlyWhenTheirFoldedFormsAreEqual)
     }
 }
 
-// What reaches the terminal from the device: no character that moves the
-// cursor or starts an escape sequence, in any encoding of it.
-TEST(HostText, PrintableShowsEveryControlCharacterAsAQuestionMark)
-{
-    const std::pair<const char*, const char*> table[] = {
-        {"Rotate", "Rotate"},
-        {"\x1B]0;title\x07\x1B[2J", "?]0;title??[2J"},
-        {"a\nb\rc\td", "a?b?c?d"},
-        {"del\x7F", "del?"},
-        {"csi \xC2\x9B" "2J", "csi ?2J"},             // U+009B, CSI in one character
-        {"raw \x9B" "2J", "raw ?2J"},                  // the same byte, not UTF-8
-        {"\xC3\xA9t\xC3\xA9 \xC2\xA0", "\xC3\xA9t\xC3\xA9 \xC2\xA0"},  // été, a no-break space
-    };
-    for (const auto& row : table) {
-        SCOPED_TRACE(row.first);
-        EXPECT_EQ(Printable(row.first), row.second);
-    }
-}
-
 }  // namespace

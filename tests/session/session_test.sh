@@ -379,12 +379,13 @@ case_planted() {
     set_up && printf '#!/usr/bin/env bash\n%s\n' "$1" >"$d/Windows/StartUp/a.sh" && chmod +x "$d/Windows/StartUp/a.sh"
   }
   # What a program of the device may hand the terminal: escapes in the
-  # control panel's command line, and in a registry value's key, name and data.
+  # control panel's command line, and in a registry value's key, name and
+  # data (CSI as one character among them).
   escaping_panel() {
     starting "'$d/Windows/ctlpnl.exe' \"\$(printf 'x\\033]0;owned\\007\\033[2J')\""
   }
   escaping_value() {
-    printf '\n[HKEY_CURRENT_USER\\Software\\Zel\033]0;owned\007]\n"na\033[2Jme"="da\033]0;x\007ta"\n' \
+    printf '\n[HKEY_CURRENT_USER\\Software\\Zel\033]0;owned\007]\n"na\033[2Jme"="da\033]0;x\007t\302\233a"\n' \
       >"$work/escapes.reg" && starting "cat '$work/escapes.reg' >>'$d/registry.reg'"
   }
   # The stand-in control panel run where its path is past the kernel's
@@ -413,7 +414,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     "the control panel's log a hard link out@flag_raised && ln '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel unable to tell its own folder@deep_panel@rq@0@cannot tell the folder it is in"
     "the control panel given terminal escapes@escaping_panel@rq@0@no applet \"x.\\]0;owned..\\[2J\""
-    "a registry value with terminal escapes@escaping_value@rq@0@Zel.\\]0;owned. \"na.\\[2Jme\": absent -> \"da.\\]0;x.ta\""
+    "a registry value with terminal escapes@escaping_value@rq@0@Zel.\\]0;owned. \"na.\\[2Jme\": absent -> \"da.\\]0;x.t.a\""
   )
   printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
   chmod +x "$work/late"
@@ -433,7 +434,8 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     grep -qE -- "$line" "$work/out" || fail "$what: no /$line/ in: $(cat "$work/out")"
     [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
       fail "$what: something outside was written: $(ls -A "$out")"
-    ! LC_ALL=C grep -q "$(printf '[\001-\010\013-\037\177]')" "$work/out" ||
+    # C0 and DEL, and C1 as UTF-8 writes it (CSI is \302\233).
+    ! LC_ALL=C grep -qE "$(printf '[\001-\010\013-\037\177]|\302[\200-\237]')" "$work/out" ||
       fail "$what: a control character reached the terminal: $(cat -v "$work/out")"
   done
 }
