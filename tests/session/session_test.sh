@@ -492,6 +492,7 @@ arm_terminal_rows=(
   "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
   "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
   "ARM modal dialogs nested, closed one by one|$armemu $crafted|/Crafted n n c c c"
+  "a fault in a nested ARM dialog's procedure|$armemu $crafted|/Crafted n n f|armemu: .*write to 0x100"
   "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
   "a fault in an ARM start-up program's dialog, in a session|$session --arm --device $device|r /Crafted f /^> q|crafted.exe ended with exit status 70"
 )
