@@ -493,6 +493,7 @@ arm_terminal_rows=(
   "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
   "ARM modal dialogs nested, closed one by one|$armemu $crafted|/Crafted n n c c c"
   "a fault in a nested ARM dialog's procedure|$armemu $crafted|/Crafted n n f|armemu: .*write to 0x100"
+  "a save refused under a nested ARM dialog, told once the terminal is back|env CE_DEVICE_ROOT=$work/unsaved $armemu $crafted|/Crafted s n c c|^ce-device: .*registry\\.reg"
   "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
   "a fault in an ARM start-up program's dialog, in a session|$session --arm --device $device|r /Crafted f /^> q|crafted.exe ended with exit status 70"
 )
@@ -506,6 +507,7 @@ case_terminal_arm() {
   mkdir -p "$device"
   printf q | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
   cp "$crafted" "$device/Windows/StartUp/crafted.exe"
+  mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
   terminal_rows "${arm_terminal_rows[@]}"
 }
 

@@ -5,6 +5,7 @@
 //   deep    sends its own dialog the same command again, without end
 //   nested  opens the same dialog again, modal, over this one
 //   wide    makes its own button 2^30 cells wide and high
+//   save    sets a value of the device's registry (HKEY_CURRENT_USER's own)
 //   close   ends this dialog; the program's result is the outermost's
 #include <windows.h>
 
@@ -38,6 +39,11 @@ INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM)
     case IDC_WIDE:
         SetWindowPos(GetDlgItem(dialog, IDC_WIDE), NULL, 0, 0, 1 << 30, 1 << 30, SWP_NOMOVE | SWP_NOZORDER);
         break;
+    case IDC_SAVE: {
+        const DWORD one = 1;
+        RegSetValueExW(HKEY_CURRENT_USER, NULL, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+        break;
+    }
     case IDC_CLOSE:
         EndDialog(dialog, IDC_CLOSE);
         break;

@@ -7,4 +7,5 @@
 #define IDC_DEEP 102
 #define IDC_NESTED 103
 #define IDC_WIDE 104
+#define IDC_SAVE 105
 #define IDC_CLOSE 2  // IDCANCEL: Esc closes too
