@@ -441,18 +441,19 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
 }
 
 # Runs "$@" in a new 100x30 (or $cols x $rows) terminal, noting the terminal's
-# modes before and after and the program's pid, then "[given back]".
+# modes before and after, the program's pid and its exit status, then
+# "[given back]".
 in_pane() {
   tmux -S "$socket" kill-server 2>/dev/null
   starts=$((starts + 1))
   socket=$work/tmux.$starts.sock
-  rm -f "$work/pid" "$work/before" "$work/after"
+  rm -f "$work/pid" "$work/status" "$work/before" "$work/after"
   printf 'set -g remain-on-exit on\n' >"$work/tmux.conf"
   {
     printf 'stty -g >"%s/before"\n' "$work"
     printf 'env --default-signal=INT,QUIT'
     printf ' %q' "$@"
-    printf ' </dev/tty & echo $! >"%s/pid"; wait\n' "$work"
+    printf ' </dev/tty & echo $! >"%s/pid"; wait $!; echo $? >"%s/status"\n' "$work" "$work"
     printf 'stty -g >"%s/after"; printf "\\n[given back]\\n"; exec sleep 60\n' "$work"
   } >"$work/pane.sh"
   tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" \
@@ -469,8 +470,9 @@ screen_modes() {
 # However Velloria or the session ends, the terminal is given back whole,
 # and a session that is ended ends the Velloria it started. One row a way
 # out: what, the program, then what is done: a key, a signal (in capitals)
-# sent to the program, or /text to wait for on the screen; and a line the
-# screen must show after (a reason told once the terminal is back).
+# sent to the program, or /text to wait for on the screen; a line the
+# screen must show after (a reason told once the terminal is back), and the
+# program's exit status.
 host_terminal_rows=(
   "Velloria closed|$velloria|c"
   "Velloria hung up|$velloria|HUP"
@@ -491,7 +493,8 @@ crafted=${CRAFTED:-} armemu=${ARMEMU:-}  # from the test's environment
 arm_terminal_rows=(
   "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
   "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
-  "ARM modal dialogs nested, closed one by one|$armemu $crafted|/Crafted n n c c c"
+  "ARM modal dialogs nested, closed one by one|$armemu $crafted|/Crafted n n c c c||2"
+  "an ARM dialog's owner told to close by the dialog it opened|$armemu $crafted|/Crafted o c||2"
   "a fault in a nested ARM dialog's procedure|$armemu $crafted|/Crafted n n f|armemu: .*write to 0x100"
   "a save refused under a nested ARM dialog, told once the terminal is back|env CE_DEVICE_ROOT=$work/unsaved $armemu $crafted|/Crafted s n c c|^ce-device: .*registry\\.reg"
   "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
@@ -512,10 +515,10 @@ case_terminal_arm() {
 }
 
 terminal_rows() {
-  local row what command steps after step pid child
+  local row what command steps after status step pid child
   export CE_DEVICE_ROOT=$device
   for row in "$@"; do
-    IFS='|' read -r what command steps after <<<"$row"
+    IFS='|' read -r what command steps after status <<<"$row"
     # shellcheck disable=SC2086
     in_pane $command
     [[ $steps == /* ]] || wait_for "$dialog"
@@ -537,6 +540,8 @@ terminal_rows() {
     cmp -s "$work/before" "$work/after" || fail "$what: the terminal's modes changed"
     [ -n "$child" ] && kill -0 "$child" 2>/dev/null && fail "$what: Velloria is still running"
     [ -z "$after" ] || [ "$(count "$after")" -ge 1 ] || { fail "$what: no /$after/ on the screen"; show_screen; }
+    [ -z "$status" ] || [ "$(cat "$work/status")" = "$status" ] ||
+      fail "$what: exit status $(cat "$work/status"), expected $status"
   done
 }
 

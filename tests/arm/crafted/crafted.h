@@ -8,4 +8,5 @@
 #define IDC_NESTED 103
 #define IDC_WIDE 104
 #define IDC_SAVE 105
+#define IDC_OWNER 106
 #define IDC_CLOSE 2  // IDCANCEL: Esc closes too
