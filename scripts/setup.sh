@@ -10,6 +10,7 @@ packages=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine64 xvfb xauth xdotool tmux
   gcc-arm-none-eabi binutils-source flex bison m4 libunicorn-dev
+  gcab cabextract
 )
 
 missing=()

@@ -35,6 +35,8 @@ inline const Place kMenu = {HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE\\Menu", L"Anitype"
 // key, created as kFlagKeyCreated spells it (the same key).
 inline const Place kFlag = {HKEY_CURRENT_USER, L"SOFTWARE\\Zelkoran", L"align", "Zelkoran align"};
 inline const WCHAR kFlagKeyCreated[] = L"Software\\Zelkoran";
+// The maker's name: the launcher's CompanyName, the cabinet's provider.
+inline const char kMaker[] = "Zelkoran";
 constexpr DWORD kFlagSet = 1;
 constexpr DWORD kFlagCleared = 0;
 

@@ -1,5 +1,6 @@
 // Windows and dialogs: CCmdTarget, CWnd, CDialog.
 #include "afxwin.h"
+#include "target.h"
 
 namespace {
 
@@ -145,7 +146,7 @@ INT_PTR CDialog::DoModal()
     HINSTANCE instance = AfxFindResourceHandle(m_lpszTemplateName, RT_DIALOG);
     HRSRC info = ::FindResourceW(instance, m_lpszTemplateName, RT_DIALOG);
     HGLOBAL data = info ? ::LoadResource(instance, info) : NULL;
-    const DLGTEMPLATE* dialogTemplate = data ? static_cast<const DLGTEMPLATE*>(::LockResource(data)) : NULL;
+    const DLGTEMPLATE* dialogTemplate = data ? static_cast<const DLGTEMPLATE*>(target::ResourceData(data)) : NULL;
     if (dialogTemplate == NULL)
         return -1;
 

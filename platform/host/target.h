@@ -15,4 +15,10 @@ inline LPSTARTUPINFOW StartupInfo(STARTUPINFOW&)
     return NULL;
 }
 
+// A resource's data from what LoadResource returned.
+inline LPVOID ResourceData(HGLOBAL loaded)
+{
+    return LockResource(loaded);
+}
+
 }  // namespace target

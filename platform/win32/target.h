@@ -17,4 +17,10 @@ inline LPSTARTUPINFOW StartupInfo(STARTUPINFOW& info)
     return &info;
 }
 
+// A resource's data from what LoadResource returned.
+inline LPVOID ResourceData(HGLOBAL loaded)
+{
+    return LockResource(loaded);
+}
+
 }  // namespace target

@@ -1,5 +1,6 @@
 // What differs on the handheld itself: it does not enforce the access a key
-// was opened with, and CreateProcessW takes no start-up information.
+// was opened with, CreateProcessW takes no start-up information, and a loaded
+// resource is already its data.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +14,14 @@ constexpr REGSAM kKeyWriteAccess = KEY_READ;  // 0x20019
 inline LPSTARTUPINFOW StartupInfo(STARTUPINFOW&)
 {
     return NULL;
+}
+
+// A resource's data from what LoadResource returned. CE's LoadResource
+// returns the data's address and COREDLL exports no LockResource (the SDK's
+// is a macro), so importing it would leave a slot the loader fills with 0.
+inline LPVOID ResourceData(HGLOBAL loaded)
+{
+    return loaded;
 }
 
 }  // namespace target

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -17,6 +18,7 @@
 #include "coredll.h"
 #include "facts.h"
 #include "host_device.h"
+#include "launcher/launcher_calls.h"
 #include "machine.h"
 #include "pe.h"
 #include "run_arm.h"
@@ -39,11 +41,10 @@ std::vector<uint8_t> ReadFile(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// What COREDLL.dll exports under these names: the .def the import library
-// is made from.
-std::set<std::string> CoreDllNames()
+// The names and ordinals the import library is made from: the .def.
+std::set<std::pair<std::string, int>> DefExports()
 {
-    std::set<std::string> names;
+    std::set<std::pair<std::string, int>> names;
     std::ifstream def(COREDLL_DEF);
     bool exports = false;
     for (std::string line; std::getline(def, line);) {
@@ -52,7 +53,7 @@ std::set<std::string> CoreDllNames()
         if (line == "EXPORTS")
             exports = true;
         else if (exports)
-            names.insert(line);
+            names.insert({line.substr(0, line.find(" @")), atoi(line.c_str() + line.find(" @") + 2)});
     }
     return names;
 }
@@ -70,17 +71,21 @@ TEST(ArmExecutables, HeadersAreThoseOfACe3ArmGuiProgram)
     }
 }
 
-TEST(ArmExecutables, ImportOnlyFromCoreDllByNamesItExports)
+// Both programs import only what CE 3.0's COREDLL exports (the emulator's
+// table, which the .def repeats), by name, each hinting its ordinal.
+TEST(ArmExecutables, ImportOnlyWhatCe3CoreDllExports)
 {
-    const std::set<std::string> exported = CoreDllNames();
-    ASSERT_TRUE(exported.count("RegOpenKeyExW")) << "no names read from " COREDLL_DEF;
+    std::set<std::pair<std::string, int>> table;
+    for (const armemu::Export& e : armemu::CoreDll())
+        table.insert({e.name, e.ordinal});
+    EXPECT_EQ(table, DefExports());
     for (const Program& program : kPrograms) {
         SCOPED_TRACE(program.path);
         armemu::Image image = armemu::ReadImage(program.path);
         EXPECT_FALSE(image.imports.empty());
         for (const armemu::Import& import : image.imports) {
             EXPECT_EQ("COREDLL.dll", import.dll);
-            EXPECT_TRUE(exported.count(import.name)) << import.name << " (ordinal " << import.ordinal << ")";
+            EXPECT_TRUE(table.count({import.name, import.ordinal})) << import.name << " hinting " << import.ordinal;
         }
     }
 }
@@ -222,20 +227,61 @@ size_t FileOffset(const armemu::Image& image, uint32_t rva)
     abort();
 }
 
-void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word)
+void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word, uint32_t at = 0)
 {
-    memcpy(&file[FileOffset(image, image.entryRva)], &word, 4);
+    memcpy(&file[FileOffset(image, image.entryRva + at)], &word, 4);
+}
+
+// Writes `value` (`size` bytes) at `offset` into the optional header, or
+// before it for a negative one (the file header).
+void SetHeader(std::vector<uint8_t>& file, int offset, uint32_t value, size_t size = 4)
+{
+    uint32_t pe;
+    memcpy(&pe, &file[0x3C], 4);
+    memcpy(&file[pe + 24 + offset], &value, size);
+}
+
+std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& file)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    return path.string();
+}
+
+// A changed copy run on the emulator, in the device's folder.
+ArmRun RunChanged(HostDevice& device, const std::vector<uint8_t>& file)
+{
+    return RunArm(WriteFile(device.Outside() / "changed.exe", file), (device.Outside() / "trace").string());
 }
 
 const Refusal kRefusals[] = {
-    {"an import the model lacks",
-     [](std::vector<uint8_t>& file, const armemu::Image&) {
-         const std::string name = "RegCloseKey";
-         auto at = std::search(file.begin(), file.end(), name.begin(), name.end());
-         ASSERT_NE(file.end(), at);
-         at[name.size() - 1] = 'Q';
+    // The checks of CE 3.0's loader.
+    {"a machine other than ARM",
+     [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, -20, 0x14C, 2); },
+     "is not for ARM (its machine is not 0x1C0)"},
+    {"the DLL flag on a program",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) { SetHeader(file, -2, image.characteristics | 0x2000, 2); },
+     "is marked as a DLL, not a program"},
+    {"a subsystem version above 3.0",
+     [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, 50, 1, 2); },
+     "is for a Windows CE later than 3.0: not a valid application"},
+    {"an import descriptor without its OriginalFirstThunk",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) {
+         uint32_t pe, imports;
+         memcpy(&pe, &file[0x3C], 4);
+         memcpy(&imports, &file[pe + 24 + 104], 4);
+         memset(&file[FileOffset(image, imports)], 0, 4);
      },
-     "COREDLL.dll!RegCloseKeQ, which the model lacks"},
+     "its imports from COREDLL.dll have no OriginalFirstThunk"},
+    {"a .NET directory", [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, 96 + 8 * 14, 0x2000); },
+     "is a .NET program"},
+    {"a section table that runs past the end of the file",
+     [](std::vector<uint8_t>& file, const armemu::Image&) {
+         uint32_t pe;
+         memcpy(&pe, &file[0x3C], 4);
+         SetHeader(file, 60, 0);            // SizeOfHeaders: within what is left
+         file.resize(pe + 24 + 0xE0 + 3);  // 3 bytes into the first section's name
+     },
+     "section table runs past the end of the file"},
     {"bx, which the StrongARM lacks",
      [](std::vector<uint8_t>& file, const armemu::Image& image) { SetEntryWord(file, image, 0xE12FFF1E); },
      "an instruction the StrongARM lacks"},
@@ -257,6 +303,12 @@ const Refusal kRefusals[] = {
          memcpy(&file[pe + 24 + 16], &odd, 4);  // the optional header's AddressOfEntryPoint
      },
      ", which is no ARM instruction's address"},
+    {"a jump into the page past the system's stubs",
+     [](std::vector<uint8_t>& file, const armemu::Image& image) {
+         SetEntryWord(file, image, 0xE3A0060F);     // mov r0, #0xF00000
+         SetEntryWord(file, image, 0xE280FC11, 4);  // add pc, r0, #0x1100
+     },
+     "an instruction the StrongARM lacks"},
     {"a jump to nowhere",
      [](std::vector<uint8_t>& file, const armemu::Image& image) {
          SetEntryWord(file, image, 0xE3A0F000);  // mov pc, #0
@@ -273,12 +325,237 @@ TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
         HostDevice device;
         std::vector<uint8_t> changed = original;
         refusal.change(changed, image);
-        const std::string path = (device.Outside() / "changed.exe").string();
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(changed.data()), changed.size());
-        ArmRun run = RunArm(path, (device.Outside() / "trace").string());
+        ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(70, run.status);
         EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
         EXPECT_TRUE(run.calls.empty()) << run.calls.front();
+    }
+}
+
+// What CE 3.0's loader ignores, the emulator ignores: each copy runs as
+// Tarquell.exe itself does. The section headers are where a 0xE0-byte
+// optional header puts them, whatever its size says.
+const struct {
+    const char* what;
+    int offset;  // into the optional header, as SetHeader takes it
+    uint32_t value;
+    size_t size;
+} kIgnored[] = {
+    {"DllCharacteristics", 70, 0x0140, 2},
+    {"the OS version", 40, 0x00090009, 4},
+    {"the heap sizes", 80, 0x7FFFFFFF, 4},
+    {"the heap commit", 84, 0x7FFFFFFF, 4},
+    {"the checksum", 64, 0x12345678, 4},
+    {"SizeOfOptionalHeader", -4, 0xF0, 2},
+    {"a stack reserve of 256 MiB, which CE clamps to 1 MiB", 72, 0x10000000, 4},
+};
+
+TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
+{
+    const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
+    for (const auto& ignored : kIgnored) {
+        SCOPED_TRACE(ignored.what);
+        HostDevice device;
+        std::vector<uint8_t> changed = original;
+        SetHeader(changed, ignored.offset, ignored.value, ignored.size);
+        ArmRun run = RunChanged(device, changed);
+        EXPECT_EQ(0, run.status) << run.output;
+        EXPECT_EQ(kNoKeyCalls, run.calls);
+    }
+}
+
+// The stack is the file's reserve, page-rounded, 64 KiB for none and at
+// most 1 MiB.
+TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
+{
+    const struct {
+        uint32_t reserve, stack;
+    } kStacks[] = {{0, 0x10000}, {0x8000, 0x8000}, {0x12345, 0x13000}, {0x100000, 0x100000}, {0x200000, 0x100000}};
+    const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
+    HostDevice device;
+    for (const auto& row : kStacks) {
+        std::vector<uint8_t> changed = original;
+        SetHeader(changed, 72, row.reserve);
+        armemu::Machine machine(WriteFile(device.Outside() / "stack.exe", changed), armemu::CoreDll());
+        EXPECT_EQ(row.stack, machine.stackSize()) << std::hex << row.reserve;
+        std::vector<uint8_t> word(4);
+        EXPECT_TRUE(machine.Peek(armemu::kStackTop - row.stack, word));
+        EXPECT_FALSE(machine.Peek(armemu::kStackTop - row.stack - 4, word));
+    }
+}
+
+// The entry is called as COREDLL's thread start calls it: the process
+// handle first, on a stack 4 bytes past a multiple of 8.
+TEST(ArmEmulator, EntryGetsTheProcessHandleOnAStackAlignedTo4Not8)
+{
+    HostDevice device;
+    const armemu::Image image = armemu::ReadImage(TARQUELL_EXE);
+    const struct {
+        uint32_t code;  // the entry's first word, then mov pc, lr
+        uint32_t result;
+    } kEntries[] = {{0xE1A00000 /* mov r0, r0 */, armemu::kProcessHandle}, {0xE20D0007 /* and r0, sp, #7 */, 4}};
+    for (const auto& entry : kEntries) {
+        std::vector<uint8_t> changed = ReadFile(TARQUELL_EXE);
+        SetEntryWord(changed, image, entry.code);
+        SetEntryWord(changed, image, 0xE1A0F00E, 4);
+        armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), armemu::CoreDll());
+        EXPECT_EQ(entry.result, uint32_t(machine.RunEntry()));
+    }
+}
+
+// Programs built from crafted.cpp: each runs, makes its first call, then
+// stops at the call the emulator must stop at, with the line that says so
+// and names the caller, an address in the program's code.
+const struct {
+    const char* path;
+    const char* message;
+} kCrafted[] = {
+    {CRAFTED_BY_NAME_EXE, "a call to COREDLL.dll!LockResource, which Windows CE 3.0 does not export, from 0x"},
+    {CRAFTED_BY_ORDINAL_EXE, "a call to COREDLL.dll ordinal 4000, which Windows CE 3.0 does not export, from 0x"},
+    {CRAFTED_PAST_THE_IMPORTS_EXE, "among the system's stubs, where no import is bound"},
+};
+
+TEST(ArmEmulator, StopsAtTheFirstCallOfWhatCe3Lacks)
+{
+    for (const auto& crafted : kCrafted) {
+        SCOPED_TRACE(crafted.path);
+        HostDevice device;
+        ArmRun run = RunArm(crafted.path, (device.Outside() / "trace").string());
+        EXPECT_EQ(70, run.status);
+        const size_t at = run.output.find(crafted.message);
+        ASSERT_NE(std::string::npos, at) << run.output;
+        EXPECT_EQ(std::vector<std::string>{"GetModuleHandleW(NULL)"}, run.calls);
+        EXPECT_EQ(1, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;
+        const std::string from = run.output.substr(at + strlen(crafted.message));
+        if (from.empty() || !isxdigit(from[0]))
+            continue;
+        const armemu::Image image = armemu::ReadImage(crafted.path);
+        const uint32_t caller = uint32_t(strtoul(from.c_str(), nullptr, 16)) - image.imageBase;
+        EXPECT_TRUE(std::any_of(image.sections.begin(), image.sections.end(), [&](const armemu::Section& code) {
+            return (code.characteristics & 0x20000000) && caller >= code.rva && caller < code.rva + code.virtualSize;
+        })) << std::hex << caller;
+    }
+}
+
+// Where the program's import of `name` is bound: calling it calls COREDLL.
+uint32_t Stub(armemu::Machine& machine, const std::string& name)
+{
+    for (const armemu::Import& import : machine.image().imports)
+        if (import.name == name)
+            return machine.Read32(machine.base() + import.slotRva);
+    ADD_FAILURE() << machine.path() << " doesn't import " << name;
+    return 0;
+}
+
+// Scratch memory for a test's arguments: the far end of the program's stack.
+uint32_t Scratch(armemu::Machine& machine)
+{
+    return armemu::kStackTop - machine.stackSize();
+}
+
+uint32_t WriteText(armemu::Machine& machine, uint32_t at, const std::u16string& text)
+{
+    std::vector<uint8_t> bytes;
+    for (char16_t c : text + u'\0')
+        bytes.insert(bytes.end(), {uint8_t(c), uint8_t(c >> 8)});
+    machine.Write(at, bytes);
+    return at;
+}
+
+// The program's resources are found through the process handle alone: null
+// and the image's address are refused, as on CE 3.0.
+TEST(ArmEmulator, ResourcesAreTheProcessHandlesAlone)
+{
+    HostDevice device;
+    armemu::Machine machine(VELLORIA_EXE, armemu::CoreDll());
+    EXPECT_EQ(armemu::kProcessHandle, machine.Call(Stub(machine, "GetModuleHandleW"), {0}));
+    const uint32_t found = machine.Call(Stub(machine, "FindResourceW"), {armemu::kProcessHandle, facts::kDialogId, 5});
+    ASSERT_NE(0u, found);
+    const struct {
+        uint32_t module;
+        bool found;
+    } kModules[] = {{armemu::kProcessHandle, true}, {0, false}, {machine.base(), false}};
+    for (const auto& row : kModules) {
+        SCOPED_TRACE(row.module);
+        SetLastError(0);
+        EXPECT_EQ(row.found, machine.Call(Stub(machine, "FindResourceW"), {row.module, facts::kDialogId, 5}) != 0);
+        EXPECT_EQ(row.found, machine.Call(Stub(machine, "LoadResource"), {row.module, found}) != 0);
+        EXPECT_EQ(row.found ? 0u : DWORD(ERROR_INVALID_HANDLE), GetLastError());
+    }
+}
+
+// CreateProcessW refuses what CE 3.0 refuses, whatever the program: the
+// program named doesn't exist, so only the refusal says 87.
+TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    armemu::Machine machine(TARQUELL_EXE, armemu::CoreDll());
+    const uint32_t scratch = Scratch(machine);
+    const uint32_t name = WriteText(machine, scratch, u"\\nothing.exe");
+    const uint32_t given = scratch + 256;  // zeros enough for any structure
+    machine.Write(given, std::vector<uint8_t>(128, 0));
+    const struct {
+        const char* what;
+        int index;  // the argument made non-null
+    } kArguments[] = {{"process security", 2}, {"thread security", 3}, {"inheritance", 4},
+                      {"environment", 6},      {"current folder", 7},  {"start-up information", 8}};
+    std::vector<uint32_t> plain = {name, 0, 0, 0, 0, 0, 0, 0, 0, given};
+    EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), plain));
+    EXPECT_NE(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    for (const auto& row : kArguments) {
+        SCOPED_TRACE(row.what);
+        std::vector<uint32_t> arguments = plain;
+        arguments[size_t(row.index)] = row.index == 4 ? 1 : given;
+        SetLastError(0);
+        EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), arguments));
+        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+    }
+}
+
+// The emulator's registry calls answer as the host's, because they are the
+// host's: the size-0 and missing-size queries of the registry suite, and a
+// string set without its terminator counted, the terminator (or not) what
+// follows it in the program's memory.
+TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    armemu::Machine machine(TARQUELL_EXE, armemu::CoreDll());
+    const uint32_t scratch = Scratch(machine), data = scratch + 64, size = scratch + 96, type = scratch + 100;
+    const std::vector<uint8_t> six = {1, 2, 3, 4, 5, 6};
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"six", 0, REG_BINARY, six.data(), 6));
+    const uint32_t sixName = WriteText(machine, scratch, u"six");
+    const struct {
+        bool data, size;
+        DWORD sizeIn;
+    } kQueries[] = {{true, true, 0}, {true, false, 0}, {false, true, 0}, {false, false, 0}, {true, true, 4}, {true, true, 8}};
+    for (const auto& row : kQueries) {
+        SCOPED_TRACE(testing::Message() << row.data << row.size << row.sizeIn);
+        std::vector<uint8_t> hostData(8, 0xbd);
+        DWORD hostType = 99, hostSize = row.sizeIn;
+        LONG expected = RegQueryValueExW(HKEY_CURRENT_USER, L"six", NULL, &hostType, row.data ? hostData.data() : NULL,
+                                         row.size ? &hostSize : NULL);
+        machine.Write(data, std::vector<uint8_t>(8, 0xbd));
+        machine.Write32(size, row.sizeIn);
+        EXPECT_EQ(uint32_t(expected), machine.Call(Stub(machine, "RegQueryValueExW"),
+                                                   {0x80000001u, sixName, 0, type, row.data ? data : 0, row.size ? size : 0}));
+        EXPECT_EQ(hostSize, machine.Read32(size));
+        EXPECT_EQ(hostData, machine.Read(data, 8));
+    }
+
+    const uint32_t textName = WriteText(machine, scratch, u"text");
+    for (const uint8_t after : {uint8_t(0), uint8_t('x')}) {
+        const std::vector<uint8_t> text = {'a', 0, 'b', 0, 'c', 0, after, 0};
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"host", 0, REG_SZ, text.data(), 6));
+        machine.Write(data, text);
+        ASSERT_EQ(0u, machine.Call(Stub(machine, "RegSetValueExW"), {0x80000001u, textName, 0, REG_SZ, data, 6}));
+        std::vector<BYTE> stored(16), hostStored(16);
+        DWORD storedSize = 16, hostStoredSize = 16;
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, L"text", NULL, NULL, stored.data(), &storedSize));
+        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, L"host", NULL, NULL, hostStored.data(), &hostStoredSize));
+        EXPECT_EQ(hostStoredSize, storedSize);
+        EXPECT_EQ(hostStored, stored);
     }
 }
 
@@ -311,13 +588,7 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
 
     armemu::Machine machine(path, armemu::CoreDll());
-    auto stub = [&](const std::string& name) {
-        for (const armemu::Import& import : machine.image().imports)
-            if (import.name == name)
-                return machine.Read32(machine.base() + import.slotRva);
-        ADD_FAILURE() << "Tarquell.exe doesn't import " << name;
-        return 0u;
-    };
+    auto stub = [&](const std::string& name) { return Stub(machine, name); };
     const uint32_t buffer = machine.base() + section.rva + ((virtualSize - kGrowth + 0xFFF) & ~0xFFFu);
     std::vector<uint8_t> value(kValueSize);
     for (size_t i = 0; i < value.size(); ++i)

@@ -2,15 +2,16 @@
 # The device session driven as a person drives it: keys into a terminal
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
-#   session_test.sh <case> <device-session> <Tarquell> <Velloria>
+#   session_test.sh <case> <device-session> <Tarquell> <Velloria> [<wince build>]
 #   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal,
-#          terminal-arm (with $ARMEMU and $CRAFTED)
+#          terminal-arm (with $ARMEMU)
 set -uo pipefail
 
 case_name=$1
 session=$2
 tarquell=$3
 velloria=${4:-}
+wince=${5:-}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/zk-session-XXXXXX")
 socket=$work/tmux.0.sock
@@ -157,7 +158,7 @@ case_rotate() {
   wait_for 'warm start 1'
   wait_for "$prompt"
   expect_count "$notice" 1
-  expect_order 'Velloria asked for a restart' 'warm start 1' 'Starting \\Windows\\StartUp\\Tarquell.exe' \
+  expect_order 'Velloria asked for a restart' 'warm start 1' "Starting \\\\Windows\\\\StartUp\\\\${startup_entry:-Tarquell.exe}" \
     "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
   [ "$(cat "$device/Windows/ctlpnl.log" 2>/dev/null)" = "cplmain.cpl,7" ] ||
     fail "ctlpnl.log: $(cat "$device/Windows/ctlpnl.log" 2>&1)"
@@ -183,12 +184,36 @@ case_rotate() {
     fail "the flag at the end: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
 }
 
-# The same road on the handheld's own programs, on the emulated StrongARM;
-# then a session of the host's programs on that device runs the host's
-# launcher again, not the handheld's left in the start-up folder.
+# The same road on the handheld's own programs, on the emulated StrongARM,
+# installed from their cabinet as the device's installer does: the programs
+# in \Program Files\Velloria, Velloria opened from its Start menu shortcut,
+# the launcher started by its shortcut in \Windows\StartUp. Then a session of
+# the host's programs on that device runs the host's launcher again, not the
+# handheld's.
 case_rotate_arm() {
-  session_options=--arm case_rotate
+  local lnk='38#"\Program Files\Velloria\' programs="$device/Program Files/Velloria"
+  session_options=--arm startup_entry='Tarquell.lnk, which starts \\Program Files\\Velloria\\Tarquell.exe' case_rotate
   [ "$failures" -eq 0 ] || return
+  expect_count 'Installed .*/Velloria.cab on the device\.' 1
+  cmp -s "$programs/Velloria.exe" "$wince/settings/Velloria.exe" || fail "Velloria.exe is not the build's"
+  cmp -s "$programs/Tarquell.exe" "$wince/launcher/Tarquell.exe" || fail "Tarquell.exe is not the build's"
+  [ "$(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")" = "${lnk}Velloria.exe\"" ] ||
+    fail "the Start menu's shortcut: $(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")"
+  [ "$(cat "$device/Windows/StartUp/Tarquell.lnk")" = "${lnk}Tarquell.exe\"" ] ||
+    fail "the start-up shortcut: $(cat "$device/Windows/StartUp/Tarquell.lnk")"
+  [ "$(ls "$device/Windows/StartUp")" = Tarquell.lnk ] || fail "the start-up folder: $(ls "$device/Windows/StartUp")"
+
+  # The desktop opens Velloria through its shortcut: a broken one opens nothing.
+  session_options=--arm start
+  wait_for "$dialog"
+  keys c
+  wait_for "$prompt"
+  printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
+  keys s
+  wait_for 'Velloria could not be opened: .*Velloria.lnk is a malformed shortcut'
+  keys q
+  wait_for_end
+
   start
   wait_for "$dialog"
   keys r
@@ -399,6 +424,10 @@ case_planted() {
       starting "cd '$d/deep' && for i in \$(seq 25); do cd '$long'; done &&
 exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
   }
+  shortcut() {  # the text of a shortcut to the device path $1
+    local target="\"$1\""
+    printf '%d#%s' "${#target}" "$target"
+  }
   local rows=(
     "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
     "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
@@ -408,6 +437,13 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
     "a start-up program a FIFO@set_up && mkfifo '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a FIFO, not a program"
     "a start-up program named with a newline@newline_named@rq@0@^a\?b\.sh ended; it opened late\.$"
+    "a shortcut to a program@set_up && printf '#!/bin/sh\\necho ran by its shortcut\\n' >'$d/Windows/hi.sh' && chmod +x '$d/Windows/hi.sh' && shortcut '\\Windows\\HI.SH' >'$d/Windows/StartUp/a.lnk'@rq@0@^ran by its shortcut$"
+    "a malformed shortcut@set_up && printf '%s' '9#\"\\Windows\\ctlpnl.exe\"' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a malformed shortcut"
+    "a shortcut out of the device@set_up && shortcut '\\..\\escape.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut whose target leaves the device"
+    "a shortcut through a linked folder@set_up && ln -s '$out' '$d/Windows/out' && shortcut '\\Windows\\out\\escape.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@a.lnk: a shortcut to .*escape.sh, whose folder is missing or not the device's own"
+    "a shortcut to a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/e.sh' && shortcut '\\Windows\\e.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a link, not a program"
+    "a shortcut to a FIFO@set_up && mkfifo '$d/Windows/f' && shortcut '\\Windows\\f' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a FIFO, not a program"
+    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: not a shortcut file"
     "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
     "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
@@ -489,7 +525,8 @@ host_terminal_rows=(
 )
 # The same for an ARM program of our own (tests/arm/crafted) on the emulated
 # StrongARM, a start-up program of an --arm session among them.
-crafted=${CRAFTED:-} armemu=${ARMEMU:-}  # from the test's environment
+crafted=${wince:+$wince/tests/arm/crafted/CraftedDialogs.exe}
+armemu=${ARMEMU:-}  # from the test's environment
 arm_terminal_rows=(
   "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
   "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"

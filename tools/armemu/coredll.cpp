@@ -88,6 +88,22 @@ std::string Pointer(uint32_t address, const char* what)
     return address ? what : "NULL";
 }
 
+// A buffer the program hands the system, copied with the two bytes that
+// follow it in the program's memory (0xff where nothing is mapped): the host,
+// like Windows, looks just past a string's stated size for its terminator.
+// Never empty, so a buffer of size 0 still reaches the host as one.
+constexpr uint32_t kTail = 2;
+
+std::vector<uint8_t> ReadBuffer(Machine& m, uint32_t address, uint32_t size)
+{
+    std::vector<uint8_t> bytes = m.Read(address, size);
+    std::vector<uint8_t> tail(kTail);
+    if (!m.Peek(address + size, tail))
+        tail.assign(kTail, 0xff);
+    bytes.insert(bytes.end(), tail.begin(), tail.end());
+    return bytes;
+}
+
 uint32_t RegOpenKeyExW_(Machine& m)
 {
     uint32_t key = m.Argument(0), options = m.Argument(2), access = m.Argument(3), out = m.Argument(4);
@@ -147,15 +163,16 @@ uint32_t RegQueryValueExW_(Machine& m)
     DWORD hostReserved = 0, hostType = 0, hostSize = size ? m.Read32(size) : 0;
     const DWORD sizeBefore = hostSize;
     // The buffer as the program left it: what the call doesn't write stays.
-    // The host is told its size, so it must be all there.
+    // The host is told its size, so it must be all there; without a size it
+    // is still a buffer, which the host refuses as Windows does.
     std::vector<uint8_t> buffer;
-    if (data && size)
-        buffer = m.Read(data, hostSize);
+    if (data)
+        buffer = ReadBuffer(m, data, sizeBefore);
     LONG result = RegQueryValueExW(HostKey(key), name.Get(), reserved ? &hostReserved : NULL,
                                    type ? &hostType : NULL, data ? buffer.data() : NULL,
                                    size ? &hostSize : NULL);
-    if (data && size)
-        m.Write(data, buffer);
+    if (data)
+        m.Write(data, std::vector<uint8_t>(buffer.begin(), buffer.begin() + sizeBefore));
     if (type && result == ERROR_SUCCESS)
         m.Write32(type, hostType);
     if (size)
@@ -171,10 +188,10 @@ uint32_t RegSetValueExW_(Machine& m)
     uint32_t key = m.Argument(0), reserved = m.Argument(2), type = m.Argument(3),
              data = m.Argument(4), size = m.Argument(5);
     Text name = ReadText(m, m.Argument(1));
-    std::vector<uint8_t> bytes = data ? m.Read(data, size) : std::vector<uint8_t>();
+    std::vector<uint8_t> bytes = data ? ReadBuffer(m, data, size) : std::vector<uint8_t>();
     LONG result = RegSetValueExW(HostKey(key), name.Get(), reserved, type, data ? bytes.data() : NULL, size);
     std::string shown = data ? "[" : "NULL";
-    for (size_t i = 0; data && i < bytes.size(); ++i) {
+    for (size_t i = 0; data && i < size; ++i) {
         char byte[4];
         snprintf(byte, sizeof byte, i ? " %02x" : "%02x", bytes[i]);
         shown += byte;
@@ -205,16 +222,18 @@ uint32_t CreateProcessW_(Machine& m)
     Text application = ReadText(m, app);
     Text commandLine = ReadText(m, command);
     Text folder = ReadText(m, directory);
-    // The handheld takes no start-up information; a program that passes one
-    // gets an empty one on the host.
-    STARTUPINFOW info = {};
-    info.cb = sizeof info;
+    // CE 3.0 takes no security attributes, environment, current folder or
+    // start-up information, and no inheritance.
+    const bool refused = processSecurity || threadSecurity || inherit || environment || directory || startup;
     PROCESS_INFORMATION process = {};
     std::wstring line = commandLine.wide;
-    BOOL result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL,
-                                 NULL, NULL, BOOL(inherit), flags, NULL, folder.Get(),
-                                 startup ? &info : NULL, information ? &process : NULL);
-    DWORD error = result ? 0 : GetLastError();
+    BOOL result = FALSE;
+    DWORD error = ERROR_INVALID_PARAMETER;
+    if (!refused) {
+        result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL, NULL, NULL, FALSE,
+                                flags, NULL, NULL, NULL, information ? &process : NULL);
+        error = result ? 0 : GetLastError();
+    }
     if (result && information) {
         m.Write32(information, uint32_t(reinterpret_cast<uintptr_t>(process.hProcess)));
         m.Write32(information + 4, uint32_t(reinterpret_cast<uintptr_t>(process.hThread)));
@@ -252,7 +271,7 @@ uint32_t GetModuleHandleW_(Machine& m)
     uint32_t name = m.Argument(0);
     Trace("GetModuleHandleW(" + ReadText(m, name).Quoted() + ")");
     if (name == 0)
-        return m.base();
+        return kProcessHandle;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
 }
@@ -269,7 +288,8 @@ uint32_t SetLastError_(Machine& m)
 }
 
 // Resources: CE maps the program's .rsrc; a resource handle is the address
-// of its data entry, the loaded resource the address of its data.
+// of its data entry, the loaded resource the address of its data (CE has no
+// LockResource: what LoadResource returns is the data).
 ResourceId ReadResourceId(Machine& m, uint32_t value)
 {
     ResourceId id;
@@ -297,16 +317,18 @@ std::string IdText(Machine& m, uint32_t value)
     return value >> 16 == 0 ? std::to_string(value) : ReadText(m, value).Quoted();
 }
 
-bool OwnModule(Machine& m, uint32_t module)
+// The program's module is known by its process handle alone: CE refuses
+// null and the image's address.
+bool OwnModule(uint32_t module)
 {
-    return module == 0 || module == m.base();
+    return module == kProcessHandle;
 }
 
 uint32_t FindResourceW_(Machine& m)
 {
     uint32_t module = m.Argument(0), name = m.Argument(1), type = m.Argument(2);
     Trace("FindResourceW(" + Hex(module) + ", " + IdText(m, name) + ", " + IdText(m, type) + ")");
-    if (!OwnModule(m, module)) {
+    if (!OwnModule(module)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
@@ -335,7 +357,7 @@ uint32_t LoadResource_(Machine& m)
 {
     uint32_t module = m.Argument(0), handle = m.Argument(1);
     Trace("LoadResource(" + Hex(module) + ", " + Hex(handle) + ")");
-    std::optional<Resource> entry = OwnModule(m, module) ? EntryAt(m, handle) : std::nullopt;
+    std::optional<Resource> entry = OwnModule(module) ? EntryAt(m, handle) : std::nullopt;
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
@@ -343,17 +365,13 @@ uint32_t LoadResource_(Machine& m)
     return m.base() + entry->dataRva;
 }
 
-uint32_t LockResource_(Machine& m)
-{
-    Trace("LockResource(" + Hex(m.Argument(0)) + ")");
-    return m.Argument(0);
-}
-
 uint32_t SizeofResource_(Machine& m)
 {
     uint32_t module = m.Argument(0), handle = m.Argument(1);
     Trace("SizeofResource(" + Hex(module) + ", " + Hex(handle) + ")");
-    std::optional<Resource> entry = OwnModule(m, module) ? EntryAt(m, handle) : std::nullopt;
+    std::optional<Resource> entry = OwnModule(module) ? EntryAt(m, handle) : std::nullopt;
+    if (!entry)
+        SetLastError(ERROR_INVALID_HANDLE);
     return entry ? entry->size : 0;
 }
 
@@ -395,22 +413,21 @@ const std::vector<Export>& CoreDll()
 {
     static const std::vector<Export> exports = [] {
         std::vector<Export> all = {
-            {"RegOpenKeyExW", RegOpenKeyExW_},
-            {"RegCreateKeyExW", RegCreateKeyExW_},
-            {"RegQueryValueExW", RegQueryValueExW_},
-            {"RegSetValueExW", RegSetValueExW_},
-            {"RegCloseKey", RegCloseKey_},
-            {"CreateProcessW", CreateProcessW_},
-            {"KernelIoControl", KernelIoControl_},
-            {"GetModuleHandleW", GetModuleHandleW_},
-            {"GetLastError", GetLastError_},
-            {"SetLastError", SetLastError_},
-            {"FindResourceW", FindResourceW_},
-            {"LoadResource", LoadResource_},
-            {"LockResource", LockResource_},
-            {"SizeofResource", SizeofResource_},
-            {"memcpy", memcpy_},
-            {"memset", memset_},
+            {"RegCloseKey", 455, RegCloseKey_},
+            {"RegCreateKeyExW", 456, RegCreateKeyExW_},
+            {"RegOpenKeyExW", 461, RegOpenKeyExW_},
+            {"RegQueryValueExW", 463, RegQueryValueExW_},
+            {"RegSetValueExW", 464, RegSetValueExW_},
+            {"CreateProcessW", 493, CreateProcessW_},
+            {"GetLastError", 516, GetLastError_},
+            {"SetLastError", 517, SetLastError_},
+            {"FindResourceW", 532, FindResourceW_},
+            {"LoadResource", 533, LoadResource_},
+            {"SizeofResource", 534, SizeofResource_},
+            {"KernelIoControl", 557, KernelIoControl_},
+            {"memcpy", 1044, memcpy_},
+            {"memset", 1047, memset_},
+            {"GetModuleHandleW", 1177, GetModuleHandleW_},
         };
         all.insert(all.end(), kUserExports.begin(), kUserExports.end());
         return all;

@@ -1,7 +1,9 @@
-// COREDLL.dll as the emulated handheld sees it: each function it exports
-// that our programs import, served by the host platform's function of the
-// same name over the device folder. Handles and pointers are translated at
-// this edge (the ARM side is 32-bit, strings UTF-16 in its memory).
+// COREDLL.dll as the emulated handheld sees it: of the functions Windows CE
+// 3.0's COREDLL exports, those our programs import, each by its name and its
+// ordinal, served by the host platform's function of the same name over the
+// device folder. Nothing CE 3.0 lacks is served (no LockResource). Handles
+// and pointers are translated at this edge (the ARM side is 32-bit, strings
+// UTF-16 in its memory).
 //
 // Every call is also written to the trace, one line each: the registry calls
 // as the host's recorded calls show them ("RegOpenKeyExW(HKEY_CURRENT_USER,
@@ -17,7 +19,7 @@
 
 namespace armemu {
 
-// The functions, for Machine.
+// The table of exports, for Machine: the kernel's here, USER's in user.cpp.
 const std::vector<Export>& CoreDll();
 
 // Receives each traced line; none by default.

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace armemu {
@@ -9,10 +10,10 @@ namespace armemu {
 namespace {
 
 // The address space: the image at its base (0x10000 for our programs), the
-// stack below 8 MiB, scratch memory for what the loader passes, the import
-// stubs and the address a call from the host returns to.
-constexpr uint32_t kStackTop = 0x00800000;
-constexpr uint32_t kStackSize = 0x00010000;  // CE's default 64 KiB
+// stack below 8 MiB (kStackTop), scratch memory for what the loader passes,
+// the import stubs and the address a call from the host returns to.
+constexpr uint32_t kDefaultStack = 0x00010000;  // CE's 64 KiB, for a reserve of 0
+constexpr uint32_t kMaxStack = 0x00100000;      // CE clamps a larger reserve to 1 MiB
 constexpr uint32_t kScratch = 0x00E00000;
 constexpr uint32_t kStubs = 0x00F00000;
 constexpr uint32_t kStubsSize = 0x1000;
@@ -20,6 +21,7 @@ constexpr uint32_t kReturn = 0x00F01000;
 constexpr uint32_t kMemoryTop = kReturn + 0x1000;  // nothing is mapped above
 constexpr uint64_t kLegTimeoutUs = 20 * 1000 * 1000;  // between two system calls
 constexpr uint32_t kMovPcLr = 0xE1A0F00E;
+constexpr uint32_t kUndefined = 0xE7F000F0;  // permanently undefined
 
 constexpr uint32_t kScnExecute = 0x20000000;
 constexpr uint32_t kScnWrite = 0x80000000;
@@ -36,6 +38,17 @@ uint32_t PageUp(uint32_t size)
     return (size + 0xFFF) & ~0xFFFu;
 }
 
+uint32_t StackSize(uint32_t reserve)
+{
+    return reserve == 0 ? kDefaultStack : PageUp(std::min(reserve, kMaxStack));
+}
+
+// What a call of an import names it as.
+std::string ImportName(const Import& import)
+{
+    return import.dll + (import.name.empty() ? " ordinal " + std::to_string(import.ordinal) : "!" + import.name);
+}
+
 }  // namespace
 
 Machine::Machine(const std::string& path) : path_(path), image_(ReadImage(path)) {}
@@ -44,7 +57,8 @@ Machine::Machine(const std::string& path) : path_(path), image_(ReadImage(path))
 // still closes the emulator it opened.
 Machine::Machine(const std::string& path, const std::vector<Export>& exports) : Machine(path)
 {
-    if (image_.imageBase < 0x10000 || uint64_t(image_.imageBase) + image_.imageSize > kStackTop - kStackSize ||
+    stackSize_ = StackSize(image_.stackReserve);
+    if (image_.imageBase < 0x10000 || uint64_t(image_.imageBase) + image_.imageSize > kStackTop - stackSize_ ||
         image_.imageBase & 0xFFFF)
         throw Fault(path + ": image base " + Hex(image_.imageBase) + " is not where CE loads a program");
     if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK)
@@ -72,31 +86,30 @@ Machine::Machine(const std::string& path, const std::vector<Export>& exports) : 
                                    image_.file.begin() + section.rawOffset +
                                        std::min(section.rawSize, section.virtualSize ? section.virtualSize : section.rawSize)));
     }
-    Map(kStackTop - kStackSize, kStackSize, UC_PROT_READ | UC_PROT_WRITE);
+    Map(kStackTop - stackSize_, stackSize_, UC_PROT_READ | UC_PROT_WRITE);
     Map(kScratch, 0x1000, UC_PROT_READ | UC_PROT_WRITE);
     Map(kStubs, kStubsSize + 0x1000, UC_PROT_READ | UC_PROT_EXEC);
+    // A stub returns at once (the host serves the call while the emulator is
+    // stopped there); the rest of the return page is no instruction, so a
+    // jump into it stops the program.
     std::vector<uint8_t> stubs(kStubsSize + 0x1000);
     for (size_t i = 0; i < stubs.size(); i += 4)
-        memcpy(&stubs[i], &kMovPcLr, 4);
+        memcpy(&stubs[i], i < kStubsSize ? &kMovPcLr : &kUndefined, 4);
     Write(kStubs, stubs);
 
-    // Imports by name, from COREDLL.dll alone, as the handheld binds them.
+    // Imports from COREDLL.dll alone, by name or by ordinal, as CE 3.0 binds
+    // them; one the library lacks is bound to a stub that stops the program.
     for (const Import& import : image_.imports) {
         if (strcasecmp(import.dll.c_str(), "COREDLL.dll") != 0)
             throw Fault(path + " imports from " + import.dll + ", which the handheld model doesn't have");
-        if (import.name.empty())
-            throw Fault(path + " imports ordinal " + std::to_string(import.ordinal) + " of " + import.dll +
-                        "; the handheld binds by name");
-        const Export* found = nullptr;
+        Bound bound{ImportName(import), nullptr};
         for (const Export& e : exports)
-            if (import.name == e.name)
-                found = &e;
-        if (!found)
-            throw Fault(path + " imports " + import.dll + "!" + import.name + ", which the model lacks");
+            if (import.name.empty() ? import.ordinal == e.ordinal : import.name == e.name)
+                bound.call = e.call;
         if ((bound_.size() + 1) * 4 > kStubsSize)
             throw Fault(path + " has too many imports");
         Write32(image_.imageBase + import.slotRva, kStubs + 4 * uint32_t(bound_.size()));
-        bound_.push_back(*found);
+        bound_.push_back(bound);
     }
 
     uc_hook hook;
@@ -174,7 +187,9 @@ void Machine::Stop(const std::string& what)
 int Machine::RunEntry()
 {
     Write(kScratch, {0, 0});  // the command line: empty
-    return int(Call(image_.imageBase + image_.entryRva, {image_.imageBase, 0, kScratch, 5 /* SW_SHOW */}));
+    // COREDLL's thread start hands what the entry returns to ExitThread,
+    // which ends the process with it.
+    return int(Call(image_.imageBase + image_.entryRva, {kProcessHandle, 0, kScratch, 5 /* SW_SHOW */}));
 }
 
 uint32_t Machine::Call(uint32_t address, const std::vector<uint32_t>& arguments)
@@ -188,12 +203,12 @@ uint32_t Machine::Call(uint32_t address, const std::vector<uint32_t>& arguments)
     const int pendingBefore = pending_;
     ++depth_;
 
+    // The arguments past the fourth at sp, which is 4 more than a multiple of 8.
     uint32_t sp = depth_ == 1 ? kStackTop : Reg(UC_ARM_REG_SP) - 64;
-    for (size_t i = arguments.size(); i-- > 4;) {
-        sp -= 4;
-        Write32(sp, arguments[i]);
-    }
-    sp &= ~7u;
+    const uint32_t stacked = arguments.size() > 4 ? 4 * uint32_t(arguments.size() - 4) : 0;
+    sp = ((sp - stacked) & ~7u) - 4;
+    for (size_t i = 4; i < arguments.size(); ++i)
+        Write32(sp + 4 * uint32_t(i - 4), arguments[i]);
     static const int kArgRegs[] = {UC_ARM_REG_R0, UC_ARM_REG_R1, UC_ARM_REG_R2, UC_ARM_REG_R3};
     for (size_t i = 0; i < 4; ++i)
         SetReg(kArgRegs[i], i < arguments.size() ? arguments[i] : 0);
@@ -220,10 +235,15 @@ uint32_t Machine::Call(uint32_t address, const std::vector<uint32_t>& arguments)
             if (pending_ >= 0) {
                 // A system call: r0-r3 and the stack hold its arguments; its
                 // result goes to r0 and the caller resumes at lr.
-                const int slot = pending_;
+                const size_t slot = size_t(pending_);
+                if (slot >= bound_.size())
+                    Stop("a call to " + Hex(pc) + " among the system's stubs, where no import is bound");
                 const uint32_t callerSp = Reg(UC_ARM_REG_SP);
                 const uint32_t returnTo = Reg(UC_ARM_REG_LR);
-                uint32_t value = bound_[size_t(slot)].call(*this);
+                if (!bound_[slot].call)
+                    Stop("a call to " + bound_[slot].name + ", which Windows CE 3.0 does not export, from " +
+                         Hex(returnTo - 4));
+                uint32_t value = bound_[slot].call(*this);
                 SetReg(UC_ARM_REG_SP, callerSp);
                 SetReg(UC_ARM_REG_R0, value);
                 pc = returnTo;
@@ -264,6 +284,11 @@ std::vector<uint8_t> Machine::Read(uint32_t address, uint32_t size)
     if (size && uc_mem_read(uc_, address, bytes.data(), size) != UC_ERR_OK)
         Stop("a system call was given memory it can't read at " + Hex(address) + "+" + Hex(size));
     return bytes;
+}
+
+bool Machine::Peek(uint32_t address, std::vector<uint8_t>& bytes)
+{
+    return bytes.empty() || uc_mem_read(uc_, address, bytes.data(), bytes.size()) == UC_ERR_OK;
 }
 
 void Machine::Write(uint32_t address, const std::vector<uint8_t>& bytes)

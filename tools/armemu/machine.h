@@ -1,7 +1,13 @@
 // An emulated StrongARM (Unicorn's SA-1110 model) running one CE executable:
 // its sections mapped at the image base as CE maps them, its imports bound by
-// name to the system library the emulator serves (coredll.h), and calls into
-// and out of the ARM code.
+// name or ordinal to the system library the emulator serves (coredll.h), and
+// calls into and out of the ARM code.
+//
+// As on CE 3.0, an import the library lacks doesn't stop the load: its slot
+// is bound to a stub that stops the program, naming the import and its
+// caller, when it is first called (the device jumps to 0 there). A call
+// from the system (the entry, a dialog procedure) finds the stack aligned to
+// 4 bytes but not 8, as the device's calling convention allows.
 //
 // A call out to the system library stops the emulator at the import's stub;
 // the host function runs outside it and may call back into ARM code (a dialog
@@ -32,23 +38,32 @@ struct Fault : std::runtime_error {
 
 class Machine;
 
-// One function of the system library: what it does with the arguments, read
-// from the machine; its result goes back in r0.
+// One function of the system library, by its name and its ordinal: what it
+// does with the arguments, read from the machine; its result goes back in r0.
 struct Export {
     const char* name;
+    uint16_t ordinal;
     uint32_t (*call)(Machine&);
 };
 
+// The handle CE passes a program's entry and GetModuleHandleW(NULL) returns:
+// the process's, a number that is not an address in the program's memory.
+constexpr uint32_t kProcessHandle = 0x2C1F4E06;
+
+// The top of the program's stack, which grows down from it.
+constexpr uint32_t kStackTop = 0x00800000;
+
 class Machine {
 public:
-    // Loads the executable; every import must be one of `exports`.
+    // Loads the executable, binding its imports to `exports`.
     Machine(const std::string& path, const std::vector<Export>& exports);
     ~Machine();
     Machine(const Machine&) = delete;
     Machine& operator=(const Machine&) = delete;
 
-    // Calls the program's entry as CE does, (hInstance, hPrevInstance,
-    // lpCmdLine, nShowCmd); returns its result.
+    // Calls the program's entry as COREDLL's thread start does, (process
+    // handle, 0, the arguments, SW_SHOW); returns what it gives ExitThread,
+    // its result.
     int RunEntry();
 
     // Calls ARM code at `address` with these arguments; returns r0.
@@ -59,6 +74,8 @@ public:
 
     // Memory of the emulated program. Out-of-range accesses throw a Fault.
     std::vector<uint8_t> Read(uint32_t address, uint32_t size);
+    // Fills `bytes` from `address` if all of it is mapped; says whether it was.
+    bool Peek(uint32_t address, std::vector<uint8_t>& bytes);
     void Write(uint32_t address, const std::vector<uint8_t>& bytes);
     uint32_t Read32(uint32_t address);
     void Write32(uint32_t address, uint32_t value);
@@ -68,6 +85,8 @@ public:
     const Image& image() const { return image_; }
     const std::string& path() const { return path_; }
     uint32_t base() const { return image_.imageBase; }
+    // The stack's size: the file's reserve, at most 1 MiB as on CE.
+    uint32_t stackSize() const { return stackSize_; }
 
 private:
     explicit Machine(const std::string& path);
@@ -83,7 +102,14 @@ private:
     Image image_;
     uc_engine* uc_ = nullptr;
     std::vector<uc_hook> hooks_;
-    std::vector<Export> bound_;  // by stub slot
+    // By stub slot: the import's name, and the function (none when the
+    // library lacks it).
+    struct Bound {
+        std::string name;
+        uint32_t (*call)(Machine&);
+    };
+    std::vector<Bound> bound_;
+    uint32_t stackSize_ = 0;
     int pending_ = -1;           // the stub hit, while stopped there
     std::string fault_;          // what a hook found wrong
     int depth_ = 0;

@@ -12,6 +12,10 @@ namespace armemu {
 namespace {
 
 constexpr uint16_t kMachineArm = 0x1C0;
+constexpr uint16_t kFileDll = 0x2000;
+constexpr uint16_t kSubsystemCeGui = 9;
+constexpr uint32_t kClrDirectory = 14;
+constexpr size_t kCeOptionalHeaderSize = 0xE0;
 constexpr size_t kMaxFile = 16 << 20;
 
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t offset)
@@ -58,7 +62,10 @@ void ReadImports(Image& image, uint32_t rva)
         if (nameRva == 0 && slots == 0)
             return;
         const std::string dll = ReadName(image, nameRva);
-        uint32_t table = lookup ? lookup : slots;
+        // CE's loader reads the names from OriginalFirstThunk alone.
+        if (lookup == 0)
+            throw std::runtime_error("its imports from " + dll + " have no OriginalFirstThunk");
+        uint32_t table = lookup;
         for (uint32_t i = 0;; ++i) {
             uint32_t entry = Read32At(image, table + 4 * i);
             if (entry == 0)
@@ -68,8 +75,10 @@ void ReadImports(Image& image, uint32_t rva)
             import.slotRva = slots + 4 * i;
             if (entry & 0x80000000u)
                 import.ordinal = uint16_t(entry);
-            else
+            else {
+                import.ordinal = uint16_t(Read32At(image, entry));
                 import.name = ReadName(image, entry + 2);
+            }
             image.imports.push_back(import);
             if (image.imports.size() > 4096)
                 throw std::runtime_error("too many imports");
@@ -162,6 +171,28 @@ std::vector<uint8_t> Image::Bytes(uint32_t rva, uint32_t size) const
     return {};
 }
 
+namespace {
+
+// CE 3.0's loader refuses these, each with its one line; DllCharacteristics,
+// the OS version, the heap sizes and the checksum it ignores.
+struct LoaderCheck {
+    const char* refusal;
+    bool (*refuses)(const Image&);
+};
+
+const LoaderCheck kLoaderChecks[] = {
+    {"is not for ARM (its machine is not 0x1C0)", [](const Image& i) { return i.machine != kMachineArm; }},
+    {"is marked as a DLL, not a program", [](const Image& i) { return (i.characteristics & kFileDll) != 0; }},
+    {"is for a Windows CE later than 3.0: not a valid application",
+     [](const Image& i) {
+         return i.subsystem == kSubsystemCeGui &&
+                (i.subsystemMajor > 3 || (i.subsystemMajor == 3 && i.subsystemMinor > 0));
+     }},
+    {"is a .NET program", [](const Image& i) { return i.clrRva != 0; }},
+};
+
+}  // namespace
+
 Image ReadImage(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -180,13 +211,9 @@ Image ReadImage(const std::string& path)
     if (Read32(f, pe) != 0x00004550)
         throw std::runtime_error(path + " has no PE header");
     image.machine = Read16(f, pe + 4);
-    if (image.machine != kMachineArm)
-        throw std::runtime_error(path + " is not for ARM (machine " + std::to_string(image.machine) + ")");
     uint16_t sectionCount = Read16(f, pe + 6);
-    uint16_t optionalSize = Read16(f, pe + 20);
+    image.characteristics = Read16(f, pe + 22);
     size_t opt = pe + 24;
-    if (Read16(f, opt) != 0x10B)
-        throw std::runtime_error(path + " is not a 32-bit PE");
     image.entryRva = Read32(f, opt + 16);
     image.imageBase = Read32(f, opt + 28);
     image.subsystemMajor = Read16(f, opt + 48);
@@ -194,19 +221,31 @@ Image ReadImage(const std::string& path)
     image.imageSize = Read32(f, opt + 56);
     image.headerSize = Read32(f, opt + 60);
     image.subsystem = Read16(f, opt + 68);
+    image.stackReserve = Read32(f, opt + 72);
     uint32_t directories = Read32(f, opt + 92);
     uint32_t importRva = directories > 1 ? Read32(f, opt + 96 + 8) : 0;
     if (directories > 2) {
         image.resourceRva = Read32(f, opt + 96 + 16);
         image.resourceSize = Read32(f, opt + 96 + 20);
     }
+    if (directories > kClrDirectory)
+        image.clrRva = Read32(f, opt + 96 + 8 * kClrDirectory);
+    for (const LoaderCheck& check : kLoaderChecks)
+        if (check.refuses(image))
+            throw std::runtime_error(path + " " + check.refusal);
+    if (Read16(f, opt) != 0x10B)
+        throw std::runtime_error(path + " is not a 32-bit PE");
+    // Where CE's loader looks for them, whatever SizeOfOptionalHeader says.
+    const size_t table = opt + kCeOptionalHeaderSize;
+    if (table + 40u * sectionCount > f.size())
+        throw std::runtime_error(path + "'s section table runs past the end of the file");
     if (image.headerSize > f.size() || image.imageSize > kMaxFile)
         throw std::runtime_error(path + " has impossible sizes");
-    size_t table = opt + optionalSize;
     for (uint16_t i = 0; i < sectionCount; ++i) {
         size_t at = table + 40 * i;
         Section section;
-        section.name.assign(reinterpret_cast<const char*>(&f.at(at)), strnlen(reinterpret_cast<const char*>(&f.at(at)), 8));
+        const char* name = reinterpret_cast<const char*>(&f[at]);
+        section.name.assign(name, strnlen(name, 8));
         section.virtualSize = Read32(f, at + 8);
         section.rva = Read32(f, at + 12);
         section.rawSize = Read32(f, at + 16);
@@ -217,8 +256,13 @@ Image ReadImage(const std::string& path)
             throw std::runtime_error(path + ": section " + section.name + " lies outside the file or image");
         image.sections.push_back(section);
     }
-    if (importRva)
-        ReadImports(image, importRva);
+    if (importRva) {
+        try {
+            ReadImports(image, importRva);
+        } catch (const std::runtime_error& error) {
+            throw std::runtime_error(path + ": " + error.what());
+        }
+    }
     return image;
 }
 

@@ -22,13 +22,14 @@ struct Section {
 struct Import {
     std::string dll;
     std::string name;      // empty when imported by ordinal
-    uint16_t ordinal = 0;
+    uint16_t ordinal = 0;  // by ordinal: the ordinal; by name: the hint
     uint32_t slotRva = 0;  // its entry in the import address table
 };
 
 struct Image {
     std::vector<uint8_t> file;
     uint16_t machine = 0;
+    uint16_t characteristics = 0;
     uint16_t subsystem = 0;
     uint16_t subsystemMajor = 0;
     uint16_t subsystemMinor = 0;
@@ -36,8 +37,10 @@ struct Image {
     uint32_t imageSize = 0;
     uint32_t headerSize = 0;
     uint32_t entryRva = 0;
+    uint32_t stackReserve = 0;
     uint32_t resourceRva = 0;
     uint32_t resourceSize = 0;
+    uint32_t clrRva = 0;  // the .NET runtime header's directory
     std::vector<Section> sections;
     std::vector<Import> imports;
 
@@ -46,7 +49,10 @@ struct Image {
     std::vector<uint8_t> Bytes(uint32_t rva, uint32_t size) const;
 };
 
-// Reads and checks a PE file; throws std::runtime_error saying what is wrong.
+// Reads a PE file and makes the checks CE 3.0's loader makes (machine, DLL
+// flag, subsystem version, import descriptors, .NET directory), reading the
+// section headers where that loader does; throws std::runtime_error saying
+// in one line what is wrong. What that loader ignores is not looked at.
 Image ReadImage(const std::string& path);
 
 // A resource name or type: a number, or a string (compared without case).

@@ -286,7 +286,7 @@ uint32_t LoadIconW_(Machine& m)
     uint32_t instance = m.Argument(0), name = m.Argument(1);
     host::ReportUserCall("LoadIconW", NULL, {LONG_PTR(instance), LONG_PTR(name)});
     uint32_t result = 0;
-    if (instance == m.base() && name >> 16 == 0) {
+    if (instance == kProcessHandle && name >> 16 == 0) {
         std::optional<Resource> found = FindResource(m.image(), ResourceId{14, {}}, ResourceId{uint16_t(name), {}});
         if (found)
             result = m.base() + found->dataRva;
@@ -300,21 +300,21 @@ uint32_t LoadIconW_(Machine& m)
 }  // namespace
 
 extern const std::vector<Export> kUserExports = {
-    {"DialogBoxIndirectParamW", DialogBoxIndirectParamW_},
-    {"EndDialog", EndDialog_},
-    {"GetDlgItem", GetDlgItem_},
-    {"GetDlgCtrlID", GetDlgCtrlID_},
-    {"GetFocus", GetFocus_},
-    {"ShowWindow", ShowWindow_},
-    {"IsWindowVisible", IsWindowVisible_},
-    {"SendMessageW", SendMessageW_},
-    {"GetWindowLongW", GetWindowLongW_},
-    {"SetWindowLongW", SetWindowLongW_},
-    {"GetWindow", GetWindow_},
-    {"GetWindowRect", GetWindowRect_},
-    {"SetWindowPos", SetWindowPos_},
-    {"SystemParametersInfoW", SystemParametersInfoW_},
-    {"LoadIconW", LoadIconW_},
+    {"DialogBoxIndirectParamW", 690, DialogBoxIndirectParamW_},
+    {"EndDialog", 691, EndDialog_},
+    {"GetDlgItem", 692, GetDlgItem_},
+    {"GetDlgCtrlID", 693, GetDlgCtrlID_},
+    {"GetFocus", 705, GetFocus_},
+    {"ShowWindow", 266, ShowWindow_},
+    {"IsWindowVisible", 886, IsWindowVisible_},
+    {"SendMessageW", 868, SendMessageW_},
+    {"GetWindowLongW", 259, GetWindowLongW_},
+    {"SetWindowLongW", 258, SetWindowLongW_},
+    {"GetWindow", 251, GetWindow_},
+    {"GetWindowRect", 248, GetWindowRect_},
+    {"SetWindowPos", 247, SetWindowPos_},
+    {"SystemParametersInfoW", 89, SystemParametersInfoW_},
+    {"LoadIconW", 728, LoadIconW_},
 };
 
 }  // namespace armemu

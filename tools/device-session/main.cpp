@@ -17,6 +17,7 @@
 #include "changes.h"
 #include "children.h"
 #include "device.h"
+#include "install.h"
 #include "startup.h"
 #include "text.h"
 
@@ -35,8 +36,8 @@ const char* const kHelp =
     "                in the start-up folder and a pending restart are set up anew;\n"
     "                nothing else in the folder is touched\n"
     "  --arm         the handheld's own ARM programs (the wince build), run on an\n"
-    "                emulated StrongARM; Tarquell.exe in the start-up folder is\n"
-    "                installed anew as the ARM one\n"
+    "                emulated StrongARM: Velloria.cab is installed as the device's\n"
+    "                installer does, and Velloria opens from its Start menu shortcut\n"
     "  --help        this text\n";
 
 struct Options {
@@ -215,7 +216,8 @@ public:
     {
         Say("\nOpening Velloria, the settings program...\n");
         std::string problem;
-        const int status = session::RunAndWait(velloria_, problem);
+        const int status = velloria_.empty() ? OpenFromStartMenu(problem)
+                                             : session::RunAndWait(velloria_, problem);
         keys_.Restore();
         const bool closed = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
         if (status < 0)
@@ -259,8 +261,25 @@ public:
     }
 
 private:
+    // The handheld's Velloria: what its Start menu shortcut leads to.
+    static int OpenFromStartMenu(std::string& problem)
+    {
+        cab::DevicePath shortcut = *cab::StandardFolder(kStartMenuPrograms);
+        shortcut.push_back("Velloria.lnk");
+        const int program = session::OpenShortcut(shortcut, problem);
+        if (program < 0) {
+            problem = cab::Joined(shortcut) + " is " + problem;
+            return -1;
+        }
+        const int status = session::RunAndWait("/proc/self/fd/" + std::to_string(program), problem);
+        close(program);
+        return status;
+    }
+
+    static constexpr unsigned kStartMenuPrograms = 11;  // %CE11%
+
     const Keys& keys_;
-    std::string velloria_;
+    std::string velloria_;  // empty: from the Start menu
     int restarts_ = 0;
 };
 
@@ -315,24 +334,27 @@ int main(int argc, char** argv)
         return 1;
     const bool fresh = !Exists(registry);
     host::PrepareDevice();
-    std::string velloria = ZK_VELLORIA, tarquell = ZK_TARQUELL;
+    std::string velloria = ZK_VELLORIA;
     if (options.arm) {
 #ifdef ZK_ARMEMU
+        // The handheld's programs come from their cabinet, as on the device.
         session::UseEmulator(ZK_ARMEMU);
-        velloria = ZK_WINCE_VELLORIA;
-        tarquell = ZK_WINCE_TARQUELL;
-        for (const std::string& file : {velloria, tarquell}) {
-            if (access(file.c_str(), R_OK) != 0) {
-                fprintf(stderr, "device-session: %s is missing: build the wince preset first\n", file.c_str());
-                return 1;
-            }
+        velloria.clear();
+        if (access(ZK_WINCE_CAB, R_OK) != 0) {
+            fprintf(stderr, "device-session: %s is missing: build the wince preset first\n", ZK_WINCE_CAB);
+            return 1;
         }
+        if (!session::InstallFromCabinet(ZK_WINCE_CAB, problem)) {
+            // The cabinet's names, and the device's in the way, are shown printable.
+            fprintf(stderr, "device-session: %s\n", host::text::Printable(problem).c_str());
+            return 1;
+        }
+        printf("Installed %s on the device.\n", ZK_WINCE_CAB);
 #else
         fprintf(stderr, "device-session: this build has no emulated StrongARM (configure with ZK_WINCE_DIR)\n");
         return 1;
 #endif
-    }
-    if (!session::InstallStartUp(tarquell, options.reset || options.arm, problem)) {
+    } else if (!session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
         // What set-up has told already is not told again.
         host::TellDeviceProblem(problem);
         return 1;

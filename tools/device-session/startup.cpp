@@ -14,12 +14,15 @@
 
 #include "children.h"
 #include "device.h"
+#include "install.h"
 #include "text.h"
 
 namespace session {
 namespace {
 
 constexpr const char* kLauncherName = "Tarquell.exe";
+// What the cabinet puts in the start-up folder in its place.
+constexpr const char* kLauncherShortcut = "Tarquell.lnk";
 constexpr const char* kStartUpFolder = "StartUp";  // in \Windows
 
 // A start-up program and what it opens get this long to finish.
@@ -70,38 +73,59 @@ bool Emulated(const host::DeviceFolder& folder, const std::string& name)
     return Emulating() && IsWindowsProgram(folder.fd(), name);
 }
 
-void RunOne(const host::DeviceFolder& folder, const std::string& name)
+// One line of the start-up run. What it names (an entry, where a shortcut
+// leads, what a program started) is the device's, shown printable.
+void Tell(const std::string& line)
 {
-    const std::string devicePath = std::string(kStartUpDevicePath) + "\\" + name;
-    const std::string shown = host::text::Printable(devicePath);
-    if (const std::string why = NotAProgram(folder, name); !why.empty()) {
-        printf("Skipped %s: %s.\n", shown.c_str(), why.c_str());
+    printf("%s\n", host::text::Printable(line).c_str());
+}
+
+void RunOne(const host::DeviceFolder& entries, const std::string& entry)
+{
+    std::string devicePath = std::string(kStartUpDevicePath) + "\\" + entry;
+    const std::string shown = devicePath;
+    // A shortcut starts what it leads to, as the shell does.
+    host::DeviceFolder linked;
+    const host::DeviceFolder* folder = &entries;
+    std::string name = entry, why, leadsTo;
+    cab::DevicePath target;
+    if (IsShortcut(entry)) {
+        if (!FollowShortcut(entries, entry, linked, name, target, why)) {
+            Tell("Skipped " + shown + ": " + why + ".");
+            return;
+        }
+        folder = &linked;
+        devicePath = cab::Joined(target);
+        leadsTo = ", which starts " + devicePath;
+    }
+    if (const std::string notOne = NotAProgram(*folder, name); !notOne.empty()) {
+        Tell("Skipped " + shown + leadsTo + ": " + notOne + ".");
         return;
     }
-    printf("Starting %s\n", shown.c_str());
+    Tell("Starting " + shown + leadsTo);
     fflush(stdout);
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
     std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
-    if (Emulated(folder, name)) {
+    if (Emulated(*folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
-        const pid_t pid = StartEmulated(folder.fd(), name);
+        const pid_t pid = StartEmulated(folder->fd(), name);
         if (pid < 0) {
-            printf("Could not start %s: %s.\n", shown.c_str(), strerror(errno));
+            Tell("Could not start " + shown + ": " + strerror(errno) + ".");
             return;
         }
         process.dwProcessId = DWORD(pid);
     } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, nullptr, &process)) {
-        printf("Could not start %s (error %u).\n", shown.c_str(), unsigned(GetLastError()));
+        Tell("Could not start " + shown + " (error " + std::to_string(GetLastError()) + ").");
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
     fflush(stdout);
 
-    std::string outcome = host::text::Printable(name);
+    std::string outcome = name;
     if (!settled.started)
         outcome += " is still running";
     else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
@@ -113,12 +137,12 @@ void RunOne(const host::DeviceFolder& folder, const std::string& name)
     } else {
         outcome += "; it opened ";
         for (size_t i = 0; i < settled.others.size(); ++i)
-            outcome += (i ? ", " : "") + host::text::Printable(settled.others[i]);
+            outcome += (i ? ", " : "") + settled.others[i];
     }
     if (settled.timedOut)
         outcome += "; something it started is still running after " +
                    std::to_string(kStartUpLimitMs / 1000) + " s, and the device goes on";
-    printf("%s.\n", outcome.c_str());
+    Tell(outcome + ".");
 }
 
 }  // namespace
@@ -133,13 +157,29 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     const host::DeviceFolder folder = StartUpFolder(true, &present, problem);
     if (!folder.ok())
         return false;
+    // The shortcut an --arm session installed leads to the handheld's
+    // launcher, which this session can't run: this session's own takes its
+    // place.
+    const bool installed = unlinkat(folder.fd(), folder.Find(kLauncherShortcut).c_str(), 0) == 0;
     const std::string name = folder.Find(kLauncherName);
     // The launcher of the other build (the handheld's after an --arm session,
     // or the host's) is replaced by this session's.
-    if (present && !renew &&
+    if (present && !renew && !installed &&
         IsWindowsProgram(folder.fd(), name) == IsWindowsProgram(AT_FDCWD, tarquell))
         return true;
     return folder.Install(tarquell, name, problem);
+}
+
+bool InstallFromCabinet(const std::string& cab, std::string& problem)
+{
+    if (!InstallCabinet(cab, problem))
+        return false;
+    // The launcher a session of the host's programs copied in is not the
+    // handheld's: the cabinet's shortcut starts that.
+    const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
+    if (folder.ok())
+        unlinkat(folder.fd(), folder.Find(kLauncherName).c_str(), 0);
+    return true;
 }
 
 std::vector<std::string> StartUpNames()
@@ -180,7 +220,7 @@ void RunStartUp()
     std::string problem;
     const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
     if (!folder.ok()) {
-        printf("The start-up folder can't be opened: %s.\n", problem.c_str());
+        Tell("The start-up folder can't be opened: " + problem + ".");
         return;
     }
     for (const std::string& name : names)

@@ -14,10 +14,16 @@ constexpr const char* kStartUpDevicePath = "\\Windows\\StartUp";
 // Gives the device a start-up folder holding the launcher as Tarquell.exe,
 // copied from `tarquell`, when it has none or has the other build's (the
 // handheld's where the host's belongs, or the other way); with `renew`,
-// installs the launcher anew in the folder it has. Other files in the folder
-// are kept.
+// installs the launcher anew in the folder it has. The cabinet's shortcut to
+// the handheld's launcher is taken away; other files in the folder are kept.
 // False with `problem` when that failed.
 bool InstallStartUp(const std::string& tarquell, bool renew, std::string& problem);
+
+// Installs the handheld's programs from the installation cabinet `cab`, as
+// the device's installer does (its shortcut in the start-up folder starts
+// the launcher), and takes away the launcher InstallStartUp copied in.
+// False with `problem` when the cabinet is refused or a write failed.
+bool InstallFromCabinet(const std::string& cab, std::string& problem);
 
 // The names in the start-up folder, in the order the shell runs them: by
 // name, without regard to case.

@@ -1,86 +1,38 @@
-// A handheld program of our own, for the emulator's tests: one dialog whose
-// buttons each do what Velloria and Tarquell never do, as a program handed
-// to the device may.
-//   fault   stores to an address where nothing is, inside the dialog procedure
-//   deep    sends its own dialog the same command again, without end
-//   nested  opens the same dialog again, modal, over this one
-//   owner   opens it again with a procedure of its own, which tells its
-//           owner to close at once and ends itself with another result
-//   wide    makes its own button 2^30 cells wide and high
-//   save    sets a value of the device's registry (HKEY_CURRENT_USER's own)
-//   close   ends this dialog; the program's result is the outermost's
+// ARM programs the emulator must stop, one per CRAFTED: each makes one call
+// CE 3.0's COREDLL has, then the call the emulator must stop at, with the
+// line that names it.
 #include <windows.h>
 
-#include "crafted.h"
-#include "entry.h"
+extern "C" {
+LPVOID WINAPI Unlisted(HMODULE module);
+extern void* __imp_GetModuleHandleW;  // the import's slot, bound to its stub
+}
 
+// Each program's entry calls one of these; the others go unused.
 namespace {
 
-constexpr uintptr_t kNowhere = 0x100;  // below every mapping
+typedef int (*Code)();
 
-INT_PTR Open(HINSTANCE instance, HWND parent, DLGPROC procedure);
-
-constexpr INT_PTR kInnerResult = 3;
-
-INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM);
-
-// The owner's close must reach the owner's procedure, not this one.
-INT_PTR CALLBACK InnerProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
+[[maybe_unused]] int ByName()
 {
-    if (message == WM_INITDIALOG)
-        SendMessageW(GetWindow(dialog, GW_OWNER), WM_COMMAND, IDC_CLOSE, 0);
-    if (message == WM_COMMAND && LOWORD(wParam) == IDC_CLOSE)
-        return EndDialog(dialog, kInnerResult);
-    return Procedure(dialog, message, wParam, lParam);
+    return LockResource(GetModuleHandleW(NULL)) != NULL;
 }
 
-INT_PTR CALLBACK Procedure(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+[[maybe_unused]] int ByOrdinal()
 {
-    if (message == WM_INITDIALOG)
-        return TRUE;
-    if (message != WM_COMMAND)
-        return FALSE;
-    switch (LOWORD(wParam)) {
-    case IDC_FAULT: {
-        volatile uintptr_t nowhere = kNowhere;  // kept from the compiler's sight
-        *reinterpret_cast<volatile int*>(nowhere) = 1;
-        break;
-    }
-    case IDC_DEEP:
-        SendMessageW(dialog, WM_COMMAND, IDC_DEEP, 0);
-        break;
-    case IDC_NESTED:
-        Open(GetModuleHandleW(NULL), dialog, Procedure);
-        break;
-    case IDC_OWNER:
-        Open(GetModuleHandleW(NULL), dialog, InnerProcedure);
-        break;
-    case IDC_WIDE:
-        SetWindowPos(GetDlgItem(dialog, IDC_WIDE), NULL, 0, 0, 1 << 30, 1 << 30, SWP_NOMOVE | SWP_NOZORDER);
-        break;
-    case IDC_SAVE: {
-        const DWORD one = 1;
-        RegSetValueExW(HKEY_CURRENT_USER, NULL, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
-        break;
-    }
-    case IDC_CLOSE:
-        EndDialog(dialog, IDC_CLOSE);
-        break;
-    }
-    return TRUE;
+    return Unlisted(GetModuleHandleW(NULL)) != NULL;
 }
 
-INT_PTR Open(HINSTANCE instance, HWND parent, DLGPROC procedure)
+// Half a page past a bound import's stub: among the stubs, but none is bound.
+[[maybe_unused]] int PastTheImports()
 {
-    HRSRC info = FindResourceW(instance, MAKEINTRESOURCEW(IDD_CRAFTED), RT_DIALOG);
-    HGLOBAL data = info ? LoadResource(instance, info) : NULL;
-    const DLGTEMPLATE* dialog = data ? static_cast<const DLGTEMPLATE*>(LockResource(data)) : NULL;
-    return dialog ? DialogBoxIndirectParamW(instance, dialog, parent, procedure, 0) : -1;
+    GetModuleHandleW(NULL);
+    return reinterpret_cast<Code>(static_cast<char*>(__imp_GetModuleHandleW) + 0x800)();
 }
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
+extern "C" int WINAPI WinMainCRTStartup(HINSTANCE, HINSTANCE, LPWSTR, int)
 {
-    return int(Open(instance, NULL, Procedure));
+    return CRAFTED();
 }

@@ -1,5 +1,5 @@
 // The crafted program's dialog: one button for each thing it can be made to
-// do (crafted.cpp).
+// do (dialogs.cpp).
 #pragma once
 
 #define IDD_CRAFTED 1

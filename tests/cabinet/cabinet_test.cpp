@@ -1,0 +1,263 @@
+// Velloria.cab, the handheld's installation cabinet: read back by cabextract,
+// which we did not write; its header read by ours; the headers ours refuses,
+// each installed on a scratch device that is left untouched; and the writer's
+// refusals and its same bytes for the same programs.
+#include <stdio.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cab_header.h"
+#include "facts.h"
+#include "host_device.h"
+#include "install.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A shell command's exit status and what it wrote, stderr included.
+struct Ran {
+    int status;
+    std::string output;
+};
+
+Ran Shell(const std::string& command)
+{
+    Ran ran{-1, ""};
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        ran.output.append(buffer, n);
+    const int status = pipe ? pclose(pipe) : -1;
+    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ran;
+}
+
+// The build's files, by their installed names.
+const std::map<std::string, std::string> kBuilt = {
+    {"Velloria.exe", VELLORIA_EXE},
+    {"Tarquell.exe", TARQUELL_EXE},
+};
+
+std::string Header()
+{
+    std::string bytes, problem;
+    EXPECT_TRUE(session::CabinetFile(VELLORIA_CAB, 0, 1 << 20, bytes, problem)) << problem;
+    return bytes;
+}
+
+TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTime)
+{
+    const Ran listed = Shell("cabextract -l '" VELLORIA_CAB "'");
+    ASSERT_EQ(listed.status, 0) << listed.output;
+    std::vector<std::string> names;
+    for (size_t at = 0; (at = listed.output.find("01.01.2026 00:00:00 | ", at)) != std::string::npos;) {
+        at += 22;
+        names.push_back(listed.output.substr(at, listed.output.find('\n', at) - at));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"Velloria.000", "Tarquell.002", "Velloria.001"}))
+        << listed.output;
+}
+
+TEST(Cabinet, ExtractedProgramsAreTheBuildsByteForByte)
+{
+    HostDevice scratch;
+    const fs::path out = scratch.Outside() / "extracted";
+    const Ran extracted = Shell("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
+    ASSERT_EQ(extracted.status, 0) << extracted.output;
+    std::string problem;
+    const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
+    ASSERT_TRUE(header) << problem;
+    ASSERT_EQ(header->files.size(), kBuilt.size());
+    for (const cab::Header::File& file : header->files) {
+        char name[16];
+        snprintf(name, sizeof name, "%.8s.%03u", file.name.c_str(), file.number);
+        ASSERT_TRUE(kBuilt.count(file.name)) << file.name;
+        EXPECT_EQ(ReadFile(out / name), ReadFile(kBuilt.at(file.name))) << name << " is not " << file.name;
+    }
+}
+
+TEST(Cabinet, OurReaderReadsWhatGoesWhere)
+{
+    std::string problem;
+    const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
+    ASSERT_TRUE(header) << problem;
+    EXPECT_EQ(header->appName, "Velloria");
+    EXPECT_EQ(header->provider, facts::kMaker);
+    EXPECT_EQ(header->architecture, 2577u);  // StrongARM
+    EXPECT_EQ(header->minMajor * 100 + header->minMinor, 300u);
+    EXPECT_EQ(header->maxMajor + header->maxMinor + header->minBuild + header->maxBuild, 0u);
+    EXPECT_EQ(header->registryKeys, 0u);
+
+    std::vector<std::string> files, links;
+    for (const cab::Header::File& file : header->files)
+        files.push_back(std::to_string(file.number) + " " + cab::Joined(file.folder) + " " + file.name);
+    for (const cab::Header::Link& link : header->links)
+        links.push_back(cab::Joined(link.folder) + " " + link.name + " -> " + cab::Joined(link.target));
+    EXPECT_EQ(files, (std::vector<std::string>{"1 \\Program Files\\Velloria Velloria.exe",
+                                               "2 \\Program Files\\Velloria Tarquell.exe"}));
+    EXPECT_EQ(links, (std::vector<std::string>{
+                         "\\Windows\\Start Menu\\Programs Velloria -> \\Program Files\\Velloria\\Velloria.exe",
+                         "\\Windows\\StartUp Tarquell -> \\Program Files\\Velloria\\Tarquell.exe"}));
+}
+
+uint32_t Get(const std::string& h, size_t at, int width)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < width; ++i)
+        value |= uint32_t(uint8_t(h.at(at + i))) << (8 * i);
+    return value;
+}
+
+void Set(std::string& h, size_t at, int width, uint32_t value)
+{
+    for (int i = 0; i < width; ++i)
+        h.at(at + i) = char(value >> (8 * i));
+}
+
+// Where things are in the header, from its fixed part.
+size_t Table(const std::string& h, int n) { return Get(h, 60 + 4 * n, 4); }  // 0 STRINGS .. 5 LINKS
+size_t String(const std::string& h, int id)  // the text of string `id`
+{
+    size_t at = Table(h, 0);
+    while (Get(h, at, 2) != uint32_t(id))
+        at += 4 + Get(h, at + 2, 2);
+    return at + 4;
+}
+void Text(std::string& h, size_t at, const std::string& text) { h.replace(at, text.size(), text); }
+
+// One row a fault: the header changed so, installed from a cabinet holding
+// it and the programs (but file `missing`; file 2 grown to `size` with
+// zeros), is refused with this line, and the device is not written.
+struct Malformed {
+    const char* what;
+    std::function<void(std::string&)> fault;
+    const char* says;
+    unsigned missing = 0;
+    size_t size = 0;
+};
+
+const Malformed kMalformed[] = {
+    {"no signature", [](std::string& h) { h[0] = 'X'; }, "has no MSCE signature"},
+    {"a wrong length", [](std::string& h) { Set(h, 8, 4, h.size() + 4); }, "says it is"},
+    {"cut short", [](std::string& h) { h.resize(90); }, "shorter than the 100 of its fixed part"},
+    {"a table's offset outside", [](std::string& h) { Set(h, 68, 4, h.size() + 1); },
+     "the FILES table starts at"},
+    {"a table running past the end", [](std::string& h) { Set(h, 58, 2, 3); },
+     "the LINKS table's entry 3 runs past the end"},
+    {"the name outside", [](std::string& h) { Set(h, 86, 2, 0xFFFF); }, "the application name lies outside"},
+    {"the name without its end", [](std::string& h) { h[Get(h, 84, 2) + 8] = 'x'; },
+     "the application name has no end"},
+    {"a string without its end", [](std::string& h) { h[String(h, 2) + 8] = 'x'; },
+     "the STRINGS table's entry 2 has no end"},
+    {"a folder naming no string", [](std::string& h) { Set(h, Table(h, 1) + 4, 2, 9); },
+     "names string 9, which there is none"},
+    {"a file naming no folder", [](std::string& h) { Set(h, Table(h, 2) + 2, 2, 9); },
+     "names folder 9, which there is none"},
+    {"a link naming no file", [](std::string& h) { Set(h, Table(h, 5) + 6, 2, 7); },
+     "starts file 7, which there is none"},
+    {"a link in no standard folder", [](std::string& h) { Set(h, Table(h, 5) + 4, 2, 18); },
+     "is in %CE18%, which is no folder"},
+    {"a link climbing out", [](std::string& h) { Text(h, String(h, 3), "..\\..\\ab"); },
+     "leaves the device's folders"},
+    {"a file climbing out", [](std::string& h) { Text(h, Table(h, 2) + 12, "..\\..\\ab.exe"); },
+     "leaves the device's folders"},
+    {"a folder with a drive", [](std::string& h) { Text(h, String(h, 1), "C:\\x\\"); },
+     "leaves the device's folders"},
+    {"another processor", [](std::string& h) { Set(h, 20, 4, 4000); }, "is for processor 4000"},
+    {"a program missing", [](std::string&) {}, "has no file .002", 2},
+    {"a program too large", [](std::string&) {}, "its file .002 is too large", 0, 33 << 20},
+};
+
+TEST(Cabinet, MalformedHeadersAreRefusedAndNothingIsWritten)
+{
+    const std::string good = Header();
+    ASSERT_GT(good.size(), 100u);
+    for (const Malformed& row : kMalformed) {
+        HostDevice device;
+        const fs::path stage = device.Outside() / "stage";
+        fs::create_directories(stage);
+        std::string header = good;
+        row.fault(header);
+        std::ofstream(stage / "Velloria.000", std::ios::binary) << header;
+        std::string names = "Velloria.000";
+        for (const auto& [number, name] : {std::pair{1u, "Velloria"}, {2u, "Tarquell"}}) {
+            if (number == row.missing)
+                continue;
+            const std::string file = std::string(name) + ".00" + std::to_string(number);
+            fs::copy_file(kBuilt.at(std::string(name) + ".exe"), stage / file);
+            if (number == 2 && row.size)
+                fs::resize_file(stage / file, row.size);
+            names += " " + file;
+        }
+        const Ran made = Shell("cd '" + stage.string() + "' && gcab -c -z -n test.cab " + names);
+        ASSERT_EQ(made.status, 0) << made.output;
+
+        std::string problem;
+        EXPECT_FALSE(session::InstallCabinet((stage / "test.cab").string(), problem)) << row.what;
+        EXPECT_NE(problem.find(row.says), std::string::npos) << row.what << ": " << problem;
+        EXPECT_EQ(problem.find('\n'), std::string::npos) << row.what << ": " << problem;
+        EXPECT_FALSE(fs::exists(device.Root())) << row.what << ": the device was written";
+    }
+}
+
+TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
+{
+    HostDevice scratch;
+    const fs::path dir = scratch.Outside();
+    const std::string programs = " '" VELLORIA_EXE "' '" TARQUELL_EXE "'";
+    const Ran again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
+                            " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
+    ASSERT_EQ(again.status, 0) << again.output;
+    EXPECT_EQ(ReadFile(dir / "again.cab"), ReadFile(VELLORIA_CAB)) << "made again elsewhere, later";
+
+    // One row a refusal: a change to the writer's table (Python, on the
+    // writer loaded as w), the CompanyName of the .rc, the programs, and the
+    // line the build stops with.
+    const struct {
+        const char* change;
+        const char* company;
+        std::string programs;
+        const char* says;
+    } rows[] = {
+        {"", "Zelkoran", " '" VELLORIA_EXE "' /nowhere/Tarquell.exe", "Tarquell.exe is missing"},
+        {"", "Zelkoran", " '" VELLORIA_EXE "'", "no Tarquell.exe among the programs"},
+        {"", "A maker whose name runs past thirty", programs, "over the 30"},
+        {"", "Zelkor\xc3\xa1n", programs, "not printable ASCII"},
+        {"", "", programs, "is empty"},
+        {"w.FILES[0] = ('Velloria Settings.exe', w.INSTALL_DIR)", "Zelkoran", programs, "is not an 8.3 name"},
+        {"w.LINKS[1] = ('Tarquell.lnk.', 4, 'Tarquell.exe')", "Zelkoran", programs, "is not an 8.3 name"},
+        {"w.APP_NAME = 'V' * 41", "Zelkoran", programs, "over the 40"},
+        {"w.FILES[1] = ('Tarquell.exe', ('Windows',))", "Zelkoran", programs, "standard folders"},
+        {"w.LINKS.append(('Help', 11, 'Help.exe'))", "Zelkoran", programs, "which is not installed"},
+    };
+    for (const auto& row : rows) {
+        std::ofstream(dir / "x.rc") << "VALUE \"CompanyName\", \"" << row.company << "\"\n";
+        const Ran refused = Shell(
+            "python3 -c \"import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '" PROJECT_DIR
+            "/platform/wince/ce-cab.py').load_module(); " + std::string(*row.change ? row.change : "pass") + "; w.main(sys.argv)\" " +
+            (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);
+        EXPECT_NE(refused.status, 0) << row.says;
+        EXPECT_NE(refused.output.find("ce-cab: "), std::string::npos) << refused.output;
+        EXPECT_NE(refused.output.find(row.says), std::string::npos) << refused.output;
+        EXPECT_EQ(refused.output.find('\n'), refused.output.size() - 1) << refused.output;
+        EXPECT_FALSE(fs::exists(dir / "x.cab")) << row.says;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,468 @@
+// Reads the installation header, as cabextract's notes on the format describe
+// it: a fixed part of 100 bytes, then strings and tables at the offsets it
+// gives, every integer little-endian, every list of string ids ended by 0.
+#include "cab_header.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace cab {
+namespace {
+
+constexpr size_t kFixedSize = 100;
+constexpr size_t kMaxPath = 260;  // the device's longest path
+
+// The standard folders of a CE 3.0 palm-size device, %CE1% first.
+const char* const kStandardFolders[] = {
+    "Program Files",
+    "Windows",
+    "Windows\\Desktop",
+    "Windows\\StartUp",
+    "My Documents",
+    "Program Files\\Accessories",
+    "Program Files\\Communications",
+    "Program Files\\Games",
+    "Program Files\\Pocket Outlook",
+    "Program Files\\Office",
+    "Windows\\Start Menu\\Programs",
+    "Windows\\Start Menu\\Accessories",
+    "Windows\\Start Menu\\Communications",
+    "Windows\\Start Menu\\Games",
+    "Windows\\Fonts",
+    "Windows\\Recent",
+    "Windows\\Start Menu",
+};
+
+// Bounded reads from the header; the first that would leave it fails, and
+// every later one fails too.
+class Bytes {
+public:
+    explicit Bytes(std::string_view all) : all_(all) {}
+    size_t size() const { return all_.size(); }
+    bool ok() const { return ok_; }
+    bool Seek(size_t at)
+    {
+        ok_ = ok_ && at <= all_.size();
+        at_ = at;
+        return ok_;
+    }
+    size_t at() const { return at_; }
+    uint32_t Read(size_t width)
+    {
+        ok_ = ok_ && width <= all_.size() - at_;
+        uint32_t value = 0;
+        for (size_t i = 0; ok_ && i < width; ++i)
+            value |= uint32_t(uint8_t(all_[at_ + i])) << (8 * i);
+        at_ += ok_ ? width : 0;
+        return value;
+    }
+    uint16_t U16() { return uint16_t(Read(2)); }
+    uint32_t U32() { return Read(4); }
+    std::string_view Take(size_t count)
+    {
+        ok_ = ok_ && count <= all_.size() - at_;
+        if (!ok_)
+            return {};
+        const std::string_view taken = all_.substr(at_, count);
+        at_ += count;
+        return taken;
+    }
+
+private:
+    std::string_view all_;
+    size_t at_ = 0;
+    bool ok_ = true;
+};
+
+// A string of `bytes`, which must end with its only NUL and be printable
+// ASCII (the header's strings are names: nothing in one may move the cursor
+// of the terminal that shows it).
+bool String(std::string_view bytes, const std::string& what, std::string& text, std::string& problem)
+{
+    if (bytes.empty() || bytes.back() != '\0' || bytes.find('\0') != bytes.size() - 1) {
+        problem = what + " has no end";
+        return false;
+    }
+    text.assign(bytes.data(), bytes.size() - 1);
+    for (const char c : text) {
+        if (c < 0x20 || c > 0x7E) {
+            problem = what + " is not printable ASCII";
+            return false;
+        }
+    }
+    return true;
+}
+
+class Reader {
+public:
+    explicit Reader(std::string_view all) : bytes_(all) {}
+
+    std::optional<Header> Read(std::string& problem)
+    {
+        std::optional<Header> header = ReadAll();
+        if (!header)
+            problem = problem_;
+        return header;
+    }
+
+private:
+    using Entry = bool (Reader::*)(const std::string& what);
+
+    std::optional<Header> ReadAll()
+    {
+        if (bytes_.size() < kFixedSize)
+            return Refuse("is " + std::to_string(bytes_.size()) +
+                          " bytes, shorter than the 100 of its fixed part");
+        if (bytes_.Take(4) != "MSCE")
+            return Refuse("has no MSCE signature");
+        bytes_.U32();
+        const uint32_t length = bytes_.U32();
+        if (length != bytes_.size())
+            return Refuse("says it is " + std::to_string(length) + " bytes, but is " +
+                          std::to_string(bytes_.size()));
+        bytes_.U32();
+        bytes_.U32();
+        header_.architecture = bytes_.U32();
+        header_.minMajor = bytes_.U32();
+        header_.minMinor = bytes_.U32();
+        header_.maxMajor = bytes_.U32();
+        header_.maxMinor = bytes_.U32();
+        header_.minBuild = bytes_.U32();
+        header_.maxBuild = bytes_.U32();
+        uint16_t counts[6];
+        uint32_t offsets[6];
+        for (uint16_t& count : counts)
+            count = bytes_.U16();
+        for (uint32_t& offset : offsets)
+            offset = bytes_.U32();
+        uint16_t names[6];
+        for (uint16_t& each : names)
+            each = bytes_.U16();
+
+        // The installer's own folder for the application, \Program
+        // Files\<name>, is where shortcuts of folder 0 go.
+        const bool named = Name(names[0], names[1], "the application name", header_.appName) &&
+                           Name(names[2], names[3], "the maker's name", header_.provider) &&
+                           (names[5] == 0 || Name(names[4], names[5], "the unsupported list", unsupported_)) &&
+                           (OneName(header_.appName) ||
+                            Fail("the application name \"" + header_.appName + "\" is no folder name"));
+        installDir_ = *StandardFolder(1);
+        installDir_.push_back(header_.appName);
+        if (!named || !Table(offsets[0], counts[0], "STRINGS", &Reader::StringEntry) ||
+            !Table(offsets[1], counts[1], "DIRS", &Reader::DirEntry) ||
+            !Table(offsets[2], counts[2], "FILES", &Reader::FileEntry) ||
+            !Table(offsets[3], counts[3], "REGHIVES", &Reader::HiveEntry) ||
+            !Table(offsets[4], counts[4], "REGKEYS", &Reader::KeyEntry) ||
+            !Table(offsets[5], counts[5], "LINKS", &Reader::LinkEntry))
+            return std::nullopt;
+        header_.registryKeys = counts[4];
+        return header_;
+    }
+
+    std::nullopt_t Refuse(const std::string& why)
+    {
+        problem_ = "the header " + why;
+        return std::nullopt;
+    }
+
+    bool Fail(const std::string& why)
+    {
+        problem_ = why;
+        return false;
+    }
+
+    bool Name(uint16_t at, uint16_t length, const std::string& what, std::string& text)
+    {
+        Bytes name = bytes_;
+        name.Seek(at);
+        const std::string_view bytes = name.Take(length);
+        if (!name.ok())
+            return Fail(what + " lies outside the header (offset " + std::to_string(at) + ", " +
+                        std::to_string(length) + " bytes, in " + std::to_string(bytes_.size()) + ")");
+        return String(bytes, what, text, problem_);
+    }
+
+    bool Table(uint32_t offset, uint16_t count, const char* name, Entry entry)
+    {
+        const std::string table = std::string("the ") + name + " table";
+        if (!bytes_.Seek(offset))
+            return Fail(table + " starts at " + std::to_string(offset) + ", outside the " +
+                        std::to_string(bytes_.size()) + "-byte header");
+        for (unsigned i = 1; i <= count; ++i) {
+            const std::string what = table + "'s entry " + std::to_string(i);
+            if (!(this->*entry)(what))
+                return false;
+            if (!bytes_.ok())
+                return Fail(what + " runs past the end of the header");
+        }
+        return true;
+    }
+
+    // A list of string ids ended by 0, as path parts.
+    bool Parts(uint16_t length, const std::string& what, DevicePath& parts)
+    {
+        const std::string_view list = bytes_.Take(length);
+        if (!bytes_.ok())
+            return true;  // told by Table
+        if (length < 2 || length % 2 || list[length - 2] != 0 || list[length - 1] != 0)
+            return Fail(what + " has no end");
+        for (size_t i = 0; i + 2 < length; i += 2) {
+            const uint16_t id = uint16_t(uint8_t(list[i]) | uint8_t(list[i + 1]) << 8);
+            const auto found = strings_.find(id);
+            if (found == strings_.end())
+                return Fail(what + " names string " + std::to_string(id) + ", which there is none");
+            parts.push_back(found->second);
+        }
+        return true;
+    }
+
+    // Path parts from the root: a leading %CEn% is that standard folder.
+    bool Place(DevicePath parts, const std::string& what, DevicePath& place)
+    {
+        place.clear();
+        for (size_t i = 0; i < parts.size(); ++i) {
+            const std::string& part = parts[i];
+            unsigned n = 0;
+            if (part.size() > 4 && part.compare(0, 3, "%CE") == 0 && part.back() == '%' &&
+                part.find_first_not_of("0123456789", 3) == part.size() - 1 && part.size() <= 6)
+                n = unsigned(std::stoul(part.substr(3)));
+            if (n && i == 0 && StandardFolder(n)) {
+                place = *StandardFolder(n);
+                continue;
+            }
+            if (!OneName(part) || part[0] == '%')
+                return Fail(what + " leaves the device's folders (\"" + part + "\")");
+            place.push_back(part);
+        }
+        if (Joined(place).size() > kMaxPath)
+            return Fail(what + " is longer than the device's " + std::to_string(kMaxPath) +
+                        " characters");
+        return true;
+    }
+
+    bool NewId(std::set<uint16_t>& ids, uint16_t id, const std::string& what)
+    {
+        if (id == 0 || !ids.insert(id).second)
+            return Fail(what + " has the id " + std::to_string(id) + ", which is " +
+                        (id ? "taken" : "none"));
+        return true;
+    }
+
+    bool StringEntry(const std::string& what)
+    {
+        const uint16_t id = bytes_.U16();
+        const std::string_view text = bytes_.Take(bytes_.U16());
+        std::string value;
+        if (!bytes_.ok())
+            return true;
+        if (!String(text, what, value, problem_) || !NewId(stringIds_, id, what))
+            return false;
+        strings_[id] = value;
+        return true;
+    }
+
+    bool DirEntry(const std::string& what)
+    {
+        const uint16_t id = bytes_.U16();
+        DevicePath parts;
+        if (!Parts(bytes_.U16(), what, parts))
+            return false;
+        if (!bytes_.ok())
+            return true;
+        DevicePath place;
+        if (!NewId(dirIds_, id, what) || !Place(parts, what, place))
+            return false;
+        dirs_[id] = place;
+        return true;
+    }
+
+    bool FileEntry(const std::string& what)
+    {
+        Header::File file;
+        file.number = bytes_.U16();
+        const uint16_t dir = bytes_.U16();
+        bytes_.U16();
+        file.flags = bytes_.U32();
+        const std::string_view name = bytes_.Take(bytes_.U16());
+        if (!bytes_.ok())
+            return true;
+        if (!String(name, what, file.name, problem_))
+            return false;
+        if (file.number > 999)
+            return Fail(what + " has the number " + std::to_string(file.number) +
+                        ", which no file of the cabinet can have");
+        if (!NewId(fileIds_, file.number, what))
+            return false;
+        const auto folder = dirs_.find(dir);
+        if (folder == dirs_.end())
+            return Fail(what + " names folder " + std::to_string(dir) + ", which there is none");
+        DevicePath whole = folder->second;
+        whole.push_back(file.name);
+        if (!Place(whole, what, whole))
+            return false;
+        file.folder = folder->second;
+        header_.files.push_back(file);
+        return true;
+    }
+
+    bool HiveEntry(const std::string& what)
+    {
+        const uint16_t id = bytes_.U16();
+        const uint16_t root = bytes_.U16();
+        bytes_.U16();
+        DevicePath parts;
+        if (!Parts(bytes_.U16(), what, parts))
+            return false;
+        if (!bytes_.ok())
+            return true;
+        if (root < 1 || root > 4)
+            return Fail(what + " has the root " + std::to_string(root) + ", which is none");
+        return NewId(hiveIds_, id, what);
+    }
+
+    bool KeyEntry(const std::string& what)
+    {
+        bytes_.U16();
+        const uint16_t hive = bytes_.U16();
+        bytes_.U16();
+        bytes_.U32();
+        bytes_.Take(bytes_.U16());
+        if (bytes_.ok() && !hiveIds_.count(hive))
+            return Fail(what + " names hive " + std::to_string(hive) + ", which there is none");
+        return true;
+    }
+
+    bool LinkEntry(const std::string& what)
+    {
+        bytes_.U16();
+        bytes_.U16();
+        const uint16_t base = bytes_.U16();
+        const uint16_t target = bytes_.U16();
+        const uint16_t type = bytes_.U16();
+        DevicePath parts;
+        if (!Parts(bytes_.U16(), what, parts))
+            return false;
+        if (!bytes_.ok())
+            return true;
+        Header::Link link;
+        const std::optional<DevicePath> folder = base ? StandardFolder(base) : installDir_;
+        if (!folder)
+            return Fail(what + " is in %CE" + std::to_string(base) + "%, which is no folder");
+        if (parts.empty())
+            return Fail(what + " has no name");
+        DevicePath whole = *folder;
+        whole.insert(whole.end(), parts.begin(), parts.end());
+        if (!Place(whole, what, whole))
+            return false;
+        link.name = whole.back();
+        whole.pop_back();
+        link.folder = whole;
+        link.toFile = type == 1;
+        if (type > 1)
+            return Fail(what + " has the type " + std::to_string(type) + ", which is none");
+        if (link.toFile) {
+            for (const Header::File& file : header_.files) {
+                if (file.number == target) {
+                    link.target = file.folder;
+                    link.target.push_back(file.name);
+                }
+            }
+        } else if (target == 0) {
+            link.target = installDir_;
+        } else if (dirs_.count(target)) {
+            link.target = dirs_[target];
+        }
+        if (link.target.empty())
+            return Fail(what + " starts " + (link.toFile ? "file " : "folder ") +
+                        std::to_string(target) + ", which there is none");
+        header_.links.push_back(link);
+        return true;
+    }
+
+    Bytes bytes_;
+    Header header_;
+    std::string problem_, unsupported_;
+    DevicePath installDir_;
+    std::map<uint16_t, std::string> strings_;
+    std::map<uint16_t, DevicePath> dirs_;
+    std::set<uint16_t> stringIds_, dirIds_, fileIds_, hiveIds_;
+};
+
+}  // namespace
+
+std::string Joined(const DevicePath& path)
+{
+    std::string joined;
+    for (const std::string& part : path)
+        joined += "\\" + part;
+    return joined.empty() ? "\\" : joined;
+}
+
+std::optional<DevicePath> StandardFolder(unsigned n)
+{
+    if (n < 1 || n > sizeof kStandardFolders / sizeof *kStandardFolders)
+        return std::nullopt;
+    DevicePath folder;
+    std::string_view rest = kStandardFolders[n - 1];
+    for (size_t slash; (slash = rest.find('\\')) != std::string_view::npos; rest.remove_prefix(slash + 1))
+        folder.emplace_back(rest.substr(0, slash));
+    folder.emplace_back(rest);
+    return folder;
+}
+
+std::optional<Header> ReadHeader(std::string_view bytes, std::string& problem)
+{
+    return Reader(bytes).Read(problem);
+}
+
+bool OneName(const std::string& part)
+{
+    return !part.empty() && part != "." && part != ".." &&
+           part.find_first_of("\\/:*?\"<>|") == std::string::npos &&
+           std::all_of(part.begin(), part.end(), [](char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+std::string ShortcutText(const DevicePath& target)
+{
+    const std::string quoted = "\"" + Joined(target) + "\"";
+    return std::to_string(quoted.size()) + "#" + quoted;
+}
+
+std::optional<DevicePath> ShortcutTarget(std::string_view text, std::string& why)
+{
+    if (text.size() >= 2 && text.substr(text.size() - 2) == "\r\n")
+        text.remove_suffix(2);
+    else if (!text.empty() && text.back() == '\n')
+        text.remove_suffix(1);
+    const size_t hash = text.find('#');
+    const std::string_view count = text.substr(0, hash), command = text.substr(hash + 1);
+    if (hash == std::string_view::npos || count.empty() || count.size() > 4 ||
+        count.find_first_not_of("0123456789") != std::string_view::npos ||
+        std::stoul(std::string(count)) != command.size()) {
+        why = "a malformed shortcut (not the length of its target, '#', the target)";
+        return std::nullopt;
+    }
+    std::string_view path = command;
+    if (!path.empty() && path[0] == '"') {
+        if (path.size() < 2 || path.back() != '"' || path.find('"', 1) != path.size() - 1) {
+            why = "a malformed shortcut (its target's quotes don't close it)";
+            return std::nullopt;
+        }
+        path = path.substr(1, path.size() - 2);
+    }
+    DevicePath target;
+    for (size_t at = 0; at < path.size() && path[at] == '\\';) {
+        const size_t next = std::min(path.find('\\', at + 1), path.size());
+        target.emplace_back(path.substr(at + 1, next - at - 1));
+        at = next;
+    }
+    if (path.empty() || path[0] != '\\' || target.empty() ||
+        !std::all_of(target.begin(), target.end(), OneName) || path.size() > kMaxPath) {
+        why = "a shortcut whose target leaves the device's folders";
+        return std::nullopt;
+    }
+    return target;
+}
+
+}  // namespace cab
