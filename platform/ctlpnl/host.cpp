@@ -1,6 +1,7 @@
 // The device's control panel, standing in on the host as
 // <device folder>/Windows/ctlpnl.exe. It says on the terminal which page it
 // would show and notes each start in ctlpnl.log beside itself.
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdio.h>
@@ -11,17 +12,57 @@
 #include <string>
 
 #include "applet.h"
+#include "device.h"
+#include "text.h"
 
 namespace {
 
-std::string LogPath()
+// Far more starts than a device ever sees; a log past it is left alone.
+constexpr size_t kLogLimit = 1 << 20;
+
+// The folder this program is in, from the kernel's link to it; empty, with
+// the reason, when that can't be told (a path past the kernel's limit, say).
+// Nothing else stands in for it: a name relative to the current folder
+// would be written wherever that is.
+std::string OwnFolder(std::string& problem)
 {
     char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
-        return CTLPNL_LOG;
-    std::string path(self, size_t(length));
-    return path.substr(0, path.rfind('/') + 1) + CTLPNL_LOG;
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self);
+    // A link that fills the buffer may have been cut short.
+    if (length <= 0 || size_t(length) >= sizeof self) {
+        problem = std::string("cannot tell the folder it is in (/proc/self/exe: ") +
+                  (length < 0 ? strerror(errno) : "too long") + ")";
+        return "";
+    }
+    const std::string path(self, size_t(length));
+    const size_t slash = path.rfind('/');
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Adds the command line to the log as every file of the device is written:
+// the whole log made new beside it and renamed into place, so that a log
+// that is a hard link to a file outside the device leaves that file as it
+// was. A link or anything but a file where the log belongs is left alone.
+bool Record(const std::string& commandLine, std::string& problem)
+{
+    const std::string path = OwnFolder(problem);
+    if (path.empty())
+        return false;
+    const host::DeviceFolder folder = host::DeviceFolder::At(path, problem);
+    const host::DeviceLock lock(folder, problem);
+    if (!folder.ok() || !lock.ok())
+        return false;
+    const std::string name = folder.Find(CTLPNL_LOG);
+    struct stat info;
+    if (fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+        problem = folder.PathOf(name) + " is a link; it is left as it is and not written";
+        return false;
+    }
+    std::string log;
+    host::FileStamp stamp;
+    if (host::ReadDeviceFile(folder, name, kLogLimit, log, stamp, problem) == host::FileRead::Failed)
+        return false;
+    return folder.Replace(name, log + commandLine + "\n", 0644, problem);
 }
 
 }  // namespace
@@ -29,22 +70,19 @@ std::string LogPath()
 int main(int argc, char** argv)
 {
     // The command line arrives whole, as the single argument.
-    const char* commandLine = argc > 1 ? argv[1] : "";
+    const std::string commandLine = argc > 1 ? argv[1] : "";
 
-    // The log is the device's file: never written through a link, and
-    // never waited on (a FIFO there without a reader is passed over).
-    const int log = open(LogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
-    struct stat info;
-    if (log >= 0 && fstat(log, &info) == 0 && S_ISREG(info.st_mode)) {
-        const std::string line = std::string(commandLine) + "\n";
-        (void)!write(log, line.data(), line.size());
-    }
-    if (log >= 0)
-        close(log);
+    std::string problem;
+    const bool recorded = Record(commandLine, problem);
+    if (!recorded)
+        fprintf(stderr, "%s: %s; this start is not noted in %s.\n", CTLPNL_TITLE,
+                host::text::Printable(problem).c_str(), CTLPNL_LOG);
 
-    if (strcmp(commandLine, CTLPNL_ALIGNMENT_PAGE) == 0)
+    // The command line is whatever the program that started it chose.
+    if (commandLine == CTLPNL_ALIGNMENT_PAGE)
         printf("%s: %s\n", CTLPNL_TITLE, CTLPNL_ALIGNMENT_NOTICE);
     else
-        printf("%s: %s\"%s\".\n", CTLPNL_TITLE, CTLPNL_UNKNOWN_NOTICE, commandLine);
-    return 0;
+        printf("%s: %s\"%s\".\n", CTLPNL_TITLE, CTLPNL_UNKNOWN_NOTICE,
+               host::text::Printable(commandLine).c_str());
+    return recorded ? 0 : 1;
 }

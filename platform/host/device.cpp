@@ -129,7 +129,7 @@ void TellDeviceProblem(const std::string& problem)
     if (problem == last)
         return;
     last = problem;
-    fprintf(stderr, "ce-device: %s\n", problem.c_str());
+    fprintf(stderr, "ce-device: %s\n", text::Printable(problem).c_str());
 }
 
 DeviceFolder::~DeviceFolder()
@@ -174,6 +174,16 @@ DeviceFolder DeviceFolder::Root(std::string& problem)
         return {};
     }
     return DeviceFolder(fd, root);
+}
+
+DeviceFolder DeviceFolder::At(const std::string& path, std::string& problem)
+{
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = Problem("cannot open the folder " + path);
+        return {};
+    }
+    return DeviceFolder(fd, path);
 }
 
 std::string DeviceFolder::Find(std::string_view name, bool* found) const

@@ -51,6 +51,10 @@ public:
     // The device folder itself, made (with its parents) when missing.
     static DeviceFolder Root(std::string& problem);
 
+    // The folder at the host path `path`, which must exist (a folder of the
+    // device a program found itself in, say).
+    static DeviceFolder At(const std::string& path, std::string& problem);
+
     bool ok() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     const std::string& path() const { return path_; }

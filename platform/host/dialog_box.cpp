@@ -3,6 +3,7 @@
 // handheld.
 #include <windows.h>
 
+#include <stdint.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -41,14 +42,23 @@ char32_t Mnemonic(const std::wstring& caption)
 
 Window* ButtonAt(Window& dialog, int column, int row)
 {
+    // Wide enough for any sum of two rectangles' sides.
+    const int64_t x = int64_t(column) - dialog.rect.left, y = int64_t(row) - dialog.rect.top;
     for (auto& control : dialog.controls) {
         const RECT& r = control->rect;
-        if (control->visible && control->IsButton() && column >= dialog.rect.left + r.left &&
-            column < dialog.rect.left + r.right && row >= dialog.rect.top + r.top &&
-            row < dialog.rect.top + r.bottom)
+        if (control->visible && control->IsButton() && x >= r.left && x < r.right && y >= r.top &&
+            y < r.bottom)
             return control.get();
     }
     return nullptr;
+}
+
+// Every running dialog, the outermost first: one opened from another's
+// procedure is shown over it, as on the handheld.
+void PaintRunning(HWND pressed, Canvas& canvas)
+{
+    for (Window* each : g_modal)
+        PaintDialog(each->Handle(), pressed, canvas);
 }
 
 void Press(Terminal& terminal, Window& dialog, Window& button)
@@ -56,8 +66,8 @@ void Press(Terminal& terminal, Window& dialog, Window& button)
     dialog.focus = &button;
     Canvas pressed(terminal.Columns(), terminal.Rows());
     Canvas after(terminal.Columns(), terminal.Rows());
-    PaintDialog(dialog.Handle(), button.Handle(), pressed);
-    PaintDialog(dialog.Handle(), nullptr, after);
+    PaintRunning(button.Handle(), pressed);
+    PaintRunning(nullptr, after);
     terminal.Flash(pressed, after);
     Command(dialog, button.id, &button);
 }
@@ -114,12 +124,12 @@ void HandleClick(Terminal& terminal, Window& dialog, const InputEvent& event)
 bool FitOnto(const Terminal& terminal, Window& dialog)
 {
     RECT& r = dialog.rect;
-    const LONG columns = terminal.Columns(), rows = terminal.Rows();
-    if (r.right - r.left > columns || r.bottom - r.top > rows)
+    const int64_t columns = terminal.Columns(), rows = terminal.Rows();
+    if (int64_t(r.right) - r.left > columns || int64_t(r.bottom) - r.top > rows)
         return false;
-    const LONG dx = r.left < 0 ? -r.left : r.right > columns ? columns - r.right : 0;
-    const LONG dy = r.top < 0 ? -r.top : r.bottom > rows ? rows - r.bottom : 0;
-    r = {r.left + dx, r.top + dy, r.right + dx, r.bottom + dy};
+    const int64_t dx = r.left < 0 ? -int64_t(r.left) : r.right > columns ? columns - r.right : 0;
+    const int64_t dy = r.top < 0 ? -int64_t(r.top) : r.bottom > rows ? rows - r.bottom : 0;
+    r = {LONG(r.left + dx), LONG(r.top + dy), LONG(r.right + dx), LONG(r.bottom + dy)};
     return true;
 }
 
@@ -150,13 +160,39 @@ void PaintTooSmall(const Window& dialog, Canvas& canvas)
     }
 }
 
+// A dialog while it runs: its windows known, itself the innermost. However
+// it ends, by EndDialog or by an error thrown from its procedure (a fault of
+// an emulated program), it is taken away again, and the outermost gives the
+// terminal back whole.
+class Running {
+public:
+    Running(Terminal& terminal, Window& dialog) : terminal_(terminal), dialog_(dialog)
+    {
+        AddWindows(dialog_);
+        g_modal.push_back(&dialog_);
+    }
+    ~Running()
+    {
+        g_modal.pop_back();
+        if (g_modal.empty())
+            terminal_.Close();
+        RemoveWindows(dialog_);
+    }
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+private:
+    Terminal& terminal_;
+    Window& dialog_;
+};
+
 INT_PTR RunModal(Terminal& terminal, Window& dialog)
 {
     while (!dialog.ended) {
         Canvas now(terminal.Columns(), terminal.Rows());
         const bool fits = FitOnto(terminal, dialog);
         if (fits)
-            PaintDialog(dialog.Handle(), nullptr, now);
+            PaintRunning(nullptr, now);
         else
             PaintTooSmall(dialog, now);
         terminal.Show(now);
@@ -210,9 +246,12 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
     if (!dialog)
         return -1;
 
+    // The outermost dialog opens the terminal; one opened from a dialog's
+    // procedure is shown on the same screen, over it.
     host::Terminal& terminal = host::CurrentTerminal();
-    if (!terminal.Open()) {
-        fprintf(stderr, "%s: %s; closing it.\n", host::text::Utf8FromWide(dialog->text).c_str(),
+    if (host::g_modal.empty() && !terminal.Open()) {
+        fprintf(stderr, "%s: %s; closing it.\n",
+                host::text::Printable(host::text::Utf8FromWide(dialog->text)).c_str(),
                 terminal.Unusable().c_str());
         return IDCANCEL;
     }
@@ -220,8 +259,7 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
     dialog->owner = hWndParent;
     dialog->proc = lpDialogFunc;
     dialog->visible = (dialog->style & WS_VISIBLE) != 0;
-    host::AddWindows(*dialog);
-    host::g_modal.push_back(dialog.get());
+    host::Running running(terminal, *dialog);
 
     Window* first = host::NextFocus(*dialog, nullptr, true);
     if (host::SendToWindow(dialog.get(), WM_INITDIALOG,
@@ -229,12 +267,7 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
         !dialog->focus)
         dialog->focus = host::NextFocus(*dialog, nullptr, true);
 
-    INT_PTR result = host::RunModal(terminal, *dialog);
-    terminal.Close();
-
-    host::g_modal.pop_back();
-    host::RemoveWindows(*dialog);
-    return result;
+    return host::RunModal(terminal, *dialog);
 }
 
 BOOL WINAPI EndDialog(HWND hDlg, INT_PTR nResult)

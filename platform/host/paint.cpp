@@ -3,6 +3,10 @@
 // solid faces with their text in the middle.
 #include <windows.h>
 
+#include <stdint.h>
+
+#include <algorithm>
+
 #include "screen.h"
 #include "window.h"
 
@@ -59,33 +63,48 @@ std::vector<std::wstring> Wrap(const std::wstring& text, size_t width)
     return lines;
 }
 
-void PaintStatic(const Window& control, LONG left, LONG top, Canvas& canvas)
+// The rows (or columns) of a span from `start`, `length` long, that fall on
+// a canvas `size` long: painting never walks more than the canvas, however
+// large a rectangle a program gives a window.
+struct Span {
+    int64_t first, end;  // offsets into the span
+};
+
+Span OnCanvas(int64_t start, int64_t length, int64_t size)
 {
-    LONG width = control.rect.right - control.rect.left;
-    LONG height = control.rect.bottom - control.rect.top;
-    Label label = StripMnemonic(control.text);
-    std::vector<std::wstring> lines = Wrap(label.text, size_t(width));
-    for (LONG row = 0; row < height && size_t(row) < lines.size(); ++row)
-        for (size_t col = 0; col < lines[row].size(); ++col)
-            canvas.Put(left + LONG(col), top + row, lines[row][col], kLookPlain);
+    return {std::max<int64_t>(0, -start), std::min<int64_t>(length, size - start)};
 }
 
-void PaintButton(const Window& control, bool focused, bool pressed, LONG left, LONG top,
+void PaintStatic(const Window& control, int64_t left, int64_t top, Canvas& canvas)
+{
+    const int64_t width = int64_t(control.rect.right) - control.rect.left;
+    const int64_t height = int64_t(control.rect.bottom) - control.rect.top;
+    if (width <= 0 || height <= 0)
+        return;
+    Label label = StripMnemonic(control.text);
+    std::vector<std::wstring> lines = Wrap(label.text, size_t(width));
+    for (int64_t row = 0; row < height && size_t(row) < lines.size(); ++row)
+        for (size_t col = 0; col < lines[row].size(); ++col)
+            canvas.Put(left + int64_t(col), top + row, lines[row][col], kLookPlain);
+}
+
+void PaintButton(const Window& control, bool focused, bool pressed, int64_t left, int64_t top,
                  Canvas& canvas)
 {
-    LONG width = control.rect.right - control.rect.left;
-    LONG height = control.rect.bottom - control.rect.top;
+    const int64_t width = int64_t(control.rect.right) - control.rect.left;
+    const int64_t height = int64_t(control.rect.bottom) - control.rect.top;
     unsigned look = kLookButton | (focused ? unsigned(kLookFocus) : 0u) | (pressed ? unsigned(kLookPressed) : 0u);
-    for (LONG row = 0; row < height; ++row)
-        for (LONG col = 0; col < width; ++col)
+    const Span rows = OnCanvas(top, height, canvas.Rows()), cols = OnCanvas(left, width, canvas.Columns());
+    for (int64_t row = rows.first; row < rows.end; ++row)
+        for (int64_t col = cols.first; col < cols.end; ++col)
             canvas.Put(left + col, top + row, L' ', look);
 
     Label label = StripMnemonic(control.text);
-    LONG textRow = top + (height - 1) / 2;
-    LONG length = std::min<LONG>(LONG(label.text.size()), width);
-    LONG start = left + (width - length) / 2;
-    for (LONG i = 0; i < length; ++i)
-        canvas.Put(start + i, textRow, label.text[i],
+    const int64_t textRow = top + (height - 1) / 2;
+    const int64_t length = std::max<int64_t>(0, std::min<int64_t>(int64_t(label.text.size()), width));
+    const int64_t start = left + (width - length) / 2;
+    for (int64_t i = 0; i < length; ++i)
+        canvas.Put(start + i, textRow, label.text[size_t(i)],
                    look | (size_t(i) == label.mnemonic ? unsigned(kLookMnemonic) : 0u));
     if (focused && width >= length + 2) {
         canvas.Put(left, textRow, L'>', look);
@@ -101,11 +120,11 @@ Canvas::Canvas(int columns, int rows)
 {
 }
 
-void Canvas::Put(int column, int row, wchar_t ch, unsigned look)
+void Canvas::Put(int64_t column, int64_t row, wchar_t ch, unsigned look)
 {
     if (column < 0 || row < 0 || column >= columns_ || row >= rows_)
         return;
-    cells_[size_t(row) * columns_ + column] = Cell{ch, look};
+    cells_[size_t(row) * size_t(columns_) + size_t(column)] = Cell{ch, look};
 }
 
 std::wstring Canvas::Text(int row) const
@@ -127,30 +146,32 @@ void PaintDialog(HWND handle, HWND pressed, Canvas& canvas)
     if (!dialog || dialog->kind != Window::kDialog || !dialog->visible)
         return;
     const RECT& r = dialog->rect;
+    const int64_t width = int64_t(r.right) - r.left, height = int64_t(r.bottom) - r.top;
+    const Span rows = OnCanvas(r.top, height, canvas.Rows()), cols = OnCanvas(r.left, width, canvas.Columns());
 
-    for (LONG col = r.left; col < r.right; ++col)
-        canvas.Put(col, r.top, L' ', kLookCaption);
-    for (size_t i = 0; i < dialog->text.size() && LONG(i) + 1 < r.right - r.left; ++i)
-        canvas.Put(r.left + 1 + LONG(i), r.top, dialog->text[i], kLookCaption);
+    for (int64_t col = cols.first; col < cols.end; ++col)
+        canvas.Put(r.left + col, r.top, L' ', kLookCaption);
+    for (size_t i = 0; i < dialog->text.size() && int64_t(i) + 1 < width; ++i)
+        canvas.Put(int64_t(r.left) + 1 + int64_t(i), r.top, dialog->text[i], kLookCaption);
     const wchar_t* box = (dialog->exStyle & WS_EX_CAPTIONOKBTN) ? L"[OK]"
                          : (dialog->style & WS_SYSMENU)         ? L"[X]"
                                                                 : L"";
-    LONG boxLength = LONG(wcslen(box));
-    for (LONG i = 0; i < boxLength; ++i)
-        canvas.Put(r.right - 1 - boxLength + i, r.top, box[i], kLookCaption | kLookButton);
+    const int64_t boxLength = int64_t(wcslen(box));
+    for (int64_t i = 0; i < boxLength; ++i)
+        canvas.Put(int64_t(r.right) - 1 - boxLength + i, r.top, box[i], kLookCaption | kLookButton);
 
-    for (LONG row = r.top + 1; row < r.bottom; ++row) {
-        for (LONG col = r.left; col < r.right; ++col)
-            canvas.Put(col, row, L' ', kLookPlain);
-        canvas.Put(r.left, row, L'|', kLookFrame);
-        canvas.Put(r.right - 1, row, L'|', kLookFrame);
+    for (int64_t row = std::max<int64_t>(rows.first, 1); row < rows.end; ++row) {
+        for (int64_t col = cols.first; col < cols.end; ++col)
+            canvas.Put(r.left + col, r.top + row, L' ', kLookPlain);
+        canvas.Put(r.left, r.top + row, L'|', kLookFrame);
+        canvas.Put(int64_t(r.right) - 1, r.top + row, L'|', kLookFrame);
     }
 
     for (const auto& control : dialog->controls) {
         if (!control->visible)
             continue;
-        LONG left = r.left + control->rect.left;
-        LONG top = r.top + control->rect.top;
+        const int64_t left = int64_t(r.left) + control->rect.left;
+        const int64_t top = int64_t(r.top) + control->rect.top;
         if (control->kind == Window::kButton)
             PaintButton(*control, control.get() == dialog->focus,
                         control->Handle() == pressed, left, top, canvas);

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
@@ -56,8 +58,9 @@ public:
     int Columns() const { return columns_; }
     int Rows() const { return rows_; }
     const Cell& At(int column, int row) const { return cells_[size_t(row) * columns_ + column]; }
-    // Outside the canvas: dropped.
-    void Put(int column, int row, wchar_t ch, unsigned look);
+    // Outside the canvas: dropped. Wide enough for any place a window's
+    // rectangle and its dialog's together can name.
+    void Put(int64_t column, int64_t row, wchar_t ch, unsigned look);
     std::wstring Text(int row) const;
     bool operator==(const Canvas& other) const;
 

@@ -241,4 +241,18 @@ bool SameName(std::wstring_view a, std::wstring_view b)
     return Folded(a) == Folded(b);
 }
 
+std::string Printable(std::string_view utf8)
+{
+    std::string shown;
+    shown.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size();) {
+        const int32_t cp = NextUtf8(utf8, i);
+        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0))
+            shown += '?';
+        else
+            AppendUtf8(shown, char32_t(cp));
+    }
+    return shown;
+}
+
 }  // namespace host::text

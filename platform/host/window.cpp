@@ -3,6 +3,9 @@
 // controls.
 #include <windows.h>
 
+#include <stdint.h>
+
+#include <algorithm>
 #include <set>
 
 #include "observer.h"
@@ -219,16 +222,18 @@ BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, 
         return FALSE;
     host::ReportUserCall("SetWindowPos", hWnd,
                          {reinterpret_cast<LONG_PTR>(hWndInsertAfter), X, Y, cx, cy, LONG_PTR(uFlags)});
+    // A side past the coordinates' range stops at its end.
     RECT& r = window->rect;
-    if (!(uFlags & SWP_NOSIZE)) {
-        r.right = r.left + cx;
-        r.bottom = r.top + cy;
-    }
+    const auto side = [](int64_t at) {
+        return LONG(std::clamp<int64_t>(at, INT32_MIN, INT32_MAX));
+    };
+    const int64_t width = uFlags & SWP_NOSIZE ? int64_t(r.right) - r.left : int64_t(cx);
+    const int64_t height = uFlags & SWP_NOSIZE ? int64_t(r.bottom) - r.top : int64_t(cy);
     if (!(uFlags & SWP_NOMOVE)) {
-        r.right += X - r.left;
-        r.bottom += Y - r.top;
         r.left = X;
         r.top = Y;
     }
+    r.right = side(int64_t(r.left) + width);
+    r.bottom = side(int64_t(r.top) + height);
     return TRUE;
 }

@@ -3,7 +3,8 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell> <Velloria> [<wince build>]
-#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal
+#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal,
+#          terminal-arm (with $ARMEMU)
 set -uo pipefail
 
 case_name=$1
@@ -398,6 +399,31 @@ case_planted() {
   flag_raised() {
     set_up && printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\n"align"=dword:00000001\n' >>"$d/registry.reg"
   }
+  # A start-up program doing what it likes with what the device holds.
+  starting() {
+    set_up && printf '#!/usr/bin/env bash\n%s\n' "$1" >"$d/Windows/StartUp/a.sh" && chmod +x "$d/Windows/StartUp/a.sh"
+  }
+  # What a program of the device may hand the terminal: escapes in the
+  # control panel's command line, and in a registry value's key, name and
+  # data (CSI as one character among them).
+  escaping_panel() {
+    starting "'$d/Windows/ctlpnl.exe' \"\$(printf 'x\\033]0;owned\\007\\033[2J')\""
+  }
+  escaping_value() {
+    printf '\n[HKEY_CURRENT_USER\\Software\\Zel\033]0;owned\007]\n"na\033[2Jme"="da\033]0;x\007t\302\233a"\n' \
+      >"$work/escapes.reg" && starting "cat '$work/escapes.reg' >>'$d/registry.reg'"
+  }
+  # The stand-in control panel run where its path is past the kernel's
+  # limit, from a folder outside the device.
+  deep_panel() {
+    local long i
+    long=$(printf 'd%.0s' {1..200})
+    set_up && mkdir "$d/deep" &&
+      (cd "$d/deep" && for i in {1..25}; do mkdir "$long" && cd "$long" || exit 1; done &&
+        cp "$d/Windows/ctlpnl.exe" .) &&
+      starting "cd '$d/deep' && for i in \$(seq 25); do cd '$long'; done &&
+exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
+  }
   shortcut() {  # the text of a shortcut to the device path $1
     local target="\"$1\""
     printf '%d#%s' "${#target}" "$target"
@@ -421,6 +447,10 @@ case_planted() {
     "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
     "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel's log a hard link out@flag_raised && ln '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel unable to tell its own folder@deep_panel@rq@0@cannot tell the folder it is in"
+    "the control panel given terminal escapes@escaping_panel@rq@0@no applet \"x.\\]0;owned..\\[2J\""
+    "a registry value with terminal escapes@escaping_value@rq@0@Zel.\\]0;owned. \"na.\\[2Jme\": absent -> \"da.\\]0;x.t.a\""
   )
   printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
   chmod +x "$work/late"
@@ -440,22 +470,26 @@ case_planted() {
     grep -qE -- "$line" "$work/out" || fail "$what: no /$line/ in: $(cat "$work/out")"
     [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
       fail "$what: something outside was written: $(ls -A "$out")"
+    # C0 and DEL, and C1 as UTF-8 writes it (CSI is \302\233).
+    ! LC_ALL=C grep -qE "$(printf '[\001-\010\013-\037\177]|\302[\200-\237]')" "$work/out" ||
+      fail "$what: a control character reached the terminal: $(cat -v "$work/out")"
   done
 }
 
 # Runs "$@" in a new 100x30 (or $cols x $rows) terminal, noting the terminal's
-# modes before and after and the program's pid, then "[given back]".
+# modes before and after, the program's pid and its exit status, then
+# "[given back]".
 in_pane() {
   tmux -S "$socket" kill-server 2>/dev/null
   starts=$((starts + 1))
   socket=$work/tmux.$starts.sock
-  rm -f "$work/pid" "$work/before" "$work/after"
+  rm -f "$work/pid" "$work/status" "$work/before" "$work/after"
   printf 'set -g remain-on-exit on\n' >"$work/tmux.conf"
   {
     printf 'stty -g >"%s/before"\n' "$work"
     printf 'env --default-signal=INT,QUIT'
     printf ' %q' "$@"
-    printf ' </dev/tty & echo $! >"%s/pid"; wait\n' "$work"
+    printf ' </dev/tty & echo $! >"%s/pid"; wait $!; echo $? >"%s/status"\n' "$work" "$work"
     printf 'stty -g >"%s/after"; printf "\\n[given back]\\n"; exec sleep 60\n' "$work"
   } >"$work/pane.sh"
   tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" \
@@ -471,34 +505,66 @@ screen_modes() {
 
 # However Velloria or the session ends, the terminal is given back whole,
 # and a session that is ended ends the Velloria it started. One row a way
-# out: what, the program, then what is done: a key, or a signal (in capitals)
-# sent to the program.
+# out: what, the program, then what is done: a key, a signal (in capitals)
+# sent to the program, or /text to wait for on the screen; a line the
+# screen must show after (a reason told once the terminal is back), and the
+# program's exit status.
+host_terminal_rows=(
+  "Velloria closed|$velloria|c"
+  "Velloria hung up|$velloria|HUP"
+  "Velloria hung up on a vt100|env TERM=vt100 $velloria|HUP"
+  "Velloria quit|$velloria|QUIT"
+  "Velloria terminated|$velloria|TERM"
+  "Velloria interrupted|$velloria|INT"
+  "the session quit|$session --device $device|c q"
+  "the session hung up|$session --device $device|HUP"
+  "the session quit by signal|$session --device $device|QUIT"
+  "the session terminated|$session --device $device|TERM"
+  "the session interrupted|$session --device $device|INT"
+  "the session terminated at its desktop|$session --device $device|c TERM"
+)
+# The same for an ARM program of our own (tests/arm/crafted) on the emulated
+# StrongARM, a start-up program of an --arm session among them.
+crafted=${wince:+$wince/tests/arm/crafted/CraftedDialogs.exe}
+armemu=${ARMEMU:-}  # from the test's environment
+arm_terminal_rows=(
+  "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
+  "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
+  "ARM modal dialogs nested, closed one by one|$armemu $crafted|/Crafted n n c c c||2"
+  "an ARM dialog's owner told to close by the dialog it opened|$armemu $crafted|/Crafted o c||2"
+  "a fault in a nested ARM dialog's procedure|$armemu $crafted|/Crafted n n f|armemu: .*write to 0x100"
+  "a save refused under a nested ARM dialog, told once the terminal is back|env CE_DEVICE_ROOT=$work/unsaved $armemu $crafted|/Crafted s n c c|^ce-device: .*registry\\.reg"
+  "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
+  "a fault in an ARM start-up program's dialog, in a session|$session --arm --device $device|r /Crafted f /^> q|crafted.exe ended with exit status 70"
+)
+
 case_terminal() {
-  local rows_=(
-    "Velloria closed|$velloria|c"
-    "Velloria hung up|$velloria|HUP"
-    "Velloria hung up on a vt100|env TERM=vt100 $velloria|HUP"
-    "Velloria quit|$velloria|QUIT"
-    "Velloria terminated|$velloria|TERM"
-    "Velloria interrupted|$velloria|INT"
-    "the session quit|$session --device $device|c q"
-    "the session hung up|$session --device $device|HUP"
-    "the session quit by signal|$session --device $device|QUIT"
-    "the session terminated|$session --device $device|TERM"
-    "the session interrupted|$session --device $device|INT"
-    "the session terminated at its desktop|$session --device $device|c TERM"
-  )
-  local row what command steps step pid child
+  terminal_rows "${host_terminal_rows[@]}"
+  terminal_given_back
+}
+
+case_terminal_arm() {
+  mkdir -p "$device"
+  printf q | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  cp "$crafted" "$device/Windows/StartUp/crafted.exe"
+  mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
+  terminal_rows "${arm_terminal_rows[@]}"
+}
+
+terminal_rows() {
+  local row what command steps after status step pid child
   export CE_DEVICE_ROOT=$device
-  for row in "${rows_[@]}"; do
-    IFS='|' read -r what command steps <<<"$row"
+  for row in "$@"; do
+    IFS='|' read -r what command steps after status <<<"$row"
     # shellcheck disable=SC2086
     in_pane $command
-    wait_for "$dialog"
+    [[ $steps == /* ]] || wait_for "$dialog"
     pid=$(cat "$work/pid")
     child=$(pgrep -P "$pid" | head -1)
     for step in $steps; do
-      if [[ $step =~ ^[A-Z]+$ ]]; then
+      if [[ $step == /* ]]; then
+        wait_for "${step#/}"
+      elif [[ $step =~ ^[A-Z]+$ ]]; then
         kill -"$step" "$pid"
       else
         keys "$step"
@@ -510,8 +576,13 @@ case_terminal() {
     [ "$(count '\$<[0-9]')" = 0 ] || fail "$what: a terminfo delay was written out as text"
     cmp -s "$work/before" "$work/after" || fail "$what: the terminal's modes changed"
     [ -n "$child" ] && kill -0 "$child" 2>/dev/null && fail "$what: Velloria is still running"
+    [ -z "$after" ] || [ "$(count "$after")" -ge 1 ] || { fail "$what: no /$after/ on the screen"; show_screen; }
+    [ -z "$status" ] || [ "$(cat "$work/status")" = "$status" ] ||
+      fail "$what: exit status $(cat "$work/status"), expected $status"
   done
+}
 
+terminal_given_back() {
   # A terminal that can't show the dialog says so, and a save that fails
   # while the dialog is up is told once the screen is given back.
   in_pane env TERM=dumb "$velloria"

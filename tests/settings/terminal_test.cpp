@@ -2,6 +2,8 @@
 // programs use: layout from the template, painting, focus and tab order,
 // keys, mnemonics, clicks and the caption's OK, presses, and the cases
 // where there is no terminal or no input.
+#include <limits.h>
+
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -156,6 +158,35 @@ TEST(TerminalPainting, CaptionNoteAndButtonsAsShown)
 
     // The hidden row leaves its gap.
     EXPECT_EQ(screen.Text(5).substr(0, 68), L"|" + std::wstring(66, L' ') + L"|");
+}
+
+// However large a rectangle a program gives a control, painting walks no
+// more of it than the screen shows.
+TEST(TerminalPainting, AControlOfAnySizeIsPaintedOnlyWhereTheScreenIs)
+{
+    const struct {
+        const char* what;
+        int x, y, cx, cy;
+        UINT flags;
+        bool reachesTheCorner;  // the button then covers the screen's bottom right
+    } sizes[] = {
+        {"2^30 cells wide and high", 0, 0, 1 << 30, 1 << 30, SWP_NOMOVE, true},
+        {"at the far end of the coordinates", INT_MAX, INT_MAX, INT_MAX, INT_MAX, 0, false},
+        {"from the near end across them all", INT_MIN, INT_MIN, INT_MAX, INT_MAX, 0, false},
+    };
+    for (const auto& size : sizes) {
+        SCOPED_TRACE(size.what);
+        Probe probe;
+        ScriptedTerminal terminal({Key('x')});  // a key that does nothing: painted again
+        terminal.beforeEach = [&](size_t event) {
+            if (event == 0)
+                SetWindowPos(GetDlgItem(host::ActiveDialog(), IDC_CLOSE), NULL, size.x, size.y, size.cx, size.cy,
+                             size.flags | SWP_NOZORDER);
+        };
+        RunProbe(probe);
+        ASSERT_EQ(terminal.shown.size(), 2u);
+        EXPECT_EQ(bool(terminal.shown.back().At(79, 23).look & host::kLookButton), size.reachesTheCorner);
+    }
 }
 
 TEST(TerminalFocus, TabAndShiftTabFollowTheTemplateSkippingHiddenButtons)
@@ -353,6 +384,46 @@ TEST(TerminalEnd, WithoutATerminalTheCaptionIsToldWhateverItsLetters)
               IDCANCEL);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
               "R\xC3\xA9sum\xC3\xA9: no terminal to show the dialog on; closing it.\n");
+}
+
+// A dialog procedure that opens a second modal dialog, as a CE program
+// asks something more: the inner runs on the same screen, and closing it
+// returns to the outer, painted again and still open, until its own end.
+INT_PTR g_innerResult;
+
+INT_PTR CALLBACK OpeningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message != WM_COMMAND)
+        return message == WM_INITDIALOG;
+    if (LOWORD(wParam) == IDC_CLOSE) {
+        Probe inner;
+        inner.endOnCancel = true;
+        g_innerResult = RunProbe(inner);
+    } else if (LOWORD(wParam) == IDCANCEL) {
+        EndDialog(dialog, 7);
+    }
+    return TRUE;
+}
+
+TEST(TerminalNesting, ClosingADialogOpenedFromADialogReturnsToTheOuter)
+{
+    ScriptedTerminal terminal({Key('c'), Key(host::kKeyEscape), Key(host::kKeyEscape)});
+    std::vector<HWND> active;
+    std::vector<size_t> shown;
+    terminal.beforeEach = [&](size_t) {
+        active.push_back(host::ActiveDialog());
+        shown.push_back(terminal.shown.size());
+    };
+    g_innerResult = 0;
+    EXPECT_EQ(DialogBoxIndirectParamW(NULL, VelloriaTemplate(), NULL, OpeningProc, 0), 7);
+    EXPECT_EQ(g_innerResult, IDCANCEL);
+    ASSERT_EQ(active.size(), 3u) << "the outer ended with the inner";
+    EXPECT_NE(active[1], active[0]);
+    EXPECT_EQ(active[2], active[0]);
+    EXPECT_GT(shown[2], shown[1]) << "the outer was not painted again";
+    EXPECT_EQ(terminal.opened, 1) << "the screen was opened again for the inner";
+    EXPECT_EQ(terminal.closed, 1);
+    EXPECT_EQ(host::ActiveDialog(), nullptr);
 }
 
 TEST(TerminalWindows, HandlesOutsideARunningDialogAreRefused)

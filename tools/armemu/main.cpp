@@ -14,6 +14,7 @@
 #include "coredll.h"
 #include "device.h"
 #include "machine.h"
+#include "text.h"
 
 int main(int argc, char** argv)
 {
@@ -44,7 +45,8 @@ int main(int argc, char** argv)
         armemu::Machine machine(argv[i], armemu::CoreDll());
         return machine.RunEntry() & 0xFF;
     } catch (const std::exception& error) {
-        fprintf(stderr, "armemu: %s\n", error.what());
+        // The reason may name what the program file holds (an import's name).
+        fprintf(stderr, "armemu: %s\n", host::text::Printable(error.what()).c_str());
         return 70;
     }
 }

@@ -70,13 +70,27 @@ struct Running {
 };
 std::vector<Running> g_running;
 
+// The running dialog that `window` is; the innermost learns its window from
+// its first message. A message to an outer dialog while an inner one runs
+// (one the inner's procedure sends its owner, say) goes to the outer's own
+// procedure.
+Running* RunningFor(HWND window)
+{
+    for (auto each = g_running.rbegin(); each != g_running.rend(); ++each)
+        if (each->window == window)
+            return &*each;
+    if (g_running.empty() || g_running.back().window != NULL)
+        return nullptr;
+    g_running.back().window = window;
+    return &g_running.back();
+}
+
 INT_PTR CALLBACK ArmDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (g_running.empty())
+    Running* running = RunningFor(window);
+    if (!running)
         return FALSE;
-    Running& dialog = g_running.back();
-    if (dialog.window == NULL)
-        dialog.window = window;
+    const Running dialog = *running;  // the list may grow while the procedure runs
     uint32_t armParam = uint32_t(lParam);
     // The control that sent a command is a window.
     if (message == WM_COMMAND && lParam)

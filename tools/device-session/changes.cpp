@@ -5,6 +5,7 @@
 #include "catalogue.h"
 #include "registry.h"
 #include "registry_store.h"
+#include "text.h"
 
 namespace session {
 namespace reg = host::reg;
@@ -139,7 +140,8 @@ std::string Describe(const Change& change)
     const std::string owner = Owner(change);
     if (!owner.empty())
         line += "  (" + owner + ")";
-    return line;
+    // Names and data are the registry file's, whatever it holds.
+    return host::text::Printable(line);
 }
 
 }  // namespace session

@@ -31,7 +31,8 @@ std::string Show(const std::optional<host::reg::Value>& value);
 // Display orientation: "rotate"; empty when the place is none of its own.
 std::string Owner(const Change& change);
 
-// HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
+// HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate"),
+// printable (host::text::Printable).
 std::string Describe(const Change& change);
 
 }  // namespace session

@@ -345,7 +345,8 @@ int main(int argc, char** argv)
             return 1;
         }
         if (!session::InstallFromCabinet(ZK_WINCE_CAB, problem)) {
-            fprintf(stderr, "device-session: %s\n", problem.c_str());
+            // The cabinet's names, and the device's in the way, are shown printable.
+            fprintf(stderr, "device-session: %s\n", host::text::Printable(problem).c_str());
             return 1;
         }
         printf("Installed %s on the device.\n", ZK_WINCE_CAB);

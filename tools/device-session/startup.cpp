@@ -42,16 +42,6 @@ host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& proble
     return windows.Sub(kStartUpFolder, create, problem);
 }
 
-// A name as the user reads it: characters that would move the cursor
-// (a newline, say) show as '?'.
-std::string Printable(std::string name)
-{
-    for (char& c : name)
-        if ((unsigned char)c < 0x20 || c == 0x7F)
-            c = '?';
-    return name;
-}
-
 // Why the entry `name` of the start-up folder is no program to run, or "".
 std::string NotAProgram(const host::DeviceFolder& folder, const std::string& name)
 {
@@ -83,10 +73,17 @@ bool Emulated(const host::DeviceFolder& folder, const std::string& name)
     return Emulating() && IsWindowsProgram(folder.fd(), name);
 }
 
+// One line of the start-up run. What it names (an entry, where a shortcut
+// leads, what a program started) is the device's, shown printable.
+void Tell(const std::string& line)
+{
+    printf("%s\n", host::text::Printable(line).c_str());
+}
+
 void RunOne(const host::DeviceFolder& entries, const std::string& entry)
 {
     std::string devicePath = std::string(kStartUpDevicePath) + "\\" + entry;
-    const std::string shown = Printable(devicePath);
+    const std::string shown = devicePath;
     // A shortcut starts what it leads to, as the shell does.
     host::DeviceFolder linked;
     const host::DeviceFolder* folder = &entries;
@@ -94,7 +91,7 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
     cab::DevicePath target;
     if (IsShortcut(entry)) {
         if (!FollowShortcut(entries, entry, linked, name, target, why)) {
-            printf("Skipped %s: %s.\n", shown.c_str(), why.c_str());
+            Tell("Skipped " + shown + ": " + why + ".");
             return;
         }
         folder = &linked;
@@ -102,10 +99,10 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
         leadsTo = ", which starts " + devicePath;
     }
     if (const std::string notOne = NotAProgram(*folder, name); !notOne.empty()) {
-        printf("Skipped %s%s: %s.\n", shown.c_str(), leadsTo.c_str(), notOne.c_str());
+        Tell("Skipped " + shown + leadsTo + ": " + notOne + ".");
         return;
     }
-    printf("Starting %s%s\n", shown.c_str(), leadsTo.c_str());
+    Tell("Starting " + shown + leadsTo);
     fflush(stdout);
 
     // What an earlier program left running is not waited for again.
@@ -116,19 +113,19 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
         // A handheld program: the shell's start, on the emulated StrongARM.
         const pid_t pid = StartEmulated(folder->fd(), name);
         if (pid < 0) {
-            printf("Could not start %s: %s.\n", shown.c_str(), strerror(errno));
+            Tell("Could not start " + shown + ": " + strerror(errno) + ".");
             return;
         }
         process.dwProcessId = DWORD(pid);
     } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, nullptr, &process)) {
-        printf("Could not start %s (error %u).\n", shown.c_str(), unsigned(GetLastError()));
+        Tell("Could not start " + shown + " (error " + std::to_string(GetLastError()) + ").");
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
     fflush(stdout);
 
-    std::string outcome = Printable(name);
+    std::string outcome = name;
     if (!settled.started)
         outcome += " is still running";
     else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
@@ -140,12 +137,12 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
     } else {
         outcome += "; it opened ";
         for (size_t i = 0; i < settled.others.size(); ++i)
-            outcome += (i ? ", " : "") + Printable(settled.others[i]);
+            outcome += (i ? ", " : "") + settled.others[i];
     }
     if (settled.timedOut)
         outcome += "; something it started is still running after " +
                    std::to_string(kStartUpLimitMs / 1000) + " s, and the device goes on";
-    printf("%s.\n", outcome.c_str());
+    Tell(outcome + ".");
 }
 
 }  // namespace
@@ -223,7 +220,7 @@ void RunStartUp()
     std::string problem;
     const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
     if (!folder.ok()) {
-        printf("The start-up folder can't be opened: %s.\n", problem.c_str());
+        Tell("The start-up folder can't be opened: " + problem + ".");
         return;
     }
     for (const std::string& name : names)
