@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "coredll.h"
+#include "device.h"
 #include "facts.h"
 #include "host_device.h"
 #include "launcher/launcher_calls.h"

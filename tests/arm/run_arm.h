@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "launcher/launcher_device.h"
+#include "child_run.h"
 
 struct ArmRun {
     int status = -1;          // the program's exit code, or -1
@@ -21,7 +21,7 @@ struct ArmRun {
 // ends only when all of them have ended.
 inline ArmRun RunArm(const std::string& program, const std::string& tracePath)
 {
-    const ChildRun child = RunToEnd({ARMEMU, "--trace", tracePath.c_str(), program.c_str()}, true);
+    const ChildRun child = RunToEnd({ARMEMU, "--trace", tracePath.c_str(), program.c_str()});
     ArmRun run;
     run.status = child.status;
     run.output = child.output;

@@ -3,7 +3,6 @@
 // each installed on a scratch device that is left untouched; and the writer's
 // refusals and its same bytes for the same programs.
 #include <stdio.h>
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "cab_header.h"
+#include "child_run.h"
 #include "facts.h"
 #include "host_device.h"
 #include "install.h"
@@ -31,21 +31,9 @@ std::string ReadFile(const fs::path& path)
 }
 
 // A shell command's exit status and what it wrote, stderr included.
-struct Ran {
-    int status;
-    std::string output;
-};
-
-Ran Shell(const std::string& command)
+ChildRun Shell(const std::string& command)
 {
-    Ran ran{-1, ""};
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
-    char buffer[4096];
-    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        ran.output.append(buffer, n);
-    const int status = pipe ? pclose(pipe) : -1;
-    ran.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return ran;
+    return RunToEnd({"/bin/sh", "-c", command.c_str()});
 }
 
 // The build's files, by their installed names.
@@ -63,7 +51,7 @@ std::string Header()
 
 TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTime)
 {
-    const Ran listed = Shell("cabextract -l '" VELLORIA_CAB "'");
+    const ChildRun listed = Shell("cabextract -l '" VELLORIA_CAB "'");
     ASSERT_EQ(listed.status, 0) << listed.output;
     std::vector<std::string> names;
     for (size_t at = 0; (at = listed.output.find("01.01.2026 00:00:00 | ", at)) != std::string::npos;) {
@@ -78,7 +66,7 @@ TEST(Cabinet, ExtractedProgramsAreTheBuildsByteForByte)
 {
     HostDevice scratch;
     const fs::path out = scratch.Outside() / "extracted";
-    const Ran extracted = Shell("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
+    const ChildRun extracted = Shell("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
     ASSERT_EQ(extracted.status, 0) << extracted.output;
     std::string problem;
     const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
@@ -205,7 +193,7 @@ TEST(Cabinet, MalformedHeadersAreRefusedAndNothingIsWritten)
                 fs::resize_file(stage / file, row.size);
             names += " " + file;
         }
-        const Ran made = Shell("cd '" + stage.string() + "' && gcab -c -z -n test.cab " + names);
+        const ChildRun made = Shell("cd '" + stage.string() + "' && gcab -c -z -n test.cab " + names);
         ASSERT_EQ(made.status, 0) << made.output;
 
         std::string problem;
@@ -221,7 +209,7 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     HostDevice scratch;
     const fs::path dir = scratch.Outside();
     const std::string programs = " '" VELLORIA_EXE "' '" TARQUELL_EXE "'";
-    const Ran again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
+    const ChildRun again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
                             " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(ReadFile(dir / "again.cab"), ReadFile(VELLORIA_CAB)) << "made again elsewhere, later";
@@ -248,7 +236,7 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     };
     for (const auto& row : rows) {
         std::ofstream(dir / "x.rc") << "VALUE \"CompanyName\", \"" << row.company << "\"\n";
-        const Ran refused = Shell(
+        const ChildRun refused = Shell(
             "python3 -c \"import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '" PROJECT_DIR
             "/platform/wince/ce-cab.py').load_module(); " + std::string(*row.change ? row.change : "pass") + "; w.main(sys.argv)\" " +
             (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "child_run.h"
 #include "launcher_device.h"
 
 namespace {
@@ -22,7 +23,7 @@ protected:
     // it started wrote to the terminal.
     std::optional<std::string> RunLauncher()
     {
-        const ChildRun run = RunToEnd({TARQUELL}, false);
+        const ChildRun run = RunToEnd({TARQUELL}, Said::Out);
         EXPECT_EQ(0, run.status);
         return run.output;
     }

@@ -23,6 +23,7 @@
 #include <windows.h>
 
 #include "catalogue.h"
+#include "child_run.h"
 #include "device.h"
 #include "device_files.h"
 #include "regfile.h"
@@ -79,26 +80,6 @@ bool HoldsPress(WORD id, const char* when, int presser, int press)
         }
     }
     return true;
-}
-
-// Runs a program to its end; its exit status, or -1.
-int RunProgram(const std::vector<std::string>& argv)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        std::vector<char*> args;
-        for (const std::string& arg : argv)
-            args.push_back(const_cast<char*>(arg.c_str()));
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Every key of the catalogue is in the file; readers check this at each read.
@@ -192,7 +173,8 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
                 const WORD id = ids[press % ids.size()];
                 if (press > 0 && !HoldsPress(ids[(press - 1) % ids.size()], "before", presser, press))
                     return false;
-                if (const int status = RunProgram({PRESS, std::to_string(id)}); status != 0) {
+                if (const int status = RunToEnd({PRESS, std::to_string(id).c_str()}, Said::Out).status;
+                    status != 0) {
                     fprintf(stderr, "presser %d: press %u ended with %d\n", presser, unsigned(id), status);
                     return false;
                 }
@@ -206,7 +188,7 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
         busy.push_back(Worker(results[1], "launches", [&](long& launches) {
             close(running[1]);
             for (; launches < kLaunches; ++launches)
-                if (const int status = RunProgram({TARQUELL}); status != 0) {
+                if (const int status = RunToEnd({TARQUELL}, Said::Out).status; status != 0) {
                     fprintf(stderr, "launcher %d, run %ld: Tarquell ended with %d\n", launcher,
                             launches, status);
                     return false;

@@ -18,6 +18,7 @@
 #include <windows.h>
 
 #include "catalogue.h"
+#include "child_run.h"
 #include "device.h"
 #include "device_files.h"
 #include "registry.h"
@@ -126,24 +127,17 @@ TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
                 const std::string expected = AfterWrites(before, done);
                 WriteRegistryFile(before);
 
-                const pid_t child = fork();
-                ASSERT_GE(child, 0);
-                if (child == 0) {
+                const ChildRun run = RunChild([&] {
                     stopSave = save;
                     stopStep = step;
                     stopEnding = ending;
                     saves = 0;
                     host::SetSaveHook(Stop);
                     ApplyButton(kRotate);
-                    _exit(0);
-                }
-                int status = 0;
-                ASSERT_EQ(waitpid(child, &status, 0), child);
-                if (ending == Ending::Kill)
-                    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
-                else
-                    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (ending == Ending::Exit ? 9 : 0))
-                        << status;
+                    return 0;
+                });
+                EXPECT_EQ(run.status, ending == Ending::Kill ? -SIGKILL : ending == Ending::Exit ? 9 : 0)
+                    << run.output;
                 ++runs;
 
                 EXPECT_EQ(ReadRegistryFile(), expected);

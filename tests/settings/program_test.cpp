@@ -12,6 +12,7 @@
 
 #include <string>
 
+#include "child_run.h"
 #include "scratch_device.h"
 
 namespace {
@@ -35,14 +36,9 @@ TEST(Program, WithoutATerminalSaysSoAndExits)
 {
     ScratchDevice device(kRegistry);
     std::string command = std::string(VELLORIA_PROGRAM) + " </dev/null 2>&1 >/dev/null";
-    FILE* out = popen(command.c_str(), "r");
-    ASSERT_NE(out, nullptr);
-    std::string said;
-    char buffer[256];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;)
-        said.append(buffer, n);
-    int status = pclose(out);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const ChildRun run = RunToEnd({"/bin/sh", "-c", command.c_str()}, Said::Out);
+    EXPECT_EQ(run.status, 0);
+    const std::string& said = run.output;
     EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
     EXPECT_FALSE(device.KeyExists(kOwn)) << "the dialog never opened";
 }
