@@ -91,12 +91,7 @@ bool Whole(const std::string& bytes, std::string& problem)
         problem = "line " + std::to_string(error.line) + ": " + error.message;
         return false;
     }
-    static const host::reg::Document full = [] {
-        host::reg::Document doc;
-        host::reg::ParseError error;
-        host::reg::Parse(kFullDevice, doc, error);
-        return doc;
-    }();
+    static const host::reg::Document full = ParseReg(kFullDevice);
     for (const host::reg::Section& section : full.sections)
         if (!host::reg::KeyExists(doc, section.path)) {
             problem = "no key " + section.path;

@@ -12,6 +12,7 @@
 
 #include "device.h"
 #include "facts.h"
+#include "reg_text.h"
 #include "regfile.h"
 
 inline std::string RegistryPath()
@@ -23,6 +24,12 @@ inline std::string ReadRegistryFile()
 {
     std::ifstream file(RegistryPath(), std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+}
+
+// registry.reg as the host reads it.
+inline host::reg::Document RegistryDocument()
+{
+    return ParseReg(ReadRegistryFile());
 }
 
 inline void WriteRegistryFile(const std::string& bytes)
@@ -62,7 +69,7 @@ private:
 // registry writes it out.
 inline std::string FullDeviceText()
 {
-    std::string text = "Windows Registry Editor Version 5.00\n\n";
+    std::string text = kRegHead;
     char value[16];
     for (const facts::Place* at : facts::kPlaces) {
         snprintf(value, sizeof value, "%08lx", (unsigned long)facts::ShippedValue(*at));
@@ -70,11 +77,7 @@ inline std::string FullDeviceText()
                 "\\" + host::reg::Utf8FromWide(at->key) + "]\n\"" + host::reg::Utf8FromWide(at->value) +
                 "\"=dword:" + value + "\n\n";
     }
-    host::reg::Document doc;
-    host::reg::ParseError error;
-    if (!host::reg::Parse(text, doc, error))
-        abort();
-    return host::reg::Write(doc);
+    return host::reg::Write(ParseReg(text));
 }
 
 inline const std::string kFullDevice = FullDeviceText();

@@ -70,7 +70,7 @@ TEST_F(RecordedCalls, EnsureFlagKeyCreatesOnlyWhenTheProbeFails)
     EnsureFlagKey();
     EXPECT_EQ(recorder.Lines(), Probe(facts::kFlag, 0, 0, 1));
 
-    WriteRegistryFile("Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\n");
+    WriteRegistryFile(kRegHead + "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n");
     recorder.Clear();
     EnsureFlagKey();
     EXPECT_EQ(recorder.Lines(),
@@ -100,7 +100,7 @@ TEST_F(RecordedCalls, EachButtonMakesItsCallsInOrder)
 TEST_F(RecordedCalls, OrientationWithoutTheFirstDriverGoesOnToTheSecondAndTheFlag)
 {
     WriteRegistryFile(
-        "Windows Registry Editor Version 5.00\n\n"
+        kRegHead +
         "[HKEY_LOCAL_MACHINE\\Drivers\\Display\\mq1100]\n\"Rotate\"=dword:00000000\n\n"
         "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n");
     const std::vector<facts::Write>& rotate = facts::FindButton(1025)->writes;

@@ -14,14 +14,6 @@ const char* RootOf(HKEY hive)
     return hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
 }
 
-host::reg::Document Current()
-{
-    host::reg::Document doc;
-    host::reg::ParseError error;
-    host::reg::Parse(ReadRegistryFile(), doc, error);
-    return doc;
-}
-
 }  // namespace
 
 struct ScratchRegistry::State {
@@ -41,7 +33,7 @@ ScratchRegistry::~ScratchRegistry()
 std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
 {
     const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(parent) + "\\" + Utf8FromWide(name);
-    const host::reg::Document doc = Current();
+    const host::reg::Document doc = RegistryDocument();
     if (!host::reg::KeyExists(doc, path))
         return L"";
     const std::string stored = host::reg::StoredPath(doc, path);
@@ -51,7 +43,7 @@ std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
 std::wstring StoredValueName(HKEY hive, const WCHAR* key, const WCHAR* name)
 {
     const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(key);
-    const host::reg::Document doc = Current();
+    const host::reg::Document doc = RegistryDocument();
     const host::reg::Value* value = host::reg::FindValue(doc, path, Utf8FromWide(name));
     return value ? WideFromUtf8(value->name) : L"";
 }

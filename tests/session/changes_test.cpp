@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "changes.h"
+#include "registry/reg_text.h"
 
 namespace reg = host::reg;
 
@@ -13,11 +14,7 @@ namespace {
 
 reg::Document Doc(const std::string& body)
 {
-    reg::Document doc;
-    reg::ParseError error;
-    EXPECT_TRUE(reg::Parse("Windows Registry Editor Version 5.00\n\n" + body, doc, error))
-        << "line " << error.line << ": " << error.message;
-    return doc;
+    return ParseReg(kRegHead + body);
 }
 
 std::vector<std::string> Lines(const std::string& before, const std::string& after)

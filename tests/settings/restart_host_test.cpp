@@ -53,7 +53,7 @@ TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
         SCOPED_TRACE(planted.what);
         HostDevice device;
         const std::string outside = device.Outside().string();
-        device.Write("registry.reg", "Windows Registry Editor Version 5.00\n\n");
+        device.Write("registry.reg", kRegHead);
         std::ofstream(outside + "/mine") << "mine\n";
         planted.plant(device.Root(), outside);
 

@@ -2,8 +2,6 @@
 // choosing; read back through the host's own .reg reader.
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,14 +9,14 @@
 #include <windows.h>
 
 #include "host_device.h"
-#include "regfile.h"
+#include "registry/reg_text.h"
 
 class ScratchDevice : public HostDevice {
 public:
     // `registry`: the keys and values, after the version line.
     explicit ScratchDevice(const std::string& registry)
     {
-        Write("registry.reg", "Windows Registry Editor Version 5.00\n\n" + registry);
+        Write("registry.reg", kRegHead + registry);
     }
 
     bool Has(const std::string& file) const { return std::filesystem::exists(Root() / file); }
@@ -42,12 +40,5 @@ public:
     }
 
 private:
-    host::reg::Document Document() const
-    {
-        host::reg::Document doc;
-        host::reg::ParseError error;
-        if (!host::reg::Parse(Read("registry.reg"), doc, error))
-            abort();
-        return doc;
-    }
+    host::reg::Document Document() const { return ParseReg(Read("registry.reg")); }
 };
