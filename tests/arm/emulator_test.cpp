@@ -42,6 +42,42 @@ std::vector<uint8_t> ReadFile(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& file)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    return path.string();
+}
+
+// Where the byte loaded at `rva` is in the file.
+size_t FileOffset(const armemu::Image& image, uint32_t rva)
+{
+    for (const armemu::Section& s : image.sections)
+        if (rva >= s.rva && rva < s.rva + s.rawSize)
+            return s.rawOffset + rva - s.rva;
+    abort();
+}
+
+// Where the optional header starts: after the PE signature and file header.
+size_t OptionalHeader(const std::vector<uint8_t>& file)
+{
+    uint32_t pe;
+    memcpy(&pe, &file[0x3C], 4);
+    return pe + 24;
+}
+
+// Reads or writes `size` bytes at `offset` into the optional header, or
+// before it for a negative one (the file header).
+uint32_t Header(const std::vector<uint8_t>& file, int offset, size_t size = 4)
+{
+    uint32_t value = 0;
+    memcpy(&value, &file[OptionalHeader(file) + offset], size);
+    return value;
+}
+void SetHeader(std::vector<uint8_t>& file, int offset, uint32_t value, size_t size = 4)
+{
+    memcpy(&file[OptionalHeader(file) + offset], &value, size);
+}
+
 // The names and ordinals the import library is made from: the .def.
 std::set<std::pair<std::string, int>> DefExports()
 {
@@ -198,9 +234,7 @@ TEST(ArmExecutables, ResourceDirectoryGoingRoundInCirclesIsRefused)
         const uint32_t root = 0x80000000u;  // a directory, at offset 0
         memcpy(&file[rsrc->rawOffset + 16 + 8 * i + 4], &root, 4);
     }
-    const std::string path = (device.Outside() / "circles.exe").string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
-    const armemu::Image circles = armemu::ReadImage(path);
+    const armemu::Image circles = armemu::ReadImage(WriteFile(device.Outside() / "circles.exe", file));
     EXPECT_THROW(armemu::AllResources(circles), std::runtime_error);
     EXPECT_THROW(armemu::FindResource(circles, armemu::ResourceId{}, armemu::ResourceId{}), std::runtime_error);
 }
@@ -219,33 +253,9 @@ struct Refusal {
     const char* message;
 };
 
-// Where the byte loaded at `rva` is in the file.
-size_t FileOffset(const armemu::Image& image, uint32_t rva)
-{
-    for (const armemu::Section& s : image.sections)
-        if (rva >= s.rva && rva < s.rva + s.rawSize)
-            return s.rawOffset + rva - s.rva;
-    abort();
-}
-
 void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word, uint32_t at = 0)
 {
     memcpy(&file[FileOffset(image, image.entryRva + at)], &word, 4);
-}
-
-// Writes `value` (`size` bytes) at `offset` into the optional header, or
-// before it for a negative one (the file header).
-void SetHeader(std::vector<uint8_t>& file, int offset, uint32_t value, size_t size = 4)
-{
-    uint32_t pe;
-    memcpy(&pe, &file[0x3C], 4);
-    memcpy(&file[pe + 24 + offset], &value, size);
-}
-
-std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& file)
-{
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
-    return path.string();
 }
 
 // A changed copy run on the emulator, in the device's folder.
@@ -267,20 +277,15 @@ const Refusal kRefusals[] = {
      "is for a Windows CE later than 3.0: not a valid application"},
     {"an import descriptor without its OriginalFirstThunk",
      [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         uint32_t pe, imports;
-         memcpy(&pe, &file[0x3C], 4);
-         memcpy(&imports, &file[pe + 24 + 104], 4);
-         memset(&file[FileOffset(image, imports)], 0, 4);
+         memset(&file[FileOffset(image, Header(file, 104))], 0, 4);  // the import directory
      },
      "its imports from COREDLL.dll have no OriginalFirstThunk"},
     {"a .NET directory", [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, 96 + 8 * 14, 0x2000); },
      "is a .NET program"},
     {"a section table that runs past the end of the file",
      [](std::vector<uint8_t>& file, const armemu::Image&) {
-         uint32_t pe;
-         memcpy(&pe, &file[0x3C], 4);
-         SetHeader(file, 60, 0);            // SizeOfHeaders: within what is left
-         file.resize(pe + 24 + 0xE0 + 3);  // 3 bytes into the first section's name
+         SetHeader(file, 60, 0);                          // SizeOfHeaders: within what is left
+         file.resize(OptionalHeader(file) + 0xE0 + 3);  // 3 bytes into the first section's name
      },
      "section table runs past the end of the file"},
     {"bx, which the StrongARM lacks",
@@ -298,10 +303,7 @@ const Refusal kRefusals[] = {
      "unaligned halfword store to 0x"},
     {"an entry at an odd address, which would be Thumb code",
      [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         const uint32_t odd = image.entryRva + 1;
-         uint32_t pe;
-         memcpy(&pe, &file[0x3C], 4);
-         memcpy(&file[pe + 24 + 16], &odd, 4);  // the optional header's AddressOfEntryPoint
+         SetHeader(file, 16, image.entryRva + 1);  // AddressOfEntryPoint
      },
      ", which is no ARM instruction's address"},
     {"a jump into the page past the system's stubs",
@@ -570,23 +572,17 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     std::vector<uint8_t> file = ReadFile(TARQUELL_EXE);
     const armemu::Image original = armemu::ReadImage(TARQUELL_EXE);
     constexpr uint32_t kGrowth = 3 << 20, kValueSize = 2 << 20;
-    uint32_t pe, imageSize, virtualSize;
-    uint16_t optionalSize;
-    memcpy(&pe, &file[0x3C], 4);
-    memcpy(&optionalSize, &file[pe + 20], 2);
     size_t last = 0;
     for (size_t i = 0; i < original.sections.size(); ++i)
         if (original.sections[i].rva > original.sections[last].rva)
             last = i;
     const armemu::Section& section = original.sections[last];
-    const size_t header = pe + 24 + optionalSize + 40 * last;
-    virtualSize = std::max(section.virtualSize, section.rawSize) + kGrowth;
-    memcpy(&file[header + 8], &virtualSize, 4);
-    memcpy(&imageSize, &file[pe + 24 + 56], 4);
-    imageSize += kGrowth;
-    memcpy(&file[pe + 24 + 56], &imageSize, 4);
-    const std::string path = (device.Outside() / "large.exe").string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
+    // The section header's VirtualSize, past the optional header (its size
+    // in the file header), and the image's SizeOfImage.
+    const uint32_t virtualSize = std::max(section.virtualSize, section.rawSize) + kGrowth;
+    SetHeader(file, int(Header(file, -4, 2) + 40 * last + 8), virtualSize);
+    SetHeader(file, 56, original.imageSize + kGrowth);
+    const std::string path = WriteFile(device.Outside() / "large.exe", file);
 
     armemu::Machine machine(path, armemu::CoreDll());
     auto stub = [&](const std::string& name) { return Stub(machine, name); };
@@ -626,9 +622,7 @@ TEST(ArmEmulator, ADialogTemplateRunningPastItsResourceIsReadNoFurther)
     // caption: no zero from there to the resource's end.
     const size_t at = FileOffset(image, dialog->dataRva);
     std::fill(file.begin() + at + 22, file.begin() + at + dialog->size, 0x41);
-    const std::string path = (device.Outside() / "endless.exe").string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()), file.size());
-    ArmRun run = RunArm(path, (device.Outside() / "trace").string());
+    ArmRun run = RunArm(WriteFile(device.Outside() / "endless.exe", file), (device.Outside() / "trace").string());
     EXPECT_EQ(0, run.status) << run.output;
     EXPECT_NE(run.calls.end(), std::find_if(run.calls.begin(), run.calls.end(), [](const std::string& call) {
                   return call.rfind("DialogBoxIndirectParamW", 0) == 0;
