@@ -22,6 +22,7 @@
 #include "launcher/launcher_calls.h"
 #include "machine.h"
 #include "pe.h"
+#include "resources/res_file.h"
 #include "run_arm.h"
 
 namespace {
@@ -149,56 +150,34 @@ TEST(ArmExecutables, CodeHasNoBx)
     }
 }
 
-// The resources of a .res file: 32-byte-aligned entries of a header (sizes,
-// type, name, language) and data.
-std::vector<armemu::ResourceEntry> ReadRes(const std::vector<uint8_t>& res)
-{
-    auto u16 = [&](size_t at) { return uint16_t(res.at(at) | res.at(at + 1) << 8); };
-    auto u32 = [&](size_t at) { return u16(at) | uint32_t(u16(at + 2)) << 16; };
-    auto id = [&](size_t& at) {
-        armemu::ResourceId result;
-        if (u16(at) == 0xFFFF) {
-            result.number = u16(at + 2);
-            at += 4;
-            return result;
-        }
-        for (; u16(at); at += 2)
-            result.name += char16_t(u16(at));
-        at += 2;
-        return result;
-    };
-    std::vector<armemu::ResourceEntry> entries;
-    for (size_t at = 0; at + 32 <= res.size();) {
-        uint32_t dataSize = u32(at), headerSize = u32(at + 4);
-        size_t field = at + 8;
-        armemu::ResourceEntry entry;
-        entry.type = id(field);
-        entry.name = id(field);
-        field = (field + 3) & ~size_t(3);
-        entry.language = u16(field + 6);
-        entry.data.assign(res.begin() + at + headerSize, res.begin() + at + headerSize + dataSize);
-        if (dataSize || entry.type.number)  // the leading empty entry
-            entries.push_back(entry);
-        at = (at + headerSize + dataSize + 3) & ~size_t(3);
-    }
-    return entries;
-}
-
-std::string Describe(const armemu::ResourceEntry& entry)
+// A resource as the image holds it, named as a .res names it.
+ResEntry AsRes(const armemu::ResourceEntry& entry)
 {
     auto id = [](const armemu::ResourceId& r) {
-        return r.name.empty() ? std::to_string(r.number) : std::string(r.name.begin(), r.name.end());
+        const std::string number = "#" + std::to_string(r.number);
+        return r.name.empty() ? std::u16string(number.begin(), number.end()) : r.name;
     };
-    return id(entry.type) + "/" + id(entry.name) + "/" + std::to_string(entry.language) + " (" +
-           std::to_string(entry.data.size()) + " bytes)";
+    return {id(entry.type), id(entry.name), entry.language, entry.data};
+}
+
+std::string Describe(const ResEntry& entry)
+{
+    return std::string(entry.type.begin(), entry.type.end()) + "/" +
+           std::string(entry.name.begin(), entry.name.end()) + "/" + std::to_string(entry.language) +
+           " (" + std::to_string(entry.data.size()) + " bytes)";
 }
 
 TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
 {
     for (const Program& program : kPrograms) {
         SCOPED_TRACE(program.path);
-        std::vector<armemu::ResourceEntry> expected = ReadRes(ReadFile(program.res));
-        std::vector<armemu::ResourceEntry> linked = armemu::AllResources(armemu::ReadImage(program.path));
+        const std::vector<uint8_t> res = ReadFile(program.res);
+        std::vector<ResEntry> expected = ReadRes(res.data(), res.size());
+        ASSERT_FALSE(expected.empty());
+        expected.erase(expected.begin());  // the empty entry a .res starts with
+        std::vector<ResEntry> linked;
+        for (const armemu::ResourceEntry& entry : armemu::AllResources(armemu::ReadImage(program.path)))
+            linked.push_back(AsRes(entry));
         // The dialog (Velloria only), icons, icon group and version block.
         ASSERT_GE(expected.size(), 3u);
         ASSERT_EQ(expected.size(), linked.size());
@@ -207,7 +186,7 @@ TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
             want.insert(Describe(expected[i]));
             got.insert(Describe(linked[i]));
             bool same = false;
-            for (const armemu::ResourceEntry& l : linked)
+            for (const ResEntry& l : linked)
                 same = same || (Describe(l) == Describe(expected[i]) && l.data == expected[i].data);
             EXPECT_TRUE(same) << Describe(expected[i]) << " differs or is missing";
         }
