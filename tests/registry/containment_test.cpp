@@ -160,14 +160,6 @@ Document RandomRegistry(const std::vector<Place>& places,
     return doc;
 }
 
-Document Parsed(const std::string& bytes)
-{
-    Document doc;
-    host::reg::ParseError error;
-    EXPECT_TRUE(host::reg::Parse(bytes, doc, error)) << error.line << ": " << error.message;
-    return doc;
-}
-
 // Every value of the document by its place.
 std::map<Place, Value> ValuesOf(const Document& doc)
 {
@@ -208,7 +200,7 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
 
         const std::string before = host::reg::Write(RandomRegistry(places, spelled, random));
         WriteRegistryFile(before);
-        const Document old = Parsed(before);
+        const Document old = ParseReg(before);
 
         // What each place should hold at the end, by the last write that
         // reached it: a write reaches a place whose key exists.
@@ -239,7 +231,7 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
             }
         }
 
-        const Document now = Parsed(ReadRegistryFile());
+        const Document now = RegistryDocument();
         const std::map<Place, Value> was = ValuesOf(old), is = ValuesOf(now);
         for (const auto& [place, value] : was) {
             SCOPED_TRACE(place.key + " " + place.name);
