@@ -29,18 +29,19 @@ public:
     short Short() { return short(Word()); }
     void AlignDword() { at_ = base_ + ((at_ - base_ + 3) & ~size_t(3)); }
     void Skip(size_t bytes) { at_ += bytes; }
+    size_t Offset() const { return size_t(at_ - base_); }
 
     // A string, or 0xFFFF and an ordinal.
-    void NameOrOrdinal(WORD& ordinal, std::wstring& text)
+    NameOrOrdinal Name()
     {
-        ordinal = 0;
-        text.clear();
+        NameOrOrdinal name;
         if (at_[0] == 0xFF && at_[1] == 0xFF) {
             Skip(2);
-            ordinal = Word();
-            return;
+            name.ordinal = Word();
+            return name;
         }
-        text = String();
+        name.text = String();
+        return name;
     }
     std::wstring String()
     {
@@ -55,19 +56,29 @@ private:
     const BYTE* at_;
 };
 
+bool IsButton(const NameOrOrdinal& name)
+{
+    return name.ordinal == 0x0080 || (!name.ordinal && text::SameName(name.text, L"BUTTON"));
+}
+
+bool IsStatic(const NameOrOrdinal& name)
+{
+    return name.ordinal == 0x0082 || (!name.ordinal && text::SameName(name.text, L"STATIC"));
+}
+
 }  // namespace
 
-std::unique_ptr<Window> ReadDialogTemplate(LPCDLGTEMPLATEW dialogTemplate)
+bool ParseDialogTemplate(LPCDLGTEMPLATEW dialogTemplate, DialogTemplate& parsed)
 {
     TemplateReader in(dialogTemplate);
     if (in.Word() == 1 && in.Word() == 0xFFFF) {
         // The extended form: no program here uses it.
         SetLastError(ERROR_INVALID_PARAMETER);
-        return nullptr;
+        return false;
     }
 
     TemplateReader reader(dialogTemplate);
-    DLGTEMPLATE fixed;
+    DLGTEMPLATE& fixed = parsed.fixed;
     fixed.style = reader.Dword();
     fixed.dwExtendedStyle = reader.Dword();
     fixed.cdit = reader.Word();
@@ -75,53 +86,64 @@ std::unique_ptr<Window> ReadDialogTemplate(LPCDLGTEMPLATEW dialogTemplate)
     fixed.y = reader.Short();
     fixed.cx = reader.Short();
     fixed.cy = reader.Short();
+    parsed.menu = reader.Name();
+    parsed.className = reader.Name();
+    parsed.caption = reader.String();
+    if (fixed.style & DS_SETFONT) {
+        parsed.points = reader.Word();
+        parsed.face = reader.String();
+    }
+    parsed.items.clear();
+    for (WORD i = 0; i < fixed.cdit; ++i) {
+        reader.AlignDword();
+        DialogItem item;
+        item.fixed.style = reader.Dword();
+        item.fixed.dwExtendedStyle = reader.Dword();
+        item.fixed.x = reader.Short();
+        item.fixed.y = reader.Short();
+        item.fixed.cx = reader.Short();
+        item.fixed.cy = reader.Short();
+        item.fixed.id = reader.Word();
+        item.className = reader.Name();
+        if (!IsButton(item.className) && !IsStatic(item.className)) {
+            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
+            return false;
+        }
+        item.text = reader.Name();
+        item.extra = reader.Word();
+        reader.Skip(item.extra);
+        parsed.items.push_back(item);
+    }
+    parsed.size = reader.Offset();
+    return true;
+}
+
+std::unique_ptr<Window> ReadDialogTemplate(LPCDLGTEMPLATEW dialogTemplate)
+{
+    DialogTemplate parsed;
+    if (!ParseDialogTemplate(dialogTemplate, parsed))
+        return nullptr;
 
     auto dialog = std::make_unique<Window>();
     dialog->kind = Window::kDialog;
-    dialog->style = fixed.style;
-    dialog->exStyle = fixed.dwExtendedStyle;
-
-    WORD ordinal;
-    std::wstring name;
-    reader.NameOrOrdinal(ordinal, name);  // menu: the terminal has none
-    reader.NameOrOrdinal(ordinal, name);  // class: the default one
-    dialog->text = reader.String();
-    if (fixed.style & DS_SETFONT) {
-        reader.Word();
-        reader.String();
-    }
+    dialog->style = parsed.fixed.style;
+    dialog->exStyle = parsed.fixed.dwExtendedStyle;
+    dialog->text = parsed.caption;  // the terminal has no menu, and the default class
 
     std::vector<DialogUnits> places;
-    for (WORD i = 0; i < fixed.cdit; ++i) {
-        reader.AlignDword();
+    for (const DialogItem& item : parsed.items) {
         auto control = std::make_unique<Window>();
         control->dialog = dialog.get();
-        control->style = reader.Dword();
-        control->exStyle = reader.Dword();
-        DialogUnits place;
-        place.x = reader.Short();
-        place.y = reader.Short();
-        place.cx = reader.Short();
-        place.cy = reader.Short();
-        control->id = reader.Word();
+        control->style = item.fixed.style;
+        control->exStyle = item.fixed.dwExtendedStyle;
+        control->id = item.fixed.id;
         control->visible = (control->style & WS_VISIBLE) != 0;
-
-        reader.NameOrOrdinal(ordinal, name);
-        if (ordinal == 0x0080 || (!ordinal && text::SameName(name, L"BUTTON"))) {
-            control->kind = Window::kButton;
-        } else if (ordinal == 0x0082 || (!ordinal && text::SameName(name, L"STATIC"))) {
-            control->kind = Window::kStatic;
-        } else {
-            SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
-            return nullptr;
-        }
-        reader.NameOrOrdinal(ordinal, control->text);
-        reader.Skip(reader.Word());
-
-        places.push_back(place);
+        control->kind = IsButton(item.className) ? Window::kButton : Window::kStatic;
+        control->text = item.text.text;
+        places.push_back({item.fixed.x, item.fixed.y, item.fixed.cx, item.fixed.cy});
         dialog->controls.push_back(std::move(control));
     }
-    LayOut(*dialog, fixed, places);
+    LayOut(*dialog, parsed.fixed, places);
     return dialog;
 }
 
