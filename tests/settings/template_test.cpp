@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dialog.h"
+#include "dialog_template.h"
 #include "facts.h"
 #include "resource.h"
 #include "resources/res_file.h"
@@ -27,25 +28,6 @@ std::vector<ResEntry> ResEntries()
     return ReadRes(kHostResources, kHostResourcesSize);
 }
 
-struct Control {
-    WORD id;
-    std::u16string className;
-    DWORD style;
-    DWORD exStyle;
-    short x, y, cx, cy;
-    std::u16string text;
-    WORD extra;
-};
-
-struct Template {
-    DWORD style, exStyle;
-    WORD count;
-    short x, y, cx, cy;
-    std::u16string menu, className, caption, face;
-    WORD points;
-    std::vector<Control> controls;
-};
-
 // The resource as FindResourceW gives it to the framework.
 std::vector<BYTE> DialogResource()
 {
@@ -57,49 +39,18 @@ std::vector<BYTE> DialogResource()
     return std::vector<BYTE>(data, data + SizeofResource(module, info));
 }
 
-Template ReadTemplate(const std::vector<BYTE>& bytes, bool& overrun)
+// The template as the host's own reader reads it, which must end at the
+// resource's last byte.
+host::DialogTemplate ReadTemplate(const std::vector<BYTE>& bytes)
 {
-    Reader in(bytes.data(), bytes.size());
-    Template t;
-    t.style = in.Dword();
-    t.exStyle = in.Dword();
-    t.count = in.Word();
-    t.x = short(in.Word());
-    t.y = short(in.Word());
-    t.cx = short(in.Word());
-    t.cy = short(in.Word());
-    t.menu = in.NameOrOrdinal();
-    t.className = in.NameOrOrdinal();
-    t.caption = in.String();
-    t.points = in.Word();
-    t.face = in.String();
-    for (WORD i = 0; i < t.count && !in.Overrun(); ++i) {
-        in.Align();
-        Control c;
-        c.style = in.Dword();
-        c.exStyle = in.Dword();
-        c.x = short(in.Word());
-        c.y = short(in.Word());
-        c.cx = short(in.Word());
-        c.cy = short(in.Word());
-        c.id = in.Word();
-        c.className = in.NameOrOrdinal();
-        c.text = in.NameOrOrdinal();
-        c.extra = in.Word();
-        in.Skip(c.extra);
-        t.controls.push_back(c);
+    host::DialogTemplate t;
+    if (bytes.size() < sizeof(DLGTEMPLATE)) {
+        ADD_FAILURE() << "no dialog template";
+        return t;
     }
-    overrun = in.Overrun();
-    EXPECT_EQ(in.Left(), 0u) << "bytes after the last control";
+    EXPECT_TRUE(host::ParseDialogTemplate(reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), t));
+    EXPECT_EQ(t.size, bytes.size()) << "the last control does not end the resource";
     return t;
-}
-
-std::u16string U(const WCHAR* text)
-{
-    std::u16string wide;
-    for (; *text; ++text)
-        wide += char16_t(*text);
-    return wide;
 }
 
 TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
@@ -109,55 +60,52 @@ TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
     ASSERT_GE(bytes.size(), 4u);
     EXPECT_FALSE(bytes[2] == 0xFF && bytes[3] == 0xFF) << "extended template";
 
-    bool overrun = false;
-    Template t = ReadTemplate(bytes, overrun);
-    ASSERT_FALSE(overrun);
-    EXPECT_EQ(t.style, facts::kDialogStyle);
-    EXPECT_EQ(t.exStyle, facts::kDialogExStyle);
-    EXPECT_EQ(t.count, facts::kControls.size());
-    EXPECT_EQ(t.x, 0);
-    EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, facts::kDialogWidth);
-    EXPECT_EQ(t.cy, facts::kDialogHeight);
-    EXPECT_EQ(t.menu, u"");
-    EXPECT_EQ(t.className, u"");
-    EXPECT_EQ(t.caption, U(facts::kDialogCaption));
+    const host::DialogTemplate t = ReadTemplate(bytes);
+    EXPECT_EQ(t.fixed.style, facts::kDialogStyle);
+    EXPECT_EQ(t.fixed.dwExtendedStyle, facts::kDialogExStyle);
+    EXPECT_EQ(t.fixed.cdit, facts::kControls.size());
+    EXPECT_EQ(t.fixed.x, 0);
+    EXPECT_EQ(t.fixed.y, 0);
+    EXPECT_EQ(t.fixed.cx, facts::kDialogWidth);
+    EXPECT_EQ(t.fixed.cy, facts::kDialogHeight);
+    EXPECT_TRUE(t.menu.ordinal == 0 && t.menu.text.empty()) << "a menu";
+    EXPECT_TRUE(t.className.ordinal == 0 && t.className.text.empty()) << "a class of its own";
+    EXPECT_EQ(t.caption, facts::kDialogCaption);
     EXPECT_EQ(t.points, facts::kDialogPoints);
-    EXPECT_EQ(t.face, U(facts::kDialogFace));
+    EXPECT_EQ(t.face, facts::kDialogFace);
 }
 
 TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
 {
-    bool overrun = false;
-    Template t = ReadTemplate(DialogResource(), overrun);
-    ASSERT_FALSE(overrun);
-    ASSERT_EQ(t.controls.size(), facts::kControls.size());
-    for (size_t i = 0; i < t.controls.size(); ++i) {
-        const Control& got = t.controls[i];
+    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    ASSERT_EQ(t.items.size(), facts::kControls.size());
+    for (size_t i = 0; i < t.items.size(); ++i) {
+        const host::DialogItem& got = t.items[i];
         const facts::Control& want = facts::kControls[i];
         SCOPED_TRACE("control " + std::to_string(i + 1) + ", id " + std::to_string(want.id));
-        EXPECT_EQ(got.id, want.id);
-        EXPECT_EQ(got.className, want.button ? u"#128" : u"#130");
-        EXPECT_EQ(got.style, want.button ? facts::kButtonStyle : facts::kStaticStyle);
-        EXPECT_EQ(got.exStyle, 0u);
-        EXPECT_EQ(got.x, want.x);
-        EXPECT_EQ(got.y, want.y);
-        EXPECT_EQ(got.cx, want.cx);
-        EXPECT_EQ(got.cy, want.cy);
-        EXPECT_EQ(got.text, U(want.text));
+        EXPECT_EQ(got.fixed.id, want.id);
+        EXPECT_EQ(got.className.ordinal, want.button ? 0x0080 : 0x0082);  // by ordinal, not name
+        EXPECT_EQ(got.fixed.style, want.button ? facts::kButtonStyle : facts::kStaticStyle);
+        EXPECT_EQ(got.fixed.dwExtendedStyle, 0u);
+        EXPECT_EQ(got.fixed.x, want.x);
+        EXPECT_EQ(got.fixed.y, want.y);
+        EXPECT_EQ(got.fixed.cx, want.cx);
+        EXPECT_EQ(got.fixed.cy, want.cy);
+        EXPECT_EQ(got.text.ordinal, 0);
+        EXPECT_EQ(got.text.text, want.text);
         EXPECT_EQ(got.extra, 0);
     }
 }
 
 TEST(DialogTemplate, IdsAreUniqueAndNoControlReachesPastX134)
 {
-    bool overrun = false;
-    Template t = ReadTemplate(DialogResource(), overrun);
+    const host::DialogTemplate t = ReadTemplate(DialogResource());
     std::set<WORD> ids;
-    for (const Control& c : t.controls) {
+    for (const host::DialogItem& item : t.items) {
+        const DLGITEMTEMPLATE& c = item.fixed;
         EXPECT_TRUE(ids.insert(c.id).second) << "id " << c.id << " twice";
         EXPECT_LE(c.x + c.cx, 134) << "id " << c.id;
-        EXPECT_LE(c.y + c.cy, t.cy) << "id " << c.id;
+        EXPECT_LE(c.y + c.cy, t.fixed.cy) << "id " << c.id;
     }
     EXPECT_EQ(ids.size(), facts::kControls.size());
 }
@@ -182,12 +130,11 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
     std::vector<UINT> bound = BoundIds(&CVelloriaDlg::messageMap);
     EXPECT_EQ(bound, std::vector<UINT>(facts::kBoundIds.begin(), facts::kBoundIds.end()));
 
-    bool overrun = false;
-    Template t = ReadTemplate(DialogResource(), overrun);
+    const host::DialogTemplate t = ReadTemplate(DialogResource());
     std::set<UINT> boundSet(bound.begin(), bound.end());
-    for (const Control& c : t.controls) {
-        bool button = c.className == u"#128";
-        EXPECT_EQ(boundSet.count(c.id), button ? 1u : 0u) << "id " << c.id;
+    for (const host::DialogItem& c : t.items) {
+        const bool button = c.className.ordinal == 0x0080;
+        EXPECT_EQ(boundSet.count(c.fixed.id), button ? 1u : 0u) << "id " << c.fixed.id;
     }
 }
 
