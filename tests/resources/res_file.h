@@ -17,20 +17,17 @@ public:
     size_t Left() const { return size_t(end_ - at_); }
     bool Overrun() const { return overrun_; }
 
+    // Zero, and the reader at its end, past the end.
     WORD Word()
     {
-        if (Left() < 2) {
-            overrun_ = true;
-            at_ = end_;
-            return 0;
-        }
-        WORD value = WORD(at_[0] | at_[1] << 8);
-        at_ += 2;
+        overrun_ = overrun_ || Left() < 2;
+        const WORD value = overrun_ ? 0 : WORD(at_[0] | at_[1] << 8);
+        at_ = overrun_ ? end_ : at_ + 2;
         return value;
     }
     DWORD Dword()
     {
-        DWORD low = Word();
+        const DWORD low = Word();  // read first
         return low | DWORD(Word()) << 16;
     }
     void Align() { at_ = base_ + ((Offset() + 3) & ~size_t(3)); }
