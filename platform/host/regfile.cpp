@@ -62,9 +62,36 @@ const Section* FindSection(const Document& doc, std::string_view path)
 
 constexpr const char* kSpace = " \t\r";
 
+// The ending a line was read with: CRLF, LF, CR alone, or none.
+std::string_view EndingOf(std::string_view line)
+{
+    if (line.empty() || (line.back() != '\n' && line.back() != '\r'))
+        return {};
+    const bool crlf = line.back() == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r';
+    return line.substr(line.size() - (crlf ? 2 : 1));
+}
+
+// A line's text, without its ending.
+std::string_view Body(std::string_view line)
+{
+    return line.substr(0, line.size() - EndingOf(line).size());
+}
+
 bool IsBlank(std::string_view line)
 {
-    return line.find_first_not_of(kSpace) == std::string_view::npos;
+    return Body(line).find_first_not_of(kSpace) == std::string_view::npos;
+}
+
+// The length of UTF-8 text in UTF-16 units, as the handheld counts a name.
+size_t Utf16Length(std::string_view utf8)
+{
+    size_t units = 0;
+    for (char c : utf8) {
+        const uint8_t byte = uint8_t(c);
+        units += (byte & 0xC0) != 0x80;
+        units += byte >= 0xF0;  // a pair of surrogates
+    }
+    return units;
 }
 
 std::string_view TrimLeft(std::string_view s)
@@ -326,14 +353,24 @@ private:
     size_t i_ = 0;
 };
 
+// Whether the first line ends in CR alone.
+bool CrAlone(std::string_view text)
+{
+    const size_t end = text.find_first_of("\r\n");
+    return end != std::string_view::npos && text[end] == '\r' &&
+           (end + 1 == text.size() || text[end + 1] != '\n');
+}
+
 // The file's text as UTF-8, or an error naming the line of the first bad
 // character.
 bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError& error)
 {
     auto lineAt = [](std::string_view done) {
+        const bool crAlone = CrAlone(done);
         size_t line = 1;
-        for (char c : done)
-            line += c == '\n';
+        for (size_t i = 0; i < done.size(); ++i)
+            line += done[i] == '\n' ||
+                    (crAlone && done[i] == '\r' && (i + 1 == done.size() || done[i + 1] != '\n'));
         return line;
     };
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFE && uint8_t(bytes[1]) == 0xFF) {
@@ -345,6 +382,7 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
             error = {0, "UTF-16LE text with an odd number of bytes"};
             return false;
         }
+        doc.encoding = Encoding::Utf16Le;
         std::u16string units;
         units.reserve(bytes.size() / 2);
         for (size_t i = 2; i < bytes.size(); i += 2)
@@ -361,7 +399,7 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
         return true;
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        doc.bom = true;
+        doc.encoding = Encoding::Utf8Bom;
         bytes.remove_prefix(3);
     }
     for (size_t i = 0; i < bytes.size();) {
@@ -376,28 +414,35 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
     return true;
 }
 
-// The file's line ending is the first line's. A stray CR elsewhere stays in
-// its line, so that the line is written back as it was. A first line that is
-// also the last and ends in CR counts as ended by CRLF: written back with LF,
-// it would read as CRLF the next time.
+// Each line with its ending. In a file whose first line ends in CR alone,
+// CR alone ends a line too, as CRLF and LF do; in any other, lines end at LF
+// only, so that a stray CR stays in its line. New lines are given the ending
+// most lines have (the first line's when they tie).
 std::vector<std::string> Lines(const std::string& text, Document& doc)
 {
-    const size_t first = std::min(text.find('\n'), text.size());
-    if (first > 0 && text[first - 1] == '\r')
-        doc.eol = "\r\n";
+    const bool crAlone = CrAlone(text);
+    const std::string_view kEndings[] = {"\r\n", "\n", "\r"};
+    size_t count[3] = {}, first = 1;
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        const bool ended = end != std::string::npos;
-        if (!ended)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (ended && doc.eol == "\r\n" && !line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(std::move(line));
-        start = end + 1;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = crAlone ? text.find_first_of("\r\n", start) : text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (crAlone && text[end - 1] == '\r' && end < text.size() && text[end] == '\n')
+            ++end;
+        lines.emplace_back(text, start, end - start);
+        const std::string_view ending = EndingOf(lines.back());
+        for (size_t kind = 0; kind < 3; ++kind)
+            if (!ending.empty() && ending == kEndings[kind]) {
+                first = lines.size() == 1 ? kind : first;
+                ++count[kind];
+            }
+        start = end;
     }
+    size_t most = first;
+    for (size_t kind = 0; kind < 3; ++kind)
+        most = count[kind] > count[most] ? kind : most;
+    doc.eol = kEndings[most];
+    doc.lastEnded = lines.empty() || !EndingOf(lines.back()).empty();
     return lines;
 }
 
@@ -452,38 +497,40 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
     std::string text;
     if (!Decode(bytes, doc, text, error))
         return false;
-    const std::vector<std::string> lines = Lines(text, doc);
+    std::vector<std::string> lines = Lines(text, doc);
+    text = std::string();
 
     size_t n = 0;
     while (n < lines.size() && IsBlank(lines[n]))
-        doc.head.push_back(lines[n++]);
+        doc.head.push_back(std::move(lines[n++]));
     if (n == lines.size()) {
         error = {n + 1, "empty file: expected \"Windows Registry Editor Version 5.00\""};
         return false;
     }
-    const std::string_view version = TrimRight(TrimLeft(lines[n]));
+    const std::string_view version = TrimRight(TrimLeft(Body(lines[n])));
     if (version != kVersion5 && version != kVersion4) {
         error = {n + 1, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
         return false;
     }
-    doc.head.push_back(lines[n++]);
+    doc.head.push_back(std::move(lines[n++]));
 
     std::vector<size_t> sectionLines;             // where each section starts
     std::vector<std::vector<size_t>> itemLines;   // where each item starts
     for (; n < lines.size(); ++n) {
         const size_t lineNo = n + 1;
-        const std::string_view line = TrimLeft(lines[n]);
+        const std::string_view line = TrimLeft(Body(lines[n]));
         if (line.empty() || line[0] == ';') {
             if (doc.sections.empty())
-                doc.head.push_back(lines[n]);
+                doc.head.push_back(std::move(lines[n]));
             else
-                doc.sections.back().items.push_back({false, {}, {lines[n]}});
+                doc.sections.back().items.push_back({false, {}, {std::move(lines[n])}, {}});
             continue;
         }
         std::string message;
         if (line[0] == '[') {
             Section section;
-            if (!ReadSectionPath(line, section.path, message)) {
+            if (!ReadSectionPath(line, section.path, message) ||
+                !(message = KeyOverLimit(section.path)).empty()) {
                 error = {lineNo, message};
                 return false;
             }
@@ -492,7 +539,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                                      std::to_string(sectionLines[size_t(first - doc.sections.data())]) + ")"};
                 return false;
             }
-            section.header = lines[n];
+            section.header = std::move(lines[n]);
             doc.sections.push_back(std::move(section));
             IndexSection(doc, doc.sections.size() - 1);
             sectionLines.push_back(lineNo);
@@ -508,8 +555,9 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             return false;
         }
 
-        Item item{true, {}, {lines[n]}};
+        Item item{true, {}, {}, {}};
         std::string logical(line);
+        item.lines.push_back(std::move(lines[n]));
         const bool hex = StartsWithNoCase(DataOf(logical), "hex");
         while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
             logical.resize(TrimRight(logical).size() - 1);
@@ -517,10 +565,11 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                 error = {lineNo, "the value continues past the end of the file"};
                 return false;
             }
-            item.lines.push_back(lines[n]);
-            logical += TrimLeft(lines[n]);
+            logical += TrimLeft(Body(lines[n]));
+            item.lines.push_back(std::move(lines[n]));
         }
-        if (!ValueReader(logical).Read(item.value, message)) {
+        if (!ValueReader(logical).Read(item.value, message) ||
+            !(message = ValueOverLimit(item.value)).empty()) {
             error = {lineNo, message};
             return false;
         }
@@ -543,22 +592,81 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 std::string Write(const Document& doc)
 {
     size_t size = 3;
+    for (const std::string& line : doc.head)
+        size += line.size() + 2;
     for (const Section& section : doc.sections)
         size += section.path.size() + 64 * section.items.size();
     std::string out;
     out.reserve(size);
-    out = doc.bom ? "\xEF\xBB\xBF" : "";
+    // Each line with its own ending, or the one given; the file's last line
+    // without one when the file's had none.
+    size_t lastEnd = 0;
+    auto put = [&](std::string_view line, std::string_view eol) {
+        out += line;
+        const size_t ending = EndingOf(line).size();
+        lastEnd = out.size() - ending;
+        if (!ending)
+            out += eol;
+    };
     for (const std::string& line : doc.head)
-        out += line + doc.eol;
+        put(line, doc.eol);
     for (const Section& section : doc.sections) {
-        out += (section.header.empty() ? "[" + section.path + "]" : section.header) + doc.eol;
-        for (const Item& item : section.items)
-            for (const std::string& line : item.lines.empty() ? Render(item.value) : item.lines) {
-                out += line;
-                out += doc.eol;
+        put(section.header.empty() ? "[" + section.path + "]" : section.header, doc.eol);
+        for (const Item& item : section.items) {
+            if (!item.lines.empty()) {
+                for (const std::string& line : item.lines)
+                    put(line, doc.eol);
+                continue;
             }
+            for (const std::string& line : Render(item.value))
+                put(line, item.eol.empty() ? doc.eol : item.eol);
+        }
     }
-    return out;
+    if (!doc.lastEnded)
+        out.resize(lastEnd);
+    switch (doc.encoding) {
+    case Encoding::Utf8:
+        return out;
+    case Encoding::Utf8Bom:
+        return "\xEF\xBB\xBF" + out;
+    case Encoding::Utf16Le:
+        break;
+    }
+    const std::u16string units = Utf16FromUtf8(out);
+    std::string bytes = "\xFF\xFE";
+    bytes.reserve(2 + 2 * units.size());
+    for (char16_t unit : units) {
+        bytes += char(unit & 0xFF);
+        bytes += char(unit >> 8);
+    }
+    return bytes;
+}
+
+std::string KeyOverLimit(std::string_view path)
+{
+    const size_t depth = size_t(std::count(path.begin(), path.end(), '\\'));
+    if (depth > kMostKeyDepth)
+        return "the key is " + std::to_string(depth) + " levels deep, past the " +
+               std::to_string(kMostKeyDepth) + " the device keeps";
+    for (std::string_view name : Split(path)) {
+        if (Utf16Length(name) > kMostNameChars)
+            return "the key name \"" + Shown(name) + "\" is " + std::to_string(Utf16Length(name)) +
+                   " characters long, past the " + std::to_string(kMostNameChars) + " the device keeps";
+    }
+    return {};
+}
+
+std::string ValueOverLimit(const Value& value)
+{
+    const size_t length = Utf16Length(value.name);
+    if (length > kMostNameChars)
+        return "the value name \"" + Shown(value.name) + "\" is " + std::to_string(length) +
+               " characters long, past the " + std::to_string(kMostNameChars) + " the device keeps";
+    if (value.data.size() > kMostDataBytes)
+        return "the value " + (value.name.empty() ? "@" : "\"" + Shown(value.name) + "\"") + " holds " +
+               std::to_string(value.data.size()) + " bytes of data, past the " +
+               std::to_string(kMostDataBytes) + " (4 KB) the device keeps";
+    return {};
 }
 
 Document Empty()
@@ -607,13 +715,16 @@ void AddKey(Document& doc, std::string_view path)
     std::vector<Item>* last = doc.sections.empty() ? nullptr : &doc.sections.back().items;
     if (last) {
         if (last->empty() || last->back().lines.size() != 1 || !IsBlank(last->back().lines[0]))
-            last->push_back({false, {}, {""}});
+            last->push_back({false, {}, {""}, {}});
     } else if (doc.head.empty() || !IsBlank(doc.head.back())) {
         doc.head.push_back("");
     }
     Section section;
     section.path = StoredPath(doc, path);
-    section.items.push_back({false, {}, {""}});
+    // A blank line ends the file, as the registry editor writes it, unless
+    // the file ended without a line break.
+    if (doc.lastEnded)
+        section.items.push_back({false, {}, {""}, {}});
     doc.sections.push_back(std::move(section));
     IndexSection(doc, doc.sections.size() - 1);
 }
@@ -632,6 +743,8 @@ bool SetValue(Document& doc, std::string_view path, const Value& value)
             return false;
         item.value.type = value.type;
         item.value.data = value.data;
+        if (!item.lines.empty())
+            item.eol = EndingOf(item.lines.front());
         item.lines.clear();
         return true;
     }
@@ -641,7 +754,7 @@ bool SetValue(Document& doc, std::string_view path, const Value& value)
     if (insertAt < section->items.size())
         for (auto& [folded, at] : section->values)
             at += at >= insertAt;
-    section->items.insert(section->items.begin() + insertAt, Item{true, value, {}});
+    section->items.insert(section->items.begin() + insertAt, Item{true, value, {}, {}});
     section->values.emplace(name, insertAt);
     return true;
 }

@@ -229,7 +229,7 @@ TEST(DeviceFolderSafety, ARegistryOverTheLimitIsRefusedBeforeItIsRead)
          },
          Probe, ERROR_REGISTRY_IO_FAILED, 1},
         {"a sparse file of 8 GiB", sparse(off_t(8) << 30), Probe, ERROR_REGISTRY_IO_FAILED, 1},
-        {"a sparse file one byte over", sparse(off_t(host::kRegistryLimit) + 1), Press,
+        {"a sparse file one byte over", sparse(off_t(host::reg::kMostFileBytes) + 1), Press,
          ERROR_REGISTRY_IO_FAILED, 1},
     };
     RunCases(cases, std::size(cases));
