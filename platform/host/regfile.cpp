@@ -37,15 +37,21 @@ std::vector<std::string_view> Split(std::string_view path)
 }
 
 // Makes the section `index` and the keys above it found by their folded
-// paths. A key above several sections keeps the case of the first.
+// paths. A key above several sections keeps the case of the first. The keys
+// above are looked at from the nearest up, to the first one known: the keys
+// above a known key are known too.
 void IndexSection(Document& doc, size_t index)
 {
     const std::string& path = doc.sections[index].path;
-    const std::string folded = Folded(path);
+    std::string folded = Folded(path);
     doc.sectionOf.emplace(folded, index);
-    for (size_t end = path.find('\\'); end != std::string::npos; end = path.find('\\', end + 1))
-        doc.keys.emplace(Folded(path.substr(0, end)), path.substr(0, end));
-    doc.keys.emplace(folded, path);
+    if (!doc.keys.emplace(std::move(folded), path).second)
+        return;
+    for (size_t end = path.rfind('\\'); end != std::string::npos && end > 0;
+         end = path.rfind('\\', end - 1)) {
+        if (!doc.keys.emplace(Folded(std::string_view(path).substr(0, end)), path.substr(0, end)).second)
+            return;
+    }
 }
 
 Section* FindSection(Document& doc, std::string_view path)
@@ -293,7 +299,9 @@ private:
                 return false;
             value.type = kRegSz;
             value.data.clear();
-            for (char16_t unit : Utf16FromUtf8(text)) {
+            const std::u16string units = Utf16FromUtf8(text);
+            value.data.reserve(2 * units.size() + 2);
+            for (char16_t unit : units) {
                 value.data.push_back(uint8_t(unit));
                 value.data.push_back(uint8_t(unit >> 8));
             }
@@ -336,6 +344,7 @@ private:
         SkipSpace();
         if (i_ >= s_.size() || s_[i_] == ';')
             return true;
+        data.reserve((s_.size() - i_) / 3 + 1);  // "xx," a byte
         for (;;) {
             uint32_t byte;
             if (!HexNumber(2, byte))
@@ -523,7 +532,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             if (doc.sections.empty())
                 doc.head.push_back(std::move(lines[n]));
             else
-                doc.sections.back().items.push_back({false, {}, {std::move(lines[n])}, {}});
+                doc.sections.back().items.push_back({false, {}, std::move(lines[n]), {}});
             continue;
         }
         std::string message;
@@ -539,6 +548,13 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                                      std::to_string(sectionLines[size_t(first - doc.sections.data())]) + ")"};
                 return false;
             }
+            // Its table of values made large enough at once: grown as it
+            // fills, a large key's table costs more than the key's lines.
+            size_t next = n + 1;
+            while (next < lines.size() && TrimLeft(lines[next]).substr(0, 1) != "[")
+                ++next;
+            section.values.Reserve(next - n - 1);
+            section.items.reserve(next - n - 1);
             section.header = std::move(lines[n]);
             doc.sections.push_back(std::move(section));
             IndexSection(doc, doc.sections.size() - 1);
@@ -557,7 +573,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 
         Item item{true, {}, {}, {}};
         std::string logical(line);
-        item.lines.push_back(std::move(lines[n]));
+        item.text = std::move(lines[n]);
         const bool hex = StartsWithNoCase(DataOf(logical), "hex");
         while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
             logical.resize(TrimRight(logical).size() - 1);
@@ -566,7 +582,7 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                 return false;
             }
             logical += TrimLeft(Body(lines[n]));
-            item.lines.push_back(std::move(lines[n]));
+            item.text += lines[n];
         }
         if (!ValueReader(logical).Read(item.value, message) ||
             !(message = ValueOverLimit(item.value)).empty()) {
@@ -574,14 +590,16 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             return false;
         }
         Section& section = doc.sections.back();
-        const auto [first, added] = section.values.emplace(Folded(item.value.name), section.items.size());
-        if (!added) {
+        const size_t hash = ValueIndex::HashOf(item.value.name);
+        const size_t first = section.values.Find(section.items, item.value.name, hash);
+        if (first != ValueIndex::kNone) {
             error = {lineNo, "the value " +
                                  (item.value.name.empty() ? "@" : "\"" + Shown(item.value.name) + "\"") +
                                  " appears twice in this key (first at line " +
-                                 std::to_string(itemLines.back()[first->second]) + ")"};
+                                 std::to_string(itemLines.back()[first]) + ")"};
             return false;
         }
+        section.values.Add(hash, section.items.size());
         section.items.push_back(std::move(item));
         itemLines.back().resize(section.items.size(), 0);
         itemLines.back().back() = lineNo;
@@ -613,9 +631,8 @@ std::string Write(const Document& doc)
     for (const Section& section : doc.sections) {
         put(section.header.empty() ? "[" + section.path + "]" : section.header, doc.eol);
         for (const Item& item : section.items) {
-            if (!item.lines.empty()) {
-                for (const std::string& line : item.lines)
-                    put(line, doc.eol);
+            if (!item.isValue || !item.text.empty()) {
+                put(item.text, doc.eol);
                 continue;
             }
             for (const std::string& line : Render(item.value))
@@ -676,6 +693,61 @@ Document Empty()
     return doc;
 }
 
+size_t ValueIndex::HashOf(std::string_view name)
+{
+    return std::hash<std::string>()(Folded(name));
+}
+
+void ValueIndex::Reserve(size_t count)
+{
+    if (2 * count > slots_.size())
+        Grow(2 * count);
+}
+
+size_t ValueIndex::Find(const std::vector<Item>& items, std::string_view name, size_t hash) const
+{
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask; !slots_.empty(); i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.item == kNone)
+            break;
+        if (slot.hash == hash && SameName(items[slot.item].value.name, name))
+            return slot.item;
+    }
+    return kNone;
+}
+
+void ValueIndex::Add(size_t hash, size_t item)
+{
+    if (2 * (count_ + 1) > slots_.size())
+        Grow(2 * (count_ + 1));
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i].item != kNone)
+        i = (i + 1) & mask;
+    slots_[i] = {hash, item};
+    ++count_;
+}
+
+void ValueIndex::ShiftFrom(size_t from)
+{
+    for (Slot& slot : slots_)
+        slot.item += slot.item != kNone && slot.item >= from;
+}
+
+void ValueIndex::Grow(size_t slots)
+{
+    size_t size = 16;
+    while (size < slots)
+        size *= 2;
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(size, Slot());
+    count_ = 0;
+    for (const Slot& slot : old)
+        if (slot.item != kNone)
+            Add(slot.hash, slot.item);
+}
+
 bool KeyExists(const Document& doc, std::string_view path)
 {
     return path.find('\\') == std::string_view::npos  // a root
@@ -705,8 +777,8 @@ const Value* FindValue(const Document& doc, std::string_view path, std::string_v
     const Section* section = FindSection(doc, path);
     if (!section)
         return nullptr;
-    const auto it = section->values.find(Folded(name));
-    return it == section->values.end() ? nullptr : &section->items[it->second].value;
+    const size_t found = section->values.Find(section->items, name, ValueIndex::HashOf(name));
+    return found == ValueIndex::kNone ? nullptr : &section->items[found].value;
 }
 
 void AddKey(Document& doc, std::string_view path)
@@ -714,8 +786,8 @@ void AddKey(Document& doc, std::string_view path)
     // Sections are separated by a blank line, as the registry editor writes them.
     std::vector<Item>* last = doc.sections.empty() ? nullptr : &doc.sections.back().items;
     if (last) {
-        if (last->empty() || last->back().lines.size() != 1 || !IsBlank(last->back().lines[0]))
-            last->push_back({false, {}, {""}, {}});
+        if (last->empty() || last->back().isValue || !IsBlank(last->back().text))
+            last->push_back({false, {}, "", {}});
     } else if (doc.head.empty() || !IsBlank(doc.head.back())) {
         doc.head.push_back("");
     }
@@ -724,7 +796,7 @@ void AddKey(Document& doc, std::string_view path)
     // A blank line ends the file, as the registry editor writes it, unless
     // the file ended without a line break.
     if (doc.lastEnded)
-        section.items.push_back({false, {}, {""}, {}});
+        section.items.push_back({false, {}, "", {}});
     doc.sections.push_back(std::move(section));
     IndexSection(doc, doc.sections.size() - 1);
 }
@@ -736,26 +808,26 @@ bool SetValue(Document& doc, std::string_view path, const Value& value)
         AddKey(doc, path);
         section = &doc.sections.back();
     }
-    const std::string name = Folded(value.name);
-    if (const auto it = section->values.find(name); it != section->values.end()) {
-        Item& item = section->items[it->second];
+    const size_t hash = ValueIndex::HashOf(value.name);
+    if (const size_t found = section->values.Find(section->items, value.name, hash);
+        found != ValueIndex::kNone) {
+        Item& item = section->items[found];
         if (item.value.type == value.type && item.value.data == value.data)
             return false;
         item.value.type = value.type;
         item.value.data = value.data;
-        if (!item.lines.empty())
-            item.eol = EndingOf(item.lines.front());
-        item.lines.clear();
+        if (!item.text.empty())
+            item.eol = std::string(EndingOf(item.text));
+        item.text.clear();
         return true;
     }
     size_t insertAt = section->items.size();
     while (insertAt > 0 && !section->items[insertAt - 1].isValue)
         --insertAt;
     if (insertAt < section->items.size())
-        for (auto& [folded, at] : section->values)
-            at += at >= insertAt;
+        section->values.ShiftFrom(insertAt);
     section->items.insert(section->items.begin() + insertAt, Item{true, value, {}, {}});
-    section->values.emplace(name, insertAt);
+    section->values.Add(hash, insertAt);
     return true;
 }
 

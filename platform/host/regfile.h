@@ -36,16 +36,42 @@ struct Value {
 struct Item {
     bool isValue = false;            // otherwise a comment or blank line
     Value value;
-    std::vector<std::string> lines;  // as read; empty once the value changed
-    std::string eol;                 // a changed value's: the ending its lines had
+    std::string text;  // its lines as read, with their endings; empty once the value changed
+    std::string eol;   // a changed value's: the ending its lines had
+};
+
+// A key's values found by name, without regard to case: a flat table of the
+// hashes of their folded names (text::Folded) and their items' places, at
+// most half full, so that a lookup reads one place in memory rather than a
+// chain of nodes scattered over the heap. A key of 100,000 values no longer
+// fits the caches, and such a chain cost a miss at every step.
+class ValueIndex {
+public:
+    static constexpr size_t kNone = size_t(-1);
+    static size_t HashOf(std::string_view name);
+
+    void Reserve(size_t count);
+    // The place in `items` of the value called `name`, whose HashOf is
+    // `hash`; kNone when there is none.
+    size_t Find(const std::vector<Item>& items, std::string_view name, size_t hash) const;
+    void Add(size_t hash, size_t item);
+    // The items from `from` on have moved one place on.
+    void ShiftFrom(size_t from);
+
+private:
+    struct Slot {
+        size_t hash = 0, item = kNone;
+    };
+    void Grow(size_t slots);
+    std::vector<Slot> slots_;  // a power of two of them, or none
+    size_t count_ = 0;
 };
 
 struct Section {
     std::string path;    // full key path with its root, as read, e.g. HKEY_CURRENT_USER\Software
     std::string header;  // the "[...]" line as read; empty for a new section
     std::vector<Item> items;
-    // Folded value name (text::Folded) -> its item.
-    std::unordered_map<std::string, size_t> values;
+    ValueIndex values;
 };
 
 enum class Encoding { Utf8, Utf8Bom, Utf16Le };  // UTF-16LE always has its mark
