@@ -412,6 +412,10 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
         bytes.remove_prefix(3);
     }
     for (size_t i = 0; i < bytes.size();) {
+        if (uint8_t(bytes[i] - 1) < 0x7F) {  // ASCII but NUL, the common case, kept quick
+            ++i;
+            continue;
+        }
         const size_t at = i;
         const int32_t cp = text::NextUtf8(bytes, i);
         if (cp <= 0) {
@@ -629,7 +633,10 @@ std::string Write(const Document& doc)
     for (const std::string& line : doc.head)
         put(line, doc.eol);
     for (const Section& section : doc.sections) {
-        put(section.header.empty() ? "[" + section.path + "]" : section.header, doc.eol);
+        if (section.header.empty())
+            put("[" + section.path + "]", doc.eol);
+        else
+            put(section.header, doc.eol);
         for (const Item& item : section.items) {
             if (!item.isValue || !item.text.empty()) {
                 put(item.text, doc.eol);
