@@ -68,19 +68,21 @@ const Section* FindSection(const Document& doc, std::string_view path)
 
 constexpr const char* kSpace = " \t\r";
 
-// The ending a line was read with: CRLF, LF, CR alone, or none.
-std::string_view EndingOf(std::string_view line)
+// The ending a line was read with: CRLF, LF, or none; CR alone only in a
+// file whose lines end so (elsewhere a CR at the end of the last line is
+// part of it, and a line written after it must still begin a line).
+std::string_view EndingOf(std::string_view line, bool crAlone)
 {
-    if (line.empty() || (line.back() != '\n' && line.back() != '\r'))
+    if (line.empty() || (line.back() != '\n' && !(crAlone && line.back() == '\r')))
         return {};
     const bool crlf = line.back() == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r';
     return line.substr(line.size() - (crlf ? 2 : 1));
 }
 
-// A line's text, without its ending.
+// A line's text, without its ending or a CR at its end.
 std::string_view Body(std::string_view line)
 {
-    return line.substr(0, line.size() - EndingOf(line).size());
+    return line.substr(0, line.size() - EndingOf(line, true).size());
 }
 
 bool IsBlank(std::string_view line)
@@ -443,7 +445,7 @@ std::vector<std::string> Lines(const std::string& text, Document& doc)
         if (crAlone && text[end - 1] == '\r' && end < text.size() && text[end] == '\n')
             ++end;
         lines.emplace_back(text, start, end - start);
-        const std::string_view ending = EndingOf(lines.back());
+        const std::string_view ending = EndingOf(lines.back(), crAlone);
         for (size_t kind = 0; kind < 3; ++kind)
             if (!ending.empty() && ending == kEndings[kind]) {
                 first = lines.size() == 1 ? kind : first;
@@ -455,7 +457,8 @@ std::vector<std::string> Lines(const std::string& text, Document& doc)
     for (size_t kind = 0; kind < 3; ++kind)
         most = count[kind] > count[most] ? kind : most;
     doc.eol = kEndings[most];
-    doc.lastEnded = lines.empty() || !EndingOf(lines.back()).empty();
+    doc.crAlone = crAlone;
+    doc.lastEnded = lines.empty() || !EndingOf(lines.back(), crAlone).empty();
     return lines;
 }
 
@@ -526,6 +529,13 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
         return false;
     }
     doc.head.push_back(std::move(lines[n++]));
+
+    // The tables of keys made large enough at once, as a key's of values.
+    size_t headers = 0;
+    for (size_t i = n; i < lines.size(); ++i)
+        headers += TrimLeft(lines[i]).substr(0, 1) == "[";
+    doc.sectionOf.reserve(headers);
+    doc.keys.reserve(headers);
 
     std::vector<size_t> sectionLines;             // where each section starts
     std::vector<std::vector<size_t>> itemLines;   // where each item starts
@@ -625,7 +635,7 @@ std::string Write(const Document& doc)
     size_t lastEnd = 0;
     auto put = [&](std::string_view line, std::string_view eol) {
         out += line;
-        const size_t ending = EndingOf(line).size();
+        const size_t ending = EndingOf(line, doc.crAlone).size();
         lastEnd = out.size() - ending;
         if (!ending)
             out += eol;
@@ -824,7 +834,7 @@ bool SetValue(Document& doc, std::string_view path, const Value& value)
         item.value.type = value.type;
         item.value.data = value.data;
         if (!item.text.empty())
-            item.eol = std::string(EndingOf(item.text));
+            item.eol = std::string(EndingOf(item.text, doc.crAlone));
         item.text.clear();
         return true;
     }

@@ -80,6 +80,7 @@ struct Document {
     Encoding encoding = Encoding::Utf8;  // written back as read
     std::string eol = "\n";  // ends new lines: the ending most of the file's lines have
     bool lastEnded = true;   // the file's last line has an ending
+    bool crAlone = false;    // CR alone ends a line (the first line ends so)
     std::vector<std::string> head;  // the version line and what precedes the first key
     std::vector<Section> sections;
     // Folded key path -> its section; folded path of every key that exists

@@ -195,7 +195,7 @@ TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
         {"the older REGEDIT4 header", "REGEDIT4\n\n" + gwe + "\n" + off + "\n",
          "REGEDIT4\n\n" + gwe + "\n" + on + "\n\n" + own + "\n\n"},
         {"a stray CR stays where it was", v5 + "\n\n" + gwe + "\r\n" + off + "\n" + other + "\r",
-         v5 + "\n\n" + gwe + "\r\n" + on + "\n" + other + "\r\n" + own + "\n\n"},
+         v5 + "\n\n" + gwe + "\r\n" + on + "\n" + other + "\r\n\n" + own},
         {"a header cut short after its CR", "REGEDIT4\r", "REGEDIT4\r\r" + own + "\r\r"},
     };
     for (const auto& c : cases) {
