@@ -229,14 +229,14 @@ TEST(DeviceFolderSafety, SpecialFilesAreToldAtOnceAndNeverWaitedOn)
 }
 
 // Sets `name` under HKEY_LOCAL_MACHINE\SYSTEM\GWE to `size` bytes.
-LONG SetData(const WCHAR* name, size_t size)
+LONG SetData(const std::wstring& name, size_t size)
 {
     HKEY key;
     LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
     if (result != ERROR_SUCCESS)
         return result;
     const std::vector<BYTE> data(size, 0x5A);
-    result = RegSetValueExW(key, name, 0, REG_BINARY, data.data(), DWORD(size));
+    result = RegSetValueExW(key, name.c_str(), 0, REG_BINARY, data.data(), DWORD(size));
     RegCloseKey(key);
     return result;
 }
@@ -247,16 +247,9 @@ int TwoValuesOf7MiB()
     return first != ERROR_SUCCESS ? int(first) : int(SetData(L"Big2", size_t(7) << 20));
 }
 
-int AddADword()  // adds the line "Grown"=dword:00000001 and its LF: 23 bytes
+int AddAValue()  // adds the line "Grown"=hex:5a,5a,5a,5a and its LF: 24 bytes
 {
-    HKEY key;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
-    if (result != ERROR_SUCCESS)
-        return int(result);
-    const DWORD one = 1;
-    result = RegSetValueExW(key, L"Grown", 0, REG_DWORD, (const BYTE*)&one, 4);
-    RegCloseKey(key);
-    return int(result);
+    return int(SetData(L"Grown", 4));
 }
 
 // The full device with a comment that brings it to `size` bytes.
@@ -289,9 +282,9 @@ TEST(DeviceFolderSafety, ARegistryOverTheLimitIsRefusedBeforeItIsReadOrWritten)
         // What the registry writes, it can read back.
         {"two values of 7 MiB, past the 4 KB a value holds", [](const HostDevice&) {}, TwoValuesOf7MiB,
          ERROR_INVALID_PARAMETER, 0, true},
-        {"a value that takes the file one byte past the limit", RegistryOf(limit - 22), AddADword,
+        {"a value that takes the file one byte past the limit", RegistryOf(limit - 23), AddAValue,
          ERROR_NOT_ENOUGH_MEMORY, 1, true},
-        {"a value that takes the file to the limit", RegistryOf(limit - 23), AddADword, ERROR_SUCCESS, 0},
+        {"a value that takes the file to the limit", RegistryOf(limit - 24), AddAValue, ERROR_SUCCESS, 0},
     };
     RunCases(cases, std::size(cases));
 }
@@ -334,14 +327,7 @@ LONG KeyOfDepth(size_t levels)
 
 LONG ValueOfName(size_t chars)
 {
-    HKEY key;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
-    if (result != ERROR_SUCCESS)
-        return result;
-    const DWORD one = 1;
-    result = RegSetValueExW(key, std::wstring(chars, L'v').c_str(), 0, REG_DWORD, (const BYTE*)&one, 4);
-    RegCloseKey(key);
-    return result;
+    return SetData(std::wstring(chars, L'v'), 4);
 }
 
 LONG ValueOfSize(size_t bytes)
