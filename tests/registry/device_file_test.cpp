@@ -372,6 +372,44 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
     }
 }
 
+// What the registry writes, it can read back: a change that would take
+// registry.reg past what the reader takes fails, as on a handheld whose
+// object store is full, and the file stays as it was.
+TEST_F(DeviceFile, AChangeTheFileCouldNotHoldIsRefusedAndTheFileKept)
+{
+    const size_t limit = host::reg::kMostFileBytes;
+    const size_t header = kFullDevice.find('\n') + 1;
+    const struct {
+        const char* what;
+        size_t size;  // the file's, before the line "Grown"=hex:5a,5a,5a,5a and its LF
+        LONG result;
+        size_t lines;
+    } cases[] = {
+        {"to the limit", limit - 24, ERROR_SUCCESS, 0},
+        {"one byte past it", limit - 23, ERROR_NOT_ENOUGH_MEMORY, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string before = kFullDevice.substr(0, header) + ";" +
+                                   std::string(c.size - kFullDevice.size() - 2, 'x') + "\n" +
+                                   kFullDevice.substr(header);
+        WriteRegistryFile(before);
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
+        StderrCapture capture;
+        EXPECT_EQ(RegSetValueExW(key, L"Grown", 0, REG_BINARY, (const BYTE*)"ZZZZ", 4), c.result);
+        const std::string said = capture.Finish();
+        RegCloseKey(key);
+        EXPECT_EQ(size_t(std::count(said.begin(), said.end(), '\n')), c.lines) << said;
+        const std::string after = ReadRegistryFile();
+        EXPECT_EQ(after.size(), c.result == ERROR_SUCCESS ? limit : before.size());
+        if (c.result != ERROR_SUCCESS) {
+            EXPECT_TRUE(after == before);
+        }
+        EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Grown").has_value(), c.result == ERROR_SUCCESS);
+    }
+}
+
 TEST_F(DeviceFile, ADeviceWithoutARegistryGetsTheDefaultImage)
 {
     std::filesystem::remove(RegistryPath());
