@@ -37,15 +37,21 @@ std::vector<std::string_view> Split(std::string_view path)
 }
 
 // Makes the section `index` and the keys above it found by their folded
-// paths. A key above several sections keeps the case of the first.
+// paths. A key above several sections keeps the case of the first. The keys
+// above are looked at from the nearest up, to the first one known: the keys
+// above a known key are known too.
 void IndexSection(Document& doc, size_t index)
 {
     const std::string& path = doc.sections[index].path;
-    const std::string folded = Folded(path);
+    std::string folded = Folded(path);
     doc.sectionOf.emplace(folded, index);
-    for (size_t end = path.find('\\'); end != std::string::npos; end = path.find('\\', end + 1))
-        doc.keys.emplace(Folded(path.substr(0, end)), path.substr(0, end));
-    doc.keys.emplace(folded, path);
+    if (!doc.keys.emplace(std::move(folded), path).second)
+        return;
+    for (size_t end = path.rfind('\\'); end != std::string::npos && end > 0;
+         end = path.rfind('\\', end - 1)) {
+        if (!doc.keys.emplace(Folded(std::string_view(path).substr(0, end)), path.substr(0, end)).second)
+            return;
+    }
 }
 
 Section* FindSection(Document& doc, std::string_view path)
@@ -62,9 +68,38 @@ const Section* FindSection(const Document& doc, std::string_view path)
 
 constexpr const char* kSpace = " \t\r";
 
+// The ending a line was read with: CRLF, LF, or none; CR alone only in a
+// file whose lines end so (elsewhere a CR at the end of the last line is
+// part of it, and a line written after it must still begin a line).
+std::string_view EndingOf(std::string_view line, bool crAlone)
+{
+    if (line.empty() || (line.back() != '\n' && !(crAlone && line.back() == '\r')))
+        return {};
+    const bool crlf = line.back() == '\n' && line.size() >= 2 && line[line.size() - 2] == '\r';
+    return line.substr(line.size() - (crlf ? 2 : 1));
+}
+
+// A line's text, without its ending or a CR at its end.
+std::string_view Body(std::string_view line)
+{
+    return line.substr(0, line.size() - EndingOf(line, true).size());
+}
+
 bool IsBlank(std::string_view line)
 {
-    return line.find_first_not_of(kSpace) == std::string_view::npos;
+    return Body(line).find_first_not_of(kSpace) == std::string_view::npos;
+}
+
+// The length of UTF-8 text in UTF-16 units, as the handheld counts a name.
+size_t Utf16Length(std::string_view utf8)
+{
+    size_t units = 0;
+    for (char c : utf8) {
+        const uint8_t byte = uint8_t(c);
+        units += (byte & 0xC0) != 0x80;
+        units += byte >= 0xF0;  // a pair of surrogates
+    }
+    return units;
 }
 
 std::string_view TrimLeft(std::string_view s)
@@ -266,7 +301,9 @@ private:
                 return false;
             value.type = kRegSz;
             value.data.clear();
-            for (char16_t unit : Utf16FromUtf8(text)) {
+            const std::u16string units = Utf16FromUtf8(text);
+            value.data.reserve(2 * units.size() + 2);
+            for (char16_t unit : units) {
                 value.data.push_back(uint8_t(unit));
                 value.data.push_back(uint8_t(unit >> 8));
             }
@@ -309,6 +346,7 @@ private:
         SkipSpace();
         if (i_ >= s_.size() || s_[i_] == ';')
             return true;
+        data.reserve((s_.size() - i_) / 3 + 1);  // "xx," a byte
         for (;;) {
             uint32_t byte;
             if (!HexNumber(2, byte))
@@ -326,14 +364,24 @@ private:
     size_t i_ = 0;
 };
 
+// Whether the first line ends in CR alone.
+bool CrAlone(std::string_view text)
+{
+    const size_t end = text.find_first_of("\r\n");
+    return end != std::string_view::npos && text[end] == '\r' &&
+           (end + 1 == text.size() || text[end + 1] != '\n');
+}
+
 // The file's text as UTF-8, or an error naming the line of the first bad
 // character.
 bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError& error)
 {
     auto lineAt = [](std::string_view done) {
+        const bool crAlone = CrAlone(done);
         size_t line = 1;
-        for (char c : done)
-            line += c == '\n';
+        for (size_t i = 0; i < done.size(); ++i)
+            line += done[i] == '\n' ||
+                    (crAlone && done[i] == '\r' && (i + 1 == done.size() || done[i + 1] != '\n'));
         return line;
     };
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFE && uint8_t(bytes[1]) == 0xFF) {
@@ -345,6 +393,7 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
             error = {0, "UTF-16LE text with an odd number of bytes"};
             return false;
         }
+        doc.encoding = Encoding::Utf16Le;
         std::u16string units;
         units.reserve(bytes.size() / 2);
         for (size_t i = 2; i < bytes.size(); i += 2)
@@ -361,10 +410,14 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
         return true;
     }
     if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
-        doc.bom = true;
+        doc.encoding = Encoding::Utf8Bom;
         bytes.remove_prefix(3);
     }
     for (size_t i = 0; i < bytes.size();) {
+        if (uint8_t(bytes[i] - 1) < 0x7F) {  // ASCII but NUL, the common case, kept quick
+            ++i;
+            continue;
+        }
         const size_t at = i;
         const int32_t cp = text::NextUtf8(bytes, i);
         if (cp <= 0) {
@@ -376,28 +429,36 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
     return true;
 }
 
-// The file's line ending is the first line's. A stray CR elsewhere stays in
-// its line, so that the line is written back as it was. A first line that is
-// also the last and ends in CR counts as ended by CRLF: written back with LF,
-// it would read as CRLF the next time.
+// Each line with its ending. In a file whose first line ends in CR alone,
+// CR alone ends a line too, as CRLF and LF do; in any other, lines end at LF
+// only, so that a stray CR stays in its line. New lines are given the ending
+// most lines have (the first line's when they tie).
 std::vector<std::string> Lines(const std::string& text, Document& doc)
 {
-    const size_t first = std::min(text.find('\n'), text.size());
-    if (first > 0 && text[first - 1] == '\r')
-        doc.eol = "\r\n";
+    const bool crAlone = CrAlone(text);
+    const std::string_view kEndings[] = {"\r\n", "\n", "\r"};
+    size_t count[3] = {}, first = 1;
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        const bool ended = end != std::string::npos;
-        if (!ended)
-            end = text.size();
-        std::string line = text.substr(start, end - start);
-        if (ended && doc.eol == "\r\n" && !line.empty() && line.back() == '\r')
-            line.pop_back();
-        lines.push_back(std::move(line));
-        start = end + 1;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = crAlone ? text.find_first_of("\r\n", start) : text.find('\n', start);
+        end = end == std::string::npos ? text.size() : end + 1;
+        if (crAlone && text[end - 1] == '\r' && end < text.size() && text[end] == '\n')
+            ++end;
+        lines.emplace_back(text, start, end - start);
+        const std::string_view ending = EndingOf(lines.back(), crAlone);
+        for (size_t kind = 0; kind < 3; ++kind)
+            if (!ending.empty() && ending == kEndings[kind]) {
+                first = lines.size() == 1 ? kind : first;
+                ++count[kind];
+            }
+        start = end;
     }
+    size_t most = first;
+    for (size_t kind = 0; kind < 3; ++kind)
+        most = count[kind] > count[most] ? kind : most;
+    doc.eol = kEndings[most];
+    doc.crAlone = crAlone;
+    doc.lastEnded = lines.empty() || !EndingOf(lines.back(), crAlone).empty();
     return lines;
 }
 
@@ -452,38 +513,47 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
     std::string text;
     if (!Decode(bytes, doc, text, error))
         return false;
-    const std::vector<std::string> lines = Lines(text, doc);
+    std::vector<std::string> lines = Lines(text, doc);
+    text = std::string();
 
     size_t n = 0;
     while (n < lines.size() && IsBlank(lines[n]))
-        doc.head.push_back(lines[n++]);
+        doc.head.push_back(std::move(lines[n++]));
     if (n == lines.size()) {
         error = {n + 1, "empty file: expected \"Windows Registry Editor Version 5.00\""};
         return false;
     }
-    const std::string_view version = TrimRight(TrimLeft(lines[n]));
+    const std::string_view version = TrimRight(TrimLeft(Body(lines[n])));
     if (version != kVersion5 && version != kVersion4) {
         error = {n + 1, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
         return false;
     }
-    doc.head.push_back(lines[n++]);
+    doc.head.push_back(std::move(lines[n++]));
+
+    // The tables of keys made large enough at once, as a key's of values.
+    size_t headers = 0;
+    for (size_t i = n; i < lines.size(); ++i)
+        headers += TrimLeft(lines[i]).substr(0, 1) == "[";
+    doc.sectionOf.reserve(headers);
+    doc.keys.reserve(headers);
 
     std::vector<size_t> sectionLines;             // where each section starts
     std::vector<std::vector<size_t>> itemLines;   // where each item starts
     for (; n < lines.size(); ++n) {
         const size_t lineNo = n + 1;
-        const std::string_view line = TrimLeft(lines[n]);
+        const std::string_view line = TrimLeft(Body(lines[n]));
         if (line.empty() || line[0] == ';') {
             if (doc.sections.empty())
-                doc.head.push_back(lines[n]);
+                doc.head.push_back(std::move(lines[n]));
             else
-                doc.sections.back().items.push_back({false, {}, {lines[n]}});
+                doc.sections.back().items.push_back({false, {}, std::move(lines[n]), {}});
             continue;
         }
         std::string message;
         if (line[0] == '[') {
             Section section;
-            if (!ReadSectionPath(line, section.path, message)) {
+            if (!ReadSectionPath(line, section.path, message) ||
+                !(message = KeyOverLimit(section.path)).empty()) {
                 error = {lineNo, message};
                 return false;
             }
@@ -492,7 +562,14 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                                      std::to_string(sectionLines[size_t(first - doc.sections.data())]) + ")"};
                 return false;
             }
-            section.header = lines[n];
+            // Its table of values made large enough at once: grown as it
+            // fills, a large key's table costs more than the key's lines.
+            size_t next = n + 1;
+            while (next < lines.size() && TrimLeft(lines[next]).substr(0, 1) != "[")
+                ++next;
+            section.values.Reserve(next - n - 1);
+            section.items.reserve(next - n - 1);
+            section.header = std::move(lines[n]);
             doc.sections.push_back(std::move(section));
             IndexSection(doc, doc.sections.size() - 1);
             sectionLines.push_back(lineNo);
@@ -508,8 +585,9 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             return false;
         }
 
-        Item item{true, {}, {lines[n]}};
+        Item item{true, {}, {}, {}};
         std::string logical(line);
+        item.text = std::move(lines[n]);
         const bool hex = StartsWithNoCase(DataOf(logical), "hex");
         while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
             logical.resize(TrimRight(logical).size() - 1);
@@ -517,22 +595,25 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
                 error = {lineNo, "the value continues past the end of the file"};
                 return false;
             }
-            item.lines.push_back(lines[n]);
-            logical += TrimLeft(lines[n]);
+            logical += TrimLeft(Body(lines[n]));
+            item.text += lines[n];
         }
-        if (!ValueReader(logical).Read(item.value, message)) {
+        if (!ValueReader(logical).Read(item.value, message) ||
+            !(message = ValueOverLimit(item.value)).empty()) {
             error = {lineNo, message};
             return false;
         }
         Section& section = doc.sections.back();
-        const auto [first, added] = section.values.emplace(Folded(item.value.name), section.items.size());
-        if (!added) {
+        const size_t hash = ValueIndex::HashOf(item.value.name);
+        const size_t first = section.values.Find(section.items, item.value.name, hash);
+        if (first != ValueIndex::kNone) {
             error = {lineNo, "the value " +
                                  (item.value.name.empty() ? "@" : "\"" + Shown(item.value.name) + "\"") +
                                  " appears twice in this key (first at line " +
-                                 std::to_string(itemLines.back()[first->second]) + ")"};
+                                 std::to_string(itemLines.back()[first]) + ")"};
             return false;
         }
+        section.values.Add(hash, section.items.size());
         section.items.push_back(std::move(item));
         itemLines.back().resize(section.items.size(), 0);
         itemLines.back().back() = lineNo;
@@ -543,22 +624,83 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 std::string Write(const Document& doc)
 {
     size_t size = 3;
+    for (const std::string& line : doc.head)
+        size += line.size() + 2;
     for (const Section& section : doc.sections)
         size += section.path.size() + 64 * section.items.size();
     std::string out;
     out.reserve(size);
-    out = doc.bom ? "\xEF\xBB\xBF" : "";
+    // Each line with its own ending, or the one given; the file's last line
+    // without one when the file's had none.
+    size_t lastEnd = 0;
+    auto put = [&](std::string_view line, std::string_view eol) {
+        out += line;
+        const size_t ending = EndingOf(line, doc.crAlone).size();
+        lastEnd = out.size() - ending;
+        if (!ending)
+            out += eol;
+    };
     for (const std::string& line : doc.head)
-        out += line + doc.eol;
+        put(line, doc.eol);
     for (const Section& section : doc.sections) {
-        out += (section.header.empty() ? "[" + section.path + "]" : section.header) + doc.eol;
-        for (const Item& item : section.items)
-            for (const std::string& line : item.lines.empty() ? Render(item.value) : item.lines) {
-                out += line;
-                out += doc.eol;
+        if (section.header.empty())
+            put("[" + section.path + "]", doc.eol);
+        else
+            put(section.header, doc.eol);
+        for (const Item& item : section.items) {
+            if (!item.isValue || !item.text.empty()) {
+                put(item.text, doc.eol);
+                continue;
             }
+            for (const std::string& line : Render(item.value))
+                put(line, item.eol.empty() ? doc.eol : item.eol);
+        }
     }
-    return out;
+    if (!doc.lastEnded)
+        out.resize(lastEnd);
+    switch (doc.encoding) {
+    case Encoding::Utf8:
+        return out;
+    case Encoding::Utf8Bom:
+        return "\xEF\xBB\xBF" + out;
+    case Encoding::Utf16Le:
+        break;
+    }
+    const std::u16string units = Utf16FromUtf8(out);
+    std::string bytes = "\xFF\xFE";
+    bytes.reserve(2 + 2 * units.size());
+    for (char16_t unit : units) {
+        bytes += char(unit & 0xFF);
+        bytes += char(unit >> 8);
+    }
+    return bytes;
+}
+
+std::string KeyOverLimit(std::string_view path)
+{
+    const size_t depth = size_t(std::count(path.begin(), path.end(), '\\'));
+    if (depth > kMostKeyDepth)
+        return "the key is " + std::to_string(depth) + " levels deep, past the " +
+               std::to_string(kMostKeyDepth) + " the device keeps";
+    for (std::string_view name : Split(path)) {
+        if (Utf16Length(name) > kMostNameChars)
+            return "the key name \"" + Shown(name) + "\" is " + std::to_string(Utf16Length(name)) +
+                   " characters long, past the " + std::to_string(kMostNameChars) + " the device keeps";
+    }
+    return {};
+}
+
+std::string ValueOverLimit(const Value& value)
+{
+    const size_t length = Utf16Length(value.name);
+    if (length > kMostNameChars)
+        return "the value name \"" + Shown(value.name) + "\" is " + std::to_string(length) +
+               " characters long, past the " + std::to_string(kMostNameChars) + " the device keeps";
+    if (value.data.size() > kMostDataBytes)
+        return "the value " + (value.name.empty() ? "@" : "\"" + Shown(value.name) + "\"") + " holds " +
+               std::to_string(value.data.size()) + " bytes of data, past the " +
+               std::to_string(kMostDataBytes) + " (4 KB) the device keeps";
+    return {};
 }
 
 Document Empty()
@@ -566,6 +708,61 @@ Document Empty()
     Document doc;
     doc.head = {std::string(kVersion5), ""};
     return doc;
+}
+
+size_t ValueIndex::HashOf(std::string_view name)
+{
+    return std::hash<std::string>()(Folded(name));
+}
+
+void ValueIndex::Reserve(size_t count)
+{
+    if (2 * count > slots_.size())
+        Grow(2 * count);
+}
+
+size_t ValueIndex::Find(const std::vector<Item>& items, std::string_view name, size_t hash) const
+{
+    const size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask; !slots_.empty(); i = (i + 1) & mask) {
+        const Slot& slot = slots_[i];
+        if (slot.item == kNone)
+            break;
+        if (slot.hash == hash && SameName(items[slot.item].value.name, name))
+            return slot.item;
+    }
+    return kNone;
+}
+
+void ValueIndex::Add(size_t hash, size_t item)
+{
+    if (2 * (count_ + 1) > slots_.size())
+        Grow(2 * (count_ + 1));
+    const size_t mask = slots_.size() - 1;
+    size_t i = hash & mask;
+    while (slots_[i].item != kNone)
+        i = (i + 1) & mask;
+    slots_[i] = {hash, item};
+    ++count_;
+}
+
+void ValueIndex::ShiftFrom(size_t from)
+{
+    for (Slot& slot : slots_)
+        slot.item += slot.item != kNone && slot.item >= from;
+}
+
+void ValueIndex::Grow(size_t slots)
+{
+    size_t size = 16;
+    while (size < slots)
+        size *= 2;
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(size, Slot());
+    count_ = 0;
+    for (const Slot& slot : old)
+        if (slot.item != kNone)
+            Add(slot.hash, slot.item);
 }
 
 bool KeyExists(const Document& doc, std::string_view path)
@@ -597,8 +794,8 @@ const Value* FindValue(const Document& doc, std::string_view path, std::string_v
     const Section* section = FindSection(doc, path);
     if (!section)
         return nullptr;
-    const auto it = section->values.find(Folded(name));
-    return it == section->values.end() ? nullptr : &section->items[it->second].value;
+    const size_t found = section->values.Find(section->items, name, ValueIndex::HashOf(name));
+    return found == ValueIndex::kNone ? nullptr : &section->items[found].value;
 }
 
 void AddKey(Document& doc, std::string_view path)
@@ -606,14 +803,17 @@ void AddKey(Document& doc, std::string_view path)
     // Sections are separated by a blank line, as the registry editor writes them.
     std::vector<Item>* last = doc.sections.empty() ? nullptr : &doc.sections.back().items;
     if (last) {
-        if (last->empty() || last->back().lines.size() != 1 || !IsBlank(last->back().lines[0]))
-            last->push_back({false, {}, {""}});
+        if (last->empty() || last->back().isValue || !IsBlank(last->back().text))
+            last->push_back({false, {}, "", {}});
     } else if (doc.head.empty() || !IsBlank(doc.head.back())) {
         doc.head.push_back("");
     }
     Section section;
     section.path = StoredPath(doc, path);
-    section.items.push_back({false, {}, {""}});
+    // A blank line ends the file, as the registry editor writes it, unless
+    // the file ended without a line break.
+    if (doc.lastEnded)
+        section.items.push_back({false, {}, "", {}});
     doc.sections.push_back(std::move(section));
     IndexSection(doc, doc.sections.size() - 1);
 }
@@ -625,24 +825,26 @@ bool SetValue(Document& doc, std::string_view path, const Value& value)
         AddKey(doc, path);
         section = &doc.sections.back();
     }
-    const std::string name = Folded(value.name);
-    if (const auto it = section->values.find(name); it != section->values.end()) {
-        Item& item = section->items[it->second];
+    const size_t hash = ValueIndex::HashOf(value.name);
+    if (const size_t found = section->values.Find(section->items, value.name, hash);
+        found != ValueIndex::kNone) {
+        Item& item = section->items[found];
         if (item.value.type == value.type && item.value.data == value.data)
             return false;
         item.value.type = value.type;
         item.value.data = value.data;
-        item.lines.clear();
+        if (!item.text.empty())
+            item.eol = std::string(EndingOf(item.text, doc.crAlone));
+        item.text.clear();
         return true;
     }
     size_t insertAt = section->items.size();
     while (insertAt > 0 && !section->items[insertAt - 1].isValue)
         --insertAt;
     if (insertAt < section->items.size())
-        for (auto& [folded, at] : section->values)
-            at += at >= insertAt;
-    section->items.insert(section->items.begin() + insertAt, Item{true, value, {}});
-    section->values.emplace(name, insertAt);
+        section->values.ShiftFrom(insertAt);
+    section->items.insert(section->items.begin() + insertAt, Item{true, value, {}, {}});
+    section->values.Add(hash, insertAt);
     return true;
 }
 

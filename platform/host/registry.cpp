@@ -1,7 +1,10 @@
 // The registry functions over the device's registry.reg, with Windows'
 // results. A handle names a key by its path; the key is looked up at every
 // call, in the file as it is then (registry_store.h), so other processes'
-// changes are seen at once. Each call is told to the observer.
+// changes are seen at once. Each call is told to the observer. A key or value
+// past the handheld's limits (regfile.h) is refused with
+// ERROR_INVALID_PARAMETER, and a change registry.reg can't hold with
+// ERROR_NOT_ENOUGH_MEMORY; neither changes anything.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -246,6 +249,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
         return host::Record(call, ERROR_INVALID_HANDLE);
     if (LONG error = host::Join(base, lpSubKey, path))
         return host::Record(call, error);
+    // Past the handheld's limits: too deep, or a name too long.
+    if (!host::reg::KeyOverLimit(path).empty())
+        return host::Record(call, ERROR_INVALID_PARAMETER);
 
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     const LONG result = host::ChangeRegistry([&](host::reg::Document& doc, bool& changed) -> LONG {
@@ -359,6 +365,9 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
     value.type = dwType;
     if (lpData)
         value.data.assign(lpData, lpData + cbData);
+    // Past the handheld's limits: a name too long, or more than 4 KB of data.
+    if (!host::reg::ValueOverLimit(value).empty())
+        return host::Record(call, ERROR_INVALID_PARAMETER);
 
     return host::Record(call, host::ChangeRegistry([&](host::reg::Document& doc, bool& changed) -> LONG {
         if (!host::reg::KeyExists(doc, path))

@@ -61,7 +61,7 @@ public:
         parsed.root = folder_.path();
 
         std::string bytes;
-        FileRead read = ReadDeviceFile(folder_, kRegistryFile, kRegistryLimit, bytes, parsed.stamp,
+        FileRead read = ReadDeviceFile(folder_, kRegistryFile, reg::kMostFileBytes, bytes, parsed.stamp,
                                        problem, &parsed.held);
         if (read == FileRead::Missing) {
             // A device without one gets the default image, as it is.
@@ -71,7 +71,7 @@ public:
                 status_ = ERROR_REGISTRY_IO_FAILED;
                 return;
             }
-            read = ReadDeviceFile(folder_, kRegistryFile, kRegistryLimit, bytes, parsed.stamp,
+            read = ReadDeviceFile(folder_, kRegistryFile, reg::kMostFileBytes, bytes, parsed.stamp,
                                   problem, &parsed.held);
         }
         if (read != FileRead::Done) {
@@ -95,14 +95,29 @@ public:
     LONG status() const { return status_; }
 
     // Saves the document; what this process holds is then the file saved.
-    bool Save()
+    LONG Save()
+    {
+        const std::string bytes = reg::Write(parsed.doc);
+        if (bytes.size() > reg::kMostFileBytes) {
+            // Never written: the file could not be read back. What this
+            // process holds is the file again, as it still is.
+            TellDeviceProblem(folder_.PathOf(kRegistryFile) + " would grow to " +
+                              std::to_string(bytes.size()) + " bytes, over the " +
+                              std::to_string(reg::kMostFileBytes >> 20) +
+                              " MiB it may hold; the change is refused and the file left as it is");
+            parsed.Forget();
+            return ERROR_NOT_ENOUGH_MEMORY;
+        }
+        return Replace(bytes) ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+    }
+
+private:
+    bool Replace(const std::string& bytes)
     {
         std::string problem;
-        const bool saved = WriteWhole(folder_, kRegistryFile, reg::Write(parsed.doc), 0644, true,
-                                      true, problem);
+        const bool saved = WriteWhole(folder_, kRegistryFile, bytes, 0644, true, true, problem);
         if (!problem.empty())
             TellDeviceProblem(problem);
-        std::string bytes;
         const int fd = saved ? openat(folder_.fd(), kRegistryFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
         struct stat info;
         if (fd < 0 || fstat(fd, &info) != 0) {
@@ -118,7 +133,6 @@ public:
         return true;
     }
 
-private:
     DeviceFolder folder_;
     std::optional<DeviceLock> lock_;
     LONG status_ = ERROR_SUCCESS;
@@ -143,9 +157,10 @@ LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& ch
         return current.status();
     bool changed = false;
     const LONG result = change(parsed.doc, changed);
-    if (changed && !current.Save())
-        return ERROR_REGISTRY_IO_FAILED;
-    return result;
+    if (!changed)
+        return result;
+    const LONG saved = current.Save();
+    return saved != ERROR_SUCCESS ? saved : result;
 }
 
 }  // namespace host

@@ -13,9 +13,6 @@
 
 namespace host {
 
-// A registry.reg larger than this is refused before it is read.
-constexpr size_t kRegistryLimit = size_t(32) << 20;
-
 // Runs `read` on the current document and returns its result; nothing is
 // written. A registry.reg that can't be read or parsed is told once on
 // stderr and left alone, and the result is ERROR_BADDB (or
@@ -25,7 +22,10 @@ LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read);
 
 // Runs `change`, which sets `changed` when it changed the document; a changed
 // document is written once and saved before the lock is let go. A failed
-// save gives ERROR_REGISTRY_IO_FAILED.
+// save gives ERROR_REGISTRY_IO_FAILED. A change that would make registry.reg
+// larger than it may be (reg::kMostFileBytes, what the reader accepts) is not
+// made: the file stays as it was, and the result is ERROR_NOT_ENOUGH_MEMORY,
+// as when the handheld's object store is full.
 LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change);
 
 }  // namespace host

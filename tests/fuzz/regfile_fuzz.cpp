@@ -1,6 +1,7 @@
 // libFuzzer target for the host registry's .reg reader: no input may crash it,
-// hang it or make it grow without bound, and every file it accepts reads back
-// the same after it is written, before and after a change.
+// hang it or make it grow without bound; every file it accepts is written
+// back byte for byte as it was, and reads back the same after it is written,
+// before and after a change.
 #include <stdint.h>
 #include <stdlib.h>
 #include <stdio.h>
@@ -67,6 +68,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             abort();  // every refusal says why
         return 0;
     }
+    if (Write(doc) != bytes)
+        Fail("a file read and written unchanged is not the same file", Write(doc));
     RoundTrip(doc);
 
     // The changes the registry makes: values set in place or appended, of

@@ -82,13 +82,13 @@ std::vector<BYTE> Utf16(const std::u16string& text)
     return bytes;
 }
 
-// The text in UTF-16LE after a byte order mark; the text is ASCII.
+// The text (UTF-8) in UTF-16LE after a byte order mark.
 std::string Utf16Text(const std::string& text)
 {
     std::string bytes = "\xFF\xFE";
-    for (char c : text) {
-        bytes += c;
-        bytes += '\0';
+    for (char16_t unit : host::reg::Utf16FromUtf8(text)) {
+        bytes += char(unit & 0xFF);
+        bytes += char(unit >> 8);
     }
     return bytes;
 }
@@ -164,25 +164,65 @@ TEST_F(DeviceFile, AHandWrittenFileIsReadAndChangedOneLineAtATime)
                                       "\r\n");
 }
 
-TEST_F(DeviceFile, Utf16WithAByteOrderMarkIsReadAndWrittenBackAsUtf8)
+// The file as its owner wrote it: its encoding, each line's ending, a last
+// line with or without one. A press changes its own line and nothing else;
+// a new key comes at the end in the ending most lines have. Every value in
+// the file reads as the file says.
+TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
 {
-    const std::u16string text =
-        u"Windows Registry Editor Version 5.00\r\n\r\n"
-        u"[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\r\n\"Animate\"=dword:00000000\r\n\"Gr\u00fc\u00dfe\"=\"\u00e9t\u00e9 \U0001F600\"\r\n";
-    std::string bytes = "\xFF\xFE";
-    for (char16_t unit : text) {
-        bytes += char(unit & 0xff);
-        bytes += char(unit >> 8);
-    }
-    WriteRegistryFile(bytes);
-    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"GR\u00dc\u00dfE"),
-              Utf16(u"\u00e9t\u00e9 \U0001F600"));
+    const std::string v5 = "Windows Registry Editor Version 5.00";
+    const std::string gwe = "[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]";
+    const std::string own = "[HKEY_CURRENT_USER\\Software\\Zelkoran]";
+    const std::string off = "\"Animate\"=dword:00000000", on = "\"Animate\"=dword:00000001";
+    const std::string other = "\"Gr\xC3\xBC\xC3\x9F" "e\"=\"\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\"";
+    const struct {
+        const char* what;
+        std::string before, after;
+    } cases[] = {
+        {"UTF-16LE with its mark, as the registry editor writes it",
+         Utf16Text(v5 + "\r\n\r\n" + gwe + "\r\n" + off + "\r\n" + other + "\r\n"),
+         Utf16Text(v5 + "\r\n\r\n" + gwe + "\r\n" + on + "\r\n" + other + "\r\n\r\n" + own + "\r\n\r\n")},
+        {"UTF-8 with its mark", "\xEF\xBB\xBF" + v5 + "\n\n" + gwe + "\n" + off + "\n",
+         "\xEF\xBB\xBF" + v5 + "\n\n" + gwe + "\n" + on + "\n\n" + own + "\n\n"},
+        {"LF lines under a CRLF first line", v5 + "\r\n\n" + gwe + "\n" + off + "\n" + other + "\n",
+         v5 + "\r\n\n" + gwe + "\n" + on + "\n" + other + "\n\n" + own + "\n\n"},
+        {"a changed line keeps its ending", v5 + "\r\n\r\n" + gwe + "\r\n" + off + "\n" + other + "\r\n",
+         v5 + "\r\n\r\n" + gwe + "\r\n" + on + "\n" + other + "\r\n\r\n" + own + "\r\n\r\n"},
+        {"no line break at the end", v5 + "\n\n" + gwe + "\n" + off,
+         v5 + "\n\n" + gwe + "\n" + on + "\n\n" + own},
+        {"lines ended by CR alone", v5 + "\r\r" + gwe + "\r" + off + "\r" + other + "\r",
+         v5 + "\r\r" + gwe + "\r" + on + "\r" + other + "\r\r" + own + "\r\r"},
+        {"the older REGEDIT4 header", "REGEDIT4\n\n" + gwe + "\n" + off + "\n",
+         "REGEDIT4\n\n" + gwe + "\n" + on + "\n\n" + own + "\n\n"},
+        {"a stray CR stays where it was", v5 + "\n\n" + gwe + "\r\n" + off + "\n" + other + "\r",
+         v5 + "\n\n" + gwe + "\r\n" + on + "\n" + other + "\r\n\n" + own},
+        {"a header cut short after its CR", "REGEDIT4\r", "REGEDIT4\r\r" + own + "\r\r"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteRegistryFile(c.before);
+        ApplyButton(1009);  // Animate = 1
+        EnsureFlagKey();
+        EXPECT_EQ(ReadRegistryFile(), c.after);
 
-    ApplyButton(1009);
-    EXPECT_EQ(ReadRegistryFile(),
-              "Windows Registry Editor Version 5.00\r\n\r\n"
-              "[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\r\n\"Animate\"=dword:00000001\r\n"
-              "\"Gr\xC3\xBC\xC3\x9F" "e\"=\"\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\"\r\n");
+        host::reg::Document doc;
+        host::reg::ParseError error;
+        ASSERT_TRUE(host::reg::Parse(c.after, doc, error)) << error.line << ": " << error.message;
+        EXPECT_EQ(host::reg::Write(doc), c.after);
+        for (const host::reg::Section& section : doc.sections)
+            for (const host::reg::Item& item : section.items) {
+                if (!item.isValue)
+                    continue;
+                const size_t root = section.path.find('\\');
+                const HKEY hive = section.path[root - 1] == 'R' ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+                DWORD type = 0;
+                EXPECT_EQ(Query(hive, host::reg::WideFromUtf8(section.path.substr(root + 1)).c_str(),
+                                host::reg::WideFromUtf8(item.value.name).c_str(), &type),
+                          item.value.data)
+                    << item.value.name;
+                EXPECT_EQ(type, item.value.type) << item.value.name;
+            }
+    }
 }
 
 // Names come from the programs as the host's wchar_t, one code point each.
@@ -193,40 +233,6 @@ TEST(WideText, WholeCodePointsToAndFromUtf8)
     EXPECT_EQ(host::reg::Utf8FromWide(std::wstring{L'x', wchar_t(0x110000), L'y'}), "x\xEF\xBF\xBDy");
     EXPECT_EQ(host::reg::Utf8FromWide(L""), "");
     EXPECT_EQ(host::reg::WideFromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), L"a\u00e9\u20ac\U0001F600");
-}
-
-TEST_F(DeviceFile, TheOlderRegedit4HeaderIsReadAndKept)
-{
-    WriteRegistryFile("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\n\"Animate\"=dword:00000001\n");
-    EXPECT_TRUE(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate"));
-    ApplyButton(1008);
-    EXPECT_EQ(ReadRegistryFile(),
-              "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\n\"Animate\"=dword:00000000\n");
-}
-
-TEST_F(DeviceFile, AStrayCarriageReturnStaysWhereItWas)
-{
-    const std::string before =
-        "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\r\n"
-        "\"Animate\"=dword:00000000\n\"Other\"=dword:00000002\r";
-    WriteRegistryFile(before);
-    EXPECT_TRUE(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Other"));
-    ApplyButton(1009);
-    EXPECT_EQ(ReadRegistryFile(),
-              "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]\r\n"
-              "\"Animate\"=dword:00000001\n\"Other\"=dword:00000002\r\n");
-}
-
-TEST_F(DeviceFile, AHeaderCutShortAfterItsCarriageReturnGivesCrlfLinesThatStay)
-{
-    WriteRegistryFile("REGEDIT4\r");
-    EnsureFlagKey();
-    const std::string written = ReadRegistryFile();
-    EXPECT_EQ(written, "REGEDIT4\r\r\n\r\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\r\n\r\n");
-    host::reg::Document doc;
-    host::reg::ParseError error;
-    ASSERT_TRUE(host::reg::Parse(written, doc, error)) << error.message;
-    EXPECT_EQ(host::reg::Write(doc), written);
 }
 
 TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
@@ -326,6 +332,18 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         {Utf16Text(header) + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 3, "expected a [key]"},
         {"\xEF\xBB\xBF" + Utf16Text(header), 1, "malformed UTF-8"},
         {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"\xE9t\xE9\"\n", 4, "malformed UTF-8"},
+        // Past the handheld's limits, one at a time, deep keys first: read,
+        // each level of a key 16,000 deep would cost the whole path again.
+        {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\level", 16000) + "]\n", 3, "16000 levels deep"},
+        {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\k", 17) + "]\n", 3, "17 levels deep, past the 16"},
+        {header + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 3, "256 characters long, past the 255"},
+        {header + "[HKEY_LOCAL_MACHINE\\" + Repeat("\xF0\x9F\x98\x80", 128) + "]\n", 3, "256 characters long"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"" + std::string(256, 'v') + "\"=dword:0\n", 4,
+         "256 characters long, past the 255"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:" + Repeat("00,", 4096) + "00\n", 4,
+         "4097 bytes of data, past the 4096"},
+        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n@=\"" + std::string(2048, 's') + "\"\n", 4,
+         "@ holds 4098 bytes"},
     };
     for (const auto& broken : cases) {
         SCOPED_TRACE(broken.problem);
@@ -351,6 +369,44 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         EXPECT_NE(said.find(broken.problem), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         EXPECT_LT(said.size(), 240u) << said.substr(0, 240);
+    }
+}
+
+// What the registry writes, it can read back: a change that would take
+// registry.reg past what the reader takes fails, as on a handheld whose
+// object store is full, and the file stays as it was.
+TEST_F(DeviceFile, AChangeTheFileCouldNotHoldIsRefusedAndTheFileKept)
+{
+    const size_t limit = host::reg::kMostFileBytes;
+    const size_t header = kFullDevice.find('\n') + 1;
+    const struct {
+        const char* what;
+        size_t size;  // the file's, before the line "Grown"=hex:5a,5a,5a,5a and its LF
+        LONG result;
+        size_t lines;
+    } cases[] = {
+        {"to the limit", limit - 24, ERROR_SUCCESS, 0},
+        {"one byte past it", limit - 23, ERROR_NOT_ENOUGH_MEMORY, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string before = kFullDevice.substr(0, header) + ";" +
+                                   std::string(c.size - kFullDevice.size() - 2, 'x') + "\n" +
+                                   kFullDevice.substr(header);
+        WriteRegistryFile(before);
+        HKEY key;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
+        StderrCapture capture;
+        EXPECT_EQ(RegSetValueExW(key, L"Grown", 0, REG_BINARY, (const BYTE*)"ZZZZ", 4), c.result);
+        const std::string said = capture.Finish();
+        RegCloseKey(key);
+        EXPECT_EQ(size_t(std::count(said.begin(), said.end(), '\n')), c.lines) << said;
+        const std::string after = ReadRegistryFile();
+        EXPECT_EQ(after.size(), c.result == ERROR_SUCCESS ? limit : before.size());
+        if (c.result != ERROR_SUCCESS) {
+            EXPECT_TRUE(after == before);
+        }
+        EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Grown").has_value(), c.result == ERROR_SUCCESS);
     }
 }
 

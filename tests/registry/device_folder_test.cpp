@@ -111,8 +111,18 @@ struct Case {
     std::function<void(const HostDevice&)> plant;
     int (*action)();
     int result;
-    size_t lines;  // on stderr
+    size_t lines;       // on stderr
+    bool kept = false;  // registry.reg is left as planted
 };
+
+// registry.reg as it stands: the file or link itself, not what it names.
+std::string Stamp(const HostDevice& device)
+{
+    struct stat info = {};
+    lstat((device.Root() / "registry.reg").c_str(), &info);
+    return std::to_string(info.st_ino) + " " + std::to_string(info.st_size) + " " +
+           std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
+}
 
 void RunCases(const Case* cases, size_t count, const std::function<void(const HostDevice&)>& check = {})
 {
@@ -126,11 +136,15 @@ void RunCases(const Case* cases, size_t count, const std::function<void(const Ho
         std::ofstream(device.Outside() / "elsewhere/target") << "not the device's";
         c.plant(device);
         const std::string before = Snapshot(device.Outside(), device.Root());
+        const std::string registry = Stamp(device);
 
         const Outcome outcome = InChild(c.action);
         EXPECT_EQ(outcome.result, c.result & 0xff) << outcome.said;  // as an exit status
         EXPECT_EQ(LineCount(outcome.said), c.lines) << outcome.said;
         EXPECT_EQ(Snapshot(device.Outside(), device.Root()), before);
+        if (c.kept) {
+            EXPECT_EQ(Stamp(device), registry);
+        }
         if (check)
             check(device);
     }
@@ -214,23 +228,130 @@ TEST(DeviceFolderSafety, SpecialFilesAreToldAtOnceAndNeverWaitedOn)
     RunCases(cases, std::size(cases));
 }
 
-TEST(DeviceFolderSafety, ARegistryOverTheLimitIsRefusedBeforeItIsRead)
+// Sets `name` under HKEY_LOCAL_MACHINE\SYSTEM\GWE to `size` bytes.
+LONG SetData(const std::wstring& name, size_t size)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    const std::vector<BYTE> data(size, 0x5A);
+    result = RegSetValueExW(key, name.c_str(), 0, REG_BINARY, data.data(), DWORD(size));
+    RegCloseKey(key);
+    return result;
+}
+
+int TwoValuesOf7MiB()
+{
+    const LONG first = SetData(L"Big1", size_t(7) << 20);
+    return first != ERROR_SUCCESS ? int(first) : int(SetData(L"Big2", size_t(7) << 20));
+}
+
+TEST(DeviceFolderSafety, ARegistryOverTheLimitIsRefusedBeforeItIsReadOrWritten)
 {
     auto sparse = [](off_t size) {
         return [size](const HostDevice& d) {
             ASSERT_EQ(truncate((d.Root() / "registry.reg").c_str(), size), 0);
         };
     };
+    const size_t limit = host::reg::kMostFileBytes;
     const Case cases[] = {
         {"a link to /dev/zero",
          [](const HostDevice& d) {
              fs::remove(d.Root() / "registry.reg");
              Link(d, "registry.reg", "/dev/zero");
          },
-         Probe, ERROR_REGISTRY_IO_FAILED, 1},
-        {"a sparse file of 8 GiB", sparse(off_t(8) << 30), Probe, ERROR_REGISTRY_IO_FAILED, 1},
-        {"a sparse file one byte over", sparse(off_t(host::kRegistryLimit) + 1), Press,
-         ERROR_REGISTRY_IO_FAILED, 1},
+         Probe, ERROR_REGISTRY_IO_FAILED, 1, true},
+        {"a sparse file of 8 GiB", sparse(off_t(8) << 30), Probe, ERROR_REGISTRY_IO_FAILED, 1, true},
+        {"a sparse file one byte over", sparse(off_t(limit) + 1), Press, ERROR_REGISTRY_IO_FAILED, 1, true},
+        // What the registry writes, it can read back.
+        {"two values of 7 MiB, past the 4 KB a value holds", [](const HostDevice&) {}, TwoValuesOf7MiB,
+         ERROR_INVALID_PARAMETER, 0, true},
+    };
+    RunCases(cases, std::size(cases));
+}
+
+// The call at the limit goes through and what it writes reads back; the
+// call one past it fails and leaves the file as it was. The exit status
+// says which failed: the call past the limit's result, or 200 (the call at
+// the limit failed) or 201 (the file changed).
+template <LONG (*Call)(size_t), size_t kLimit>
+int AtAndPast()
+{
+    if (Call(kLimit) != ERROR_SUCCESS || Probe() != ERROR_SUCCESS)
+        return 200;
+    const std::string before = ReadRegistryFile();
+    const LONG past = Call(kLimit + 1);
+    return ReadRegistryFile() == before ? int(past) : 201;
+}
+
+LONG KeyOfName(size_t chars)
+{
+    HKEY key;
+    const std::wstring name = L"SYSTEM\\" + std::wstring(chars, L'k');
+    const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, NULL, 0, 0, NULL, &key, NULL);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result;
+}
+
+LONG KeyOfDepth(size_t levels)
+{
+    std::wstring path = L"L1";
+    for (size_t level = 2; level <= levels; ++level)
+        path += L"\\L" + std::to_wstring(level);
+    HKEY key;
+    const LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, 0, NULL, &key, NULL);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result;
+}
+
+LONG ValueOfName(size_t chars)
+{
+    return SetData(std::wstring(chars, L'v'), 4);
+}
+
+LONG ValueOfSize(size_t bytes)
+{
+    return SetData(L"Data", bytes);
+}
+
+// An ARM program's six calls, each going 2,700 levels below the key the one
+// before made: 16,200 levels, with a path that grows at every call.
+int SixDeepCreates()
+{
+    std::wstring levels = L"k";
+    for (int i = 1; i < 2700; ++i)
+        levels += L"\\k";
+    HKEY key = HKEY_CURRENT_USER;
+    for (int call = 0; call < 6; ++call) {
+        HKEY below;
+        const std::wstring path = call ? levels : L"Software\\" + levels;
+        const LONG result = RegCreateKeyExW(key, path.c_str(), 0, NULL, 0, 0, NULL, &below, NULL);
+        if (key != HKEY_CURRENT_USER)
+            RegCloseKey(key);
+        if (result != ERROR_SUCCESS)
+            return int(result);
+        key = below;
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
+// A call past the handheld's limits fails and changes nothing.
+TEST(DeviceFolderSafety, TheHandheldsLimitsAreKeptByEveryCall)
+{
+    using host::reg::kMostDataBytes;
+    using host::reg::kMostKeyDepth;
+    using host::reg::kMostNameChars;
+    auto nothing = [](const HostDevice&) {};
+    const Case cases[] = {
+        {"a key name of 256 characters", nothing, AtAndPast<KeyOfName, kMostNameChars>, ERROR_INVALID_PARAMETER, 0},
+        {"a key 17 levels deep", nothing, AtAndPast<KeyOfDepth, kMostKeyDepth>, ERROR_INVALID_PARAMETER, 0},
+        {"a value name of 256 characters", nothing, AtAndPast<ValueOfName, kMostNameChars>, ERROR_INVALID_PARAMETER, 0},
+        {"a value of 4 KB and one byte", nothing, AtAndPast<ValueOfSize, kMostDataBytes>, ERROR_INVALID_PARAMETER, 0},
+        {"six creates 16,200 levels deep", nothing, SixDeepCreates, ERROR_INVALID_PARAMETER, 0, true},
     };
     RunCases(cases, std::size(cases));
 }
