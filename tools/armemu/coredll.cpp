@@ -1,8 +1,6 @@
 #include "coredll.h"
 
-#include <stdio.h>
-#include <string.h>
-
+#include <algorithm>
 
 #include <pkfuncs.h>
 #include <windows.h>

@@ -1,7 +1,6 @@
 // USER for the emulated handheld: the host's dialogs on the terminal, with
 // the program's dialog procedure called back inside the emulator. Windows
 // are the host's; the ARM side knows them by small numbers of its own.
-#include <stdio.h>
 #include <string.h>
 
 #include <vector>
