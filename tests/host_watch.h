@@ -1,22 +1,19 @@
 // Watching the host platform from tests. The platform tells one observer
 // (platform/host/observer.h) of what the programs do; the watches here turn
-// that into what tests assert on: a list of process starts, USER calls as
-// text, the registry calls as text, a save stopped part-way. Several watches may be on at once: each joins the one observer the
+// that into what tests assert on: a list of process starts, USER calls, the
+// registry calls as call_lines.h writes them, a save stopped part-way. Several watches may be on at once: each joins the one observer the
 // platform is given.
 #pragma once
-
-#include <stdio.h>
 
 #include <windows.h>
 
 #include <algorithm>
 #include <functional>
-#include <map>
 #include <string>
 #include <vector>
 
+#include "call_lines.h"
 #include "observer.h"
-#include "text.h"
 
 namespace host {
 
@@ -92,51 +89,12 @@ inline void RecordProcessStarts(std::vector<ProcessStart>* log)
 
 // ---- USER calls ---------------------------------------------------------
 
-// A USER call as text: the function, then the window ("dialog", or a
-// control's id) and the arguments that tell the call apart, e.g.
-// "ShowWindow 1018 0", "SendMessageW dialog WM_SETICON 1", "SetWindowPos
-// dialog 6 4", "GetDlgItem 1004", "EndDialog 1", "LoadIconW 128".
-inline std::string UserCallText(const UserCall& call)
-{
-    const DWORD error = GetLastError();
-    // Only a dialog has a dialog procedure.
-    const std::string window =
-        GetWindowLongPtrW(call.window, DWLP_DLGPROC) ? "dialog" : std::to_string(GetDlgCtrlID(call.window));
-    SetLastError(error);
-
-    const std::string function = call.function;
-    const std::vector<LONG_PTR>& a = call.arguments;
-    auto message = [](LONG_PTR code) -> std::string {
-        switch (code) {
-        case WM_CLOSE: return "WM_CLOSE";
-        case WM_SETICON: return "WM_SETICON";
-        case WM_INITDIALOG: return "WM_INITDIALOG";
-        case WM_COMMAND: return "WM_COMMAND";
-        }
-        char text[16];
-        snprintf(text, sizeof text, "0x%04X", unsigned(code));
-        return text;
-    };
-    if (function == "ShowWindow")
-        return function + " " + window + " " + std::to_string(a.at(0));
-    if (function == "SendMessageW")
-        return function + " " + window + " " + message(a.at(0)) + " " + std::to_string(WPARAM(a.at(1)));
-    if (function == "SetWindowPos")
-        return function + " " + window + " " + std::to_string(a.at(1)) + " " + std::to_string(a.at(2));
-    if (function == "LoadIconW")
-        return function + " " +
-               (IS_INTRESOURCE(a.at(1)) ? std::to_string(ULONG_PTR(a.at(1))) : std::string("name"));
-    // GetDlgItem, EndDialog: the one argument after the dialog.
-    return function + " " + std::to_string(a.at(0));
-}
-
-// Called after each USER call the program makes with the call as text
-// (UserCallText); null stops it.
-inline void WatchUserCalls(std::function<void(const std::string&)> watcher)
+// Called after each USER call the program makes; null stops it.
+inline void WatchUserCalls(std::function<void(const UserCall&)> watcher)
 {
     struct Watcher : Observer {
-        std::function<void(const std::string&)> watcher;
-        void UserCalled(const UserCall& call) override { watcher(UserCallText(call)); }
+        std::function<void(const UserCall&)> watcher;
+        void UserCalled(const UserCall& call) override { watcher(call); }
     };
     static Watcher watch;
     watch.watcher = std::move(watcher);
@@ -163,10 +121,7 @@ inline void WatchUserCalls(std::function<void(const std::string&)> watcher)
 //       "RegCloseKey(h1) = 0",
 //   }));
 //
-// Lines() names the handles that the recorded calls returned h1, h2, ... in
-// order; the hives by their names; any other handle by its number. Pointer
-// arguments show whether one was given: NULL, or &type, data, &key, etc.
-// A query shows the size word as it was before the call.
+// Lines() are the calls as call_lines.h writes them.
 class RegistryRecorder : public Observer {
 public:
     RegistryRecorder() { Watches::Shared().Join(this); }
@@ -186,92 +141,10 @@ private:
 
 inline std::vector<std::string> RegistryRecorder::Lines() const
 {
-    auto rootName = [](HKEY key) -> const char* {
-        return key == HKEY_CURRENT_USER    ? "HKEY_CURRENT_USER"
-               : key == HKEY_LOCAL_MACHINE ? "HKEY_LOCAL_MACHINE"
-                                           : nullptr;
-    };
-    std::map<HKEY, std::string> names;
-    auto name = [&](HKEY key) -> std::string {
-        if (const char* root = rootName(key))
-            return root;
-        if (auto it = names.find(key); it != names.end())
-            return it->second;
-        char text[32];
-        snprintf(text, sizeof text, "%#llx", (unsigned long long)reinterpret_cast<ULONG_PTR>(key));
-        return text;
-    };
-    auto quoted = [](bool given, const std::wstring& text) {
-        return given ? "\"" + text::Utf8FromWide(text) + "\"" : std::string("NULL");
-    };
-    auto pointer = [](bool given, const char* what) { return std::string(given ? what : "NULL"); };
-    auto number = [](DWORD n, bool asHex) {
-        char text[16];
-        snprintf(text, sizeof text, asHex ? "%#x" : "%u", unsigned(n));
-        return std::string(n == 0 && asHex ? "0x0" : text);
-    };
-    auto typeName = [&](DWORD type) {
-        switch (type) {
-        case REG_SZ: return std::string("REG_SZ");
-        case REG_BINARY: return std::string("REG_BINARY");
-        case REG_DWORD: return std::string("REG_DWORD");
-        default: return number(type, false);
-        }
-    };
-
+    CallLines format;
     std::vector<std::string> lines;
-    for (const RegCall& call : calls_) {
-        std::string line;
-        switch (call.function) {
-        case RegFunction::OpenKeyEx:
-            line = "RegOpenKeyExW(" + name(call.key) + ", " + quoted(call.subkeyGiven, call.subkey) +
-                   ", " + number(call.options, false) + ", " + number(call.access, true) +
-                   (call.resultGiven ? "" : ", NULL") + ")";
-            break;
-        case RegFunction::CreateKeyEx:
-            line = "RegCreateKeyExW(" + name(call.key) + ", " +
-                   quoted(call.subkeyGiven, call.subkey) + ", " + number(call.reserved, false) +
-                   ", " + pointer(call.classGiven, "class") + ", " + number(call.options, false) +
-                   ", " + number(call.access, true) + ", " +
-                   pointer(call.securityGiven, "&security") + ", " +
-                   pointer(call.resultGiven, "&key") + ", " +
-                   pointer(call.dispositionGiven, "&disposition") + ")";
-            break;
-        case RegFunction::QueryValueEx:
-            line = "RegQueryValueExW(" + name(call.key) + ", " +
-                   quoted(call.valueNameGiven, call.valueName) + ", " +
-                   pointer(call.reservedGiven, "&reserved") + ", " +
-                   pointer(call.typeGiven, "&type") + ", " + pointer(call.dataGiven, "data") +
-                   ", " + (call.sizeGiven ? number(call.size, false) : "NULL") + ")";
-            break;
-        case RegFunction::SetValueEx: {
-            std::string bytes = call.dataGiven ? "[" : "NULL";
-            for (size_t i = 0; call.dataGiven && i < call.data.size(); ++i) {
-                char byte[4];
-                snprintf(byte, sizeof byte, i ? " %02x" : "%02x", call.data[i]);
-                bytes += byte;
-            }
-            if (call.dataGiven)
-                bytes += "]";
-            line = "RegSetValueExW(" + name(call.key) + ", " +
-                   quoted(call.valueNameGiven, call.valueName) + ", " +
-                   number(call.reserved, false) + ", " + typeName(call.type) + ", " + bytes +
-                   ", " + number(call.size, false) + ")";
-            break;
-        }
-        case RegFunction::CloseKey:
-            line = "RegCloseKey(" + name(call.key) + ")";
-            break;
-        }
-        line += " = " + std::to_string(call.result);
-        if (call.opened && !rootName(call.opened)) {
-            std::string& handle = names[call.opened];
-            if (handle.empty())
-                handle = "h" + std::to_string(names.size());
-            line += " -> " + handle;
-        }
-        lines.push_back(line);
-    }
+    for (const RegCall& call : calls_)
+        lines.push_back(format.Line(call));
     return lines;
 }
 

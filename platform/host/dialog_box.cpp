@@ -238,6 +238,7 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
                                        HWND hWndParent, DLGPROC lpDialogFunc,
                                        LPARAM dwInitParam)
 {
+    host::ReportUserCall("DialogBoxIndirectParamW", hWndParent, {});
     if (hDialogTemplate == nullptr || lpDialogFunc == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;

@@ -217,16 +217,15 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
                            LPCWSTR lpCurrentDirectory, LPSTARTUPINFOW lpStartupInfo,
                            LPPROCESS_INFORMATION lpProcessInformation)
 {
-    host::ProcessStart call{Copy(lpApplicationName), Copy(lpCommandLine), lpProcessAttributes,
-                            lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
-                            Copy(lpCurrentDirectory), lpStartupInfo, lpProcessInformation,
-                            FALSE, ERROR_SUCCESS};
     BOOL result = Start(lpApplicationName, lpCommandLine, lpProcessInformation);
+    // The call's record is made only for an observer; Start leaves the
+    // strings as they were given.
     if (host::Observer* observer = host::CurrentObserver()) {
         DWORD error = GetLastError();
-        call.result = result;
-        call.error = result ? ERROR_SUCCESS : error;
-        observer->ProcessStarted(call);
+        observer->ProcessStarted({Copy(lpApplicationName), Copy(lpCommandLine), lpProcessAttributes,
+                                  lpThreadAttributes, bInheritHandles, dwCreationFlags, lpEnvironment,
+                                  Copy(lpCurrentDirectory), lpStartupInfo, lpProcessInformation,
+                                  result, result ? DWORD(ERROR_SUCCESS) : error});
         SetLastError(error);
     }
     return result;

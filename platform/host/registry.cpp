@@ -146,11 +146,17 @@ LONG Join(const std::string& base, LPCWSTR subkey, std::string& path)
     return ERROR_SUCCESS;
 }
 
-LONG Record(RegCall& call, LONG result)
+// Tells the observer of the call, if one is installed: only then is its
+// record built, by `describe`, which sees the call as it ends.
+template <typename Describe>
+LONG Record(const Describe& describe, LONG result)
 {
-    call.result = result;
-    if (Observer* observer = CurrentObserver())
+    if (Observer* observer = CurrentObserver()) {
+        RegCall call;
+        call.result = result;
+        describe(call);
         observer->RegistryCalled(call);
+    }
     return result;
 }
 
@@ -181,14 +187,16 @@ using host::RegFunction;
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              PHKEY phkResult)
 {
-    RegCall call;
-    call.function = RegFunction::OpenKeyEx;
-    call.key = hKey;
-    call.subkeyGiven = lpSubKey != NULL;
-    call.subkey = lpSubKey ? lpSubKey : L"";
-    call.options = ulOptions;
-    call.access = samDesired;
-    call.resultGiven = phkResult != NULL;
+    const auto call = [&](RegCall& call) {
+        call.function = RegFunction::OpenKeyEx;
+        call.key = hKey;
+        call.subkeyGiven = lpSubKey != NULL;
+        call.subkey = lpSubKey ? lpSubKey : L"";
+        call.options = ulOptions;
+        call.access = samDesired;
+        call.resultGiven = phkResult != NULL;
+        call.opened = phkResult && call.result == ERROR_SUCCESS ? *phkResult : NULL;
+    };
 
     if (!phkResult)
         return host::Record(call, ERROR_INVALID_PARAMETER);
@@ -210,7 +218,6 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
     if (result == ERROR_SUCCESS) {
         // Windows gives back the hive itself for an empty path under a hive.
         *phkResult = path == base && host::RootName(hKey) ? hKey : host::NewHandle(path, samDesired);
-        call.opened = *phkResult;
     }
     return host::Record(call, result);
 }
@@ -220,18 +227,20 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
                                LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                LPDWORD lpdwDisposition)
 {
-    RegCall call;
-    call.function = RegFunction::CreateKeyEx;
-    call.key = hKey;
-    call.subkeyGiven = lpSubKey != NULL;
-    call.subkey = lpSubKey ? lpSubKey : L"";
-    call.reserved = Reserved;
-    call.classGiven = lpClass != NULL;
-    call.options = dwOptions;
-    call.access = samDesired;
-    call.securityGiven = lpSecurityAttributes != NULL;
-    call.resultGiven = phkResult != NULL;
-    call.dispositionGiven = lpdwDisposition != NULL;
+    const auto call = [&](RegCall& call) {
+        call.function = RegFunction::CreateKeyEx;
+        call.key = hKey;
+        call.subkeyGiven = lpSubKey != NULL;
+        call.subkey = lpSubKey ? lpSubKey : L"";
+        call.reserved = Reserved;
+        call.classGiven = lpClass != NULL;
+        call.options = dwOptions;
+        call.access = samDesired;
+        call.securityGiven = lpSecurityAttributes != NULL;
+        call.resultGiven = phkResult != NULL;
+        call.dispositionGiven = lpdwDisposition != NULL;
+        call.opened = phkResult && call.result == ERROR_SUCCESS ? *phkResult : NULL;
+    };
 
     if (!phkResult || Reserved)
         return host::Record(call, ERROR_INVALID_PARAMETER);
@@ -258,7 +267,6 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     });
     if (result == ERROR_SUCCESS) {
         *phkResult = host::NewHandle(path, samDesired);
-        call.opened = *phkResult;
         if (lpdwDisposition)
             *lpdwDisposition = disposition;
     }
@@ -268,16 +276,17 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
                                 LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    RegCall call;
-    call.function = RegFunction::QueryValueEx;
-    call.key = hKey;
-    call.valueNameGiven = lpValueName != NULL;
-    call.valueName = lpValueName ? lpValueName : L"";
-    call.reservedGiven = lpReserved != NULL;
-    call.typeGiven = lpType != NULL;
-    call.dataGiven = lpData != NULL;
-    call.sizeGiven = lpcbData != NULL;
-    call.size = lpcbData ? *lpcbData : 0;
+    const auto call = [&, sizeBefore = lpcbData ? *lpcbData : 0](RegCall& call) {
+        call.function = RegFunction::QueryValueEx;
+        call.key = hKey;
+        call.valueNameGiven = lpValueName != NULL;
+        call.valueName = lpValueName ? lpValueName : L"";
+        call.reservedGiven = lpReserved != NULL;
+        call.typeGiven = lpType != NULL;
+        call.dataGiven = lpData != NULL;
+        call.sizeGiven = lpcbData != NULL;
+        call.size = sizeBefore;
+    };
 
     if ((lpData && !lpcbData) || lpReserved)
         return host::Record(call, ERROR_INVALID_PARAMETER);
@@ -323,17 +332,18 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                               const BYTE* lpData, DWORD cbData)
 {
-    RegCall call;
-    call.function = RegFunction::SetValueEx;
-    call.key = hKey;
-    call.valueNameGiven = lpValueName != NULL;
-    call.valueName = lpValueName ? lpValueName : L"";
-    call.reserved = Reserved;
-    call.type = dwType;
-    call.dataGiven = lpData != NULL;
-    call.size = cbData;
-    if (lpData)
-        call.data.assign(lpData, lpData + cbData);
+    const auto call = [&, sizeGiven = cbData](RegCall& call) {
+        call.function = RegFunction::SetValueEx;
+        call.key = hKey;
+        call.valueNameGiven = lpValueName != NULL;
+        call.valueName = lpValueName ? lpValueName : L"";
+        call.reserved = Reserved;
+        call.type = dwType;
+        call.dataGiven = lpData != NULL;
+        call.size = sizeGiven;
+        if (lpData)
+            call.data.assign(lpData, lpData + sizeGiven);
+    };
 
     if (!lpData && cbData)
         return host::Record(call, ERROR_NOACCESS);
@@ -369,9 +379,10 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DW
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
 {
-    RegCall call;
-    call.function = RegFunction::CloseKey;
-    call.key = hKey;
+    const auto call = [&](RegCall& call) {
+        call.function = RegFunction::CloseKey;
+        call.key = hKey;
+    };
     if (host::RootName(hKey))
         return host::Record(call, ERROR_SUCCESS);
     std::lock_guard<std::mutex> lock(host::handlesMutex);

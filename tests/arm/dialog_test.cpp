@@ -16,23 +16,27 @@
 namespace {
 
 // The program to its end; the end code is what it gave EndDialog, as the
-// emulator's trace shows it ("EndDialog(window, code) = 1").
+// host's observer is told of it.
 std::optional<INT_PTR> RunVelloria()
 {
-    std::optional<INT_PTR> code;
-    armemu::SetTrace([&code](const std::string& line) {
-        if (line.rfind("EndDialog(", 0) == 0)
-            code = std::stoll(line.substr(line.find(", ") + 2));
-    });
+    struct EndWatch : host::Observer {
+        std::optional<INT_PTR> code;
+        void UserCalled(const host::UserCall& call) override
+        {
+            if (call.function == std::string("EndDialog"))
+                code = call.arguments.at(0);
+        }
+    } watch;
+    host::Watches::Shared().Join(&watch);
     try {
         armemu::Machine machine(VELLORIA_EXE, armemu::CoreDll());
         EXPECT_EQ(0, machine.RunEntry());
     } catch (const std::exception& error) {
         ADD_FAILURE() << "Velloria.exe stopped: " << error.what();
-        code.reset();
+        watch.code.reset();
     }
-    armemu::SetTrace(nullptr);
-    return code;
+    host::Watches::Shared().Leave(&watch);
+    return watch.code;
 }
 
 class DialogCases : public TerminalDriver {

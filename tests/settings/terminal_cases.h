@@ -11,8 +11,9 @@
 
 namespace {
 
-// The opening's calls in order: the icon, centring, the own key, then each
-// row's probes, each followed by its hides when all its probes failed.
+// The opening's calls in order: the icon, the dialog asked for, centring,
+// the own key, then each row's probes, each followed by its hides when all
+// its probes failed.
 TEST_F(DialogCases, Terminal_TheOpeningCallsInOrder)
 {
     STOP_ON_FAILURE(NoSetting());
@@ -25,6 +26,7 @@ TEST_F(DialogCases, Terminal_TheOpeningCallsInOrder)
 
     std::vector<std::string> expected = {
         "LoadIconW 128",
+        "DialogBoxIndirectParamW 0",
         "SendMessageW dialog WM_SETICON 1",
         "SendMessageW dialog WM_SETICON 0",
         "SetWindowPos dialog 6 5",  // centred on 80 x 24

@@ -117,14 +117,15 @@ protected:
         seen_ = 0;
         inOpening_ = true;
         // The watch outlives this function: what it keeps is the fixture's.
-        host::WatchUserCalls([this](const std::string& call) {
+        host::WatchUserCalls([this](const host::UserCall& call) {
+            const std::string function = call.function;
             if (inOpening_) {
                 CatchUpOpening();
-                opening_.push_back(call);
-                if (call.rfind("ShowWindow ", 0) == 0 && call.compare(call.size() - 2, 2, " 0") == 0)
-                    hidden_.push_back(std::stoi(call.substr(11)));
+                opening_.push_back(host::CallLines().Line(call));
+                if (function == "ShowWindow" && call.arguments.at(0) == SW_HIDE)
+                    hidden_.push_back(GetDlgCtrlID(call.window));
             }
-            if (call.rfind("EndDialog", 0) == 0)
+            if (function == "EndDialog")
                 restartFirst_ = std::filesystem::exists(host::DeviceRoot() + "/restart-requested");
         });
         host::UseTerminal(terminal_.get());

@@ -1,10 +1,6 @@
 #include "coredll.h"
 
-#include <stdio.h>
-#include <string.h>
-
-#include <map>
-#include <memory>
+#include <algorithm>
 
 #include <pkfuncs.h>
 #include <windows.h>
@@ -16,28 +12,11 @@ namespace armemu {
 
 namespace {
 
-std::function<void(const std::string&)> g_trace;
-
-void Trace(const std::string& line)
-{
-    if (g_trace)
-        g_trace(line);
-}
-
-std::string Hex(uint32_t n)
-{
-    char text[16];
-    snprintf(text, sizeof text, "0x%x", n);
-    return text;
-}
-
 // An argument that is a string pointer: absent for NULL.
 struct Text {
     bool given = false;
     std::wstring wide;
-    std::string utf8;
     const wchar_t* Get() const { return given ? wide.c_str() : nullptr; }
-    std::string Quoted() const { return given ? "\"" + utf8 + "\"" : "NULL"; }
 };
 
 Text ReadText(Machine& m, uint32_t address)
@@ -48,44 +27,22 @@ Text ReadText(Machine& m, uint32_t address)
     std::u16string units = m.ReadString(address);
     text.given = true;
     text.wide = host::text::WideFromUtf16(units);
-    text.utf8 = host::text::Utf8FromUtf16(units);
     return text;
 }
 
 // Registry handles: the host's are small numbers, the hives the same on
-// both sides; the trace names the handles returned h1, h2, ...
-std::map<uint32_t, std::string> g_keyNames;
-
+// both sides.
 HKEY HostKey(uint32_t key)
 {
     return reinterpret_cast<HKEY>(uintptr_t(key));
 }
 
-std::string KeyName(uint32_t key)
+uint32_t ArmKey(HKEY key)
 {
-    if (key == 0x80000001u)
-        return "HKEY_CURRENT_USER";
-    if (key == 0x80000002u)
-        return "HKEY_LOCAL_MACHINE";
-    auto it = g_keyNames.find(key);
-    return it != g_keyNames.end() ? it->second : Hex(key);
-}
-
-std::string Opened(LONG result, HKEY key, uint32_t& armKey)
-{
-    armKey = uint32_t(reinterpret_cast<uintptr_t>(key));
-    if (result != ERROR_SUCCESS)
-        return "";
+    const uint32_t armKey = uint32_t(reinterpret_cast<uintptr_t>(key));
     if (uintptr_t(armKey) != reinterpret_cast<uintptr_t>(key))
         throw Fault("the host returned a key handle that doesn't fit in 32 bits");
-    std::string name = "h" + std::to_string(g_keyNames.size() + 1);
-    g_keyNames[armKey] = name;
-    return " -> " + name;
-}
-
-std::string Pointer(uint32_t address, const char* what)
-{
-    return address ? what : "NULL";
+    return armKey;
 }
 
 // A buffer the program hands the system, copied with the two bytes that
@@ -110,13 +67,8 @@ uint32_t RegOpenKeyExW_(Machine& m)
     Text subkey = ReadText(m, m.Argument(1));
     HKEY opened = NULL;
     LONG result = RegOpenKeyExW(HostKey(key), subkey.Get(), options, access, out ? &opened : NULL);
-    std::string line = "RegOpenKeyExW(" + KeyName(key) + ", " + subkey.Quoted() + ", " +
-                       std::to_string(options) + ", " + Hex(access) + (out ? "" : ", NULL") + ")";
-    uint32_t armKey = 0;
-    std::string suffix = out ? Opened(result, opened, armKey) : "";
     if (out && result == ERROR_SUCCESS)
-        m.Write32(out, armKey);
-    Trace(line + " = " + std::to_string(result) + suffix);
+        m.Write32(out, ArmKey(opened));
     return uint32_t(result);
 }
 
@@ -139,19 +91,12 @@ uint32_t RegCreateKeyExW_(Machine& m)
                                   keyClass.given ? classCopy.data() : NULL, options, access,
                                   security ? &attributes : NULL, out ? &opened : NULL,
                                   disposition ? &how : NULL);
-    std::string line = "RegCreateKeyExW(" + KeyName(key) + ", " + subkey.Quoted() + ", " +
-                       std::to_string(reserved) + ", " + Pointer(m.Argument(3), "class") + ", " +
-                       std::to_string(options) + ", " + Hex(access) + ", " + Pointer(security, "&security") +
-                       ", " + Pointer(out, "&key") + ", " + Pointer(disposition, "&disposition") + ")";
-    uint32_t armKey = 0;
-    std::string suffix = out ? Opened(result, opened, armKey) : "";
     if (result == ERROR_SUCCESS) {
         if (out)
-            m.Write32(out, armKey);
+            m.Write32(out, ArmKey(opened));
         if (disposition)
             m.Write32(disposition, how);
     }
-    Trace(line + " = " + std::to_string(result) + suffix);
     return uint32_t(result);
 }
 
@@ -177,9 +122,6 @@ uint32_t RegQueryValueExW_(Machine& m)
         m.Write32(type, hostType);
     if (size)
         m.Write32(size, hostSize);
-    Trace("RegQueryValueExW(" + KeyName(key) + ", " + name.Quoted() + ", " + Pointer(reserved, "&reserved") +
-          ", " + Pointer(type, "&type") + ", " + Pointer(data, "data") + ", " +
-          (size ? std::to_string(sizeBefore) : "NULL") + ") = " + std::to_string(result));
     return uint32_t(result);
 }
 
@@ -190,27 +132,12 @@ uint32_t RegSetValueExW_(Machine& m)
     Text name = ReadText(m, m.Argument(1));
     std::vector<uint8_t> bytes = data ? ReadBuffer(m, data, size) : std::vector<uint8_t>();
     LONG result = RegSetValueExW(HostKey(key), name.Get(), reserved, type, data ? bytes.data() : NULL, size);
-    std::string shown = data ? "[" : "NULL";
-    for (size_t i = 0; data && i < size; ++i) {
-        char byte[4];
-        snprintf(byte, sizeof byte, i ? " %02x" : "%02x", bytes[i]);
-        shown += byte;
-    }
-    if (data)
-        shown += "]";
-    const char* typeName = type == REG_SZ ? "REG_SZ" : type == REG_BINARY ? "REG_BINARY" : type == REG_DWORD ? "REG_DWORD" : nullptr;
-    Trace("RegSetValueExW(" + KeyName(key) + ", " + name.Quoted() + ", " + std::to_string(reserved) + ", " +
-          (typeName ? typeName : std::to_string(type)) + ", " + shown + ", " + std::to_string(size) +
-          ") = " + std::to_string(result));
     return uint32_t(result);
 }
 
 uint32_t RegCloseKey_(Machine& m)
 {
-    uint32_t key = m.Argument(0);
-    LONG result = RegCloseKey(HostKey(key));
-    Trace("RegCloseKey(" + KeyName(key) + ") = " + std::to_string(result));
-    return uint32_t(result);
+    return uint32_t(RegCloseKey(HostKey(m.Argument(0))));
 }
 
 uint32_t CreateProcessW_(Machine& m)
@@ -221,7 +148,6 @@ uint32_t CreateProcessW_(Machine& m)
              information = m.Argument(9);
     Text application = ReadText(m, app);
     Text commandLine = ReadText(m, command);
-    Text folder = ReadText(m, directory);
     // CE 3.0 takes no security attributes, environment, current folder or
     // start-up information, and no inheritance.
     const bool refused = processSecurity || threadSecurity || inherit || environment || directory || startup;
@@ -240,11 +166,6 @@ uint32_t CreateProcessW_(Machine& m)
         m.Write32(information + 8, process.dwProcessId);
         m.Write32(information + 12, process.dwThreadId);
     }
-    Trace("CreateProcessW(" + application.Quoted() + ", " + commandLine.Quoted() + ", " +
-          Pointer(processSecurity, "&security") + ", " + Pointer(threadSecurity, "&security") + ", " +
-          std::to_string(inherit) + ", " + Hex(flags) + ", " + Pointer(environment, "environment") + ", " +
-          folder.Quoted() + ", " + Pointer(startup, "&startup") + ", " + Pointer(information, "&process") +
-          ") = " + std::to_string(result) + (result ? "" : " error " + std::to_string(error)));
     if (!result)
         SetLastError(error);
     return uint32_t(result);
@@ -260,17 +181,12 @@ uint32_t KernelIoControl_(Machine& m)
     DWORD count = 0;
     BOOL result = KernelIoControl(code, in ? inBytes.data() : NULL, inSize, out ? outBytes.data() : NULL,
                                   outSize, returned ? &count : NULL);
-    Trace("KernelIoControl(" + Hex(code) + ", " + Pointer(in, "in") + ", " + std::to_string(inSize) + ", " +
-          Pointer(out, "out") + ", " + std::to_string(outSize) + ", " + Pointer(returned, "&returned") +
-          ") = " + std::to_string(result));
     return uint32_t(result);
 }
 
 uint32_t GetModuleHandleW_(Machine& m)
 {
-    uint32_t name = m.Argument(0);
-    Trace("GetModuleHandleW(" + ReadText(m, name).Quoted() + ")");
-    if (name == 0)
+    if (m.Argument(0) == 0)
         return kProcessHandle;
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
@@ -312,11 +228,6 @@ ResourceId ReadResourceId(Machine& m, uint32_t value)
     return id;
 }
 
-std::string IdText(Machine& m, uint32_t value)
-{
-    return value >> 16 == 0 ? std::to_string(value) : ReadText(m, value).Quoted();
-}
-
 // The program's module is known by its process handle alone: CE refuses
 // null and the image's address.
 bool OwnModule(uint32_t module)
@@ -327,7 +238,6 @@ bool OwnModule(uint32_t module)
 uint32_t FindResourceW_(Machine& m)
 {
     uint32_t module = m.Argument(0), name = m.Argument(1), type = m.Argument(2);
-    Trace("FindResourceW(" + Hex(module) + ", " + IdText(m, name) + ", " + IdText(m, type) + ")");
     if (!OwnModule(module)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
@@ -356,7 +266,6 @@ std::optional<Resource> EntryAt(Machine& m, uint32_t handle)
 uint32_t LoadResource_(Machine& m)
 {
     uint32_t module = m.Argument(0), handle = m.Argument(1);
-    Trace("LoadResource(" + Hex(module) + ", " + Hex(handle) + ")");
     std::optional<Resource> entry = OwnModule(module) ? EntryAt(m, handle) : std::nullopt;
     if (!entry) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -368,7 +277,6 @@ uint32_t LoadResource_(Machine& m)
 uint32_t SizeofResource_(Machine& m)
 {
     uint32_t module = m.Argument(0), handle = m.Argument(1);
-    Trace("SizeofResource(" + Hex(module) + ", " + Hex(handle) + ")");
     std::optional<Resource> entry = OwnModule(module) ? EntryAt(m, handle) : std::nullopt;
     if (!entry)
         SetLastError(ERROR_INVALID_HANDLE);
@@ -394,20 +302,6 @@ uint32_t memset_(Machine& m)
 }
 
 }  // namespace
-
-// USER: in user.cpp.
-extern const std::vector<Export> kUserExports;
-
-void SetTrace(std::function<void(const std::string&)> trace)
-{
-    g_trace = std::move(trace);
-    g_keyNames.clear();
-}
-
-void TraceLine(const std::string& line)
-{
-    Trace(line);
-}
 
 const std::vector<Export>& CoreDll()
 {

@@ -11,6 +11,7 @@
 
 #include <memory>
 
+#include "call_lines.h"
 #include "coredll.h"
 #include "device.h"
 #include "machine.h"
@@ -35,11 +36,14 @@ int main(int argc, char** argv)
             fprintf(stderr, "armemu: cannot write %s\n", tracePath);
             return 70;
         }
-        armemu::SetTrace([&](const std::string& line) {
-            fprintf(trace.get(), "%s\n", line.c_str());
-            fflush(trace.get());
-        });
     }
+    // The calls the host's functions serve, as the host's observer sees them.
+    host::CallTrace lines([&](const std::string& line) {
+        fprintf(trace.get(), "%s\n", line.c_str());
+        fflush(trace.get());
+    });
+    if (trace)
+        host::SetObserver(&lines);
     try {
         host::PrepareDevice();
         armemu::Machine machine(argv[i], armemu::CoreDll());

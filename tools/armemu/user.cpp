@@ -1,20 +1,17 @@
 // USER for the emulated handheld: the host's dialogs on the terminal, with
 // the program's dialog procedure called back inside the emulator. Windows
 // are the host's; the ARM side knows them by small numbers of its own.
-#include <stdio.h>
 #include <string.h>
 
 #include <vector>
 
 #include <windows.h>
 
-#include "machine.h"
+#include "coredll.h"
 #include "pe.h"
 #include "window.h"
 
 namespace armemu {
-
-void TraceLine(const std::string& line);
 
 namespace {
 
@@ -43,22 +40,6 @@ HWND HostWindow(uint32_t window)
     if (window < kFirstWindow || (window - kFirstWindow) % 4 || (window - kFirstWindow) / 4 >= g_windows.size())
         return reinterpret_cast<HWND>(uintptr_t(0xDEAD0000u | (window & 0xFFFF)));  // no such window
     return g_windows[(window - kFirstWindow) / 4];
-}
-
-std::string Number(int64_t n)
-{
-    return std::to_string(n);
-}
-
-void Trace(const char* function, std::initializer_list<int64_t> arguments, int64_t result)
-{
-    std::string line = std::string(function) + "(";
-    bool first = true;
-    for (int64_t a : arguments) {
-        line += (first ? "" : ", ") + Number(a);
-        first = false;
-    }
-    TraceLine(line + ") = " + Number(result));
 }
 
 // The running dialogs, innermost last: the machine and the ARM procedure
@@ -102,10 +83,8 @@ INT_PTR CALLBACK ArmDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 uint32_t DialogBoxIndirectParamW_(Machine& m)
 {
-    uint32_t instance = m.Argument(0), templ = m.Argument(1), parent = m.Argument(2),
+    uint32_t templ = m.Argument(1), parent = m.Argument(2),
              procedure = m.Argument(3), param = m.Argument(4);
-    TraceLine("DialogBoxIndirectParamW(" + std::to_string(instance) + ", template, " + std::to_string(parent) +
-              ", procedure, param)");
     // The template ends where its resource does; one not from a resource
     // gets at most a page.
     uint32_t size = 0x1000;
@@ -147,16 +126,12 @@ uint32_t DialogBoxIndirectParamW_(Machine& m)
 
 uint32_t EndDialog_(Machine& m)
 {
-    BOOL result = EndDialog(HostWindow(m.Argument(0)), INT_PTR(int32_t(m.Argument(1))));
-    Trace("EndDialog", {m.Argument(0), int32_t(m.Argument(1))}, result);
-    return uint32_t(result);
+    return uint32_t(EndDialog(HostWindow(m.Argument(0)), INT_PTR(int32_t(m.Argument(1)))));
 }
 
 uint32_t GetDlgItem_(Machine& m)
 {
-    uint32_t result = ArmWindow(GetDlgItem(HostWindow(m.Argument(0)), int(m.Argument(1))));
-    Trace("GetDlgItem", {m.Argument(0), int32_t(m.Argument(1))}, result);
-    return result;
+    return ArmWindow(GetDlgItem(HostWindow(m.Argument(0)), int(m.Argument(1))));
 }
 
 uint32_t GetDlgCtrlID_(Machine& m)
@@ -171,9 +146,7 @@ uint32_t GetFocus_(Machine&)
 
 uint32_t ShowWindow_(Machine& m)
 {
-    BOOL result = ShowWindow(HostWindow(m.Argument(0)), int(m.Argument(1)));
-    Trace("ShowWindow", {m.Argument(0), int32_t(m.Argument(1))}, result);
-    return uint32_t(result);
+    return uint32_t(ShowWindow(HostWindow(m.Argument(0)), int(m.Argument(1))));
 }
 
 uint32_t IsWindowVisible_(Machine& m)
@@ -184,9 +157,7 @@ uint32_t IsWindowVisible_(Machine& m)
 uint32_t SendMessageW_(Machine& m)
 {
     uint32_t window = m.Argument(0), message = m.Argument(1), wParam = m.Argument(2), lParam = m.Argument(3);
-    LRESULT result = SendMessageW(HostWindow(window), message, wParam, LPARAM(lParam));
-    Trace("SendMessageW", {window, message, wParam, lParam}, result);
-    return uint32_t(result);
+    return uint32_t(SendMessageW(HostWindow(window), message, wParam, LPARAM(lParam)));
 }
 
 // CE's window-data offsets to the host's pointer-sized ones.
@@ -210,7 +181,6 @@ uint32_t GetWindowLongW_(Machine& m)
         for (const Running& dialog : g_running)
             if (dialog.window == HostWindow(window))
                 result = dialog.procedure;
-    Trace("GetWindowLongW", {window, index}, result);
     return result;
 }
 
@@ -221,19 +191,14 @@ uint32_t SetWindowLongW_(Machine& m)
     if (index == kDwlDlgProc) {
         // A dialog procedure of its own would need a second trampoline.
         SetLastError(ERROR_INVALID_PARAMETER);
-        Trace("SetWindowLongW", {window, index, value}, 0);
         return 0;
     }
-    uint32_t result = uint32_t(SetWindowLongPtrW(HostWindow(window), HostIndex(index), LONG_PTR(value)));
-    Trace("SetWindowLongW", {window, index, value}, result);
-    return result;
+    return uint32_t(SetWindowLongPtrW(HostWindow(window), HostIndex(index), LONG_PTR(value)));
 }
 
 uint32_t GetWindow_(Machine& m)
 {
-    uint32_t result = ArmWindow(GetWindow(HostWindow(m.Argument(0)), m.Argument(1)));
-    Trace("GetWindow", {m.Argument(0), m.Argument(1)}, result);
-    return result;
+    return ArmWindow(GetWindow(HostWindow(m.Argument(0)), m.Argument(1)));
 }
 
 void WriteRect(Machine& m, uint32_t address, const RECT& rect)
@@ -249,7 +214,6 @@ uint32_t GetWindowRect_(Machine& m)
     BOOL result = GetWindowRect(HostWindow(window), out ? &rect : NULL);
     if (result && out)
         WriteRect(m, out, rect);
-    Trace("GetWindowRect", {window, rect.left, rect.top, rect.right, rect.bottom}, result);
     return uint32_t(result);
 }
 
@@ -258,9 +222,7 @@ uint32_t SetWindowPos_(Machine& m)
     uint32_t window = m.Argument(0), after = m.Argument(1);
     int x = int(m.Argument(2)), y = int(m.Argument(3)), cx = int(m.Argument(4)), cy = int(m.Argument(5));
     uint32_t flags = m.Argument(6);
-    BOOL result = SetWindowPos(HostWindow(window), after ? HostWindow(after) : NULL, x, y, cx, cy, flags);
-    Trace("SetWindowPos", {window, after, x, y, cx, cy, flags}, result);
-    return uint32_t(result);
+    return uint32_t(SetWindowPos(HostWindow(window), after ? HostWindow(after) : NULL, x, y, cx, cy, flags));
 }
 
 uint32_t SystemParametersInfoW_(Machine& m)
@@ -275,7 +237,6 @@ uint32_t SystemParametersInfoW_(Machine& m)
     } else {
         SetLastError(ERROR_INVALID_PARAMETER);
     }
-    Trace("SystemParametersInfoW", {action, rect.left, rect.top, rect.right, rect.bottom}, result);
     return uint32_t(result);
 }
 
@@ -293,7 +254,6 @@ uint32_t LoadIconW_(Machine& m)
     }
     if (!result)
         SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
-    Trace("LoadIconW", {instance, name}, result ? 1 : 0);
     return result;
 }
 
