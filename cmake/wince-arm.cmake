@@ -38,9 +38,10 @@ set(CMAKE_CXX_COMPILE_OBJECT
 
 # A CE 3.0 GUI program at the usual base, entered at the start-up's
 # WinMainCRTStartup, stripped; without the later desktop loaders' flags
-# (address-space randomisation, no-execute), which CE 3.0 knows nothing of.
+# (address-space randomisation, no-execute), which CE 3.0 knows nothing of;
+# and without the link's time, so that a build is the same bytes each time.
 set(ZK_CE_LINK
-    "${ZK_CE_TOOL}ld --subsystem wince:3.0 --image-base 0x10000 --entry WinMainCRTStartup -s --disable-dynamicbase --disable-nxcompat <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
+    "${ZK_CE_TOOL}ld --subsystem wince:3.0 --image-base 0x10000 --entry WinMainCRTStartup -s --disable-dynamicbase --disable-nxcompat --no-insert-timestamp <LINK_FLAGS> <OBJECTS> -o <TARGET> <LINK_LIBRARIES>")
 set(CMAKE_C_LINK_EXECUTABLE "${ZK_CE_LINK}")
 set(CMAKE_CXX_LINK_EXECUTABLE "${ZK_CE_LINK}")
 set(CMAKE_TRY_COMPILE_TARGET_TYPE STATIC_LIBRARY)
