@@ -1,16 +1,11 @@
 // The host registry's file: registry.reg as the registry editor writes it,
 // read, changed and written back; broken files; the default image; saves
 // that stop part-way; two processes at once.
-#include <fcntl.h>
-#include <stdio.h>
 #include <stdlib.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -22,65 +17,12 @@
 #include "regfile.h"
 #include "registry.h"
 #include "host_watch.h"
+#include "registry/helpers.h"
 #include "scratch.h"
 
 namespace {
 
-std::vector<std::string> SplitLines(const std::string& text, const std::string& eol = "\n")
-{
-    std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find(eol, start);
-        if (end == std::string::npos)
-            end = text.size();
-        lines.push_back(text.substr(start, end - start));
-        start = end + eol.size();
-    }
-    return lines;
-}
-
-// The lines of `after` that differ from `before`, by index; the two have
-// the same number of lines.
-std::vector<std::string> ChangedLines(const std::string& before, const std::string& after,
-                                      const std::string& eol)
-{
-    const std::vector<std::string> a = SplitLines(before, eol), b = SplitLines(after, eol);
-    EXPECT_EQ(a.size(), b.size());
-    std::vector<std::string> changed;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
-        if (a[i] != b[i])
-            changed.push_back(std::to_string(i + 1) + ": " + b[i]);
-    return changed;
-}
-
-std::optional<std::vector<BYTE>> Query(HKEY hive, const WCHAR* key, const WCHAR* name,
-                                       DWORD* type = nullptr)
-{
-    HKEY handle;
-    if (RegOpenKeyExW(hive, key, 0, KEY_READ, &handle) != ERROR_SUCCESS)
-        return std::nullopt;
-    std::vector<BYTE> data(256);
-    DWORD size = DWORD(data.size());
-    const LONG result = RegQueryValueExW(handle, name, NULL, type, data.data(), &size);
-    RegCloseKey(handle);
-    if (result != ERROR_SUCCESS)
-        return std::nullopt;
-    data.resize(size);
-    return data;
-}
-
-std::vector<BYTE> Utf16(const std::u16string& text)
-{
-    std::vector<BYTE> bytes;
-    for (char16_t unit : text) {
-        bytes.push_back(BYTE(unit));
-        bytes.push_back(BYTE(unit >> 8));
-    }
-    bytes.push_back(0);
-    bytes.push_back(0);
-    return bytes;
-}
+using host::reg::WideFromUtf8;
 
 // The text (UTF-8) in UTF-16LE after a byte order mark.
 std::string Utf16Text(const std::string& text)
@@ -129,28 +71,19 @@ const char kHandWritten[] =
 TEST_F(DeviceFile, AHandWrittenFileIsReadAndChangedOneLineAtATime)
 {
     WriteRegistryFile(kHandWritten);
-    DWORD type = 0;
-    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Title", &type),
-              Utf16(u"Pocket \"PC\" in C:\\Windows"));
-    EXPECT_EQ(type, DWORD(REG_SZ));
-    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"blob", &type),
-              (std::vector<BYTE>{1, 2, 3, 4, 5}));
-    EXPECT_EQ(type, DWORD(REG_BINARY));
-    EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", NULL, &type),
-              (std::vector<BYTE>{0x25, 0, 0, 0}));
-    EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Title"),
+              Value(REG_SZ, Utf16("Pocket \"PC\" in C:\\Windows")));
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"blob"), Value(REG_BINARY, {1, 2, 3, 4, 5}));
+    EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", NULL), Value(REG_EXPAND_SZ, {0x25, 0, 0, 0}));
     for (const SettingRow& row : kCatalogue)
         EXPECT_EQ(IsRowAvailable(row), row.labelId != 1019 && row.labelId != 1020)
             << "row " << row.labelId;
 
     ApplyButton(1009);  // Animate = 1
-    EXPECT_EQ(ChangedLines(kHandWritten, ReadRegistryFile(), "\r\n"),
-              (std::vector<std::string>{"5: \"animate\"=dword:00000001"}));
-
-    const std::string before = ReadRegistryFile();
+    const std::string pressed = Swapped(kHandWritten, "\"animate\"=dword:00000000", "\"animate\"=dword:00000001");
+    EXPECT_EQ(ReadRegistryFile(), pressed);
     ApplyButton(1022);  // Anitype = 0
-    EXPECT_EQ(ChangedLines(before, ReadRegistryFile(), "\r\n"),
-              (std::vector<std::string>{"13: \"ANITYPE\"=dword:00000000"}));
+    EXPECT_EQ(ReadRegistryFile(), Swapped(pressed, "\"ANITYPE\"=dword:6", "\"ANITYPE\"=dword:00000000"));
 
     // A new key and value come at the end, in the file's own line endings.
     const std::string changed = ReadRegistryFile();
@@ -170,7 +103,7 @@ TEST_F(DeviceFile, AHandWrittenFileIsReadAndChangedOneLineAtATime)
 // the file reads as the file says.
 TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
 {
-    const std::string v5 = "Windows Registry Editor Version 5.00";
+    const std::string v5 = kRegVersion;
     const std::string gwe = "[HKEY_LOCAL_MACHINE\\SYSTEM\\GWE]";
     const std::string own = "[HKEY_CURRENT_USER\\Software\\Zelkoran]";
     const std::string off = "\"Animate\"=dword:00000000", on = "\"Animate\"=dword:00000001";
@@ -205,42 +138,28 @@ TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
         EnsureFlagKey();
         EXPECT_EQ(ReadRegistryFile(), c.after);
 
-        host::reg::Document doc;
-        host::reg::ParseError error;
-        ASSERT_TRUE(host::reg::Parse(c.after, doc, error)) << error.line << ": " << error.message;
+        const host::reg::Document doc = ParseReg(c.after);
         EXPECT_EQ(host::reg::Write(doc), c.after);
         for (const host::reg::Section& section : doc.sections)
             for (const host::reg::Item& item : section.items) {
-                if (!item.isValue)
-                    continue;
                 const size_t root = section.path.find('\\');
                 const HKEY hive = section.path[root - 1] == 'R' ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-                DWORD type = 0;
-                EXPECT_EQ(Query(hive, host::reg::WideFromUtf8(section.path.substr(root + 1)).c_str(),
-                                host::reg::WideFromUtf8(item.value.name).c_str(), &type),
-                          item.value.data)
-                    << item.value.name;
-                EXPECT_EQ(type, item.value.type) << item.value.name;
+                if (item.isValue) {
+                    EXPECT_EQ(ReadValue(hive, WideFromUtf8(section.path.substr(root + 1)),
+                                        WideFromUtf8(item.value.name).c_str()),
+                              Value(item.value.type, item.value.data))
+                        << item.value.name;
+                }
             }
     }
-}
-
-// Names come from the programs as the host's wchar_t, one code point each.
-TEST(WideText, WholeCodePointsToAndFromUtf8)
-{
-    EXPECT_EQ(host::reg::Utf8FromWide(L"a\u00e9\u20ac\U0001F600"),
-              "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80");
-    EXPECT_EQ(host::reg::Utf8FromWide(std::wstring{L'x', wchar_t(0x110000), L'y'}), "x\xEF\xBF\xBDy");
-    EXPECT_EQ(host::reg::Utf8FromWide(L""), "");
-    EXPECT_EQ(host::reg::WideFromUtf8("a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"), L"a\u00e9\u20ac\U0001F600");
 }
 
 TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
 {
     std::vector<host::reg::Value> values = {
-        {"", 1, Utf16(u"default")},
-        {"quote \" and \\", 1, Utf16(u"C:\\ \"x\"")},
-        {"line break", 1, Utf16(u"a\nb")},
+        {"", 1, Utf16("default")},
+        {"quote \" and \\", 1, Utf16("C:\\ \"x\"")},
+        {"line break", 1, Utf16("a\nb")},
         {"no terminator", 1, {'a', 0, 'b', 0}},
         {"odd", 1, {'a', 0, 0}},
         {"lone surrogate", 1, {0x00, 0xD8, 0, 0}},
@@ -248,7 +167,7 @@ TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
         {"dword", 4, {0x78, 0x56, 0x34, 0x12}},
         {"empty", 3, {}},
         {"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
-        {"\xC3\xA9t\xC3\xA9", 2, Utf16(u"%x%")},
+        {"\xC3\xA9t\xC3\xA9", 2, Utf16("%x%")},
     };
     for (const char* name : {"long", "a=b, with a name long enough to wrap at the first byte: \\\""}) {
         values.push_back({name, 3, std::vector<BYTE>(100)});
@@ -261,9 +180,7 @@ TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
         host::reg::SetValue(doc, "HKEY_LOCAL_MACHINE\\Test\\Values", value);
     const std::string written = host::reg::Write(doc);
 
-    host::reg::Document read;
-    host::reg::ParseError error;
-    ASSERT_TRUE(host::reg::Parse(written, read, error)) << error.line << ": " << error.message;
+    const host::reg::Document read = ParseReg(written);
     for (const host::reg::Value& value : values) {
         const host::reg::Value* back = host::reg::FindValue(read, "HKEY_LOCAL_MACHINE\\Test\\Values", value.name);
         ASSERT_NE(back, nullptr) << value.name;
@@ -276,21 +193,22 @@ TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
 
 TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
 {
-    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string& header = kRegHead;
+    const std::string system = header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n";
     const struct {
         std::string text;
         int line;
-        const char* problem;
+        std::string problem;
     } cases[] = {
-        {"[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 1, "expected \"Windows Registry Editor Version 5.00\""},
+        {"[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 1, "expected \"" + kRegVersion + "\""},
         {"", 1, "empty file"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"open\n", 4, "unterminated string"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:123456789\n", 4, "1 to 8 hex digits"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:01,zz\n", 4, "two hex digits"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:01,\\\n", 4, "past the end"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\\q\"=dword:0\n", 4, "unknown escape"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:0 junk\n", 4, "unexpected text"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=-\n", 4, "value deletion"},
+        {system + "\"a\"=\"open\n", 4, "unterminated string"},
+        {system + "\"a\"=dword:123456789\n", 4, "1 to 8 hex digits"},
+        {system + "\"a\"=hex:01,zz\n", 4, "two hex digits"},
+        {system + "\"a\"=hex:01,\\\n", 4, "past the end"},
+        {system + "\"a\\q\"=dword:0\n", 4, "unknown escape"},
+        {system + "\"a\"=dword:0 junk\n", 4, "unexpected text"},
+        {system + "\"a\"=-\n", 4, "value deletion"},
         {header + "[HKEY_CLASSES_ROOT\\x]\n", 3, "unknown root key"},
         {header + "[HKEY_LOCAL_MACHINE\\\\x]\n", 3, "empty key name"},
         {header + "[-HKEY_LOCAL_MACHINE\\x]\n", 3, "key deletion"},
@@ -303,24 +221,22 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         {"\xFE\xFFx", 0, "big-endian"},
         // Cut short: in a key line, a string, a character, a UTF-16 unit.
         {header + "[HKEY_LOCAL_MA", 3, "must end with ']'"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"ope", 4, "unterminated string"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"caf\xC3", 4, "malformed UTF-8"},
-        {Utf16Text(header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n") + "\x22", 0, "odd number of bytes"},
+        {system + "\"a\"=\"ope", 4, "unterminated string"},
+        {system + "\"a\"=\"caf\xC3", 4, "malformed UTF-8"},
+        {Utf16Text(system) + "\x22", 0, "odd number of bytes"},
         // Not a registry file at all.
         {std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), 1, "malformed UTF-8"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:" + std::string(4, '\0') + "\n", 4,
-         "malformed UTF-8"},
+        {system + "\"a\"=dword:" + std::string(4, '\0') + "\n", 4, "malformed UTF-8"},
         {std::string("\x7f" "ELF\x02\x01\x01\0\0\0", 10), 1, "malformed UTF-8"},
         // Huge lines: the message names the line and stays short.
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n" + std::string(1 << 20, 'x') + "\n", 4, "expected a [key]"},
+        {system + std::string(1 << 20, 'x') + "\n", 4, "expected a [key]"},
         {header + "[" + std::string(1 << 20, 'K') + "]\n", 3, "unknown root key \"KKKK"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:" + Repeat("00,", 1 << 18) + "zz\n", 4,
-         "two hex digits"},
+        {system + "\"a\"=hex:" + Repeat("00,", 1 << 18) + "zz\n", 4, "two hex digits"},
         // More bad hex.
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex(zz):00\n", 4, "hex(N)"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:123\n", 4, "two hex digits"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex(2)00\n", 4, "expected ':'"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=dword:\n", 4, "1 to 8 hex digits"},
+        {system + "\"a\"=hex(zz):00\n", 4, "hex(N)"},
+        {system + "\"a\"=hex:123\n", 4, "two hex digits"},
+        {system + "\"a\"=hex(2)00\n", 4, "expected ':'"},
+        {system + "\"a\"=dword:\n", 4, "1 to 8 hex digits"},
         // Other hives, other headers.
         {header + "[HKEY_USERS\\.DEFAULT]\n", 3, "unknown root key \"HKEY_USERS\""},
         {header + "[HKLM\\SYSTEM]\n", 3, "unknown root key \"HKLM\""},
@@ -328,22 +244,19 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         {"\n\n; no header\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 3, "expected \"Windows"},
         {"REGEDIT5\n\n[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 1, "expected \"Windows"},
         // Mixed encodings: UTF-16 inside UTF-8, UTF-8 inside UTF-16, two marks.
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n" + Utf16Text("\"a\"=dword:1\n").substr(2), 4, "malformed UTF-8"},
+        {system + Utf16Text("\"a\"=dword:1\n").substr(2), 4, "malformed UTF-8"},
         {Utf16Text(header) + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n", 3, "expected a [key]"},
         {"\xEF\xBB\xBF" + Utf16Text(header), 1, "malformed UTF-8"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=\"\xE9t\xE9\"\n", 4, "malformed UTF-8"},
+        {system + "\"a\"=\"\xE9t\xE9\"\n", 4, "malformed UTF-8"},
         // Past the handheld's limits, one at a time, deep keys first: read,
         // each level of a key 16,000 deep would cost the whole path again.
         {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\level", 16000) + "]\n", 3, "16000 levels deep"},
         {header + "[HKEY_LOCAL_MACHINE" + Repeat("\\k", 17) + "]\n", 3, "17 levels deep, past the 16"},
         {header + "[HKEY_LOCAL_MACHINE\\" + std::string(256, 'k') + "]\n", 3, "256 characters long, past the 255"},
         {header + "[HKEY_LOCAL_MACHINE\\" + Repeat("\xF0\x9F\x98\x80", 128) + "]\n", 3, "256 characters long"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"" + std::string(256, 'v') + "\"=dword:0\n", 4,
-         "256 characters long, past the 255"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n\"a\"=hex:" + Repeat("00,", 4096) + "00\n", 4,
-         "4097 bytes of data, past the 4096"},
-        {header + "[HKEY_LOCAL_MACHINE\\SYSTEM]\n@=\"" + std::string(2048, 's') + "\"\n", 4,
-         "@ holds 4098 bytes"},
+        {system + "\"" + std::string(256, 'v') + "\"=dword:0\n", 4, "256 characters long, past the 255"},
+        {system + "\"a\"=hex:" + Repeat("00,", 4096) + "00\n", 4, "4097 bytes of data, past the 4096"},
+        {system + "@=\"" + std::string(2048, 's') + "\"\n", 4, "@ holds 4098 bytes"},
     };
     for (const auto& broken : cases) {
         SCOPED_TRACE(broken.problem);
@@ -352,9 +265,7 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
         HKEY key = HKEY(1);
         EXPECT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM", 0, KEY_READ, &key), ERROR_BADDB);
         EXPECT_EQ(key, HKEY(NULL));
-        EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Zelkoran", 0, NULL, 0, 0, NULL,
-                                  &key, NULL),
-                  ERROR_BADDB);
+        EXPECT_EQ(CreateKey(HKEY_CURRENT_USER, L"Software\\Zelkoran"), ERROR_BADDB);
         EXPECT_EQ(RegSetValueExW(HKEY_LOCAL_MACHINE, L"a", 0, REG_DWORD, (const BYTE*)"\1\0\0\0", 4),
                   ERROR_BADDB);
         EnsureFlagKey();
@@ -363,9 +274,8 @@ TEST_F(DeviceFile, ABrokenFileIsReportedOnceLeftAsItIsAndNothingOpens)
 
         EXPECT_EQ(ReadRegistryFile(), broken.text);
         EXPECT_FALSE(std::filesystem::exists(RegistryPath() + ".tmp"));
-        const std::string where = broken.line ? RegistryPath() + ":" + std::to_string(broken.line) + ": "
-                                              : RegistryPath() + ": ";
-        EXPECT_EQ(said.find("ce-device: " + where), 0u) << said;
+        const std::string where = RegistryPath() + (broken.line ? ":" + std::to_string(broken.line) : "");
+        EXPECT_EQ(said.find("ce-device: " + where + ": "), 0u) << said;
         EXPECT_NE(said.find(broken.problem), std::string::npos) << said;
         EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
         EXPECT_LT(said.size(), 240u) << said.substr(0, 240);
@@ -394,19 +304,17 @@ TEST_F(DeviceFile, AChangeTheFileCouldNotHoldIsRefusedAndTheFileKept)
                                    std::string(c.size - kFullDevice.size() - 2, 'x') + "\n" +
                                    kFullDevice.substr(header);
         WriteRegistryFile(before);
-        HKEY key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
         StderrCapture capture;
-        EXPECT_EQ(RegSetValueExW(key, L"Grown", 0, REG_BINARY, (const BYTE*)"ZZZZ", 4), c.result);
+        EXPECT_EQ(SetIn(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Grown", Value(REG_BINARY, {'Z', 'Z', 'Z', 'Z'})),
+                  c.result);
         const std::string said = capture.Finish();
-        RegCloseKey(key);
         EXPECT_EQ(size_t(std::count(said.begin(), said.end(), '\n')), c.lines) << said;
         const std::string after = ReadRegistryFile();
         EXPECT_EQ(after.size(), c.result == ERROR_SUCCESS ? limit : before.size());
         if (c.result != ERROR_SUCCESS) {
             EXPECT_TRUE(after == before);
         }
-        EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Grown").has_value(), c.result == ERROR_SUCCESS);
+        EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Grown").present, c.result == ERROR_SUCCESS);
     }
 }
 
@@ -461,9 +369,8 @@ bool StopAt(host::SaveStep step)
 
 TEST_F(DeviceFile, ASaveStoppedPartWayLeavesTheOldFileOrTheNew)
 {
-    const std::string before = std::string(kFullDevice);
-    std::string after = before;
-    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
+    const std::string& before = kFullDevice;
+    const std::string after = Swapped(before, "\"Animate\"=dword:00000000", "\"Animate\"=dword:00000001");
     const struct {
         host::SaveStep step;
         const std::string& file;
@@ -477,13 +384,9 @@ TEST_F(DeviceFile, ASaveStoppedPartWayLeavesTheOldFileOrTheNew)
         stopAt = stop.step;
         host::SetSaveHook(StopAt);
         StderrCapture quiet;
-        HKEY key;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, KEY_READ, &key), ERROR_SUCCESS);
-        const LONG result = RegSetValueExW(key, L"Animate", 0, REG_DWORD, (const BYTE*)"\1\0\0\0", 4);
-        RegCloseKey(key);
+        EXPECT_EQ(SetIn(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate", Dword(1)), ERROR_REGISTRY_IO_FAILED);
         host::SetSaveHook(nullptr);
         quiet.Finish();
-        EXPECT_EQ(result, ERROR_REGISTRY_IO_FAILED);
         EXPECT_EQ(ReadRegistryFile(), stop.file);
     }
     // The next change goes through, over a temporary file left behind.
@@ -495,39 +398,28 @@ TEST_F(DeviceFile, TwoProcessesChangingTheDeviceAtOnceLoseNothing)
 {
     WriteRegistryFile(kFullDevice);
     constexpr int kWrites = 40;
+    auto name = [](int child, int i) { return L"p" + std::to_wstring(child) + L"_" + std::to_wstring(i); };
     int start[2];
     ASSERT_EQ(pipe(start), 0);
-    pid_t children[2];
-    for (int child = 0; child < 2; ++child) {
-        children[child] = fork();
-        ASSERT_GE(children[child], 0);
-        if (children[child] == 0) {
+    Child children[2];
+    for (int child = 0; child < 2; ++child)
+        children[child] = StartChild([&] {
             char go;
             close(start[1]);
             if (read(start[0], &go, 1) != 0)
-                _exit(2);
-            for (int i = 0; i < kWrites; ++i) {
-                const std::wstring name = L"p" + std::to_wstring(child) + L"_" + std::to_wstring(i);
-                WriteDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name.c_str(), DWORD(child * 1000 + i));
-            }
-            _exit(0);
-        }
-    }
+                return 2;
+            for (int i = 0; i < kWrites; ++i)
+                WriteDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name(child, i).c_str(), DWORD(child * 1000 + i));
+            return 0;
+        });
     close(start[0]);
     close(start[1]);  // both start now
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+    for (const Child& child : children)
+        EXPECT_EQ(Finish(child).status, 0);
     for (int child = 0; child < 2; ++child)
-        for (int i = 0; i < kWrites; ++i) {
-            const std::wstring name = L"p" + std::to_wstring(child) + L"_" + std::to_wstring(i);
-            const DWORD value = DWORD(child * 1000 + i);
-            EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name.c_str()),
-                      (std::vector<BYTE>{BYTE(value), BYTE(value >> 8), 0, 0}))
-                << "p" << child << "_" << i;
-        }
+        for (int i = 0; i < kWrites; ++i)
+            EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name(child, i).c_str()),
+                      Dword(DWORD(child * 1000 + i)));
     EXPECT_TRUE(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE\\Menu", L"Anitype"));
 }
 

@@ -1,15 +1,14 @@
 // Host tests: the device folder's registry.reg as bytes, and what the
-// registry says on stderr.
+// registry says on stderr (child_run.h's capture).
 #pragma once
 
 #include <stdio.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "child_run.h"
 #include "device.h"
 #include "facts.h"
 #include "reg_text.h"
@@ -37,33 +36,13 @@ inline void WriteRegistryFile(const std::string& bytes)
     std::ofstream(RegistryPath(), std::ios::binary | std::ios::trunc) << bytes;
 }
 
-// What the registry prints on stderr until Finish().
-class StderrCapture {
-public:
-    StderrCapture()
-    {
-        fflush(stderr);
-        saved_ = dup(2);
-        file_ = tmpfile();
-        dup2(fileno(file_), 2);
-    }
-    std::string Finish()
-    {
-        fflush(stderr);
-        dup2(saved_, 2);
-        close(saved_);
-        std::string text;
-        rewind(file_);
-        for (int c; (c = fgetc(file_)) != EOF;)
-            text += char(c);
-        fclose(file_);
-        return text;
-    }
-
-private:
-    int saved_;
-    FILE* file_;
-};
+// `text` with its first `from` made `to`.
+inline std::string Swapped(std::string text, const std::string& from, const std::string& to)
+{
+    const size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    return at == std::string::npos ? text : text.replace(at, from.size(), to);
+}
 
 // Every place the programs write, at the value a device ships with, as the
 // registry writes it out.

@@ -12,6 +12,7 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -68,9 +69,26 @@ inline Stored Dword(DWORD value)
     return {true, REG_DWORD, {BYTE(value), BYTE(value >> 8), BYTE(value >> 16), BYTE(value >> 24)}};
 }
 
+inline Stored Value(DWORD type, std::vector<BYTE> data)
+{
+    return {true, type, std::move(data)};
+}
+
 inline Stored Absent()
 {
     return {};
+}
+
+// UTF-16LE bytes of ASCII text, with its terminating NUL.
+inline std::vector<BYTE> Utf16(const char* text)
+{
+    std::vector<BYTE> bytes;
+    for (const char* c = text;; ++c) {
+        bytes.push_back(BYTE(*c));
+        bytes.push_back(0);
+        if (!*c)
+            return bytes;
+    }
 }
 
 inline std::string Narrow(const WCHAR* text)
@@ -81,10 +99,36 @@ inline std::string Narrow(const WCHAR* text)
     return narrow;
 }
 
-inline bool KeyExists(HKEY hive, const WCHAR* path)
+// The key, and those above it, made as needed and closed again; the result.
+inline LONG CreateKey(HKEY hive, const std::wstring& path, DWORD* disposition = nullptr)
 {
     HKEY key;
-    if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    DWORD ignored;
+    const LONG result = RegCreateKeyExW(hive, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
+                                        disposition ? disposition : &ignored);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result;
+}
+
+// The value set in a key that must exist already; the first failing call's
+// result.
+inline LONG SetIn(HKEY hive, const std::wstring& path, const WCHAR* name, const Stored& value)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExW(hive, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+    if (result != ERROR_SUCCESS)
+        return result;
+    result = RegSetValueExW(key, name, 0, value.type, value.data.empty() ? NULL : value.data.data(),
+                            DWORD(value.data.size()));
+    RegCloseKey(key);
+    return result;
+}
+
+inline bool KeyExists(HKEY hive, const std::wstring& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -96,11 +140,11 @@ inline bool KeyExists(const facts::Place& place)
 }
 
 // The value whatever its size; absent when it or its key is missing.
-inline Stored ReadValue(HKEY hive, const WCHAR* path, const WCHAR* name)
+inline Stored ReadValue(HKEY hive, const std::wstring& path, const WCHAR* name)
 {
     Stored stored;
     HKEY key;
-    if (RegOpenKeyExW(hive, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return stored;
     DWORD size = 0;
     if (RegQueryValueExW(key, name, NULL, &stored.type, NULL, &size) == ERROR_SUCCESS) {
@@ -120,32 +164,22 @@ inline Stored ReadValue(const facts::Place& place)
 }
 
 // The key, and those above it, made as needed.
-inline void CreateKey_(Here here, HKEY hive, const WCHAR* path)
+inline void CreateKey_(Here here, HKEY hive, const std::wstring& path)
 {
-    HKEY key;
-    const LONG result = RegCreateKeyExW(hive, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-    if (result != ERROR_SUCCESS) {
-        FAIL_AT(here, "can't create key " + Narrow(path) + ": error " + std::to_string(result));
-        return;
-    }
-    RegCloseKey(key);
+    if (const LONG result = CreateKey(hive, path))
+        FAIL_AT(here, "can't create key " + Narrow(path.c_str()) + ": error " + std::to_string(result));
 }
 #define CREATE_KEY(hive, path) STOP_ON_FAILURE(CreateKey_(HERE, hive, path))
 
 // The value set as given, its key made as needed.
-inline void SetValue_(Here here, HKEY hive, const WCHAR* path, const WCHAR* name, const Stored& stored)
+inline void SetValue_(Here here, HKEY hive, const std::wstring& path, const WCHAR* name, const Stored& stored)
 {
-    HKEY key;
-    LONG result = RegCreateKeyExW(hive, path, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
-    if (result != ERROR_SUCCESS) {
-        FAIL_AT(here, "can't create key " + Narrow(path) + ": error " + std::to_string(result));
-        return;
-    }
-    result = RegSetValueExW(key, name, 0, stored.type, stored.data.empty() ? NULL : stored.data.data(),
-                            DWORD(stored.data.size()));
-    RegCloseKey(key);
+    LONG result = CreateKey(hive, path);
+    if (result == ERROR_SUCCESS)
+        result = SetIn(hive, path, name, stored);
     if (result != ERROR_SUCCESS)
-        FAIL_AT(here, "can't set " + Narrow(path) + " \"" + Narrow(name) + "\": error " + std::to_string(result));
+        FAIL_AT(here, "can't set " + Narrow(path.c_str()) + " \"" + Narrow(name) + "\": error " +
+                          std::to_string(result));
 }
 #define SET_VALUE(hive, path, name, stored) STOP_ON_FAILURE(SetValue_(HERE, hive, path, name, stored))
 #define SET_PLACE(place, stored) \

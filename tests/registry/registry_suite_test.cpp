@@ -1,7 +1,6 @@
 // One suite, two registries: built for the host against its registry.reg,
 // and for Windows against the real registry under Wine. Where the two
 // disagree, the host is wrong.
-#include <string.h>
 #include <wctype.h>
 
 #include <string>
@@ -20,52 +19,34 @@ namespace {
 
 using Bytes = std::vector<BYTE>;
 
-Stored Value(DWORD type, Bytes data)
-{
-    return {true, type, std::move(data)};
-}
-
-// UTF-16LE bytes of ASCII text, with its terminating NUL.
-Bytes Utf16(const char* text)
-{
-    Bytes bytes;
-    for (const char* c = text;; ++c) {
-        bytes.push_back(BYTE(*c));
-        bytes.push_back(0);
-        if (!*c)
-            return bytes;
-    }
-}
-
 std::wstring Scratch(const WCHAR* subkey)
 {
     return std::wstring(kTestRoot) + L"\\" + subkey;
 }
 
-LONG Create(HKEY hive, const std::wstring& path, DWORD* disposition = nullptr)
+// One query with `room` bytes of a buffer that holds 0xbd, and what it left
+// in the type (99 before), the size and the buffer.
+struct Queried {
+    LONG result;
+    DWORD type, size;
+    Bytes data;
+    bool operator==(const Queried& other) const
+    {
+        return result == other.result && type == other.type && size == other.size && data == other.data;
+    }
+};
+
+void PrintTo(const Queried& queried, std::ostream* out)
 {
-    HKEY key;
-    DWORD ignored;
-    const LONG result = RegCreateKeyExW(hive, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key,
-                                        disposition ? disposition : &ignored);
-    if (result == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return result;
+    *out << "result " << queried.result << ", type " << queried.type << ", size " << queried.size
+         << ", data " << testing::PrintToString(queried.data);
 }
 
-Stored Get(HKEY hive, const std::wstring& path, const WCHAR* name)
+Queried Query(HKEY key, const WCHAR* name, DWORD room)
 {
-    return ReadValue(hive, path.c_str(), name);
-}
-
-bool KeyExists(HKEY hive, const std::wstring& path)
-{
-    return ::KeyExists(hive, path.c_str());
-}
-
-bool KeyExists(const facts::Place& place)
-{
-    return ::KeyExists(place);
+    Queried queried = {0, 99, room, Bytes(8, 0xbd)};
+    queried.result = RegQueryValueExW(key, name, NULL, &queried.type, queried.data.data(), &queried.size);
+    return queried;
 }
 
 class RegistrySuite : public testing::Test {
@@ -80,16 +61,16 @@ protected:
 TEST_F(RegistrySuite, CreateMakesTheMissingKeysAlongThePathAndTellsWhich)
 {
     DWORD disposition = 0;
-    ASSERT_EQ(Create(HKEY_CURRENT_USER, Scratch(L"A\\B\\C"), &disposition), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"A\\B\\C"), &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"A")));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"A\\B")));
 
     disposition = 0;
-    ASSERT_EQ(Create(HKEY_CURRENT_USER, Scratch(L"a\\b\\c"), &disposition), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"a\\b\\c"), &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
     disposition = 0;
-    ASSERT_EQ(Create(HKEY_CURRENT_USER, Scratch(L"A\\B"), &disposition), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"A\\B"), &disposition), ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
 }
 
@@ -110,74 +91,65 @@ TEST_F(RegistrySuite, CreateBelowAnOpenKeyAndWithoutADispositionPlace)
 
 TEST_F(RegistrySuite, NamesMatchWithoutRegardToCaseAndKeepTheirFirstCase)
 {
-    SET_VALUE(HKEY_CURRENT_USER, Scratch(L"MixedCase").c_str(), L"SomeValue", Dword(7));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, Scratch(L"MIXEDCASE"), L"somevalue"),
-              Dword(7));
+    SET_VALUE(HKEY_CURRENT_USER, Scratch(L"MixedCase"), L"SomeValue", Dword(7));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, Scratch(L"MIXEDCASE"), L"somevalue"), Dword(7));
 
-    SET_VALUE(HKEY_CURRENT_USER, Scratch(L"mixedcase").c_str(), L"SOMEVALUE", Dword(8));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, Scratch(L"MixedCase"), L"SomeValue"),
-              Dword(8));
+    SET_VALUE(HKEY_CURRENT_USER, Scratch(L"mixedcase"), L"SOMEVALUE", Dword(8));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, Scratch(L"MixedCase"), L"SomeValue"), Dword(8));
     EXPECT_EQ(StoredKeyName(HKEY_CURRENT_USER, kTestRoot, L"MIXEDCASE"), L"MixedCase");
 
-    SET_VALUE(HKEY_CURRENT_USER, Scratch(L"\u00dcber").c_str(), L"\u00e9t\u00e9", Dword(9));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, Scratch(L"\u00fcBER"), L"\u00c9T\u00c9"),
-              Dword(9));
+    SET_VALUE(HKEY_CURRENT_USER, Scratch(L"\u00dcber"), L"\u00e9t\u00e9", Dword(9));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, Scratch(L"\u00fcBER"), L"\u00c9T\u00c9"), Dword(9));
     EXPECT_EQ(StoredValueName(HKEY_CURRENT_USER, Scratch(L"mixedCASE").c_str(), L"somevalue"),
               L"SomeValue");
 }
 
-TEST_F(RegistrySuite, AMissingKeyOrValueIsFileNotFound)
+TEST_F(RegistrySuite, AMissingKeyIsFileNotFound)
 {
     HKEY key = reinterpret_cast<HKEY>(ULONG_PTR(0x1234));
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Scratch(L"Missing").c_str(), 0, KEY_READ, &key),
               ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(key, HKEY(NULL));
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Missing")));
-
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, &key), ERROR_SUCCESS);
-    DWORD type = 99, size = 16;
-    BYTE data[16];
-    memset(data, 0xbd, sizeof data);
-    EXPECT_EQ(RegQueryValueExW(key, L"missing", NULL, &type, data, &size), ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(type, 99u);
-    EXPECT_EQ(size, 16u);
-    EXPECT_EQ(data[0], 0xbd);
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
+// A missing value is not found and changes nothing; too small a buffer gets
+// the size needed and stays as it was. A string set without its NUL is kept
+// as given, and a read with room adds a NUL that the size leaves out; a NUL
+// right after the counted bytes is counted in.
 TEST_F(RegistrySuite, QueryGivesTypeSizeAndDataOrTheSizeNeeded)
 {
-    const Bytes six = {1, 2, 3, 4, 5, 6};
-    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"six", Value(REG_BINARY, six));
+    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"six", Value(REG_BINARY, {1, 2, 3, 4, 5, 6}));
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, &key), ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+    const BYTE terminated[] = {'h', 0, 'i', 0, 0, 0}, unterminated[] = {'h', 0, 'i', 0, 'x', 0};
+    ASSERT_EQ(RegSetValueExW(key, L"counted", 0, REG_SZ, terminated, 4), ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExW(key, L"bare", 0, REG_SZ, unterminated, 4), ERROR_SUCCESS);
+    const BYTE x = 0xbd;
+    const struct {
+        const WCHAR* name;
+        DWORD room;
+        Queried expected;
+    } rows[] = {
+        {L"six", 8, {ERROR_SUCCESS, REG_BINARY, 6, {1, 2, 3, 4, 5, 6, x, x}}},
+        {L"six", 4, {ERROR_MORE_DATA, REG_BINARY, 6, Bytes(8, x)}},
+        {L"missing", 8, {ERROR_FILE_NOT_FOUND, 99, 8, Bytes(8, x)}},
+        {L"counted", 8, {ERROR_SUCCESS, REG_SZ, 6, {'h', 0, 'i', 0, 0, 0, x, x}}},
+        {L"bare", 6, {ERROR_SUCCESS, REG_SZ, 4, {'h', 0, 'i', 0, 0, 0, x, x}}},
+        {L"bare", 4, {ERROR_SUCCESS, REG_SZ, 4, {'h', 0, 'i', 0, x, x, x, x}}},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(Query(key, row.name, row.room), row.expected) << Narrow(row.name) << ", room " << row.room;
 
+    DWORD type, size = 0;
     BYTE data[8];
-    memset(data, 0xbd, sizeof data);
-    DWORD type = 99, size = 8;
-    EXPECT_EQ(RegQueryValueExW(key, L"six", NULL, &type, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, DWORD(REG_BINARY));
-    EXPECT_EQ(size, 6u);
-    EXPECT_EQ(Bytes(data, data + 8), (Bytes{1, 2, 3, 4, 5, 6, 0xbd, 0xbd}));
-
-    // Too small: the size needed comes back, the buffer stays as it was.
-    memset(data, 0xbd, sizeof data);
-    type = 99;
-    size = 4;
-    EXPECT_EQ(RegQueryValueExW(key, L"six", NULL, &type, data, &size), ERROR_MORE_DATA);
-    EXPECT_EQ(type, DWORD(REG_BINARY));
-    EXPECT_EQ(size, 6u);
-    EXPECT_EQ(data[0], 0xbd);
-
-    size = 0;
     EXPECT_EQ(RegQueryValueExW(key, L"six", NULL, NULL, NULL, &size), ERROR_SUCCESS);
     EXPECT_EQ(size, 6u);
     EXPECT_EQ(RegQueryValueExW(key, L"six", NULL, NULL, NULL, NULL), ERROR_SUCCESS);
     EXPECT_EQ(RegQueryValueExW(key, L"six", NULL, &type, data, NULL), ERROR_INVALID_PARAMETER);
     DWORD reserved = 0;
     size = 8;
-    EXPECT_EQ(RegQueryValueExW(key, L"six", &reserved, &type, data, &size),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegQueryValueExW(key, L"six", &reserved, &type, data, &size), ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 }
 
@@ -201,42 +173,13 @@ TEST_F(RegistrySuite, ValuesKeepTheirTypeAndBytes)
     for (const auto& value : values)
         SET_VALUE(HKEY_CURRENT_USER, kTestRoot, value.name, Value(value.type, value.data));
     for (const auto& value : values)
-        EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, value.name), Value(value.type, value.data))
-            << "value \"" << std::string(value.name, value.name + wcslen(value.name)) << "\"";
+        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, value.name), Value(value.type, value.data))
+            << "value \"" << Narrow(value.name) << "\"";
     // The default value answers to both NULL and "".
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, NULL), Value(REG_SZ, Utf16("default")));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, NULL), Value(REG_SZ, Utf16("default")));
 
     SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"dword", Value(REG_SZ, Utf16("now text")));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"dword"), Value(REG_SZ, Utf16("now text")));
-}
-
-TEST_F(RegistrySuite, AStringSetWithoutItsNulIsReadWithOne)
-{
-    HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-    // A NUL right after the counted bytes is counted in.
-    const BYTE terminated[] = {'h', 0, 'i', 0, 0, 0};
-    ASSERT_EQ(RegSetValueExW(key, L"counted", 0, REG_SZ, terminated, 4), ERROR_SUCCESS);
-    // Otherwise the bytes are kept as given, and a read with room adds a NUL
-    // that the size leaves out.
-    const BYTE unterminated[] = {'h', 0, 'i', 0, 'x', 0};
-    ASSERT_EQ(RegSetValueExW(key, L"bare", 0, REG_SZ, unterminated, 4), ERROR_SUCCESS);
-
-    BYTE data[8];
-    memset(data, 0xbd, sizeof data);
-    DWORD size = 8;
-    EXPECT_EQ(RegQueryValueExW(key, L"counted", NULL, NULL, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 6u);
-    memset(data, 0xbd, sizeof data);
-    size = 6;
-    EXPECT_EQ(RegQueryValueExW(key, L"bare", NULL, NULL, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(Bytes(data, data + 8), (Bytes{'h', 0, 'i', 0, 0, 0, 0xbd, 0xbd}));
-    memset(data, 0xbd, sizeof data);
-    size = 4;
-    EXPECT_EQ(RegQueryValueExW(key, L"bare", NULL, NULL, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(Bytes(data, data + 6), (Bytes{'h', 0, 'i', 0, 0xbd, 0xbd}));
-    EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"dword"), Value(REG_SZ, Utf16("now text")));
 }
 
 TEST_F(RegistrySuite, SetTakesNoDataOnlyWithSizeZero)
@@ -246,8 +189,8 @@ TEST_F(RegistrySuite, SetTakesNoDataOnlyWithSizeZero)
     EXPECT_EQ(RegSetValueExW(key, L"nothing", 0, REG_BINARY, NULL, 0), ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExW(key, L"bad", 0, REG_BINARY, NULL, 4), ERROR_NOACCESS);
     EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"nothing"), Value(REG_BINARY, {}));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"bad"), Absent());
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"nothing"), Value(REG_BINARY, {}));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"bad"), Absent());
 }
 
 TEST_F(RegistrySuite, HandlesAreOpenedAndClosedOnce)
@@ -268,12 +211,12 @@ TEST_F(RegistrySuite, HandlesAreOpenedAndClosedOnce)
     EXPECT_EQ(RegQueryValueExW(first, L"v", NULL, NULL, out, &size), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExW(first, L"", 0, KEY_READ, &sub), ERROR_INVALID_HANDLE);
     EXPECT_EQ(sub, HKEY(NULL));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"v"), Absent());
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"v"), Absent());
 
     // The other handle to the same key still works.
     EXPECT_EQ(RegSetValueExW(second, L"v", 0, REG_DWORD, data, 4), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(second), ERROR_SUCCESS);
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"v"), Dword(1));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"v"), Dword(1));
 }
 
 TEST_F(RegistrySuite, BadHandlesAndMissingPlaces)
@@ -286,8 +229,7 @@ TEST_F(RegistrySuite, BadHandlesAndMissingPlaces)
     EXPECT_EQ(RegOpenKeyExW(NULL, L"x", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(bogus), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(NULL), ERROR_INVALID_HANDLE);
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, NULL),
-              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
     // The hives are always open; closing one is harmless.
     EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"", 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -297,15 +239,12 @@ TEST_F(RegistrySuite, BadHandlesAndMissingPlaces)
 TEST_F(RegistrySuite, PathsTakeNoLeadingBackslashButSpareOnes)
 {
     HKEY key;
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (L"\\" + std::wstring(kTestRoot)).c_str(), 0,
-                            KEY_READ, &key),
-              ERROR_BAD_PATHNAME);
-    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (L"\\" + Scratch(L"Lead")).c_str(), 0, NULL, 0,
-                              KEY_ALL_ACCESS, NULL, &key, NULL),
-              ERROR_BAD_PATHNAME);
+    const std::wstring lead = L"\\" + std::wstring(kTestRoot);
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, lead.c_str(), 0, KEY_READ, &key), ERROR_BAD_PATHNAME);
+    EXPECT_EQ(CreateKey(HKEY_CURRENT_USER, L"\\" + Scratch(L"Lead")), ERROR_BAD_PATHNAME);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Lead")));
 
-    ASSERT_EQ(Create(HKEY_CURRENT_USER, Scratch(L"Double\\\\Trailing\\")), ERROR_SUCCESS);
+    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"Double\\\\Trailing\\")), ERROR_SUCCESS);
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Double\\Trailing")));
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Double\\Trailing\\")));
 }
@@ -380,8 +319,8 @@ TEST_F(RegistrySuite, WriteDwordWritesFourBytesIntoAnExistingKeyOnly)
     SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"was text", Value(REG_SZ, Utf16("text")));
     WriteDword(HKEY_CURRENT_USER, kTestRoot, L"new", 0x12345678);
     WriteDword(HKEY_CURRENT_USER, kTestRoot, L"WAS TEXT", 5);
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"new"), Dword(0x12345678));
-    EXPECT_EQ(Get(HKEY_CURRENT_USER, kTestRoot, L"was text"), Dword(5));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"new"), Dword(0x12345678));
+    EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, kTestRoot, L"was text"), Dword(5));
 
     WriteDword(HKEY_CURRENT_USER, Scratch(L"Absent").c_str(), L"new", 1);
     EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Absent")));

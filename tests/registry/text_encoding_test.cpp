@@ -20,6 +20,7 @@ struct Encoded {
 TEST(HostText, EveryConversionAgreesOnWholeAndBrokenText)
 {
     const Encoded table[] = {
+        {"empty", u"", ""},
         {"plain", u"Animate", "Animate"},
         {"two and three bytes", u"\u00e9\u20ac", "\xC3\xA9\xE2\x82\xAC"},
         {"a pair", u"a\U0001F600b", "a\xF0\x9F\x98\x80" "b"},
