@@ -3,15 +3,12 @@
 // of any size, a set-up left half-made. Each case runs in a child process
 // that may not take long (a hang is a failure, not a stuck test run), and
 // nothing outside the device folder may change.
-#include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,60 +22,36 @@
 #include "device.h"
 #include "device_files.h"
 #include "host_device.h"
+#include "registry/helpers.h"
 #include "registry_store.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-// What a case did: the action's result (or -signal), and what was said.
-struct Outcome {
-    int result;
-    std::string said;
-};
-
-Outcome InChild(const std::function<int()>& action)
+// `action` in a child that may take 5 seconds and 1 GiB: its result, or
+// minus the signal that ended it, and what it said on stderr.
+ChildRun InChild(int (*action)())
 {
-    FILE* said = tmpfile();
-    const pid_t child = fork();
-    if (child == 0) {
-        dup2(fileno(said), 2);
-        alarm(5);
+    return RunChild(
+        [action] {
 #ifndef __SANITIZE_ADDRESS__
-        const rlimit memory = {1u << 30, 1u << 30};
-        setrlimit(RLIMIT_AS, &memory);
+            const rlimit memory = {1u << 30, 1u << 30};
+            setrlimit(RLIMIT_AS, &memory);
 #endif
-        _exit(action());
-    }
-    int status = 0;
-    waitpid(child, &status, 0);
-    Outcome outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), ""};
-    rewind(said);
-    for (int c; (c = fgetc(said)) != EOF;)
-        outcome.said += char(c);
-    fclose(said);
-    return outcome;
+            return action();
+        },
+        Said::Errors, 5);
 }
 
 int Press()  // "Animate" = 1, as a button writes it
 {
-    HKEY key;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
-    if (result != ERROR_SUCCESS)
-        return int(result);
-    const DWORD one = 1;
-    result = RegSetValueExW(key, L"Animate", 0, REG_DWORD, (const BYTE*)&one, 4);
-    RegCloseKey(key);
-    return int(result);
+    return int(SetIn(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate", Dword(1)));
 }
 
 int Probe()
 {
-    HKEY key;
-    const LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
-    if (result == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return int(result);
+    return int(OpenKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE"));
 }
 
 int SetUpDevice()
@@ -106,9 +79,11 @@ std::string Snapshot(const fs::path& outside, const fs::path& device)
     return all;
 }
 
+using Plant = std::function<void(const HostDevice&)>;
+
 struct Case {
     const char* what;
-    std::function<void(const HostDevice&)> plant;
+    Plant plant;
     int (*action)();
     int result;
     size_t lines;       // on stderr
@@ -124,7 +99,10 @@ std::string Stamp(const HostDevice& device)
            std::to_string(info.st_mtim.tv_sec) + "." + std::to_string(info.st_mtim.tv_nsec);
 }
 
-void RunCases(const Case* cases, size_t count, const std::function<void(const HostDevice&)>& check = {})
+// Each case on a device with a registry and a control panel, and a file
+// outside it that links may name.
+void RunCases(const Case* cases, size_t count,
+              const std::function<void(const HostDevice&, const Case&)>& check = {})
 {
     for (size_t i = 0; i < count; ++i) {
         const Case& c = cases[i];
@@ -138,92 +116,89 @@ void RunCases(const Case* cases, size_t count, const std::function<void(const Ho
         const std::string before = Snapshot(device.Outside(), device.Root());
         const std::string registry = Stamp(device);
 
-        const Outcome outcome = InChild(c.action);
-        EXPECT_EQ(outcome.result, c.result & 0xff) << outcome.said;  // as an exit status
-        EXPECT_EQ(LineCount(outcome.said), c.lines) << outcome.said;
+        const ChildRun run = InChild(c.action);
+        EXPECT_EQ(run.status, c.result & 0xff) << run.output;  // as an exit status
+        EXPECT_EQ(LineCount(run.output), c.lines) << run.output;
         EXPECT_EQ(Snapshot(device.Outside(), device.Root()), before);
         if (c.kept) {
             EXPECT_EQ(Stamp(device), registry);
         }
         if (check)
-            check(device);
+            check(device, c);
     }
 }
 
-void Link(const HostDevice& device, const char* name, const fs::path& to)
+// `name` in the device made a link to `to`, outside it unless absolute;
+// what stood there goes.
+Plant LinkAs(const char* name, const std::string& to)
 {
-    fs::create_symlink(to, device.Root() / name);
+    return [=](const HostDevice& d) {
+        fs::remove_all(d.Root() / name);
+        fs::create_symlink(to[0] == '/' ? fs::path(to) : d.Outside() / to, d.Root() / name);
+    };
+}
+
+const Plant kNothing = [](const HostDevice&) {};
+
+Plant Remove(const char* name)
+{
+    return [=](const HostDevice& d) { fs::remove_all(d.Root() / name); };
+}
+
+// Both plants, one after the other.
+Plant operator+(Plant first, Plant second)
+{
+    return [=](const HostDevice& d) {
+        first(d);
+        second(d);
+    };
 }
 
 TEST(DeviceFolderSafety, PlantedLinksAreNeverWrittenThrough)
 {
     const Case cases[] = {
-        {"registry.reg.tmp to a file outside",
-         [](const HostDevice& d) { Link(d, "registry.reg.tmp", d.Outside() / "elsewhere/target"); },
-         Press, ERROR_SUCCESS, 0},
-        {"registry.reg.tmp dangling, to a name outside",
-         [](const HostDevice& d) { Link(d, "registry.reg.tmp", d.Outside() / "elsewhere/new"); },
-         Press, ERROR_SUCCESS, 0},
+        {"registry.reg.tmp to a file outside", LinkAs("registry.reg.tmp", "elsewhere/target"), Press, 0, 0},
+        {"registry.reg.tmp dangling, to a name outside", LinkAs("registry.reg.tmp", "elsewhere/new"), Press, 0, 0},
         {"registry.reg to a registry outside, read and replaced by a file",
-         [](const HostDevice& d) {
-             std::ofstream(d.Outside() / "elsewhere/registry.reg") << kFullDevice;
-             fs::remove(d.Root() / "registry.reg");
-             Link(d, "registry.reg", d.Outside() / "elsewhere/registry.reg");
-         },
+         [](const HostDevice& d) { std::ofstream(d.Outside() / "elsewhere/registry.reg") << kFullDevice; } +
+             LinkAs("registry.reg", "elsewhere/registry.reg"),
          Press, ERROR_SUCCESS, 0},
         {"Windows/ctlpnl.exe.tmp to a file outside, the panel missing",
-         [](const HostDevice& d) {
-             fs::remove(d.Root() / "Windows/ctlpnl.exe");
-             Link(d, "Windows/ctlpnl.exe.tmp", d.Outside() / "elsewhere/target");
-         },
-         SetUpDevice, 0, 0},
-        {"Windows to a folder outside",
-         [](const HostDevice& d) {
-             fs::remove_all(d.Root() / "Windows");
-             Link(d, "Windows", d.Outside() / "elsewhere");
-         },
-         SetUpDevice, 0, 1},
+         Remove("Windows/ctlpnl.exe") + LinkAs("Windows/ctlpnl.exe.tmp", "elsewhere/target"), SetUpDevice, 0, 0},
+        {"Windows to a folder outside", LinkAs("Windows", "elsewhere"), SetUpDevice, 0, 1},
     };
-    RunCases(cases, std::size(cases), [](const HostDevice& device) {
-        const fs::file_status status = fs::symlink_status(device.Root() / "registry.reg");
-        EXPECT_TRUE(fs::is_regular_file(status));
+    RunCases(cases, std::size(cases), [](const HostDevice& device, const Case&) {
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(device.Root() / "registry.reg")));
         EXPECT_FALSE(fs::exists(fs::symlink_status(device.Root() / "registry.reg.tmp")));
     });
 }
 
-void Fifo(const HostDevice& device, const char* name)
+Plant Fifo(const char* name)
 {
-    fs::remove(device.Root() / name);
-    ASSERT_EQ(mkfifo((device.Root() / name).c_str(), 0644), 0);
+    return [=](const HostDevice& d) {
+        fs::remove(d.Root() / name);
+        ASSERT_EQ(mkfifo((d.Root() / name).c_str(), 0644), 0);
+    };
 }
 
 TEST(DeviceFolderSafety, SpecialFilesAreToldAtOnceAndNeverWaitedOn)
 {
     const Case cases[] = {
-        {"a FIFO as registry.reg, probed", [](const HostDevice& d) { Fifo(d, "registry.reg"); },
-         Probe, ERROR_REGISTRY_IO_FAILED, 1},
-        {"a FIFO as registry.reg, pressed", [](const HostDevice& d) { Fifo(d, "registry.reg"); },
-         Press, ERROR_REGISTRY_IO_FAILED, 1},
-        {"a FIFO as registry.reg.tmp", [](const HostDevice& d) { Fifo(d, "registry.reg.tmp"); },
-         Press, ERROR_SUCCESS, 0},
+        {"a FIFO as registry.reg, probed", Fifo("registry.reg"), Probe, ERROR_REGISTRY_IO_FAILED, 1},
+        {"a FIFO as registry.reg, pressed", Fifo("registry.reg"), Press, ERROR_REGISTRY_IO_FAILED, 1},
+        {"a FIFO as registry.reg.tmp", Fifo("registry.reg.tmp"), Press, ERROR_SUCCESS, 0},
         {"a socket as registry.reg",
          [](const HostDevice& d) {
              fs::remove(d.Root() / "registry.reg");
              const int s = socket(AF_UNIX, SOCK_STREAM, 0);
              sockaddr_un address = {};
              address.sun_family = AF_UNIX;
-             snprintf(address.sun_path, sizeof address.sun_path, "%s",
-                      (d.Root() / "registry.reg").c_str());
+             snprintf(address.sun_path, sizeof address.sun_path, "%s", (d.Root() / "registry.reg").c_str());
              ASSERT_EQ(bind(s, (sockaddr*)&address, sizeof address), 0);
              close(s);
          },
          Probe, ERROR_REGISTRY_IO_FAILED, 1},
-        {"a device node as registry.reg",
-         [](const HostDevice& d) {
-             fs::remove(d.Root() / "registry.reg");
-             Link(d, "registry.reg", "/dev/null");
-         },
-         Probe, ERROR_REGISTRY_IO_FAILED, 1},
+        {"a device node as registry.reg", LinkAs("registry.reg", "/dev/null"), Probe, ERROR_REGISTRY_IO_FAILED, 1},
     };
     RunCases(cases, std::size(cases));
 }
@@ -231,14 +206,7 @@ TEST(DeviceFolderSafety, SpecialFilesAreToldAtOnceAndNeverWaitedOn)
 // Sets `name` under HKEY_LOCAL_MACHINE\SYSTEM\GWE to `size` bytes.
 LONG SetData(const std::wstring& name, size_t size)
 {
-    HKEY key;
-    LONG result = RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", 0, 0, &key);
-    if (result != ERROR_SUCCESS)
-        return result;
-    const std::vector<BYTE> data(size, 0x5A);
-    result = RegSetValueExW(key, name.c_str(), 0, REG_BINARY, data.data(), DWORD(size));
-    RegCloseKey(key);
-    return result;
+    return SetIn(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name.c_str(), Value(REG_BINARY, std::vector<BYTE>(size, 0x5A)));
 }
 
 int TwoValuesOf7MiB()
@@ -250,22 +218,15 @@ int TwoValuesOf7MiB()
 TEST(DeviceFolderSafety, ARegistryOverTheLimitIsRefusedBeforeItIsReadOrWritten)
 {
     auto sparse = [](off_t size) {
-        return [size](const HostDevice& d) {
-            ASSERT_EQ(truncate((d.Root() / "registry.reg").c_str(), size), 0);
-        };
+        return [size](const HostDevice& d) { ASSERT_EQ(truncate((d.Root() / "registry.reg").c_str(), size), 0); };
     };
     const size_t limit = host::reg::kMostFileBytes;
     const Case cases[] = {
-        {"a link to /dev/zero",
-         [](const HostDevice& d) {
-             fs::remove(d.Root() / "registry.reg");
-             Link(d, "registry.reg", "/dev/zero");
-         },
-         Probe, ERROR_REGISTRY_IO_FAILED, 1, true},
+        {"a link to /dev/zero", LinkAs("registry.reg", "/dev/zero"), Probe, ERROR_REGISTRY_IO_FAILED, 1, true},
         {"a sparse file of 8 GiB", sparse(off_t(8) << 30), Probe, ERROR_REGISTRY_IO_FAILED, 1, true},
         {"a sparse file one byte over", sparse(off_t(limit) + 1), Press, ERROR_REGISTRY_IO_FAILED, 1, true},
         // What the registry writes, it can read back.
-        {"two values of 7 MiB, past the 4 KB a value holds", [](const HostDevice&) {}, TwoValuesOf7MiB,
+        {"two values of 7 MiB, past the 4 KB a value holds", kNothing, TwoValuesOf7MiB,
          ERROR_INVALID_PARAMETER, 0, true},
     };
     RunCases(cases, std::size(cases));
@@ -287,12 +248,7 @@ int AtAndPast()
 
 LONG KeyOfName(size_t chars)
 {
-    HKEY key;
-    const std::wstring name = L"SYSTEM\\" + std::wstring(chars, L'k');
-    const LONG result = RegCreateKeyExW(HKEY_LOCAL_MACHINE, name.c_str(), 0, NULL, 0, 0, NULL, &key, NULL);
-    if (result == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return result;
+    return CreateKey(HKEY_LOCAL_MACHINE, L"SYSTEM\\" + std::wstring(chars, L'k'));
 }
 
 LONG KeyOfDepth(size_t levels)
@@ -300,11 +256,7 @@ LONG KeyOfDepth(size_t levels)
     std::wstring path = L"L1";
     for (size_t level = 2; level <= levels; ++level)
         path += L"\\L" + std::to_wstring(level);
-    HKEY key;
-    const LONG result = RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, 0, NULL, &key, NULL);
-    if (result == ERROR_SUCCESS)
-        RegCloseKey(key);
-    return result;
+    return CreateKey(HKEY_CURRENT_USER, path);
 }
 
 LONG ValueOfName(size_t chars)
@@ -345,7 +297,7 @@ TEST(DeviceFolderSafety, TheHandheldsLimitsAreKeptByEveryCall)
     using host::reg::kMostDataBytes;
     using host::reg::kMostKeyDepth;
     using host::reg::kMostNameChars;
-    auto nothing = [](const HostDevice&) {};
+    const Plant& nothing = kNothing;
     const Case cases[] = {
         {"a key name of 256 characters", nothing, AtAndPast<KeyOfName, kMostNameChars>, ERROR_INVALID_PARAMETER, 0},
         {"a key 17 levels deep", nothing, AtAndPast<KeyOfDepth, kMostKeyDepth>, ERROR_INVALID_PARAMETER, 0},
@@ -356,53 +308,36 @@ TEST(DeviceFolderSafety, TheHandheldsLimitsAreKeptByEveryCall)
     RunCases(cases, std::size(cases));
 }
 
+// The set-up ends well; where it could finish, the control panel is in the
+// device's Windows folder, whatever that folder's case, and nothing else is
+// left; where a file is in the way, it says so once.
 TEST(DeviceFolderSafety, SetUpFinishesWhatIsMissingAndRefusesWhatIsInTheWay)
 {
-    const struct {
-        const char* what;
-        std::function<void(const HostDevice&)> plant;
-        const char* panel;  // where the control panel must be after; null: nowhere
-        size_t lines;
-    } cases[] = {
-        {"killed before the panel went into Windows",
-         [](const HostDevice& d) { fs::remove(d.Root() / "Windows/ctlpnl.exe"); }, "Windows/ctlpnl.exe", 0},
+    const Case cases[] = {
+        {"killed before the panel went into Windows", Remove("Windows/ctlpnl.exe"), SetUpDevice, 0, 0},
         {"killed while the panel was copied",
-         [](const HostDevice& d) {
-             fs::rename(d.Root() / "Windows/ctlpnl.exe", d.Root() / "Windows/ctlpnl.exe.tmp");
-         },
-         "Windows/ctlpnl.exe", 0},
+         [](const HostDevice& d) { fs::rename(d.Root() / "Windows/ctlpnl.exe", d.Root() / "Windows/ctlpnl.exe.tmp"); },
+         SetUpDevice, 0, 0},
         {"windows in another case",
-         [](const HostDevice& d) { fs::rename(d.Root() / "Windows", d.Root() / "windows"); },
-         "windows/ctlpnl.exe", 0},
-        {"no registry.reg", [](const HostDevice& d) { fs::remove(d.Root() / "registry.reg"); },
-         "Windows/ctlpnl.exe", 0},
+         [](const HostDevice& d) { fs::rename(d.Root() / "Windows", d.Root() / "windows"); }, SetUpDevice, 0, 0},
+        {"no registry.reg", Remove("registry.reg"), SetUpDevice, 0, 0},
         {"a file where windows belongs",
-         [](const HostDevice& d) {
-             fs::remove_all(d.Root() / "Windows");
-             d.Write("WINDOWS", "a file");
-         },
-         nullptr, 1},
+         Remove("Windows") + [](const HostDevice& d) { d.Write("WINDOWS", "a file"); }, SetUpDevice, 0, 1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        HostDevice device;
-        device.Write("registry.reg", kFullDevice);
-        device.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
-        c.plant(device);
-        const Outcome outcome = InChild(SetUpDevice);
-        EXPECT_EQ(outcome.result, 0);
-        EXPECT_EQ(LineCount(outcome.said), c.lines) << outcome.said;
+    RunCases(cases, std::size(cases), [](const HostDevice& device, const Case& c) {
+        const bool panel = c.lines == 0;
         EXPECT_TRUE(fs::is_regular_file(device.Root() / "registry.reg"));
-        if (c.panel) {
-            EXPECT_EQ(access((device.Root() / c.panel).c_str(), X_OK), 0);
+        if (panel) {
+            EXPECT_TRUE(access((device.Root() / "Windows/ctlpnl.exe").c_str(), X_OK) == 0 ||
+                        access((device.Root() / "windows/ctlpnl.exe").c_str(), X_OK) == 0);
         }
         std::vector<std::string> names;
         for (const auto& item : fs::recursive_directory_iterator(device.Root()))
             names.push_back(item.path().filename().string());
         for (const std::string& name : names)
             EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
-        EXPECT_EQ(names.size(), c.panel ? 3u : 2u);
-    }
+        EXPECT_EQ(names.size(), panel ? 3u : 2u);
+    });
 }
 
 TEST(DeviceFolderSafety, ASaveKeepsTheModeOfTheFileItReplaces)

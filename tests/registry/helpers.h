@@ -125,13 +125,19 @@ inline LONG SetIn(HKEY hive, const std::wstring& path, const WCHAR* name, const 
     return result;
 }
 
-inline bool KeyExists(HKEY hive, const std::wstring& path)
+// The key opened and closed again; the result.
+inline LONG OpenKey(HKEY hive, const std::wstring& path)
 {
     HKEY key;
-    if (RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return false;
-    RegCloseKey(key);
-    return true;
+    const LONG result = RegOpenKeyExW(hive, path.c_str(), 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return result;
+}
+
+inline bool KeyExists(HKEY hive, const std::wstring& path)
+{
+    return OpenKey(hive, path) == ERROR_SUCCESS;
 }
 
 inline bool KeyExists(const facts::Place& place)
