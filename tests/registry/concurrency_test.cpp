@@ -7,15 +7,12 @@
 // may be left.
 #include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <stdio.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +25,7 @@
 #include "device_files.h"
 #include "regfile.h"
 #include "registry.h"
+#include "registry/helpers.h"
 #include "scratch.h"
 
 namespace {
@@ -50,20 +48,6 @@ bool IsFlag(const RegistryLocation& where)
            std::wstring(where.valueName) == kFlagValue;
 }
 
-std::optional<DWORD> ReadDword(const RegistryLocation& where)
-{
-    HKEY key;
-    if (RegOpenKeyExW(HiveKey(where.hive), where.subkey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return std::nullopt;
-    BYTE data[4];
-    DWORD size = sizeof data, type = 0;
-    const LONG result = RegQueryValueExW(key, where.valueName, NULL, &type, data, &size);
-    RegCloseKey(key);
-    if (result != ERROR_SUCCESS || type != REG_DWORD || size != 4)
-        return std::nullopt;
-    return DWORD(data[0] | data[1] << 8 | data[2] << 16 | DWORD(data[3]) << 24);
-}
-
 // The values that pressing `id` leaves in the presser's own places, all
 // there: false with a line on stderr when one is not.
 bool HoldsPress(WORD id, const char* when, int presser, int press)
@@ -71,11 +55,11 @@ bool HoldsPress(WORD id, const char* when, int presser, int press)
     for (const RegistryDwordSetting& write : FindButton(id)->writes) {
         if (IsFlag(write.where))
             continue;
-        const std::optional<DWORD> value = ReadDword(write.where);
-        if (value != write.value) {
-            fprintf(stderr, "presser %d, %s press %d (%u): %ls \"%ls\" is %s, not %u\n", presser,
-                    when, press, unsigned(id), write.where.subkey, write.where.valueName,
-                    value ? std::to_string(*value).c_str() : "missing", unsigned(write.value));
+        const Stored value = ReadValue(HiveKey(write.where.hive), write.where.subkey, write.where.valueName);
+        if (value != Dword(write.value)) {
+            fprintf(stderr, "presser %d, %s press %d (%u): %ls \"%ls\" is %s, not %u\n", presser, when,
+                    press, unsigned(id), write.where.subkey, write.where.valueName,
+                    testing::PrintToString(value).c_str(), unsigned(write.value));
             return false;
         }
     }
@@ -86,11 +70,8 @@ bool HoldsPress(WORD id, const char* when, int presser, int press)
 bool Whole(const std::string& bytes, std::string& problem)
 {
     host::reg::Document doc;
-    host::reg::ParseError error;
-    if (!host::reg::Parse(bytes, doc, error)) {
-        problem = "line " + std::to_string(error.line) + ": " + error.message;
+    if (!ReadsAs(bytes, doc, problem))
         return false;
-    }
     static const host::reg::Document full = ParseReg(kFullDevice);
     for (const host::reg::Section& section : full.sections)
         if (!host::reg::KeyExists(doc, section.path)) {
@@ -100,21 +81,27 @@ bool Whole(const std::string& bytes, std::string& problem)
     return true;
 }
 
-// A worker process: runs `work`, reports its count on `results` and exits 0,
-// or 1 when the work failed.
+// A worker process: runs `work`, which counts what it did, and says the
+// count; it ends with 0, or 1 when the work failed.
 template <typename Work>
-pid_t Worker(int results, const char* kind, Work work)
+Child Worker(Work work)
 {
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    long count = 0;
-    const bool ok = work(count);
-    char line[64];
-    const int n = snprintf(line, sizeof line, "%s %ld\n", kind, count);
-    if (write(results, line, size_t(n)) != n)
-        _exit(1);
-    _exit(ok ? 0 : 1);
+    return StartChild(
+        [&] {
+            long count = 0;
+            const bool ok = work(count);
+            printf("%ld\n", count);
+            return ok ? 0 : 1;
+        },
+        Said::Out, 280);
+}
+
+// The worker's count, once it has ended well.
+long Count(const Child& worker, const char* kind)
+{
+    const ChildRun run = Finish(worker);
+    EXPECT_EQ(run.status, 0) << "a " << kind << " failed";
+    return atol(run.output.c_str());
 }
 
 std::vector<std::string> Leftovers(const std::filesystem::path& root)
@@ -136,17 +123,16 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
     WriteRegistryFile(kFullDevice);
     host::PrepareDevice();
 
-    int results[2], running[2];
-    // Only the workers hold these; the programs they run don't.
-    ASSERT_EQ(pipe2(results, O_CLOEXEC), 0);
-    ASSERT_EQ(pipe2(running, O_CLOEXEC), 0);  // readers stop at its end of file
+    int running[2];
+    // Only the workers hold it; the programs they run don't. Readers stop at
+    // its end of file.
+    ASSERT_EQ(pipe2(running, O_CLOEXEC), 0);
     fcntl(running[0], F_SETFL, O_NONBLOCK);
 
-    std::vector<pid_t> workers;
+    std::vector<Child> readers;
     for (int reader = 0; reader < kReaders; ++reader)
-        workers.push_back(Worker(results[1], "reads", [&](long& reads) {
+        readers.push_back(Worker([&](long& reads) {
             close(running[1]);
-            const std::string path = RegistryPath();
             for (char byte; reads < kMostReads && read(running[0], &byte, 1) < 0 && errno == EAGAIN;) {
                 std::string problem;
                 if (!Whole(ReadRegistryFile(), problem)) {
@@ -159,9 +145,9 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
         }));
     close(running[0]);
 
-    std::vector<pid_t> busy;
+    std::vector<Child> pressers, launchers;
     for (int presser = 0; presser < int(kPressers.size()); ++presser)
-        busy.push_back(Worker(results[1], "presses", [&](long& presses) {
+        pressers.push_back(Worker([&](long& presses) {
             close(running[1]);
             const std::vector<WORD>& ids = kPressers[presser];
             for (int press = 0; press < kPresses; ++press) {
@@ -180,7 +166,7 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
             return true;
         }));
     for (int launcher = 0; launcher < kLaunchers; ++launcher)
-        busy.push_back(Worker(results[1], "launches", [&](long& launches) {
+        launchers.push_back(Worker([&](long& launches) {
             close(running[1]);
             for (; launches < kLaunches; ++launches)
                 if (const int status = RunToEnd({TARQUELL}, Said::Out).status; status != 0) {
@@ -190,27 +176,15 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
                 }
             return true;
         }));
-    close(results[1]);
-
-    for (pid_t pid : busy) {
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a presser or launcher failed";
-    }
-    close(running[1]);  // the readers stop
-    for (size_t i = 0; i < size_t(kReaders); ++i) {
-        int status = 0;
-        ASSERT_EQ(waitpid(workers[i], &status, 0), workers[i]);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a reader failed";
-    }
 
     std::map<std::string, long> counts;
-    FILE* summary = fdopen(results[0], "r");
-    char kind[16];
-    long count;
-    while (fscanf(summary, "%15s %ld", kind, &count) == 2)
-        counts[kind] += count;
-    fclose(summary);
+    for (const Child& presser : pressers)
+        counts["presses"] += Count(presser, "presser");
+    for (const Child& launcher : launchers)
+        counts["launches"] += Count(launcher, "launcher");
+    close(running[1]);  // the readers stop
+    for (const Child& reader : readers)
+        counts["reads"] += Count(reader, "reader");
     EXPECT_EQ(counts["presses"], long(kPressers.size()) * kPresses);
     EXPECT_EQ(counts["launches"], long(kLaunchers) * kLaunches);
     EXPECT_GT(counts["reads"], 0);

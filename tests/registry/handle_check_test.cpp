@@ -41,59 +41,47 @@ HKEY OpenTestRoot()
     return key;
 }
 
-TEST_F(HandleCheck, AHandleLeftOpenFailsTheProcess)
+TEST_F(HandleCheck, EachMisuseFailsTheProcessWithOneLine)
 {
-    EXPECT_EXIT(
-        {
-            OpenTestRoot();
-            Exit(0);
-        },
-        testing::ExitedWithCode(3),
-        R"(^ce-device: registry key handle 0x[0-9a-f]+ \(HKEY_CURRENT_USER\\Software\\ZelkoranTest\) still open at exit
-$)");
-}
-
-TEST_F(HandleCheck, AHandleClosedTwiceFailsTheProcess)
-{
-    EXPECT_EXIT(
-        {
-            const HKEY key = OpenTestRoot();
-            RegCloseKey(key);
-            RegCloseKey(key);
-            Exit(0);
-        },
-        testing::ExitedWithCode(3),
-        R"(^ce-device: registry key handle 0x[0-9a-f]+ closed twice \(RegCloseKey\)
-$)");
-}
-
-TEST_F(HandleCheck, AHandleUsedAfterItsCloseFailsTheProcess)
-{
-    EXPECT_EXIT(
-        {
-            const HKEY key = OpenTestRoot();
-            RegCloseKey(key);
-            DWORD size = 4;
-            BYTE data[4];
-            RegQueryValueExW(key, L"v", NULL, NULL, data, &size);
-            Exit(0);
-        },
-        testing::ExitedWithCode(3),
-        R"(^ce-device: registry key handle 0x[0-9a-f]+ used after its close \(RegQueryValueExW\)
-$)");
-}
-
-TEST_F(HandleCheck, AHandleNeverOpenedFailsTheProcess)
-{
-    EXPECT_EXIT(
-        {
-            RegSetValueExW(reinterpret_cast<HKEY>(ULONG_PTR(0x13)), L"v", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>("\1\0\0\0"), 4);
-            Exit(0);
-        },
-        testing::ExitedWithCode(3),
-        R"(^ce-device: registry key handle 0x13 was never opened \(RegSetValueExW\)
-$)");
+    const struct {
+        void (*misuse)();
+        const char* said;  // the whole of stderr
+    } rows[] = {
+        {[] { OpenTestRoot(); },
+         R"(^ce-device: registry key handle 0x[0-9a-f]+ \(HKEY_CURRENT_USER\\Software\\ZelkoranTest\) still open at exit
+$)"},
+        {[] {
+             const HKEY key = OpenTestRoot();
+             RegCloseKey(key);
+             RegCloseKey(key);
+         },
+         R"(^ce-device: registry key handle 0x[0-9a-f]+ closed twice \(RegCloseKey\)
+$)"},
+        {[] {
+             const HKEY key = OpenTestRoot();
+             RegCloseKey(key);
+             DWORD size = 4;
+             BYTE data[4];
+             RegQueryValueExW(key, L"v", NULL, NULL, data, &size);
+         },
+         R"(^ce-device: registry key handle 0x[0-9a-f]+ used after its close \(RegQueryValueExW\)
+$)"},
+        {[] {
+             RegSetValueExW(reinterpret_cast<HKEY>(ULONG_PTR(0x13)), L"v", 0, REG_DWORD,
+                            reinterpret_cast<const BYTE*>("\1\0\0\0"), 4);
+         },
+         R"(^ce-device: registry key handle 0x13 was never opened \(RegSetValueExW\)
+$)"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.said);
+        EXPECT_EXIT(
+            {
+                row.misuse();
+                Exit(0);
+            },
+            testing::ExitedWithCode(3), row.said);
+    }
 }
 
 }  // namespace
