@@ -1,11 +1,11 @@
 // The host registry's file: registry.reg as the registry editor writes it,
 // read, changed and written back; broken files; the default image; saves
 // that stop part-way; two processes at once.
+#include <stdio.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -339,26 +339,23 @@ TEST_F(DeviceFile, ADeviceWithoutARegistryGetsTheDefaultImage)
     EXPECT_EQ(ReadRegistryFile(), expected);
 }
 
+// In a child, whose environment is its own to change.
 TEST_F(DeviceFile, TheDeviceFolderFollowsTheEnvironment)
 {
-    const std::string root = host::DeviceRoot();
-    const char* home = getenv("HOME");
-    const std::string savedHome = home ? home : "";
-    const char* data = getenv("XDG_DATA_HOME");
-    const std::optional<std::string> savedData = data ? std::optional<std::string>(data) : std::nullopt;
-
-    setenv("XDG_DATA_HOME", "/data", 1);
-    EXPECT_EQ(host::DeviceRoot(), root);
-    unsetenv("CE_DEVICE_ROOT");
-    EXPECT_EQ(host::DeviceRoot(), "/data/ce-device");
-    unsetenv("XDG_DATA_HOME");
-    setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(host::DeviceRoot(), "/home/someone/.local/share/ce-device");
-
-    setenv("HOME", savedHome.c_str(), 1);
-    if (savedData)
-        setenv("XDG_DATA_HOME", savedData->c_str(), 1);
-    setenv("CE_DEVICE_ROOT", root.c_str(), 1);
+    const ChildRun run = RunChild(
+        [] {
+            const std::string root = host::DeviceRoot();
+            setenv("XDG_DATA_HOME", "/data", 1);
+            printf("%s\n", host::DeviceRoot() == root ? "CE_DEVICE_ROOT" : host::DeviceRoot().c_str());
+            unsetenv("CE_DEVICE_ROOT");
+            printf("%s\n", host::DeviceRoot().c_str());
+            unsetenv("XDG_DATA_HOME");
+            setenv("HOME", "/home/someone", 1);
+            printf("%s\n", host::DeviceRoot().c_str());
+            return 0;
+        },
+        Said::Out);
+    EXPECT_EQ(run.output, "CE_DEVICE_ROOT\n/data/ce-device\n/home/someone/.local/share/ce-device\n");
 }
 
 host::SaveStep stopAt;

@@ -60,18 +60,15 @@ protected:
 
 TEST_F(RegistrySuite, CreateMakesTheMissingKeysAlongThePathAndTellsWhich)
 {
-    DWORD disposition = 0;
-    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"A\\B\\C"), &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"A")));
-    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"A\\B")));
-
-    disposition = 0;
-    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"a\\b\\c"), &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
-    disposition = 0;
-    ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(L"A\\B"), &disposition), ERROR_SUCCESS);
-    EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
+    const std::pair<const WCHAR*, DWORD> rows[] = {
+        {L"A\\B\\C", REG_CREATED_NEW_KEY}, {L"a\\b\\c", REG_OPENED_EXISTING_KEY}, {L"A\\B", REG_OPENED_EXISTING_KEY}};
+    for (const auto& [path, expected] : rows) {
+        DWORD disposition = 0;
+        ASSERT_EQ(CreateKey(HKEY_CURRENT_USER, Scratch(path), &disposition), ERROR_SUCCESS);
+        EXPECT_EQ(disposition, expected) << Narrow(path);
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"A")));
+        EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, Scratch(L"A\\B")));
+    }
 }
 
 TEST_F(RegistrySuite, CreateBelowAnOpenKeyAndWithoutADispositionPlace)
@@ -299,17 +296,21 @@ void ExpectDeviceAfter(Here here, const std::vector<facts::Write>& writes,
 
 TEST_F(RegistrySuite, ProbeIsTrueForAValueThatFitsInFourBytes)
 {
-    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"any", Dword(0xffffffff));
-    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"zero", Dword(0));
-    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"short", Value(REG_BINARY, {1, 2}));
-    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"text", Value(REG_SZ, Utf16("on")));
-    SET_VALUE(HKEY_CURRENT_USER, kTestRoot, L"long", Value(REG_BINARY, {1, 2, 3, 4, 5}));
-
-    EXPECT_TRUE(ProbeValue(HKEY_CURRENT_USER, kTestRoot, L"any"));
-    EXPECT_TRUE(ProbeValue(HKEY_CURRENT_USER, kTestRoot, L"ZERO"));
-    EXPECT_TRUE(ProbeValue(HKEY_CURRENT_USER, kTestRoot, L"short"));
-    EXPECT_FALSE(ProbeValue(HKEY_CURRENT_USER, kTestRoot, L"text"));  // 6 bytes
-    EXPECT_FALSE(ProbeValue(HKEY_CURRENT_USER, kTestRoot, L"long"));
+    const struct {
+        const WCHAR *name, *asked;
+        Stored value;
+        bool probed;
+    } rows[] = {
+        {L"any", L"any", Dword(0xffffffff), true},
+        {L"zero", L"ZERO", Dword(0), true},
+        {L"short", L"short", Value(REG_BINARY, {1, 2}), true},
+        {L"text", L"text", Value(REG_SZ, Utf16("on")), false},  // 6 bytes
+        {L"long", L"long", Value(REG_BINARY, {1, 2, 3, 4, 5}), false},
+    };
+    for (const auto& row : rows)
+        SET_VALUE(HKEY_CURRENT_USER, kTestRoot, row.name, row.value);
+    for (const auto& row : rows)
+        EXPECT_EQ(ProbeValue(HKEY_CURRENT_USER, kTestRoot, row.asked), row.probed) << Narrow(row.name);
     EXPECT_FALSE(ProbeValue(HKEY_CURRENT_USER, kTestRoot, L"absent"));
     EXPECT_FALSE(ProbeValue(HKEY_CURRENT_USER, Scratch(L"Absent").c_str(), L"any"));
 }
