@@ -50,8 +50,8 @@ protected:
 
 // Written by hand, as the registry editor would export it: CRLF, mixed case,
 // comments, a string, a continued hex value, a default value.
-const char kHandWritten[] =
-    "Windows Registry Editor Version 5.00\r\n"
+const std::string kHandWritten = kRegVersion +
+    "\r\n"
     "\r\n"
     "; the test device\r\n"
     "[hkey_local_machine\\System\\gwe]\r\n"
