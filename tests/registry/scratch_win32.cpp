@@ -13,11 +13,6 @@ struct KeyPath {
     std::wstring path;
 };
 
-bool HasValue(HKEY hive, const std::wstring& path, const WCHAR* name)
-{
-    return RegGetValueW(hive, path.c_str(), name, RRF_RT_ANY, NULL, NULL, NULL) == ERROR_SUCCESS;
-}
-
 // The shallowest missing key on the way to `path`, or none.
 bool TopMissing(HKEY hive, const std::wstring& path, std::wstring& top)
 {
@@ -45,7 +40,7 @@ ScratchRegistry::ScratchRegistry() : state_(new State)
         for (const ButtonAction& button : row.buttons)
             for (const RegistryDwordSetting& write : button.writes) {
                 keys.push_back({HiveKey(write.where.hive), write.where.subkey});
-                if (!HasValue(HiveKey(write.where.hive), write.where.subkey, write.where.valueName))
+                if (!ReadValue(HiveKey(write.where.hive), write.where.subkey, write.where.valueName).present)
                     state_->values.push_back(write.where);
             }
     for (const KeyPath& key : keys) {
