@@ -7,6 +7,7 @@
 
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -50,17 +51,16 @@ Place PlaceOf(const std::string& key, const std::string& name)
     return {host::text::Folded(key), host::text::Folded(name)};
 }
 
-// Every place the catalogue writes, and every place it probes.
-std::vector<Place> CataloguePlaces(std::map<Place, std::pair<std::string, std::string>>& spelled)
+// Every place the catalogue writes, and every place it probes, once each,
+// spelled as the catalogue first spells it: key path and value name.
+std::vector<Place> CataloguePlaces()
 {
     std::vector<Place> places;
+    std::set<Place> seen;
     auto add = [&](const RegistryLocation& where) {
-        const std::string key = PathOf(where.hive, where.subkey), name = Utf8FromWide(where.valueName);
-        const Place place = PlaceOf(key, name);
-        if (!spelled.count(place)) {
-            spelled[place] = {key, name};
+        const Place place = {PathOf(where.hive, where.subkey), Utf8FromWide(where.valueName)};
+        if (seen.insert(PlaceOf(place.first, place.second)).second)
             places.push_back(place);
-        }
     };
     for (const SettingRow& row : kCatalogue) {
         for (const RegistryLocation& probe : row.probes)
@@ -119,13 +119,10 @@ Value RandomValue(const std::string& name, std::mt19937& random)
 
 // A registry holding some of the catalogue's keys and values, in any case and
 // of any type, with values, subkeys and keys around them that it never names.
-Document RandomRegistry(const std::vector<Place>& places,
-                        std::map<Place, std::pair<std::string, std::string>>& spelled,
-                        std::mt19937& random)
+Document RandomRegistry(const std::vector<Place>& places, std::mt19937& random)
 {
     Document doc = host::reg::Empty();
-    for (const Place& place : places) {
-        const auto& [key, name] = spelled[place];
+    for (const auto& [key, name] : places) {
         const std::string storedKey = RandomCase(key, random);
         switch (random() % 4) {
         case 0:
@@ -165,8 +162,7 @@ std::map<Place, Value> ValuesOf(const Document& doc)
 TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues)
 {
     ScratchRegistry scratch;
-    std::map<Place, std::pair<std::string, std::string>> spelled;
-    const std::vector<Place> places = CataloguePlaces(spelled);
+    const std::vector<Place> places = CataloguePlaces();
 
     std::vector<WORD> ids;
     for (const SettingRow& row : kCatalogue)
@@ -181,7 +177,7 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
         SCOPED_TRACE("seed " + std::to_string(seed));
         std::mt19937 random(seed);
 
-        const std::string before = host::reg::Write(RandomRegistry(places, spelled, random));
+        const std::string before = host::reg::Write(RandomRegistry(places, random));
         WriteRegistryFile(before);
         const Document old = ParseReg(before);
 
