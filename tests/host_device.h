@@ -11,6 +11,13 @@
 #include <string>
 #include <vector>
 
+// A file's bytes; empty when it cannot be read.
+inline std::string FileBytes(const std::filesystem::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
 class HostDevice {
 public:
     HostDevice()
@@ -44,11 +51,7 @@ public:
         chmod(file.c_str(), mode);
     }
 
-    std::string Read(const std::string& path) const
-    {
-        std::ifstream file(root_ / path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-    }
+    std::string Read(const std::string& path) const { return FileBytes(root_ / path); }
 
     std::vector<std::string> Lines(const std::string& path) const
     {

@@ -185,8 +185,7 @@ TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
         const host::reg::Value* back = host::reg::FindValue(read, "HKEY_LOCAL_MACHINE\\Test\\Values", value.name);
         ASSERT_NE(back, nullptr) << value.name;
         EXPECT_EQ(back->name, value.name);
-        EXPECT_EQ(back->type, value.type) << value.name;
-        EXPECT_EQ(back->data, value.data) << value.name;
+        EXPECT_EQ(Value(back->type, back->data), Value(value.type, value.data)) << value.name;
     }
     EXPECT_EQ(host::reg::Write(read), written);
 }
@@ -323,9 +322,7 @@ TEST_F(DeviceFile, ADeviceWithoutARegistryGetsTheDefaultImage)
     std::filesystem::remove(RegistryPath());
     for (const SettingRow& row : kCatalogue)
         EXPECT_TRUE(IsRowAvailable(row)) << "row " << row.labelId;
-    std::ifstream image(ZK_DEFAULT_REG, std::ios::binary);
-    const std::string expected((std::istreambuf_iterator<char>(image)),
-                               std::istreambuf_iterator<char>());
+    const std::string expected = FileBytes(ZK_DEFAULT_REG);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(ReadRegistryFile(), expected);
 

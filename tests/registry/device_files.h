@@ -5,12 +5,12 @@
 #include <stdio.h>
 
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "child_run.h"
 #include "device.h"
 #include "facts.h"
+#include "host_device.h"
 #include "reg_text.h"
 #include "regfile.h"
 
@@ -21,8 +21,7 @@ inline std::string RegistryPath()
 
 inline std::string ReadRegistryFile()
 {
-    std::ifstream file(RegistryPath(), std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    return FileBytes(RegistryPath());
 }
 
 // registry.reg as the host reads it.

@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,7 +73,7 @@ std::string Snapshot(const fs::path& outside, const fs::path& device)
             continue;
         all += item.path().string() + "\n";
         if (item.is_regular_file() && !item.is_symlink())
-            all += std::string(std::istreambuf_iterator<char>(std::ifstream(item.path()).rdbuf()), {});
+            all += FileBytes(item.path());
     }
     return all;
 }
