@@ -45,18 +45,16 @@ TEST_F(HandleCheck, EachMisuseFailsTheProcessWithOneLine)
 {
     const struct {
         void (*misuse)();
-        const char* said;  // the whole of stderr
+        const char* said;  // the whole of stderr, after "ce-device: registry key handle "
     } rows[] = {
         {[] { OpenTestRoot(); },
-         R"(^ce-device: registry key handle 0x[0-9a-f]+ \(HKEY_CURRENT_USER\\Software\\ZelkoranTest\) still open at exit
-$)"},
+         R"(0x[0-9a-f]+ \(HKEY_CURRENT_USER\\Software\\ZelkoranTest\) still open at exit)"},
         {[] {
              const HKEY key = OpenTestRoot();
              RegCloseKey(key);
              RegCloseKey(key);
          },
-         R"(^ce-device: registry key handle 0x[0-9a-f]+ closed twice \(RegCloseKey\)
-$)"},
+         R"(0x[0-9a-f]+ closed twice \(RegCloseKey\))"},
         {[] {
              const HKEY key = OpenTestRoot();
              RegCloseKey(key);
@@ -64,14 +62,12 @@ $)"},
              BYTE data[4];
              RegQueryValueExW(key, L"v", NULL, NULL, data, &size);
          },
-         R"(^ce-device: registry key handle 0x[0-9a-f]+ used after its close \(RegQueryValueExW\)
-$)"},
+         R"(0x[0-9a-f]+ used after its close \(RegQueryValueExW\))"},
         {[] {
              RegSetValueExW(reinterpret_cast<HKEY>(ULONG_PTR(0x13)), L"v", 0, REG_DWORD,
                             reinterpret_cast<const BYTE*>("\1\0\0\0"), 4);
          },
-         R"(^ce-device: registry key handle 0x13 was never opened \(RegSetValueExW\)
-$)"},
+         R"(0x13 was never opened \(RegSetValueExW\))"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.said);
@@ -80,7 +76,7 @@ $)"},
                 row.misuse();
                 Exit(0);
             },
-            testing::ExitedWithCode(3), row.said);
+            testing::ExitedWithCode(3), std::string("^ce-device: registry key handle ") + row.said + "\n$");
     }
 }
 
