@@ -4,21 +4,12 @@
 #pragma once
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
-// A little-endian T at `offset`; zero past the end.
-template <typename T>
-T At(const std::vector<BYTE>& bytes, size_t offset)
-{
-    T value{};
-    if (offset + sizeof value <= bytes.size())
-        std::memcpy(&value, &bytes[offset], sizeof value);
-    return value;
-}
+#include "resources/res_file.h"
 
 struct VersionNode {
     std::u16string key;

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "dialog_driver.h"
 #include "facts.h"
 #include "registry/helpers.h"
-#include "registry/scratch.h"
 #include "wine/from_host.h"
 
 namespace {
@@ -66,10 +66,17 @@ public:
     Velloria& operator=(const Velloria&) = delete;
 
     HWND Dialog() const { return dialog_; }
-    DWORD ThreadId() const { return process_.dwThreadId; }
 
     HWND Item(int id) const { return GetDlgItem(dialog_, id); }
 
+    // The window with the keyboard's focus in the program's thread.
+    HWND Focused() const
+    {
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        EXPECT_TRUE(GetGUIThreadInfo(process_.dwThreadId, &gui));
+        return gui.hwndFocus;
+    }
 
     // A click on the button as the button itself takes it: its handler has
     // run when this returns.
@@ -105,33 +112,17 @@ public:
     bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
 
 private:
-    struct Search {
-        DWORD processId;
-        HWND found;
-    };
-
-    static BOOL CALLBACK Match(HWND window, LPARAM lParam)
-    {
-        Search* search = reinterpret_cast<Search*>(lParam);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner != search->processId)
-            return TRUE;
-        WCHAR className[64];
-        WCHAR title[64];
-        if (GetClassNameW(window, className, 64) && lstrcmpW(className, L"#32770") == 0 &&
-            GetWindowTextW(window, title, 64) && lstrcmpW(title, L"Velloria") == 0) {
-            search->found = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
+    // The process's dialog captioned as Velloria's; NULL while it has none.
     HWND FindDialog() const
     {
-        Search search = {process_.dwProcessId, NULL};
-        EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-        return search.found;
+        HWND window = NULL;
+        while ((window = FindWindowExW(NULL, window, L"#32770", facts::kDialogCaption)) != NULL) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == process_.dwProcessId)
+                return window;
+        }
+        return NULL;
     }
 
     bool started_ = false;
@@ -139,7 +130,7 @@ private:
     HWND dialog_ = NULL;
 };
 
-class DialogCases : public ::testing::Test {
+class DialogCases : public DialogDriver {
 protected:
     void SetUp() override
     {
@@ -148,12 +139,8 @@ protected:
             << "no X display: run the win32 tests under xvfb-run";
     }
 
-    void FreshRegistry()
-    {
-        velloria_.reset();
-        scratch_.reset();
-        scratch_ = std::make_unique<ScratchRegistry>();
-    }
+    HWND Dialog() const override { return velloria_->Dialog(); }
+    void Stop() override { velloria_.reset(); }
 
     void Open()
     {
@@ -162,36 +149,14 @@ protected:
         ASSERT_NE(velloria_->Dialog(), HWND(NULL));
     }
 
-    std::vector<int> Visible() const
-    {
-        std::vector<int> visible;
-        for (int id : facts::AllControls())
-            if (IsWindowVisible(velloria_->Item(id)))
-                visible.push_back(id);
-        return visible;
-    }
-
     std::optional<std::wstring> Text(int id) const
     {
         WCHAR text[256] = L"";
-        GetWindowTextW(velloria_->Item(id), text, 256);
+        GetWindowTextW(Item(id), text, 256);
         return std::wstring(text);
     }
 
-    RECT Rect(int id) const
-    {
-        RECT rect = {};
-        EXPECT_TRUE(GetWindowRect(velloria_->Item(id), &rect)) << "control " << id;
-        return rect;
-    }
-
-    int Focus() const
-    {
-        GUITHREADINFO gui = {};
-        gui.cbSize = sizeof gui;
-        EXPECT_TRUE(GetGUIThreadInfo(velloria_->ThreadId(), &gui));
-        return GetDlgCtrlID(gui.hwndFocus);
-    }
+    int Focus() const { return GetDlgCtrlID(velloria_->Focused()); }
 
     std::optional<std::vector<int>> Hidden() const { return std::nullopt; }
 
@@ -223,7 +188,6 @@ protected:
 
     bool Running() const { return velloria_ && velloria_->Running(); }
 
-    std::unique_ptr<ScratchRegistry> scratch_ = std::make_unique<ScratchRegistry>();
     std::unique_ptr<Velloria> velloria_;
 };
 
@@ -244,10 +208,7 @@ TEST_F(DialogCases, Desktop_CloseBoxAndEscapeEndTheProgram)
         if (way == 0) {
             ASSERT_TRUE(PostMessageW(velloria_->Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0));
         } else {
-            GUITHREADINFO gui = {};
-            gui.cbSize = sizeof gui;
-            ASSERT_TRUE(GetGUIThreadInfo(velloria_->ThreadId(), &gui));
-            ASSERT_TRUE(PostMessageW(gui.hwndFocus, WM_KEYDOWN, VK_ESCAPE, 1));
+            ASSERT_TRUE(PostMessageW(velloria_->Focused(), WM_KEYDOWN, VK_ESCAPE, 1));
         }
         EXPECT_TRUE(End().ended);
         ExpectWritten(HERE, {}, way == 0 ? "the close box" : "Escape");
