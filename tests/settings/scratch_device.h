@@ -33,11 +33,6 @@ public:
         const auto& d = value->data;
         return DWORD(d[0]) | DWORD(d[1]) << 8 | DWORD(d[2]) << 16 | DWORD(d[3]) << 24;
     }
-    bool HasValue(const std::string& key, const std::string& name) const
-    {
-        host::reg::Document doc = Document();
-        return host::reg::FindValue(doc, key, name) != nullptr;
-    }
 
 private:
     host::reg::Document Document() const { return ParseReg(Read("registry.reg")); }

@@ -126,7 +126,6 @@ std::vector<UINT> BoundIds(const AFX_MSGMAP* map)
 
 TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 {
-    EXPECT_EQ(CVelloriaDlg::messageMap.pBaseMap, &CDialog::messageMap);
     std::vector<UINT> bound = BoundIds(&CVelloriaDlg::messageMap);
     EXPECT_EQ(bound, std::vector<UINT>(facts::kBoundIds.begin(), facts::kBoundIds.end()));
 
