@@ -20,34 +20,18 @@ namespace {
 
 TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
 {
-    using Plant = void (*)(const std::filesystem::path& device, const std::string& outside);
     struct Planted {
         const char* what;
-        Plant plant;
-        bool asked;  // whether the request is then written
+        const char* at;      // in the device folder
+        const char* linkTo;  // in the folder outside, or absolute; a FIFO when null
+        bool asked;          // whether the request is then written
     };
     const Planted cases[] = {
-        {"the request a link to a file outside",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/mine").c_str(), (device / "restart-requested").c_str());
-         },
-         true},
-        {"the request a link to nothing outside",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/new").c_str(), (device / "restart-requested").c_str());
-         },
-         true},
-        {"its temporary file a link outside",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/mine").c_str(), (device / "restart-requested.tmp").c_str());
-         },
-         true},
-        {"the request a FIFO",
-         [](const auto& device, const auto&) { mkfifo((device / "restart-requested").c_str(), 0644); },
-         false},
-        {"the request a link to a device node",
-         [](const auto& device, const auto&) { symlink("/dev/null", (device / "restart-requested").c_str()); },
-         true},
+        {"the request a link to a file outside", "restart-requested", "mine", true},
+        {"the request a link to nothing outside", "restart-requested", "new", true},
+        {"its temporary file a link outside", "restart-requested.tmp", "mine", true},
+        {"the request a FIFO", "restart-requested", nullptr, false},
+        {"the request a link to a device node", "restart-requested", "/dev/null", true},
     };
     for (const Planted& planted : cases) {
         SCOPED_TRACE(planted.what);
@@ -55,7 +39,12 @@ TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
         const std::string outside = device.Outside().string();
         device.Write("registry.reg", kRegHead);
         std::ofstream(outside + "/mine") << "mine\n";
-        planted.plant(device.Root(), outside);
+        const std::string at = (device.Root() / planted.at).string();
+        if (!planted.linkTo)
+            mkfifo(at.c_str(), 0644);
+        else
+            symlink((planted.linkTo[0] == '/' ? planted.linkTo : outside + "/" + planted.linkTo).c_str(),
+                    at.c_str());
 
         StderrCapture said;
         alarm(10);  // a call that blocks ends the test here

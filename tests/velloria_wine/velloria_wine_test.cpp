@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,36 +22,23 @@ namespace {
 const DWORD kStartBound = 30000;
 const DWORD kEndBound = 30000;
 
-// One run of Velloria.exe, from its start until its dialog ends or the test
-// is over.
-class Velloria {
-public:
-    Velloria()
+// The driver: each Open() starts Velloria.exe afresh, and the program is
+// ended at the latest when the test is over.
+class DialogCases : public DialogDriver {
+protected:
+    void SetUp() override
     {
-        started_ = StartFromHost(VELLORIA_EXE, process_);
-        if (!started_) {
-            ADD_FAILURE() << "Velloria.exe didn't start: error " << GetLastError();
-            return;
-        }
-        WaitForInputIdle(process_.hProcess, kStartBound);
-        // The dialog shows itself once OnInitDialog has returned, so a visible
-        // dialog is one whose rows are already decided.
-        ULONGLONG deadline = GetTickCount64() + kStartBound;
-        while ((dialog_ = FindDialog()) == NULL || !IsWindowVisible(dialog_)) {
-            if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) {
-                ADD_FAILURE() << "Velloria.exe ended before its dialog showed";
-                return;
-            }
-            if (GetTickCount64() > deadline) {
-                ADD_FAILURE() << "no visible Velloria dialog after " << kStartBound << " ms";
-                return;
-            }
-        }
+        WCHAR display[256];
+        ASSERT_NE(0u, GetEnvironmentVariableW(L"DISPLAY", display, 256))
+            << "no X display: run the win32 tests under xvfb-run";
     }
+    ~DialogCases() override { DialogCases::Stop(); }
 
-    ~Velloria()
+    HWND Dialog() const override { return dialog_; }
+
+    void Stop() override
     {
-        if (!started_)
+        if (!process_.hProcess)
             return;
         if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
             TerminateProcess(process_.hProcess, 99);
@@ -60,14 +46,31 @@ public:
         }
         CloseHandle(process_.hThread);
         CloseHandle(process_.hProcess);
+        process_ = {};
+        dialog_ = NULL;
     }
 
-    Velloria(const Velloria&) = delete;
-    Velloria& operator=(const Velloria&) = delete;
+    // The dialog shows itself once OnInitDialog has returned, so a visible
+    // dialog is one whose rows are already decided.
+    void Open()
+    {
+        Stop();
+        ASSERT_TRUE(StartFromHost(VELLORIA_EXE, process_)) << "Velloria.exe didn't start: error " << GetLastError();
+        WaitForInputIdle(process_.hProcess, kStartBound);
+        const ULONGLONG deadline = GetTickCount64() + kStartBound;
+        while ((dialog_ = FindDialog()) == NULL || !IsWindowVisible(dialog_)) {
+            ASSERT_NE(WaitForSingleObject(process_.hProcess, 20), WAIT_OBJECT_0)
+                << "Velloria.exe ended before its dialog showed";
+            ASSERT_LE(GetTickCount64(), deadline) << "no visible Velloria dialog after " << kStartBound << " ms";
+        }
+    }
 
-    HWND Dialog() const { return dialog_; }
-
-    HWND Item(int id) const { return GetDlgItem(dialog_, id); }
+    std::optional<std::wstring> Text(int id) const
+    {
+        WCHAR text[256] = L"";
+        GetWindowTextW(Item(id), text, 256);
+        return std::wstring(text);
+    }
 
     // The window with the keyboard's focus in the program's thread.
     HWND Focused() const
@@ -77,6 +80,10 @@ public:
         EXPECT_TRUE(GetGUIThreadInfo(process_.dwThreadId, &gui));
         return gui.hwndFocus;
     }
+
+    int Focus() const { return GetDlgCtrlID(Focused()); }
+
+    std::optional<std::vector<int>> Hidden() const { return std::nullopt; }
 
     // A click on the button as the button itself takes it: its handler has
     // run when this returns.
@@ -93,23 +100,42 @@ public:
     void Command(WORD id) const
     {
         DWORD_PTR result;
-        ASSERT_TRUE(SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0,
-                                        SMTO_NORMAL, kEndBound, &result));
+        ASSERT_TRUE(SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0, SMTO_NORMAL,
+                                        kEndBound, &result));
     }
 
-    // The exit code once the process has ended; fails if it doesn't end.
-    DWORD Ended() const
+    void TakeWayOut(facts::WayOut way) const
+    {
+        switch (way) {
+        case facts::WayOut::Close:
+            return Press(facts::kClose);
+        case facts::WayOut::CaptionOk:
+            return Command(IDOK);
+        case facts::WayOut::Cancel:
+            return Command(IDCANCEL);
+        case facts::WayOut::SoftReset:
+            // Desktop Windows refuses the restart, so the dialog just ends.
+            return Press(facts::kSoftReset);
+        }
+    }
+
+    // The program ends with its dialog, with exit code 0.
+    facts::Ending End() const
     {
         DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process_.hProcess, kEndBound) != WAIT_OBJECT_0) {
+        if (WaitForSingleObject(process_.hProcess, kEndBound) != WAIT_OBJECT_0)
             ADD_FAILURE() << "Velloria.exe still runs " << kEndBound << " ms after its dialog ended";
-            return code;
-        }
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
+        else
+            GetExitCodeProcess(process_.hProcess, &code);
+        EXPECT_EQ(0u, code);
+        EXPECT_FALSE(IsWindow(dialog_));
+        return {code != STILL_ACTIVE, std::nullopt, std::nullopt};
     }
 
-    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
+    bool Running() const
+    {
+        return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    }
 
 private:
     // The process's dialog captioned as Velloria's; NULL while it has none.
@@ -125,70 +151,8 @@ private:
         return NULL;
     }
 
-    bool started_ = false;
     PROCESS_INFORMATION process_ = {};
     HWND dialog_ = NULL;
-};
-
-class DialogCases : public DialogDriver {
-protected:
-    void SetUp() override
-    {
-        WCHAR display[256];
-        ASSERT_NE(0u, GetEnvironmentVariableW(L"DISPLAY", display, 256))
-            << "no X display: run the win32 tests under xvfb-run";
-    }
-
-    HWND Dialog() const override { return velloria_->Dialog(); }
-    void Stop() override { velloria_.reset(); }
-
-    void Open()
-    {
-        velloria_.reset();
-        velloria_ = std::make_unique<Velloria>();
-        ASSERT_NE(velloria_->Dialog(), HWND(NULL));
-    }
-
-    std::optional<std::wstring> Text(int id) const
-    {
-        WCHAR text[256] = L"";
-        GetWindowTextW(Item(id), text, 256);
-        return std::wstring(text);
-    }
-
-    int Focus() const { return GetDlgCtrlID(velloria_->Focused()); }
-
-    std::optional<std::vector<int>> Hidden() const { return std::nullopt; }
-
-    void Press(int id) const { velloria_->Press(id); }
-
-    void TakeWayOut(facts::WayOut way) const
-    {
-        switch (way) {
-        case facts::WayOut::Close:
-            return velloria_->Press(facts::kClose);
-        case facts::WayOut::CaptionOk:
-            return velloria_->Command(IDOK);
-        case facts::WayOut::Cancel:
-            return velloria_->Command(IDCANCEL);
-        case facts::WayOut::SoftReset:
-            // Desktop Windows refuses the restart, so the dialog just ends.
-            return velloria_->Press(facts::kSoftReset);
-        }
-    }
-
-    // The program ends with its dialog, with exit code 0.
-    facts::Ending End() const
-    {
-        const DWORD code = velloria_->Ended();
-        EXPECT_EQ(0u, code);
-        EXPECT_FALSE(IsWindow(velloria_->Dialog()));
-        return {code != STILL_ACTIVE, std::nullopt, std::nullopt};
-    }
-
-    bool Running() const { return velloria_ && velloria_->Running(); }
-
-    std::unique_ptr<Velloria> velloria_;
 };
 
 }  // namespace
@@ -205,11 +169,8 @@ TEST_F(DialogCases, Desktop_CloseBoxAndEscapeEndTheProgram)
         FreshRegistry();
         STOP_ON_FAILURE(EverySetting());
         ASSERT_NO_FATAL_FAILURE(Open());
-        if (way == 0) {
-            ASSERT_TRUE(PostMessageW(velloria_->Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0));
-        } else {
-            ASSERT_TRUE(PostMessageW(velloria_->Focused(), WM_KEYDOWN, VK_ESCAPE, 1));
-        }
+        ASSERT_TRUE(way == 0 ? PostMessageW(Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0)
+                             : PostMessageW(Focused(), WM_KEYDOWN, VK_ESCAPE, 1));
         EXPECT_TRUE(End().ended);
         ExpectWritten(HERE, {}, way == 0 ? "the close box" : "Escape");
     }
