@@ -10,10 +10,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
 
+#include <windows.h>
+
 #include "child_run.h"
-#include "scratch_device.h"
+#include "host_device.h"
+#include "registry/reg_text.h"
 
 namespace {
 
@@ -22,6 +27,26 @@ const char kOwn[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
 
 const char kRegistry[] =
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n";
+
+// A scratch device folder whose registry holds kRegistry, read back through
+// the host's own .reg reader.
+class ScratchDevice : public HostDevice {
+public:
+    ScratchDevice() { Write("registry.reg", kRegHead + kRegistry); }
+
+    bool OwnKeyExists() const { return host::reg::KeyExists(ParseReg(Read("registry.reg")), kOwn); }
+
+    // The glyph cache's limit; nullopt when it is missing or of another type.
+    std::optional<DWORD> Limit() const
+    {
+        host::reg::Document doc = ParseReg(Read("registry.reg"));
+        const host::reg::Value* value = host::reg::FindValue(doc, kGlyph, "limit");
+        if (!value || value->type != REG_DWORD || value->data.size() != 4)
+            return std::nullopt;
+        const auto& d = value->data;
+        return DWORD(d[0]) | DWORD(d[1]) << 8 | DWORD(d[2]) << 16 | DWORD(d[3]) << 24;
+    }
+};
 
 // Exit status, or -1 when it didn't exit normally.
 int Wait(pid_t pid)
@@ -34,13 +59,13 @@ int Wait(pid_t pid)
 
 TEST(Program, WithoutATerminalSaysSoAndExits)
 {
-    ScratchDevice device(kRegistry);
+    ScratchDevice device;
     std::string command = std::string(VELLORIA_PROGRAM) + " </dev/null 2>&1 >/dev/null";
     const ChildRun run = RunToEnd({"/bin/sh", "-c", command.c_str()}, Said::Out);
     EXPECT_EQ(run.status, 0);
     const std::string& said = run.output;
     EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
-    EXPECT_FALSE(device.KeyExists(kOwn)) << "the dialog never opened";
+    EXPECT_FALSE(device.OwnKeyExists()) << "the dialog never opened";
 }
 
 // Velloria on an 80 x 24 pseudo-terminal.
@@ -110,7 +135,7 @@ private:
 
 TEST(Program, OnATerminalKeysPressButtonsAndCloseEndsIt)
 {
-    ScratchDevice device(kRegistry);
+    ScratchDevice device;
     OnTerminal terminal;
     ASSERT_TRUE(terminal.Started());
     ASSERT_TRUE(terminal.WaitFor("lose")  /* "&close" ends the first screen */);
@@ -118,14 +143,14 @@ TEST(Program, OnATerminalKeysPressButtonsAndCloseEndsIt)
     terminal.Send("\t\t\r");
     terminal.Send("c");
     EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Dword(kGlyph, "limit"), 4096u);
-    EXPECT_TRUE(device.KeyExists(kOwn));
-    EXPECT_FALSE(device.Has("restart-requested"));
+    EXPECT_EQ(device.Limit(), 4096u);
+    EXPECT_TRUE(device.OwnKeyExists());
+    EXPECT_FALSE(std::filesystem::exists(device.Root() / "restart-requested"));
 }
 
 TEST(Program, AltRAsksForARestartAndEnds)
 {
-    ScratchDevice device(kRegistry);
+    ScratchDevice device;
     OnTerminal terminal;
     ASSERT_TRUE(terminal.Started());
     ASSERT_TRUE(terminal.WaitFor("lose"));
@@ -144,7 +169,7 @@ std::string Press(int column, int row)
 
 TEST(Program, MouseOnAButtonAndOnTheCaptionsOk)
 {
-    ScratchDevice device(kRegistry);
+    ScratchDevice device;
     OnTerminal terminal;
     ASSERT_TRUE(terminal.Started());
     ASSERT_TRUE(terminal.WaitFor("lose"));
@@ -154,7 +179,7 @@ TEST(Program, MouseOnAButtonAndOnTheCaptionsOk)
     ASSERT_TRUE(terminal.WaitFor("reg*"));  // the press has been drawn
     terminal.Send(Press(71, 5));
     EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Dword(kGlyph, "limit"), 16384u);
+    EXPECT_EQ(device.Limit(), 16384u);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The host's restart request, whatever was left where it goes: it never
-// writes through a link, never blocks, and leaves what is no file alone with
-// one line on stderr.
+// The host's restart request: only the call the handheld documents asks for
+// it; and whatever was left where it goes, it never writes through a link,
+// never blocks, and leaves what is no file alone with one line on stderr.
 #include <pkfuncs.h>
 #include <windows.h>
 
@@ -13,10 +13,40 @@
 #include <filesystem>
 #include <fstream>
 
+#include "facts.h"
 #include "host_device.h"
 #include "registry/device_files.h"
 
 namespace {
+
+// The reboot code with no buffers and no count; anything else is refused.
+TEST(HostRestart, TakesOnlyTheRebootCallAsDocumented)
+{
+    HostDevice device;
+    device.Write("registry.reg", kRegHead);
+    DWORD count = 0;
+    BYTE buffer[4];
+    const struct {
+        DWORD code;
+        LPVOID in, out;
+        LPDWORD returned;
+        DWORD error;
+    } refused[] = {
+        {facts::kRebootCode + 4, NULL, NULL, NULL, ERROR_NOT_SUPPORTED},
+        {facts::kRebootCode, buffer, NULL, NULL, ERROR_INVALID_PARAMETER},
+        {facts::kRebootCode, NULL, buffer, NULL, ERROR_INVALID_PARAMETER},
+        {facts::kRebootCode, NULL, NULL, &count, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& call : refused) {
+        SetLastError(0);
+        EXPECT_FALSE(KernelIoControl(call.code, call.in, call.in ? sizeof buffer : 0, call.out,
+                                     call.out ? sizeof buffer : 0, call.returned));
+        EXPECT_EQ(GetLastError(), call.error);
+    }
+    EXPECT_FALSE(std::filesystem::exists(device.Root() / "restart-requested"));
+    EXPECT_TRUE(KernelIoControl(facts::kRebootCode, NULL, 0, NULL, 0, NULL));
+    EXPECT_EQ("warm\n", device.Read("restart-requested"));
+}
 
 TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
 {
