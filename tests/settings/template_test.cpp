@@ -39,15 +39,11 @@ std::vector<BYTE> Resource(LPCWSTR type, WORD id)
     return std::vector<BYTE>(data, data + SizeofResource(module, info));
 }
 
-std::vector<BYTE> DialogResource()
+// The dialog's template as the host's own reader reads it from the resource,
+// which the reader must end at the last byte of.
+host::DialogTemplate ReadTemplate()
 {
-    return Resource(RT_DIALOG, facts::kDialogId);
-}
-
-// The template as the host's own reader reads it, which must end at the
-// resource's last byte.
-host::DialogTemplate ReadTemplate(const std::vector<BYTE>& bytes)
-{
+    const std::vector<BYTE> bytes = Resource(RT_DIALOG, facts::kDialogId);
     host::DialogTemplate t;
     if (bytes.size() < sizeof(DLGTEMPLATE)) {
         ADD_FAILURE() << "no dialog template";
@@ -60,7 +56,7 @@ host::DialogTemplate ReadTemplate(const std::vector<BYTE>& bytes)
 
 TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
 {
-    const host::DialogTemplate t = ReadTemplate(DialogResource());  // refuses the extended form
+    const host::DialogTemplate t = ReadTemplate();  // refuses the extended form
     EXPECT_EQ(t.fixed.style, facts::kDialogStyle);
     EXPECT_EQ(t.fixed.dwExtendedStyle, facts::kDialogExStyle);
     EXPECT_EQ(t.fixed.cdit, facts::kControls.size());
@@ -77,7 +73,7 @@ TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
 
 TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
 {
-    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    const host::DialogTemplate t = ReadTemplate();
     ASSERT_EQ(t.items.size(), facts::kControls.size());
     for (size_t i = 0; i < t.items.size(); ++i) {
         const host::DialogItem& got = t.items[i];
@@ -99,7 +95,7 @@ TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
 
 TEST(DialogTemplate, IdsAreUniqueAndNoControlReachesPastX134)
 {
-    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    const host::DialogTemplate t = ReadTemplate();
     std::set<WORD> ids;
     for (const host::DialogItem& item : t.items) {
         const DLGITEMTEMPLATE& c = item.fixed;
@@ -129,7 +125,7 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
     std::vector<UINT> bound = BoundIds(&CVelloriaDlg::messageMap);
     EXPECT_EQ(bound, std::vector<UINT>(facts::kBoundIds.begin(), facts::kBoundIds.end()));
 
-    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    const host::DialogTemplate t = ReadTemplate();
     std::set<UINT> boundSet(bound.begin(), bound.end());
     for (const host::DialogItem& c : t.items) {
         const bool button = c.className.ordinal == 0x0080;

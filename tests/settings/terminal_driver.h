@@ -51,14 +51,15 @@ public:
     }
 
     // The test's side: hands over an event, and returns once the dialog has
-    // dealt with it and waits again, or has ended.
-    void Send(const host::InputEvent& event)
+    // dealt with it and waits again (true), or has ended.
+    bool Send(const host::InputEvent& event)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         events_.push_back(event);
         waiting_ = false;
         changed_.notify_all();
         changed_.wait(lock, [this] { return (waiting_ && events_.empty()) || ended_; });
+        return !ended_;
     }
 
     // Returns once the dialog waits for input or has ended; true if it waits.
@@ -168,8 +169,7 @@ protected:
     void Send(const host::InputEvent& event)
     {
         ASSERT_TRUE(running_) << "the dialog has ended";
-        terminal_->Send(event);
-        running_ = terminal_->Settle();
+        running_ = terminal_->Send(event);
     }
 
     std::vector<std::string> opening_;  // the opening's calls, as text
