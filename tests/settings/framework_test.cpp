@@ -20,10 +20,11 @@ class CProbeDlg : public CDialog {
 public:
     CProbeDlg(UINT id = IDD_VELLORIA_DIALOG) : CDialog(id) {}
 
-    bool mapOk = false;  // bind IDOK in this class's map instead of CDialog's
     CWnd* found[3] = {};
     HWND self = nullptr;
     CWnd* selfObject = nullptr;
+    bool centre = false;  // centres itself on the screen at its start
+    RECT place = {};      // where it is once started
 
 protected:
     BOOL OnInitDialog() override
@@ -35,6 +36,9 @@ protected:
         found[0] = GetDlgItem(IDC_CLOSE);
         found[1] = GetDlgItem(4242);
         found[2] = CWnd::FromHandle(NULL);
+        if (centre)
+            CenterWindow(CWnd::FromHandle(NULL));
+        GetWindowRect(m_hWnd, &place);
         return TRUE;
     }
     void OnCancel() override
@@ -120,22 +124,8 @@ TEST(Framework, AMissingTemplateGivesMinusOne)
     EXPECT_EQ(terminal.opened, 0);
 }
 
-// Centres a dialog that starts at the template's (0, 0) on terminals of
-// several sizes, keeping it on the screen.
-class CCentredDlg : public CDialog {
-public:
-    CCentredDlg() : CDialog(IDD_VELLORIA_DIALOG) {}
-    RECT place = {};
-
-protected:
-    BOOL OnInitDialog() override
-    {
-        CenterWindow(CWnd::FromHandle(NULL));
-        GetWindowRect(m_hWnd, &place);
-        return TRUE;
-    }
-};
-
+// A dialog that starts at the template's (0, 0), centred on terminals of
+// several sizes, kept on the screen.
 TEST(Framework, CenterWindowCentresOnTheScreenAndKeepsItThere)
 {
     struct Size {
@@ -149,7 +139,8 @@ TEST(Framework, CenterWindowCentresOnTheScreenAndKeepsItThere)
     };
     for (const Size& size : sizes) {
         ScriptedTerminal terminal({}, size.columns, size.rows);
-        CCentredDlg dialog;
+        CProbeDlg dialog;
+        dialog.centre = true;
         dialog.DoModal();
         const RECT& at = dialog.place;
         EXPECT_EQ((std::vector<LONG>{at.left, at.top, at.right, at.bottom}), size.expected) << size.columns;
