@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <windows.h>
 
@@ -133,32 +135,6 @@ private:
     std::string seen_;
 };
 
-TEST(Program, OnATerminalKeysPressButtonsAndCloseEndsIt)
-{
-    ScratchDevice device;
-    OnTerminal terminal;
-    ASSERT_TRUE(terminal.Started());
-    ASSERT_TRUE(terminal.WaitFor("lose")  /* "&close" ends the first screen */);
-    // Tab twice to "slow (save RAM)", press it, then close with C.
-    terminal.Send("\t\t\r");
-    terminal.Send("c");
-    EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Limit(), 4096u);
-    EXPECT_TRUE(device.OwnKeyExists());
-    EXPECT_FALSE(std::filesystem::exists(device.Root() / "restart-requested"));
-}
-
-TEST(Program, AltRAsksForARestartAndEnds)
-{
-    ScratchDevice device;
-    OnTerminal terminal;
-    ASSERT_TRUE(terminal.Started());
-    ASSERT_TRUE(terminal.WaitFor("lose"));
-    terminal.Send("\x1br");
-    EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Read("restart-requested"), "warm\n");
-}
-
 // A left click as xterm reports it in the mode ncurses asks for (SGR):
 // press and release, column and row counted from 1.
 std::string Press(int column, int row)
@@ -167,19 +143,40 @@ std::string Press(int column, int row)
     return "\x1b[<0;" + at + "M\x1b[<0;" + at + "m";
 }
 
-TEST(Program, MouseOnAButtonAndOnTheCaptionsOk)
+// Each session sends its input, each part once the screen has shown a text
+// ("lose": "&close" ends the first screen), then the program has ended with
+// what it wrote.
+TEST(Program, OnATerminalKeysAndTheMousePressButtonsAndEndIt)
 {
-    ScratchDevice device;
-    OnTerminal terminal;
-    ASSERT_TRUE(terminal.Started());
-    ASSERT_TRUE(terminal.WaitFor("lose"));
-    // Centred at (6, 5): "reg*" of the display speed-up row on row 8, the
-    // caption's OK at the right end of row 5.
-    terminal.Send(Press(55, 8));
-    ASSERT_TRUE(terminal.WaitFor("reg*"));  // the press has been drawn
-    terminal.Send(Press(71, 5));
-    EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Limit(), 16384u);
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> steps;  // the text awaited, what is sent
+        DWORD limit;
+        std::string restart;  // the request written, if any
+    } sessions[] = {
+        // Tab twice to "slow (save RAM)", press it, then close with C.
+        {"keys press buttons and C closes", {{"lose", "\t\t\r"}, {"", "c"}}, 4096, ""},
+        {"Alt+R asks for a restart and ends", {{"lose", "\x1br"}}, 0x77, "warm\n"},
+        // Centred at (6, 5): "reg*" of the display speed-up row on row 8,
+        // the caption's OK at the right end of row 5; "reg*" shows the press
+        // drawn.
+        {"the mouse on a button and on the caption's OK", {{"lose", Press(55, 8)}, {"reg*", Press(71, 5)}},
+         16384, ""},
+    };
+    for (const auto& session : sessions) {
+        SCOPED_TRACE(session.what);
+        ScratchDevice device;
+        OnTerminal terminal;
+        ASSERT_TRUE(terminal.Started());
+        for (const auto& [text, bytes] : session.steps) {
+            ASSERT_TRUE(terminal.WaitFor(text)) << text;
+            terminal.Send(bytes);
+        }
+        EXPECT_EQ(terminal.Exit(), 0);
+        EXPECT_EQ(device.Limit(), session.limit);
+        EXPECT_TRUE(device.OwnKeyExists());
+        EXPECT_EQ(device.Read("restart-requested"), session.restart);
+    }
 }
 
 }  // namespace
