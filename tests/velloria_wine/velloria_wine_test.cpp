@@ -55,13 +55,15 @@ protected:
     void Open()
     {
         Stop();
-        ASSERT_TRUE(StartFromHost(VELLORIA_EXE, process_)) << "Velloria.exe didn't start: error " << GetLastError();
+        ASSERT_TRUE(StartFromHost(VELLORIA_EXE, process_))
+            << "Velloria.exe didn't start: error " << GetLastError();
         WaitForInputIdle(process_.hProcess, kStartBound);
         const ULONGLONG deadline = GetTickCount64() + kStartBound;
         while ((dialog_ = FindDialog()) == NULL || !IsWindowVisible(dialog_)) {
             ASSERT_NE(WaitForSingleObject(process_.hProcess, 20), WAIT_OBJECT_0)
                 << "Velloria.exe ended before its dialog showed";
-            ASSERT_LE(GetTickCount64(), deadline) << "no visible Velloria dialog after " << kStartBound << " ms";
+            ASSERT_LE(GetTickCount64(), deadline)
+                << "no visible Velloria dialog after " << kStartBound << " ms";
         }
     }
 
