@@ -22,12 +22,6 @@ extern const size_t kHostResourcesSize;
 
 namespace {
 
-// Every entry of the embedded .res, which the host build embeds unchanged.
-std::vector<ResEntry> ResEntries()
-{
-    return ReadRes(kHostResources, kHostResourcesSize);
-}
-
 // A resource as FindResourceW gives it to the program.
 std::vector<BYTE> Resource(LPCWSTR type, WORD id)
 {
@@ -135,7 +129,7 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 
 TEST(Resources, EverythingIsInUsEnglish)
 {
-    std::vector<ResEntry> entries = ResEntries();
+    std::vector<ResEntry> entries = ReadRes(kHostResources, kHostResourcesSize);
     ASSERT_GT(entries.size(), 1u);
     EXPECT_EQ(entries[0].type, u"#0") << "a .res starts with an empty entry";
     for (size_t i = 1; i < entries.size(); ++i)
@@ -145,7 +139,7 @@ TEST(Resources, EverythingIsInUsEnglish)
 TEST(Resources, IconGroup130HoldsA256ColourAndA16ColourImage)
 {
     int groups = 0;
-    for (const ResEntry& e : ResEntries()) {
+    for (const ResEntry& e : ReadRes(kHostResources, kHostResourcesSize)) {
         groups += e.type == u"#14";
         EXPECT_TRUE(e.type != u"#14" || e.name == u"#130") << "a group other than 130";
     }
