@@ -22,6 +22,7 @@
 #pragma once
 
 #include <algorithm>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -55,16 +56,6 @@ void NoSetting()
         CREATE_KEY(at->hive, at->key);
 }
 
-// The controls shown when every probed row but `shown` is hidden.
-std::vector<int> ShownWithOnly(const facts::Row* shown)
-{
-    std::vector<const facts::Row*> hidden;
-    for (const facts::Row& row : facts::kProbedRows)
-        if (&row != shown)
-            hidden.push_back(&row);
-    return facts::ShownWithout(hidden);
-}
-
 // Every place as `expected` gives it, at the caller's line.
 template <class Expected>
 void ExpectPlaces(Here here, Expected expected, const std::string& after)
@@ -90,66 +81,51 @@ std::string Pressing(WORD id)
     return "pressing " + std::to_string(id);
 }
 
-// Which rows the dialog shows.
-
-TEST_F(DialogCases, EverySetting_ShowsEveryControlWithItsTextAndHidesNothing)
+// Which rows the dialog shows, with every setting, with none, and with each
+// probed value alone: the rows whose probes all fail are hidden, in the
+// order probed, and leave their gaps; every control keeps its text and its
+// place; the focus starts on the first tab stop.
+TEST_F(DialogCases, EachSetting_ShowsItsRowsAndHidesTheOthersInOrder)
 {
-    STOP_ON_FAILURE(EverySetting());
-    ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_EQ(facts::AllControls(), Visible());
-    if (std::optional<std::vector<int>> hidden = Hidden()) {
-        EXPECT_EQ(std::vector<int>{}, *hidden);
-    }
-    for (const facts::Control& control : facts::kControls)
-        if (std::optional<std::wstring> text = Text(control.id)) {
-            EXPECT_EQ(std::wstring(control.text), *text) << "control " << control.id;
-        }
-    EXPECT_EQ(facts::kFirstFocus, Focus());
-}
-
-TEST_F(DialogCases, NoProbedValue_HidesEveryProbedRowInOrderAndLeavesTheGaps)
-{
-    STOP_ON_FAILURE(NoSetting());
-    ASSERT_NO_FATAL_FAILURE(Open());
-    EXPECT_EQ(ShownWithOnly(nullptr), Visible());
-    if (std::optional<std::vector<int>> hidden = Hidden()) {
-        std::vector<int> inOrder;
-        for (const facts::Row& row : facts::kProbedRows)
-            inOrder.insert(inOrder.end(), row.hides.begin(), row.hides.end());
-        EXPECT_EQ(inOrder, *hidden);
-    }
-    EXPECT_EQ(facts::kFirstFocus, Focus());
-    std::vector<RECT> places;
-    for (int id : Visible())
-        places.push_back(Rect(id));
-    TakeWayOut(facts::WayOut::Close);
-    ASSERT_TRUE(End().ended);
-
-    // Nothing moved up into a hidden row's place.
-    STOP_ON_FAILURE(EverySetting());
-    ASSERT_NO_FATAL_FAILURE(Open());
-    const std::vector<int> shown = ShownWithOnly(nullptr);
-    for (size_t i = 0; i < shown.size() && i < places.size(); ++i) {
-        const RECT now = Rect(shown[i]);
-        EXPECT_TRUE(now.left == places[i].left && now.top == places[i].top && now.right == places[i].right &&
-                    now.bottom == places[i].bottom)
-            << "control " << shown[i] << " moved";
-    }
-}
-
-TEST_F(DialogCases, OneProbedValue_ShowsItsRowBesideTheAlwaysShown)
-{
+    std::vector<std::pair<std::string, std::vector<const Place*>>> seedings = {
+        {"every setting", {std::begin(facts::kPlaces), std::end(facts::kPlaces)}}, {"no setting", {}}};
     for (const facts::Row& row : facts::kProbedRows)
-        for (const Place* probe : row.probes) {
-            SCOPED_TRACE(probe->name);
-            FreshRegistry();
-            STOP_ON_FAILURE(NoSetting());
-            SET_PLACE(*probe, Dword(kUntouched));
-            ASSERT_NO_FATAL_FAILURE(Open());
-            EXPECT_EQ(ShownWithOnly(&row), Visible());
-            TakeWayOut(facts::WayOut::Close);
-            ASSERT_TRUE(End().ended);
+        for (const Place* probe : row.probes)
+            seedings.push_back({probe->name, {probe}});
+    std::map<int, RECT> places;  // where each control is with every setting
+    for (const auto& [what, set] : seedings) {
+        SCOPED_TRACE(what);
+        FreshRegistry();
+        STOP_ON_FAILURE(NoSetting());
+        for (const Place* at : set)
+            SET_PLACE(*at, Dword(kUntouched));
+        ASSERT_NO_FATAL_FAILURE(Open());
+        std::vector<const facts::Row*> hidden;
+        std::vector<int> hides;
+        for (const facts::Row& row : facts::kProbedRows)
+            if (std::find_first_of(row.probes.begin(), row.probes.end(), set.begin(), set.end()) ==
+                row.probes.end()) {
+                hidden.push_back(&row);
+                hides.insert(hides.end(), row.hides.begin(), row.hides.end());
+            }
+        EXPECT_EQ(facts::ShownWithout(hidden), Visible());
+        if (std::optional<std::vector<int>> seen = Hidden()) {
+            EXPECT_EQ(hides, *seen);
         }
+        EXPECT_EQ(facts::kFirstFocus, Focus());
+        for (const facts::Control& control : facts::kControls)
+            if (std::optional<std::wstring> text = Text(control.id)) {
+                EXPECT_EQ(std::wstring(control.text), *text) << "control " << control.id;
+            }
+        for (int id : Visible()) {
+            const RECT now = Rect(id), was = places.emplace(id, now).first->second;
+            EXPECT_TRUE(now.left == was.left && now.top == was.top && now.right == was.right &&
+                        now.bottom == was.bottom)
+                << "control " << id << " moved";
+        }
+        TakeWayOut(facts::WayOut::Close);
+        ASSERT_TRUE(End().ended);
+    }
 }
 
 // What each press writes.
@@ -184,25 +160,20 @@ TEST_F(DialogCases, MissingKeys_AreSkippedAndNeverCreated)
     SET_PLACE(facts::kMq1100, Dword(kUntouched));
     ASSERT_NO_FATAL_FAILURE(Open());
     const std::vector<int> visible = Visible();
-    EXPECT_EQ(ShownWithOnly(&facts::kProbedRows.back()), visible);
+    const std::vector<facts::Row>& rows = facts::kProbedRows;  // all but the display's hidden
+    EXPECT_EQ(facts::ShownWithout({&rows[0], &rows[1], &rows[2], &rows[3]}), visible);
 
-    std::vector<std::pair<const Place*, Stored>> now;
+    std::map<const Place*, Stored> now;
     for (const Place* at : facts::kPlaces)
-        now.push_back({at, at == &facts::kMq1100 ? Dword(kUntouched) : Absent()});
+        now[at] = at == &facts::kMq1100 ? Dword(kUntouched) : Absent();
     for (const facts::Button& button : facts::kButtons) {
         if (std::find(visible.begin(), visible.end(), button.id) == visible.end())
             continue;
         ASSERT_NO_FATAL_FAILURE(Press(button.id));
         for (const facts::Write& write : button.writes)
-            for (auto& place : now)
-                if (place.first == write.at && (write.at == &facts::kMq1100 || write.at == &facts::kFlag))
-                    place.second = Dword(write.value);
-        ExpectPlaces(HERE, [&](const Place& at) {
-            for (const auto& place : now)
-                if (place.first == &at)
-                    return place.second;
-            return Absent();
-        }, Pressing(button.id));
+            if (write.at == &facts::kMq1100 || write.at == &facts::kFlag)
+                now[write.at] = Dword(write.value);
+        ExpectPlaces(HERE, [&](const Place& at) { return now[&at]; }, Pressing(button.id));
         EXPECT_FALSE(KeyExists(facts::kMq120)) << "after " << Pressing(button.id);
         EXPECT_FALSE(KeyExists(facts::kGlyph)) << "after " << Pressing(button.id);
     }

@@ -55,26 +55,25 @@ struct Write {
 };
 
 struct Button {
-    WORD id;
-    const WCHAR* caption;
+    WORD id;                    // its caption is its control's text (kControls)
     std::vector<Write> writes;  // in the order they are made
 };
 
 // Every settings button, row by row from the top.
 inline const std::vector<Button> kButtons = {
-    {1027, L"reg*", {{&kMq120, 0}, {&kMq1100, 0}, {&kFlag, kFlagSet}}},
-    {1025, L"rotate", {{&kMq120, 1}, {&kMq1100, 3}, {&kFlag, kFlagSet}}},
-    {1016, L"slow (save RAM)", {{&kGlyph, 4096}}},
-    {1007, L"reg*", {{&kGlyph, 16384}}},
-    {1017, L"fast", {{&kGlyph, 8192}}},
-    {1009, L"slow", {{&kAnimate, 1}}},
-    {1008, L"fast*", {{&kAnimate, 0}}},
-    {1010, L"off*", {{&kShell, 0}}},
-    {1011, L"on", {{&kShell, 1}}},
-    {1013, L"off*", {{&kBrowser, 0}}},
-    {1014, L"on", {{&kBrowser, 1}}},
-    {1023, L"slow*", {{&kMenu, 6}}},
-    {1022, L"fast", {{&kMenu, 0}}},
+    {1027, {{&kMq120, 0}, {&kMq1100, 0}, {&kFlag, kFlagSet}}},  // reg*
+    {1025, {{&kMq120, 1}, {&kMq1100, 3}, {&kFlag, kFlagSet}}},  // rotate
+    {1016, {{&kGlyph, 4096}}},  // slow (save RAM)
+    {1007, {{&kGlyph, 16384}}},  // reg*
+    {1017, {{&kGlyph, 8192}}},  // fast
+    {1009, {{&kAnimate, 1}}},  // slow
+    {1008, {{&kAnimate, 0}}},  // fast*
+    {1010, {{&kShell, 0}}},  // off*
+    {1011, {{&kShell, 1}}},  // on
+    {1013, {{&kBrowser, 0}}},  // off*
+    {1014, {{&kBrowser, 1}}},  // on
+    {1023, {{&kMenu, 6}}},  // slow*
+    {1022, {{&kMenu, 0}}},  // fast
 };
 
 inline const Button* FindButton(WORD id)
@@ -83,20 +82,6 @@ inline const Button* FindButton(WORD id)
         if (button.id == id)
             return &button;
     return nullptr;
-}
-
-// What a place holds on a device as it ships: what its "*" button writes;
-// the flag cleared.
-inline DWORD ShippedValue(const Place& place)
-{
-    if (&place == &kFlag)
-        return kFlagCleared;
-    for (const Button& button : kButtons)
-        if (std::wstring(button.caption).back() == L'*')
-            for (const Write& write : button.writes)
-                if (write.at == &place)
-                    return write.value;
-    return 0;
 }
 
 // The two large buttons.
@@ -167,6 +152,20 @@ inline const std::vector<Control> kControls = {
     {1026, false, L"Display orientation:", 2, 9, 64, 13},
     {1027, true, L"reg*", 66, 9, 28, 13},
 };
+
+// What a place holds on a device as it ships: what the button whose caption
+// ends in "*" writes there; the flag cleared.
+inline DWORD ShippedValue(const Place& place)
+{
+    if (&place == &kFlag)
+        return kFlagCleared;
+    for (const Control& control : kControls)
+        if (control.button && std::wstring(control.text).back() == L'*')
+            for (const Write& write : FindButton(WORD(control.id))->writes)
+                if (write.at == &place)
+                    return write.value;
+    return 0;
+}
 
 // The ids the dialog's message map binds, in its order.
 inline const std::vector<int> kBoundIds = {1004, 1016, 1017, 1007, 1008, 1009, 1010, 1011,

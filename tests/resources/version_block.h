@@ -3,22 +3,15 @@
 // and its children, each DWORD-aligned.
 #pragma once
 
+#include <stdint.h>
+
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include <windows.h>
 
-// A little-endian T at `offset`; zero past the end.
-template <typename T>
-T At(const std::vector<BYTE>& bytes, size_t offset)
-{
-    T value{};
-    if (offset + sizeof value <= bytes.size())
-        std::memcpy(&value, &bytes[offset], sizeof value);
-    return value;
-}
+#include "resources/res_file.h"
 
 struct VersionNode {
     std::u16string key;
@@ -27,41 +20,33 @@ struct VersionNode {
     std::vector<VersionNode> children;
 };
 
-// False when a node runs past its parent or its value past the node.
-inline bool ParseVersion(const std::vector<BYTE>& bytes, size_t offset, size_t end, VersionNode& node)
+// False when a node runs past its parent (`end`) or its value past the node.
+inline bool ParseVersion(const std::vector<BYTE>& bytes, VersionNode& node, size_t offset = 0,
+                         size_t end = SIZE_MAX)
 {
     const auto align = [](size_t at) { return (at + 3) & ~size_t(3); };
     WORD length = At<WORD>(bytes, offset), valueLength = At<WORD>(bytes, offset + 2);
     node.type = At<WORD>(bytes, offset + 4);
-    if (length < 6 || offset + length > end)
+    if (length < 6 || offset + length > std::min(end, bytes.size()))
         return false;
     size_t stop = offset + length, at = offset + 6;
-    for (; at + 2 <= stop && At<WORD>(bytes, at) != 0; at += 2)
-        node.key += char16_t(At<WORD>(bytes, at));
-    at = align(at + 2);
+    node.key = ResName(bytes, at);
+    at = align(at);
     size_t valueBytes = node.type == 1 ? valueLength * 2u : valueLength;
     if (at + valueBytes > stop)
         return false;
     node.value.assign(bytes.begin() + at, bytes.begin() + at + valueBytes);
     for (at = align(at + valueBytes); at < stop; at = align(at + At<WORD>(bytes, at))) {
         node.children.emplace_back();
-        if (!ParseVersion(bytes, at, stop, node.children.back()))
+        if (!ParseVersion(bytes, node.children.back(), at, stop))
             return false;
     }
     return true;
 }
 
-inline bool ParseVersion(const std::vector<BYTE>& bytes, VersionNode& root)
-{
-    return ParseVersion(bytes, 0, bytes.size(), root);
-}
-
 // A text value, up to its NUL.
 inline std::u16string Text(const std::vector<BYTE>& value)
 {
-    std::u16string text;
-    for (size_t i = 0; i + 1 < value.size(); i += 2)
-        text += char16_t(value[i] | value[i + 1] << 8);
-    text.erase(std::find(text.begin(), text.end(), u'\0'), text.end());
-    return text;
+    size_t at = 0;
+    return ResName(value, at);
 }

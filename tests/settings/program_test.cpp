@@ -10,10 +10,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
+
+#include <windows.h>
 
 #include "child_run.h"
-#include "scratch_device.h"
+#include "host_device.h"
+#include "registry/reg_text.h"
 
 namespace {
 
@@ -22,6 +29,26 @@ const char kOwn[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
 
 const char kRegistry[] =
     "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n";
+
+// A scratch device folder whose registry holds kRegistry, read back through
+// the host's own .reg reader.
+class ScratchDevice : public HostDevice {
+public:
+    ScratchDevice() { Write("registry.reg", kRegHead + kRegistry); }
+
+    bool OwnKeyExists() const { return host::reg::KeyExists(ParseReg(Read("registry.reg")), kOwn); }
+
+    // The glyph cache's limit; nullopt when it is missing or of another type.
+    std::optional<DWORD> Limit() const
+    {
+        host::reg::Document doc = ParseReg(Read("registry.reg"));
+        const host::reg::Value* value = host::reg::FindValue(doc, kGlyph, "limit");
+        if (!value || value->type != REG_DWORD || value->data.size() != 4)
+            return std::nullopt;
+        const auto& d = value->data;
+        return DWORD(d[0]) | DWORD(d[1]) << 8 | DWORD(d[2]) << 16 | DWORD(d[3]) << 24;
+    }
+};
 
 // Exit status, or -1 when it didn't exit normally.
 int Wait(pid_t pid)
@@ -34,13 +61,13 @@ int Wait(pid_t pid)
 
 TEST(Program, WithoutATerminalSaysSoAndExits)
 {
-    ScratchDevice device(kRegistry);
+    ScratchDevice device;
     std::string command = std::string(VELLORIA_PROGRAM) + " </dev/null 2>&1 >/dev/null";
     const ChildRun run = RunToEnd({"/bin/sh", "-c", command.c_str()}, Said::Out);
     EXPECT_EQ(run.status, 0);
     const std::string& said = run.output;
     EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
-    EXPECT_FALSE(device.KeyExists(kOwn)) << "the dialog never opened";
+    EXPECT_FALSE(device.OwnKeyExists()) << "the dialog never opened";
 }
 
 // Velloria on an 80 x 24 pseudo-terminal.
@@ -108,32 +135,6 @@ private:
     std::string seen_;
 };
 
-TEST(Program, OnATerminalKeysPressButtonsAndCloseEndsIt)
-{
-    ScratchDevice device(kRegistry);
-    OnTerminal terminal;
-    ASSERT_TRUE(terminal.Started());
-    ASSERT_TRUE(terminal.WaitFor("lose")  /* "&close" ends the first screen */);
-    // Tab twice to "slow (save RAM)", press it, then close with C.
-    terminal.Send("\t\t\r");
-    terminal.Send("c");
-    EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Dword(kGlyph, "limit"), 4096u);
-    EXPECT_TRUE(device.KeyExists(kOwn));
-    EXPECT_FALSE(device.Has("restart-requested"));
-}
-
-TEST(Program, AltRAsksForARestartAndEnds)
-{
-    ScratchDevice device(kRegistry);
-    OnTerminal terminal;
-    ASSERT_TRUE(terminal.Started());
-    ASSERT_TRUE(terminal.WaitFor("lose"));
-    terminal.Send("\x1br");
-    EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Read("restart-requested"), "warm\n");
-}
-
 // A left click as xterm reports it in the mode ncurses asks for (SGR):
 // press and release, column and row counted from 1.
 std::string Press(int column, int row)
@@ -142,19 +143,40 @@ std::string Press(int column, int row)
     return "\x1b[<0;" + at + "M\x1b[<0;" + at + "m";
 }
 
-TEST(Program, MouseOnAButtonAndOnTheCaptionsOk)
+// Each session sends its input, each part once the screen has shown a text
+// ("lose": "&close" ends the first screen), then the program has ended with
+// what it wrote.
+TEST(Program, OnATerminalKeysAndTheMousePressButtonsAndEndIt)
 {
-    ScratchDevice device(kRegistry);
-    OnTerminal terminal;
-    ASSERT_TRUE(terminal.Started());
-    ASSERT_TRUE(terminal.WaitFor("lose"));
-    // Centred at (6, 5): "reg*" of the display speed-up row on row 8, the
-    // caption's OK at the right end of row 5.
-    terminal.Send(Press(55, 8));
-    ASSERT_TRUE(terminal.WaitFor("reg*"));  // the press has been drawn
-    terminal.Send(Press(71, 5));
-    EXPECT_EQ(terminal.Exit(), 0);
-    EXPECT_EQ(device.Dword(kGlyph, "limit"), 16384u);
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> steps;  // the text awaited, what is sent
+        DWORD limit;
+        std::string restart;  // the request written, if any
+    } sessions[] = {
+        // Tab twice to "slow (save RAM)", press it, then close with C.
+        {"keys press buttons and C closes", {{"lose", "\t\t\r"}, {"", "c"}}, 4096, ""},
+        {"Alt+R asks for a restart and ends", {{"lose", "\x1br"}}, 0x77, "warm\n"},
+        // Centred at (6, 5): "reg*" of the display speed-up row on row 8,
+        // the caption's OK at the right end of row 5; "reg*" shows the press
+        // drawn.
+        {"the mouse on a button and on the caption's OK", {{"lose", Press(55, 8)}, {"reg*", Press(71, 5)}},
+         16384, ""},
+    };
+    for (const auto& session : sessions) {
+        SCOPED_TRACE(session.what);
+        ScratchDevice device;
+        OnTerminal terminal;
+        ASSERT_TRUE(terminal.Started());
+        for (const auto& [text, bytes] : session.steps) {
+            ASSERT_TRUE(terminal.WaitFor(text)) << text;
+            terminal.Send(bytes);
+        }
+        EXPECT_EQ(terminal.Exit(), 0);
+        EXPECT_EQ(device.Limit(), session.limit);
+        EXPECT_TRUE(device.OwnKeyExists());
+        EXPECT_EQ(device.Read("restart-requested"), session.restart);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// The host's restart request, whatever was left where it goes: it never
-// writes through a link, never blocks, and leaves what is no file alone with
-// one line on stderr.
+// The host's restart request: only the call the handheld documents asks for
+// it; and whatever was left where it goes, it never writes through a link,
+// never blocks, and leaves what is no file alone with one line on stderr.
 #include <pkfuncs.h>
 #include <windows.h>
 
@@ -13,41 +13,55 @@
 #include <filesystem>
 #include <fstream>
 
+#include "facts.h"
 #include "host_device.h"
 #include "registry/device_files.h"
 
 namespace {
 
+// The reboot code with no buffers and no count; anything else is refused.
+TEST(HostRestart, TakesOnlyTheRebootCallAsDocumented)
+{
+    HostDevice device;
+    device.Write("registry.reg", kRegHead);
+    DWORD count = 0;
+    BYTE buffer[4];
+    const struct {
+        DWORD code;
+        LPVOID in, out;
+        LPDWORD returned;
+        DWORD error;
+    } refused[] = {
+        {facts::kRebootCode + 4, NULL, NULL, NULL, ERROR_NOT_SUPPORTED},
+        {facts::kRebootCode, buffer, NULL, NULL, ERROR_INVALID_PARAMETER},
+        {facts::kRebootCode, NULL, buffer, NULL, ERROR_INVALID_PARAMETER},
+        {facts::kRebootCode, NULL, NULL, &count, ERROR_INVALID_PARAMETER},
+    };
+    for (const auto& call : refused) {
+        SetLastError(0);
+        EXPECT_FALSE(KernelIoControl(call.code, call.in, call.in ? sizeof buffer : 0, call.out,
+                                     call.out ? sizeof buffer : 0, call.returned));
+        EXPECT_EQ(GetLastError(), call.error);
+    }
+    EXPECT_FALSE(std::filesystem::exists(device.Root() / "restart-requested"));
+    EXPECT_TRUE(KernelIoControl(facts::kRebootCode, NULL, 0, NULL, 0, NULL));
+    EXPECT_EQ("warm\n", device.Read("restart-requested"));
+}
+
 TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
 {
-    using Plant = void (*)(const std::filesystem::path& device, const std::string& outside);
     struct Planted {
         const char* what;
-        Plant plant;
-        bool asked;  // whether the request is then written
+        const char* at;      // in the device folder
+        const char* linkTo;  // in the folder outside, or absolute; a FIFO when null
+        bool asked;          // whether the request is then written
     };
     const Planted cases[] = {
-        {"the request a link to a file outside",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/mine").c_str(), (device / "restart-requested").c_str());
-         },
-         true},
-        {"the request a link to nothing outside",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/new").c_str(), (device / "restart-requested").c_str());
-         },
-         true},
-        {"its temporary file a link outside",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/mine").c_str(), (device / "restart-requested.tmp").c_str());
-         },
-         true},
-        {"the request a FIFO",
-         [](const auto& device, const auto&) { mkfifo((device / "restart-requested").c_str(), 0644); },
-         false},
-        {"the request a link to a device node",
-         [](const auto& device, const auto&) { symlink("/dev/null", (device / "restart-requested").c_str()); },
-         true},
+        {"the request a link to a file outside", "restart-requested", "mine", true},
+        {"the request a link to nothing outside", "restart-requested", "new", true},
+        {"its temporary file a link outside", "restart-requested.tmp", "mine", true},
+        {"the request a FIFO", "restart-requested", nullptr, false},
+        {"the request a link to a device node", "restart-requested", "/dev/null", true},
     };
     for (const Planted& planted : cases) {
         SCOPED_TRACE(planted.what);
@@ -55,7 +69,12 @@ TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
         const std::string outside = device.Outside().string();
         device.Write("registry.reg", kRegHead);
         std::ofstream(outside + "/mine") << "mine\n";
-        planted.plant(device.Root(), outside);
+        const std::string at = (device.Root() / planted.at).string();
+        if (!planted.linkTo)
+            mkfifo(at.c_str(), 0644);
+        else
+            symlink((planted.linkTo[0] == '/' ? planted.linkTo : outside + "/" + planted.linkTo).c_str(),
+                    at.c_str());
 
         StderrCapture said;
         alarm(10);  // a call that blocks ends the test here

@@ -68,14 +68,3 @@ inline host::InputEvent Click(int column, int row)
 {
     return host::InputEvent::Click(column, row);
 }
-
-// The ids of the running dialog's controls that are visible, in template
-// order.
-inline std::vector<int> VisibleControls(const std::vector<int>& ids)
-{
-    std::vector<int> visible;
-    for (int id : ids)
-        if (IsWindowVisible(GetDlgItem(host::ActiveDialog(), id)))
-            visible.push_back(id);
-    return visible;
-}

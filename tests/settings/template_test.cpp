@@ -22,27 +22,22 @@ extern const size_t kHostResourcesSize;
 
 namespace {
 
-// Every entry of the embedded .res, which the host build embeds unchanged.
-std::vector<ResEntry> ResEntries()
-{
-    return ReadRes(kHostResources, kHostResourcesSize);
-}
-
-// The resource as FindResourceW gives it to the framework.
-std::vector<BYTE> DialogResource()
+// A resource as FindResourceW gives it to the program.
+std::vector<BYTE> Resource(LPCWSTR type, WORD id)
 {
     HMODULE module = GetModuleHandleW(NULL);
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(facts::kDialogId), RT_DIALOG);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
     if (!info)
         return {};
     const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, info)));
     return std::vector<BYTE>(data, data + SizeofResource(module, info));
 }
 
-// The template as the host's own reader reads it, which must end at the
-// resource's last byte.
-host::DialogTemplate ReadTemplate(const std::vector<BYTE>& bytes)
+// The dialog's template as the host's own reader reads it from the resource,
+// which the reader must end at the last byte of.
+host::DialogTemplate ReadTemplate()
 {
+    const std::vector<BYTE> bytes = Resource(RT_DIALOG, facts::kDialogId);
     host::DialogTemplate t;
     if (bytes.size() < sizeof(DLGTEMPLATE)) {
         ADD_FAILURE() << "no dialog template";
@@ -55,12 +50,7 @@ host::DialogTemplate ReadTemplate(const std::vector<BYTE>& bytes)
 
 TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
 {
-    std::vector<BYTE> bytes = DialogResource();
-    ASSERT_FALSE(bytes.empty());
-    ASSERT_GE(bytes.size(), 4u);
-    EXPECT_FALSE(bytes[2] == 0xFF && bytes[3] == 0xFF) << "extended template";
-
-    const host::DialogTemplate t = ReadTemplate(bytes);
+    const host::DialogTemplate t = ReadTemplate();  // refuses the extended form
     EXPECT_EQ(t.fixed.style, facts::kDialogStyle);
     EXPECT_EQ(t.fixed.dwExtendedStyle, facts::kDialogExStyle);
     EXPECT_EQ(t.fixed.cdit, facts::kControls.size());
@@ -77,7 +67,7 @@ TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
 
 TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
 {
-    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    const host::DialogTemplate t = ReadTemplate();
     ASSERT_EQ(t.items.size(), facts::kControls.size());
     for (size_t i = 0; i < t.items.size(); ++i) {
         const host::DialogItem& got = t.items[i];
@@ -99,7 +89,7 @@ TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
 
 TEST(DialogTemplate, IdsAreUniqueAndNoControlReachesPastX134)
 {
-    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    const host::DialogTemplate t = ReadTemplate();
     std::set<WORD> ids;
     for (const host::DialogItem& item : t.items) {
         const DLGITEMTEMPLATE& c = item.fixed;
@@ -126,11 +116,10 @@ std::vector<UINT> BoundIds(const AFX_MSGMAP* map)
 
 TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 {
-    EXPECT_EQ(CVelloriaDlg::messageMap.pBaseMap, &CDialog::messageMap);
     std::vector<UINT> bound = BoundIds(&CVelloriaDlg::messageMap);
     EXPECT_EQ(bound, std::vector<UINT>(facts::kBoundIds.begin(), facts::kBoundIds.end()));
 
-    const host::DialogTemplate t = ReadTemplate(DialogResource());
+    const host::DialogTemplate t = ReadTemplate();
     std::set<UINT> boundSet(bound.begin(), bound.end());
     for (const host::DialogItem& c : t.items) {
         const bool button = c.className.ordinal == 0x0080;
@@ -140,7 +129,7 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 
 TEST(Resources, EverythingIsInUsEnglish)
 {
-    std::vector<ResEntry> entries = ResEntries();
+    std::vector<ResEntry> entries = ReadRes(kHostResources, kHostResourcesSize);
     ASSERT_GT(entries.size(), 1u);
     EXPECT_EQ(entries[0].type, u"#0") << "a .res starts with an empty entry";
     for (size_t i = 1; i < entries.size(); ++i)
@@ -149,51 +138,36 @@ TEST(Resources, EverythingIsInUsEnglish)
 
 TEST(Resources, IconGroup130HoldsA256ColourAndA16ColourImage)
 {
-    std::vector<ResEntry> entries = ResEntries();
-    const ResEntry* group = nullptr;
     int groups = 0;
-    for (const ResEntry& e : entries) {
-        if (e.type == u"#14") {
-            ++groups;
-            group = &e;
-        }
+    for (const ResEntry& e : ReadRes(kHostResources, kHostResourcesSize)) {
+        groups += e.type == u"#14";
+        EXPECT_TRUE(e.type != u"#14" || e.name == u"#130") << "a group other than 130";
     }
-    ASSERT_EQ(groups, 1);
-    EXPECT_EQ(group->name, u"#130");
+    EXPECT_EQ(groups, 1);
 
-    Reader in(group->data.data(), group->data.size());
-    EXPECT_EQ(in.Word(), 0);  // reserved
-    EXPECT_EQ(in.Word(), 1);  // icons
-    ASSERT_EQ(in.Word(), 2);
+    const std::vector<BYTE> group = Resource(RT_GROUP_ICON, 130);
+    EXPECT_EQ(At<WORD>(group, 0), 0);  // reserved
+    EXPECT_EQ(At<WORD>(group, 2), 1);  // icons
+    ASSERT_EQ(At<WORD>(group, 4), 2);
+    ASSERT_EQ(group.size(), 6u + 2 * 14);
     struct Image { int size, colours, bits; };
     const Image want[] = {{32, 0, 8}, {16, 16, 4}};  // 0: 256 colours
-    for (const Image& image : want) {
-        WORD widthHeight = in.Word();
-        WORD coloursReserved = in.Word();
-        WORD planes = in.Word();
-        WORD bits = in.Word();
-        DWORD bytes = in.Dword();
-        WORD iconId = in.Word();
-        EXPECT_EQ(widthHeight & 0xFF, image.size);
-        EXPECT_EQ(widthHeight >> 8, image.size);
-        EXPECT_EQ(coloursReserved & 0xFF, image.colours);
-        EXPECT_EQ(planes, 1);
-        EXPECT_EQ(bits, image.bits);
+    for (size_t i = 0; i < 2; ++i) {
+        const size_t entry = 6 + 14 * i;
+        SCOPED_TRACE("image " + std::to_string(i));
+        EXPECT_EQ(group[entry], want[i].size);
+        EXPECT_EQ(group[entry + 1], want[i].size);
+        EXPECT_EQ(group[entry + 2], want[i].colours);
+        EXPECT_EQ(At<WORD>(group, entry + 4), 1);  // planes
+        EXPECT_EQ(At<WORD>(group, entry + 6), want[i].bits);
 
         // The image itself: its bitmap header agrees.
-        std::string number = "#" + std::to_string(iconId);
-        const ResEntry* icon = nullptr;
-        for (const ResEntry& e : entries)
-            if (e.type == u"#3" && e.name == std::u16string(number.begin(), number.end()))
-                icon = &e;
-        ASSERT_NE(icon, nullptr) << number;
-        EXPECT_EQ(icon->data.size(), bytes);
-        Reader bitmap(icon->data.data(), icon->data.size());
-        EXPECT_EQ(bitmap.Dword(), 40u);
-        EXPECT_EQ(bitmap.Dword(), DWORD(image.size));
-        EXPECT_EQ(bitmap.Dword(), DWORD(image.size * 2));
-        bitmap.Word();
-        EXPECT_EQ(bitmap.Word(), image.bits);
+        const std::vector<BYTE> icon = Resource(RT_ICON, At<WORD>(group, entry + 12));
+        EXPECT_EQ(icon.size(), At<DWORD>(group, entry + 8));
+        EXPECT_EQ(At<DWORD>(icon, 0), 40u);
+        EXPECT_EQ(At<DWORD>(icon, 4), DWORD(want[i].size));
+        EXPECT_EQ(At<DWORD>(icon, 8), DWORD(want[i].size * 2));
+        EXPECT_EQ(At<WORD>(icon, 14), want[i].bits);
     }
 }
 
@@ -210,16 +184,9 @@ TEST(Resources, NoIcon128SoTheDialogsLookupFindsNothing)
 // and the translation.
 TEST(Resources, VersionBlockAsTheProgramDescribesItself)
 {
-    std::vector<ResEntry> entries = ResEntries();
-    const ResEntry* version = nullptr;
-    for (const ResEntry& e : entries)
-        if (e.type == u"#16")
-            version = &e;
-    ASSERT_NE(version, nullptr);
-    EXPECT_EQ(version->name, u"#1");
-
+    const std::vector<BYTE> version = Resource(RT_VERSION, 1);
     VersionNode root;
-    ASSERT_TRUE(ParseVersion(version->data, root));
+    ASSERT_TRUE(ParseVersion(version, root));
     EXPECT_EQ(root.key, u"VS_VERSION_INFO");
     EXPECT_EQ(root.type, 0);
     ASSERT_EQ(root.value.size(), 52u);
@@ -244,30 +211,23 @@ TEST(Resources, VersionBlockAsTheProgramDescribesItself)
     ASSERT_EQ(tables.size(), 1u);
     EXPECT_EQ(tables[0].key, u"040904b0");
 
-    std::map<std::u16string, std::u16string> byKey;
+    std::map<std::u16string, std::u16string> strings;
     for (const VersionNode& s : tables[0].children)
-        byKey.emplace(s.key, Text(s.value));
-    EXPECT_EQ(byKey.size(), 12u);
-    EXPECT_EQ(byKey[u"FileDescription"], u"Velloria");
-    EXPECT_EQ(byKey[u"InternalName"], u"Velloria");
-    EXPECT_EQ(byKey[u"ProductName"], u"Velloria");
-    EXPECT_EQ(byKey[u"OriginalFilename"], u"Velloria.EXE");
-    EXPECT_EQ(byKey[u"FileVersion"], u"1, 0, 0, 1");
-    EXPECT_EQ(byKey[u"ProductVersion"], u"1, 0, 0, 0");
-    for (const char16_t* empty : {u"Comments", u"CompanyName", u"LegalTrademarks",
-                                  u"PrivateBuild", u"SpecialBuild"}) {
-        ASSERT_EQ(byKey.count(empty), 1u);
-        EXPECT_EQ(byKey[empty], u"");
-    }
-    EXPECT_EQ(byKey[u"LegalCopyright"].rfind(u"Copyright", 0), 0u);
+        strings.emplace(s.key, Text(s.value));
+    EXPECT_EQ(strings[u"LegalCopyright"].rfind(u"Copyright", 0), 0u);
+    strings.erase(u"LegalCopyright");
+    const std::map<std::u16string, std::u16string> expected = {
+        {u"Comments", u""}, {u"CompanyName", u""}, {u"FileDescription", u"Velloria"},
+        {u"FileVersion", u"1, 0, 0, 1"}, {u"InternalName", u"Velloria"}, {u"LegalTrademarks", u""},
+        {u"OriginalFilename", u"Velloria.EXE"}, {u"PrivateBuild", u""}, {u"ProductName", u"Velloria"},
+        {u"ProductVersion", u"1, 0, 0, 0"}, {u"SpecialBuild", u""}};
+    EXPECT_TRUE(strings == expected) << "the string table differs";
 
     const std::vector<VersionNode>& vars = blocks[1].children;
     ASSERT_EQ(vars.size(), 1u);
     EXPECT_EQ(vars[0].key, u"Translation");
     EXPECT_EQ(vars[0].type, 0);
-    ASSERT_EQ(vars[0].value.size(), 4u);
-    EXPECT_EQ(At<WORD>(vars[0].value, 0), 0x0409);
-    EXPECT_EQ(At<WORD>(vars[0].value, 2), 0x04B0);
+    EXPECT_EQ(vars[0].value, (std::vector<BYTE>{0x09, 0x04, 0xB0, 0x04}));  // US English, Unicode
 }
 
 }  // namespace

@@ -26,22 +26,17 @@
 #include <vector>
 
 #include "device.h"
+#include "dialog_driver.h"
 #include "facts.h"
 #include "host_watch.h"
 #include "registry/helpers.h"
-#include "registry/scratch.h"
 #include "screen.h"
+#include "settings/scripted_terminal.h"
 
-// A terminal whose input the test hands over one event at a time.
-class LiveTerminal : public host::Terminal {
+// A terminal whose input the test hands over one event at a time, from
+// another thread than the dialog's.
+class LiveTerminal : public ScriptedTerminal {
 public:
-    bool Open() override { return true; }
-    void Close() override {}
-    int Columns() const override { return 80; }
-    int Rows() const override { return 24; }
-    void Show(const host::Canvas&) override {}
-    void Flash(const host::Canvas&, const host::Canvas&) override {}
-
     // The dialog's side: waits for the test's next event.
     host::InputEvent Next() override
     {
@@ -56,14 +51,15 @@ public:
     }
 
     // The test's side: hands over an event, and returns once the dialog has
-    // dealt with it and waits again, or has ended.
-    void Send(const host::InputEvent& event)
+    // dealt with it and waits again (true), or has ended.
+    bool Send(const host::InputEvent& event)
     {
         std::unique_lock<std::mutex> lock(mutex_);
         events_.push_back(event);
         waiting_ = false;
         changed_.notify_all();
         changed_.wait(lock, [this] { return (waiting_ && events_.empty()) || ended_; });
+        return !ended_;
     }
 
     // Returns once the dialog waits for input or has ended; true if it waits.
@@ -89,75 +85,50 @@ private:
     bool ended_ = false;
 };
 
-class TerminalDriver : public ::testing::Test {
+class TerminalDriver : public DialogDriver {
 protected:
     // Runs the dialog to its end on the dialog's thread; its end code, or
     // nullopt when it didn't run.
     using RunDialog = std::function<std::optional<INT_PTR>()>;
 
     explicit TerminalDriver(RunDialog run) : run_(std::move(run)) {}
-    ~TerminalDriver() override { Join(); }
+    ~TerminalDriver() override { TerminalDriver::Stop(); }
 
-    void FreshRegistry()
-    {
-        Join();
-        scratch_.reset();
-        scratch_ = std::make_unique<ScratchRegistry>();
-    }
+    HWND Dialog() const override { return host::ActiveDialog(); }
 
     void Open()
     {
-        Join();
+        Stop();
         terminal_ = std::make_unique<LiveTerminal>();
         hidden_.clear();
         opening_.clear();
         restartFirst_ = false;
         result_.reset();
-        recorder_ = std::make_unique<host::RegistryRecorder>();
-        seen_ = 0;
         inOpening_ = true;
+        // The opening's calls as made, registry and USER alike, until the
+        // dialog waits for the user.
+        host::CallTrace trace([this](const std::string& line) { opening_.push_back(line); });
+        host::Watches::Shared().Join(&trace);
         // The watch outlives this function: what it keeps is the fixture's.
         host::WatchUserCalls([this](const host::UserCall& call) {
             const std::string function = call.function;
-            if (inOpening_) {
-                CatchUpOpening();
-                opening_.push_back(host::CallLines().Line(call));
-                if (function == "ShowWindow" && call.arguments.at(0) == SW_HIDE)
-                    hidden_.push_back(GetDlgCtrlID(call.window));
-            }
+            if (inOpening_ && function == "ShowWindow" && call.arguments.at(0) == SW_HIDE)
+                hidden_.push_back(GetDlgCtrlID(call.window));
             if (function == "EndDialog")
                 restartFirst_ = std::filesystem::exists(host::DeviceRoot() + "/restart-requested");
         });
-        host::UseTerminal(terminal_.get());
         thread_ = std::thread([this] {
             result_ = run_();
             terminal_->MarkEnded();
         });
         running_ = terminal_->Settle();
-        CatchUpOpening();
         inOpening_ = false;
-        recorder_.reset();
+        host::Watches::Shared().Leave(&trace);
         ASSERT_TRUE(running_) << "the dialog ended before it waited for the user";
         ASSERT_NE(host::ActiveDialog(), HWND(NULL));
     }
 
-    std::vector<int> Visible() const
-    {
-        std::vector<int> visible;
-        for (int id : facts::AllControls())
-            if (IsWindowVisible(Item(id)))
-                visible.push_back(id);
-        return visible;
-    }
-
     std::optional<std::wstring> Text(int) const { return std::nullopt; }  // the resource tests read them
-
-    RECT Rect(int id) const
-    {
-        RECT rect = {};
-        EXPECT_TRUE(GetWindowRect(Item(id), &rect)) << "control " << id;
-        return rect;
-    }
 
     int Focus() const { return GetDlgCtrlID(GetFocus()); }
 
@@ -189,7 +160,7 @@ protected:
 
     facts::Ending End()
     {
-        Join();
+        Stop();
         return {result_.has_value(), result_, restartFirst_};
     }
 
@@ -198,18 +169,14 @@ protected:
     void Send(const host::InputEvent& event)
     {
         ASSERT_TRUE(running_) << "the dialog has ended";
-        terminal_->Send(event);
-        running_ = terminal_->Settle();
+        running_ = terminal_->Send(event);
     }
 
-    std::unique_ptr<ScratchRegistry> scratch_ = std::make_unique<ScratchRegistry>();
     std::vector<std::string> opening_;  // the opening's calls, as text
 
 private:
-    static HWND Item(int id) { return GetDlgItem(host::ActiveDialog(), id); }
-
     // Waits for the dialog's end: closes its input if it still runs.
-    void Join()
+    void Stop() override
     {
         if (!thread_.joinable())
             return;
@@ -218,16 +185,7 @@ private:
         thread_.join();
         running_ = false;
         host::WatchUserCalls(nullptr);
-        host::UseTerminal(nullptr);
-    }
-
-    // The opening's registry calls, merged in the order made with its USER
-    // calls.
-    void CatchUpOpening()
-    {
-        const std::vector<std::string> lines = recorder_->Lines();
-        for (; seen_ < lines.size(); ++seen_)
-            opening_.push_back(lines[seen_]);
+        terminal_.reset();
     }
 
     RunDialog run_;
@@ -235,8 +193,6 @@ private:
     std::thread thread_;
     bool running_ = false;
     std::atomic<bool> inOpening_{false};
-    size_t seen_ = 0;
-    std::unique_ptr<host::RegistryRecorder> recorder_;
     std::vector<int> hidden_;
     bool restartFirst_ = false;
     std::optional<INT_PTR> result_;

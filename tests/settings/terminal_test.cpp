@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -57,18 +58,11 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     return FALSE;
 }
 
-INT_PTR RunProbe(Probe& probe)
+// The template, by default Velloria's, run under ProbeProc.
+INT_PTR RunProbe(Probe& probe, const void* dialog = VelloriaTemplate())
 {
-    return DialogBoxIndirectParamW(GetModuleHandleW(NULL), VelloriaTemplate(), NULL, ProbeProc,
-                                   reinterpret_cast<LPARAM>(&probe));
-}
-
-std::vector<int> Ids(const std::vector<std::pair<int, int>>& commands)
-{
-    std::vector<int> ids;
-    for (const auto& command : commands)
-        ids.push_back(command.first);
-    return ids;
+    return DialogBoxIndirectParamW(GetModuleHandleW(NULL), static_cast<const DLGTEMPLATE*>(dialog), NULL,
+                                   ProbeProc, reinterpret_cast<LPARAM>(&probe));
 }
 
 const std::vector<int> kAnimRow = {1018, 1008, 1009};
@@ -77,14 +71,10 @@ TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
 {
     Probe probe;
     ScriptedTerminal terminal;
-    std::vector<std::pair<int, RECT>> places;
+    std::map<int, RECT> at;
     terminal.beforeEach = [&](size_t) {
-        HWND dialog = host::ActiveDialog();
-        for (int id : {1004, 1006, 1016, 1007, 1017, 1009, 1008, 1024, 1025, 1026, 1027}) {
-            RECT r;
-            GetWindowRect(GetDlgItem(dialog, id), &r);
-            places.emplace_back(id, r);
-        }
+        for (int id : {1004, 1006, 1016, 1007, 1017, 1009, 1008, 1024, 1025, 1026, 1027})
+            GetWindowRect(GetDlgItem(host::ActiveDialog(), id), &at[id]);
     };
     RunProbe(probe);
 
@@ -95,35 +85,26 @@ TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
     EXPECT_EQ(d.right - d.left, 68);
     EXPECT_EQ(d.bottom - d.top, 15);
 
-    auto at = [&](int id) {
-        for (const auto& place : places)
-            if (place.first == id)
-                return place.second;
-        return RECT{};
-    };
     // Cells: x / 2 and y / 11 from the controls' top left, rounded, inside a
     // frame column and below the caption bar.
-    EXPECT_EQ(at(1026).left, 1);
-    EXPECT_EQ(at(1026).top, 1);
-    EXPECT_EQ(at(1016).top, 2);
-    EXPECT_EQ(at(1007).top, 3);
-    EXPECT_EQ(at(1017).top, 4);
-    EXPECT_EQ(at(1016).left, at(1009).left);  // x 66 and 65 share a column
-    EXPECT_EQ(at(1009).right, 47);
-    EXPECT_EQ(at(1008).left, 52);
-    EXPECT_EQ(at(1024).bottom - at(1024).top, 3);
-    EXPECT_EQ(at(1024).right - at(1024).left, 65);
-    EXPECT_EQ(at(1004).top, 13);
-    EXPECT_EQ(at(1004).bottom, 15);
-    EXPECT_EQ(at(1006).right, 67);
+    EXPECT_EQ(at[1026].left, 1);
+    EXPECT_EQ(at[1026].top, 1);
+    EXPECT_EQ(at[1016].top, 2);
+    EXPECT_EQ(at[1007].top, 3);
+    EXPECT_EQ(at[1017].top, 4);
+    EXPECT_EQ(at[1016].left, at[1009].left);  // x 66 and 65 share a column
+    EXPECT_EQ(at[1009].right, 47);
+    EXPECT_EQ(at[1008].left, 52);
+    EXPECT_EQ(at[1024].bottom - at[1024].top, 3);
+    EXPECT_EQ(at[1024].right - at[1024].left, 65);
+    EXPECT_EQ(at[1004].top, 13);
+    EXPECT_EQ(at[1004].bottom, 15);
+    EXPECT_EQ(at[1006].right, 67);
     // No two visible controls share a cell.
-    for (size_t i = 0; i < places.size(); ++i)
-        for (size_t j = i + 1; j < places.size(); ++j) {
-            const RECT& a = places[i].second;
-            const RECT& b = places[j].second;
-            bool apart = a.right <= b.left || b.right <= a.left || a.bottom <= b.top ||
-                         b.bottom <= a.top;
-            EXPECT_TRUE(apart) << places[i].first << " and " << places[j].first;
+    for (const auto& [one, a] : at)
+        for (const auto& [other, b] : at) {
+            bool apart = a.right <= b.left || b.right <= a.left || a.bottom <= b.top || b.bottom <= a.top;
+            EXPECT_TRUE(one >= other || apart) << one << " and " << other;
         }
 }
 
@@ -189,95 +170,85 @@ TEST(TerminalPainting, AControlOfAnySizeIsPaintedOnlyWhereTheScreenIs)
     }
 }
 
-TEST(TerminalFocus, TabAndShiftTabFollowTheTemplateSkippingHiddenButtons)
-{
-    Probe probe;
-    probe.hide = kAnimRow;
-    std::vector<host::InputEvent> script(16, Key(host::kKeyTab));
-    script.push_back(Key(host::kKeyBackTab));
-    script.push_back(Key(host::kKeyBackTab));
-    ScriptedTerminal terminal(script);
-    std::vector<int> focus;
-    terminal.beforeEach = [&](size_t) { focus.push_back(GetDlgCtrlID(GetFocus())); };
-    RunProbe(probe);
-
-    EXPECT_EQ(probe.focusGiven, IDC_SOFT_RESET);
-    EXPECT_EQ(focus, (std::vector<int>{1004, 1006, 1016, 1017, 1007, 1010, 1011, 1013, 1014, 1022,
-                                       1023, 1025, 1027, 1004, 1006, 1016, 1017, 1016, 1006}));
-    EXPECT_TRUE(probe.commands.empty() || Ids(probe.commands) == std::vector<int>{IDCANCEL});
-}
-
-TEST(TerminalKeys, EnterAndSpacePressTheFocusedButton)
-{
-    Probe probe;
-    ScriptedTerminal terminal({Key(host::kKeyEnter), Key(host::kKeyTab), Key(host::kKeySpace),
-                               Key(host::kKeyTab), Key('\r')});
-    RunProbe(probe);
-    ASSERT_GE(probe.commands.size(), 2u);
-    EXPECT_EQ(probe.commands[0], std::make_pair(IDC_SOFT_RESET, int(BN_CLICKED)));
-    EXPECT_EQ(probe.commands[1], std::make_pair(IDC_CLOSE, int(BN_CLICKED)));
-    EXPECT_EQ(GetDlgCtrlID(probe.senders[0]), 0) << "the control is gone after the dialog";
-    EXPECT_NE(probe.senders[0], nullptr);
-    EXPECT_EQ(terminal.flashes.size(), 2u);
-}
-
-TEST(TerminalKeys, MnemonicsWithAndWithoutAlt)
-{
-    Probe probe;
-    ScriptedTerminal terminal({Key('r'), Key('R'), Key('r', true), Key('c'), Key('C', true),
-                               Key('x'), Key('1'), Key(host::kKeyEscape)});
-    RunProbe(probe);
-    // The last cancel: input closed.
-    EXPECT_EQ(Ids(probe.commands), (std::vector<int>{1004, 1004, 1004, 1006, 1006, IDCANCEL, IDCANCEL}));
-}
-
-TEST(TerminalKeys, AHiddenButtonTakesNoMnemonicClickOrFocus)
-{
-    Probe probe;
-    probe.hide = {IDC_CLOSE};
-    ScriptedTerminal terminal({Key('c'), Click(50, 19), Key(host::kKeyTab)});
-    int focusAfterTab = 0;
-    terminal.beforeEach = [&](size_t index) {
-        if (index == 3)
-            focusAfterTab = GetDlgCtrlID(GetFocus());
-    };
-    RunProbe(probe);
-    EXPECT_EQ(Ids(probe.commands), std::vector<int>{IDCANCEL});
-    EXPECT_EQ(focusAfterTab, IDC_GLYPH_SLOW);
-}
-
-TEST(TerminalKeys, EscapeSendsCancel)
-{
-    Probe probe;
-    probe.endOnCancel = true;
-    ScriptedTerminal terminal({Key(host::kKeyEscape), Key('c')});
-    EXPECT_EQ(RunProbe(probe), IDCANCEL);
-    EXPECT_EQ(probe.commands, (std::vector<std::pair<int, int>>{{IDCANCEL, BN_CLICKED}}));
-}
-
+// Scripts of keys and clicks on the template under ProbeProc: the commands
+// the procedure gets, in order, and the dialog's end. Every run opens the
+// terminal once, gives the first focus to soft reset, sends only BN_CLICKED,
+// from a control that is gone once the dialog is, and leaves no dialog open.
 // On 80 x 24 with no centring the dialog is at (0, 0).
-TEST(TerminalMouse, ClicksPressButtonsAndTheCaptionsOk)
+struct Script {
+    const char* what;
+    std::vector<host::InputEvent> events;
+    std::vector<int> commands;
+    INT_PTR result = IDCANCEL;
+    std::vector<int> hide = {};
+    bool endOnCancel = false;
+    std::vector<int> focus = {};  // before each event and at the end, where given
+    int flashes = -1;             // where given
+};
+
+std::vector<host::InputEvent> Tabs(int tabs, int backTabs)
 {
-    Probe probe;
-    ScriptedTerminal terminal({Click(10, 13), Click(40, 14), Click(55, 1), Click(5, 1),
-                               Click(0, 8), Click(75, 3), Click(65, 0)});
-    EXPECT_EQ(RunProbe(probe), IDOK);
-    // soft reset, close, rotate; the label, the frame and outside do nothing.
-    EXPECT_EQ(Ids(probe.commands), (std::vector<int>{1004, 1006, 1025, IDOK}));
-    EXPECT_EQ(terminal.flashes.size(), 3u) << "the caption's OK is not a control";
+    std::vector<host::InputEvent> events(tabs, Key(host::kKeyTab));
+    events.insert(events.end(), backTabs, Key(host::kKeyBackTab));
+    return events;
 }
 
-TEST(TerminalMouse, ClickingMovesTheFocusToTheButton)
+TEST(TerminalInput, EachScriptGivesItsCommandsAndEnd)
 {
-    Probe probe;
-    ScriptedTerminal terminal({Click(40, 14)});
-    int focus = 0;
-    terminal.beforeEach = [&](size_t index) {
-        if (index == 1)
-            focus = GetDlgCtrlID(GetFocus());
+    const Script scripts[] = {
+        {"Tab and Shift+Tab follow the template, skipping hidden buttons", Tabs(16, 2), {IDCANCEL},
+         IDCANCEL, kAnimRow, false,
+         {1004, 1006, 1016, 1017, 1007, 1010, 1011, 1013, 1014, 1022, 1023, 1025, 1027, 1004, 1006,
+          1016, 1017, 1016, 1006}},
+        {"Enter and Space press the focused button; a carriage return does not",
+         {Key(host::kKeyEnter), Key(host::kKeyTab), Key(host::kKeySpace), Key(host::kKeyTab), Key('\r')},
+         {1004, 1006, IDCANCEL}, IDCANCEL, {}, false, {}, 2},
+        {"mnemonics with and without Alt, then Escape and closed input",
+         {Key('r'), Key('R'), Key('r', true), Key('c'), Key('C', true), Key('x'), Key('1'),
+          Key(host::kKeyEscape)},
+         {1004, 1004, 1004, 1006, 1006, IDCANCEL, IDCANCEL}},
+        {"a hidden button takes no mnemonic, click or focus", {Key('c'), Click(50, 19), Key(host::kKeyTab)},
+         {IDCANCEL}, IDCANCEL, {IDC_CLOSE}, false, {1004, 1004, 1004, IDC_GLYPH_SLOW}},
+        {"Escape sends cancel", {Key(host::kKeyEscape), Key('c')}, {IDCANCEL}, IDCANCEL, {}, true},
+        // soft reset, close, rotate; the label, the frame and outside do
+        // nothing; the caption's OK is not a control and doesn't flash.
+        {"clicks press buttons and the caption's OK",
+         {Click(10, 13), Click(40, 14), Click(55, 1), Click(5, 1), Click(0, 8), Click(75, 3), Click(65, 0)},
+         {1004, 1006, 1025, IDOK}, IDOK, {}, false, {}, 3},
+        {"clicking moves the focus to the button", {Click(40, 14)}, {1006, IDCANCEL}, IDCANCEL, {}, false,
+         {1004, IDC_CLOSE}},
+        {"closed input cancels and ends even if ignored", {}, {IDCANCEL}},
     };
-    RunProbe(probe);
-    EXPECT_EQ(focus, IDC_CLOSE);
+    for (const Script& script : scripts) {
+        SCOPED_TRACE(script.what);
+        Probe probe;
+        probe.hide = script.hide;
+        probe.endOnCancel = script.endOnCancel;
+        ScriptedTerminal terminal(script.events);
+        std::vector<int> focus;
+        terminal.beforeEach = [&](size_t) { focus.push_back(GetDlgCtrlID(GetFocus())); };
+        EXPECT_EQ(RunProbe(probe), script.result);
+        std::vector<int> ids;
+        for (size_t i = 0; i < probe.commands.size(); ++i) {
+            ids.push_back(probe.commands[i].first);
+            EXPECT_EQ(probe.commands[i].second, BN_CLICKED) << "command " << i;
+            if (probe.commands[i].first != IDCANCEL && probe.commands[i].first != IDOK) {
+                EXPECT_NE(probe.senders[i], nullptr) << "command " << i;
+                EXPECT_EQ(GetDlgCtrlID(probe.senders[i]), 0) << "the control is gone after the dialog";
+            }
+        }
+        EXPECT_EQ(ids, script.commands);
+        EXPECT_EQ(probe.focusGiven, IDC_SOFT_RESET);
+        if (!script.focus.empty()) {
+            EXPECT_EQ(focus, script.focus);
+        }
+        if (script.flashes >= 0) {
+            EXPECT_EQ(terminal.flashes.size(), size_t(script.flashes));
+        }
+        EXPECT_EQ(terminal.opened, 1);
+        EXPECT_EQ(terminal.closed, 1);
+        EXPECT_EQ(host::ActiveDialog(), nullptr);
+    }
 }
 
 TEST(TerminalPress, APressFlashesOnlyTheButtonAndChangesNothingElse)
@@ -308,32 +279,6 @@ TEST(TerminalPress, APressFlashesOnlyTheButtonAndChangesNothingElse)
     EXPECT_EQ(changed, 33);
 }
 
-TEST(TerminalEnd, WithoutATerminalOneLineAndCancel)
-{
-    Probe probe;
-    ScriptedTerminal terminal({Key('c')});
-    terminal.available = false;
-    testing::internal::CaptureStderr();
-    INT_PTR result = RunProbe(probe);
-    std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_EQ(result, IDCANCEL);
-    EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
-    EXPECT_EQ(probe.initCalls, 0);
-    EXPECT_TRUE(probe.commands.empty());
-    EXPECT_EQ(terminal.closed, 0);
-}
-
-TEST(TerminalEnd, ClosedInputCancelsAndEndsEvenIfIgnored)
-{
-    Probe probe;  // ignores IDCANCEL
-    ScriptedTerminal terminal;
-    EXPECT_EQ(RunProbe(probe), IDCANCEL);
-    EXPECT_EQ(Ids(probe.commands), std::vector<int>{IDCANCEL});
-    EXPECT_EQ(terminal.opened, 1);
-    EXPECT_EQ(terminal.closed, 1);
-    EXPECT_EQ(host::ActiveDialog(), nullptr);
-}
-
 // A template put together by hand: header without a font, no menu, default
 // class, the caption, and one control of the given class.
 std::vector<WORD> OneControlTemplate(std::vector<WORD> className, std::vector<WORD> caption = {'T', 0})
@@ -354,37 +299,43 @@ TEST(TerminalTemplates, ClassesByOrdinalOrNameAndNothingElse)
     ScriptedTerminal terminal;
     Probe probe;
     probe.endOnCancel = true;
-    std::vector<WORD> byName = OneControlTemplate({'b', 'u', 'T', 't', 'o', 'n', 0});
-    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(byName.data()),
-                                      NULL, ProbeProc, reinterpret_cast<LPARAM>(&probe)),
-              IDCANCEL);
-    std::vector<WORD> unknown = OneControlTemplate({'E', 'D', 'I', 'T', 0});
+    EXPECT_EQ(RunProbe(probe, OneControlTemplate({'b', 'u', 'T', 't', 'o', 'n', 0}).data()), IDCANCEL);
     SetLastError(0);
-    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(unknown.data()),
-                                      NULL, ProbeProc, reinterpret_cast<LPARAM>(&probe)),
-              -1);
+    EXPECT_EQ(RunProbe(probe, OneControlTemplate({'E', 'D', 'I', 'T', 0}).data()), -1);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_CANNOT_FIND_WND_CLASS));
 
     const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(extended), NULL,
-                                      ProbeProc, 0),
-              -1);
+    EXPECT_EQ(RunProbe(probe, extended), -1);
     EXPECT_EQ(terminal.opened, 1) << "only the usable template reached the terminal";
 }
 
-TEST(TerminalEnd, WithoutATerminalTheCaptionIsToldWhateverItsLetters)
+// Without a terminal, one line that names the dialog whatever its caption's
+// letters, and a cancel before the dialog starts.
+TEST(TerminalEnd, WithoutATerminalOneLineAndCancel)
 {
-    Probe probe;
-    ScriptedTerminal terminal;
-    terminal.available = false;
-    std::vector<WORD> t = OneControlTemplate({0xFFFF, 0x0080}, {'R', 0xE9, 's', 'u', 'm', 0xE9, 0});
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(DialogBoxIndirectParamW(NULL, reinterpret_cast<const DLGTEMPLATE*>(t.data()), NULL,
-                                      ProbeProc, reinterpret_cast<LPARAM>(&probe)),
-              IDCANCEL);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "R\xC3\xA9sum\xC3\xA9: no terminal to show the dialog on; closing it.\n");
+    const std::vector<WORD> accented =
+        OneControlTemplate({0xFFFF, 0x0080}, {'R', 0xE9, 's', 'u', 'm', 0xE9, 0});
+    const struct {
+        const void* dialog;
+        const char* said;
+    } cases[] = {
+        {VelloriaTemplate(), "Velloria: no terminal to show the dialog on; closing it.\n"},
+        {accented.data(), "R\xC3\xA9sum\xC3\xA9: no terminal to show the dialog on; closing it.\n"},
+    };
+    for (const auto& dialog : cases) {
+        SCOPED_TRACE(dialog.said);
+        Probe probe;
+        ScriptedTerminal terminal({Key('c')});
+        terminal.available = false;
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunProbe(probe, dialog.dialog), IDCANCEL);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), dialog.said);
+        EXPECT_EQ(probe.initCalls, 0);
+        EXPECT_TRUE(probe.commands.empty());
+        EXPECT_EQ(terminal.closed, 0);
+    }
 }
+
 
 // A dialog procedure that opens a second modal dialog, as a CE program
 // asks something more: the inner runs on the same screen, and closing it

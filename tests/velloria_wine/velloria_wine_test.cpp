@@ -6,14 +6,13 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "dialog_driver.h"
 #include "facts.h"
 #include "registry/helpers.h"
-#include "registry/scratch.h"
 #include "wine/from_host.h"
 
 namespace {
@@ -23,36 +22,23 @@ namespace {
 const DWORD kStartBound = 30000;
 const DWORD kEndBound = 30000;
 
-// One run of Velloria.exe, from its start until its dialog ends or the test
-// is over.
-class Velloria {
-public:
-    Velloria()
+// The driver: each Open() starts Velloria.exe afresh, and the program is
+// ended at the latest when the test is over.
+class DialogCases : public DialogDriver {
+protected:
+    void SetUp() override
     {
-        started_ = StartFromHost(VELLORIA_EXE, process_);
-        if (!started_) {
-            ADD_FAILURE() << "Velloria.exe didn't start: error " << GetLastError();
-            return;
-        }
-        WaitForInputIdle(process_.hProcess, kStartBound);
-        // The dialog shows itself once OnInitDialog has returned, so a visible
-        // dialog is one whose rows are already decided.
-        ULONGLONG deadline = GetTickCount64() + kStartBound;
-        while ((dialog_ = FindDialog()) == NULL || !IsWindowVisible(dialog_)) {
-            if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) {
-                ADD_FAILURE() << "Velloria.exe ended before its dialog showed";
-                return;
-            }
-            if (GetTickCount64() > deadline) {
-                ADD_FAILURE() << "no visible Velloria dialog after " << kStartBound << " ms";
-                return;
-            }
-        }
+        WCHAR display[256];
+        ASSERT_NE(0u, GetEnvironmentVariableW(L"DISPLAY", display, 256))
+            << "no X display: run the win32 tests under xvfb-run";
     }
+    ~DialogCases() override { DialogCases::Stop(); }
 
-    ~Velloria()
+    HWND Dialog() const override { return dialog_; }
+
+    void Stop() override
     {
-        if (!started_)
+        if (!process_.hProcess)
             return;
         if (WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
             TerminateProcess(process_.hProcess, 99);
@@ -60,16 +46,46 @@ public:
         }
         CloseHandle(process_.hThread);
         CloseHandle(process_.hProcess);
+        process_ = {};
+        dialog_ = NULL;
     }
 
-    Velloria(const Velloria&) = delete;
-    Velloria& operator=(const Velloria&) = delete;
+    // The dialog shows itself once OnInitDialog has returned, so a visible
+    // dialog is one whose rows are already decided.
+    void Open()
+    {
+        Stop();
+        ASSERT_TRUE(StartFromHost(VELLORIA_EXE, process_))
+            << "Velloria.exe didn't start: error " << GetLastError();
+        WaitForInputIdle(process_.hProcess, kStartBound);
+        const ULONGLONG deadline = GetTickCount64() + kStartBound;
+        while ((dialog_ = FindDialog()) == NULL || !IsWindowVisible(dialog_)) {
+            ASSERT_NE(WaitForSingleObject(process_.hProcess, 20), WAIT_OBJECT_0)
+                << "Velloria.exe ended before its dialog showed";
+            ASSERT_LE(GetTickCount64(), deadline)
+                << "no visible Velloria dialog after " << kStartBound << " ms";
+        }
+    }
 
-    HWND Dialog() const { return dialog_; }
-    DWORD ThreadId() const { return process_.dwThreadId; }
+    std::optional<std::wstring> Text(int id) const
+    {
+        WCHAR text[256] = L"";
+        GetWindowTextW(Item(id), text, 256);
+        return std::wstring(text);
+    }
 
-    HWND Item(int id) const { return GetDlgItem(dialog_, id); }
+    // The window with the keyboard's focus in the program's thread.
+    HWND Focused() const
+    {
+        GUITHREADINFO gui = {};
+        gui.cbSize = sizeof gui;
+        EXPECT_TRUE(GetGUIThreadInfo(process_.dwThreadId, &gui));
+        return gui.hwndFocus;
+    }
 
+    int Focus() const { return GetDlgCtrlID(Focused()); }
+
+    std::optional<std::vector<int>> Hidden() const { return std::nullopt; }
 
     // A click on the button as the button itself takes it: its handler has
     // run when this returns.
@@ -86,145 +102,59 @@ public:
     void Command(WORD id) const
     {
         DWORD_PTR result;
-        ASSERT_TRUE(SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0,
-                                        SMTO_NORMAL, kEndBound, &result));
+        ASSERT_TRUE(SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0, SMTO_NORMAL,
+                                        kEndBound, &result));
     }
-
-    // The exit code once the process has ended; fails if it doesn't end.
-    DWORD Ended() const
-    {
-        DWORD code = STILL_ACTIVE;
-        if (WaitForSingleObject(process_.hProcess, kEndBound) != WAIT_OBJECT_0) {
-            ADD_FAILURE() << "Velloria.exe still runs " << kEndBound << " ms after its dialog ended";
-            return code;
-        }
-        GetExitCodeProcess(process_.hProcess, &code);
-        return code;
-    }
-
-    bool Running() const { return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT; }
-
-private:
-    struct Search {
-        DWORD processId;
-        HWND found;
-    };
-
-    static BOOL CALLBACK Match(HWND window, LPARAM lParam)
-    {
-        Search* search = reinterpret_cast<Search*>(lParam);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        if (owner != search->processId)
-            return TRUE;
-        WCHAR className[64];
-        WCHAR title[64];
-        if (GetClassNameW(window, className, 64) && lstrcmpW(className, L"#32770") == 0 &&
-            GetWindowTextW(window, title, 64) && lstrcmpW(title, L"Velloria") == 0) {
-            search->found = window;
-            return FALSE;
-        }
-        return TRUE;
-    }
-
-    HWND FindDialog() const
-    {
-        Search search = {process_.dwProcessId, NULL};
-        EnumWindows(Match, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-
-    bool started_ = false;
-    PROCESS_INFORMATION process_ = {};
-    HWND dialog_ = NULL;
-};
-
-class DialogCases : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        WCHAR display[256];
-        ASSERT_NE(0u, GetEnvironmentVariableW(L"DISPLAY", display, 256))
-            << "no X display: run the win32 tests under xvfb-run";
-    }
-
-    void FreshRegistry()
-    {
-        velloria_.reset();
-        scratch_.reset();
-        scratch_ = std::make_unique<ScratchRegistry>();
-    }
-
-    void Open()
-    {
-        velloria_.reset();
-        velloria_ = std::make_unique<Velloria>();
-        ASSERT_NE(velloria_->Dialog(), HWND(NULL));
-    }
-
-    std::vector<int> Visible() const
-    {
-        std::vector<int> visible;
-        for (int id : facts::AllControls())
-            if (IsWindowVisible(velloria_->Item(id)))
-                visible.push_back(id);
-        return visible;
-    }
-
-    std::optional<std::wstring> Text(int id) const
-    {
-        WCHAR text[256] = L"";
-        GetWindowTextW(velloria_->Item(id), text, 256);
-        return std::wstring(text);
-    }
-
-    RECT Rect(int id) const
-    {
-        RECT rect = {};
-        EXPECT_TRUE(GetWindowRect(velloria_->Item(id), &rect)) << "control " << id;
-        return rect;
-    }
-
-    int Focus() const
-    {
-        GUITHREADINFO gui = {};
-        gui.cbSize = sizeof gui;
-        EXPECT_TRUE(GetGUIThreadInfo(velloria_->ThreadId(), &gui));
-        return GetDlgCtrlID(gui.hwndFocus);
-    }
-
-    std::optional<std::vector<int>> Hidden() const { return std::nullopt; }
-
-    void Press(int id) const { velloria_->Press(id); }
 
     void TakeWayOut(facts::WayOut way) const
     {
         switch (way) {
         case facts::WayOut::Close:
-            return velloria_->Press(facts::kClose);
+            return Press(facts::kClose);
         case facts::WayOut::CaptionOk:
-            return velloria_->Command(IDOK);
+            return Command(IDOK);
         case facts::WayOut::Cancel:
-            return velloria_->Command(IDCANCEL);
+            return Command(IDCANCEL);
         case facts::WayOut::SoftReset:
             // Desktop Windows refuses the restart, so the dialog just ends.
-            return velloria_->Press(facts::kSoftReset);
+            return Press(facts::kSoftReset);
         }
     }
 
     // The program ends with its dialog, with exit code 0.
     facts::Ending End() const
     {
-        const DWORD code = velloria_->Ended();
+        DWORD code = STILL_ACTIVE;
+        if (WaitForSingleObject(process_.hProcess, kEndBound) != WAIT_OBJECT_0)
+            ADD_FAILURE() << "Velloria.exe still runs " << kEndBound << " ms after its dialog ended";
+        else
+            GetExitCodeProcess(process_.hProcess, &code);
         EXPECT_EQ(0u, code);
-        EXPECT_FALSE(IsWindow(velloria_->Dialog()));
+        EXPECT_FALSE(IsWindow(dialog_));
         return {code != STILL_ACTIVE, std::nullopt, std::nullopt};
     }
 
-    bool Running() const { return velloria_ && velloria_->Running(); }
+    bool Running() const
+    {
+        return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+    }
 
-    std::unique_ptr<ScratchRegistry> scratch_ = std::make_unique<ScratchRegistry>();
-    std::unique_ptr<Velloria> velloria_;
+private:
+    // The process's dialog captioned as Velloria's; NULL while it has none.
+    HWND FindDialog() const
+    {
+        HWND window = NULL;
+        while ((window = FindWindowExW(NULL, window, L"#32770", facts::kDialogCaption)) != NULL) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == process_.dwProcessId)
+                return window;
+        }
+        return NULL;
+    }
+
+    PROCESS_INFORMATION process_ = {};
+    HWND dialog_ = NULL;
 };
 
 }  // namespace
@@ -241,14 +171,8 @@ TEST_F(DialogCases, Desktop_CloseBoxAndEscapeEndTheProgram)
         FreshRegistry();
         STOP_ON_FAILURE(EverySetting());
         ASSERT_NO_FATAL_FAILURE(Open());
-        if (way == 0) {
-            ASSERT_TRUE(PostMessageW(velloria_->Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0));
-        } else {
-            GUITHREADINFO gui = {};
-            gui.cbSize = sizeof gui;
-            ASSERT_TRUE(GetGUIThreadInfo(velloria_->ThreadId(), &gui));
-            ASSERT_TRUE(PostMessageW(gui.hwndFocus, WM_KEYDOWN, VK_ESCAPE, 1));
-        }
+        ASSERT_TRUE(way == 0 ? PostMessageW(Dialog(), WM_SYSCOMMAND, SC_CLOSE, 0)
+                             : PostMessageW(Focused(), WM_KEYDOWN, VK_ESCAPE, 1));
         EXPECT_TRUE(End().ended);
         ExpectWritten(HERE, {}, way == 0 ? "the close box" : "Escape");
     }
