@@ -1,114 +1,22 @@
 // The registry functions over the device's registry.reg, with Windows'
-// results. A handle names a key by its path; the key is looked up at every
-// call, in the file as it is then (registry_store.h), so other processes'
-// changes are seen at once. Each call is told to the observer. A key or value
+// results. A handle names a key by its path (handles.h); the key is looked
+// up at every call, in the file as it is then (registry_store.h), so other
+// processes' changes are seen at once. Each call is told to the observer. A key or value
 // past the handheld's limits (regfile.h) is refused with
 // ERROR_INVALID_PARAMETER, and a change registry.reg can't hold with
 // ERROR_NOT_ENOUGH_MEMORY; neither changes anything.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <map>
-#include <mutex>
 #include <string>
 
 #include <windows.h>
 
-#include "registry_debug.h"
+#include "handles.h"
 #include "observer.h"
 #include "registry_store.h"
 #include "text.h"
 
 namespace host {
 namespace {
-
-struct OpenKey {
-    std::string path;  // full, with the root, in the stored case
-    REGSAM access;     // recorded, not enforced, as on the handheld
-};
-
-std::mutex handlesMutex;
-std::map<ULONG_PTR, OpenKey> handles;
-// Handle values are never given out twice, so that a closed handle stays bad.
-constexpr ULONG_PTR kFirstHandle = 0x1000;
-ULONG_PTR nextHandle = kFirstHandle;
-size_t misuses = 0;
-
-// With CE_HANDLE_CHECK=1 a misused handle is told on stderr as it happens, and
-// a process that misused one or leaves one open exits with status 3.
-bool HandleCheck()
-{
-    static const bool on = [] {
-        const char* check = getenv("CE_HANDLE_CHECK");
-        return check && strcmp(check, "1") == 0;
-    }();
-    return on;
-}
-
-// A handle that is neither a hive nor open; the caller holds handlesMutex.
-void Misused(HKEY key, const char* function)
-{
-    ++misuses;
-    if (!HandleCheck())
-        return;
-    const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-    const bool given = value >= kFirstHandle && value < nextHandle && value % 4 == 0;
-    const bool close = strcmp(function, "RegCloseKey") == 0;
-    fprintf(stderr, "ce-device: registry key handle %#llx %s (%s)\n", (unsigned long long)value,
-            !given ? "was never opened" : close ? "closed twice" : "used after its close",
-            function);
-}
-
-void CheckAtExit()
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    for (const auto& [value, key] : handles)
-        fprintf(stderr, "ce-device: registry key handle %#llx (%s) still open at exit\n",
-                (unsigned long long)value, key.path.c_str());
-    if (handles.empty() && misuses == 0)
-        return;
-    fflush(NULL);
-    _exit(3);
-}
-
-[[maybe_unused]] const bool checkAtExit = HandleCheck() && atexit(CheckAtExit) == 0;
-
-const char* RootName(HKEY key)
-{
-    if (key == HKEY_CURRENT_USER)
-        return "HKEY_CURRENT_USER";
-    if (key == HKEY_LOCAL_MACHINE)
-        return "HKEY_LOCAL_MACHINE";
-    return nullptr;
-}
-
-bool Resolve(HKEY key, std::string& path, const char* function)
-{
-    if (const char* root = RootName(key)) {
-        path = root;
-        return true;
-    }
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    auto it = handles.find(reinterpret_cast<ULONG_PTR>(key));
-    if (it == handles.end()) {
-        Misused(key, function);
-        return false;
-    }
-    path = it->second.path;
-    return true;
-}
-
-HKEY NewHandle(const std::string& path, REGSAM access)
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    const ULONG_PTR value = nextHandle;
-    nextHandle += 4;
-    handles[value] = {path, access};
-    return reinterpret_cast<HKEY>(value);
-}
 
 std::string Utf8(LPCWSTR wide)
 {
@@ -166,18 +74,6 @@ bool IsString(DWORD type)
 }
 
 }  // namespace
-
-size_t OpenKeyCount()
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    return handles.size();
-}
-
-size_t HandleMisuseCount()
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    return misuses;
-}
 
 }  // namespace host
 
@@ -383,11 +279,5 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
         call.function = RegFunction::CloseKey;
         call.key = hKey;
     };
-    if (host::RootName(hKey))
-        return host::Record(call, ERROR_SUCCESS);
-    std::lock_guard<std::mutex> lock(host::handlesMutex);
-    const bool open = host::handles.erase(reinterpret_cast<ULONG_PTR>(hKey)) == 1;
-    if (!open)
-        host::Misused(hKey, "RegCloseKey");
-    return host::Record(call, open ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+    return host::Record(call, host::CloseKeyHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }
