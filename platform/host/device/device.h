@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -131,11 +132,18 @@ FileRead ReadDeviceFile(const DeviceFolder& folder, std::string_view name, size_
 // none.
 bool StampOf(const DeviceFolder& folder, std::string_view name, FileStamp& stamp);
 
-// What Replace (keepMode set) and Install do. With `watched`, each step is
-// told to the observer (SaveReached), which may stop the write there as a
-// crash would.
+// The steps of writing a file whole, in order.
+enum class SaveStep { TempWritten, Flushed, Renamed };
+
+// Called at each step of a write; false stops the write there, as a crash
+// there would: the temporary file stays and the write fails with no problem
+// told. Empty: every step goes on.
+using SaveHook = std::function<bool(SaveStep)>;
+
+// What Replace (keepMode set) and Install do; `hook`, when given, is called
+// at each step.
 bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_view bytes,
-                mode_t mode, bool keepMode, bool watched, std::string& problem);
+                mode_t mode, bool keepMode, std::string& problem, const SaveHook& hook = {});
 
 // A problem with the device folder, told on stderr as one "ce-device: ..."
 // line; the same problem is told once, not at every call that meets it.

@@ -24,7 +24,7 @@ bool SetUpDevice(const std::string& controlPanel)
     struct stat info;
     if (ok && fstatat(root.fd(), kRegistryFile, &info, AT_SYMLINK_NOFOLLOW) != 0 &&
         errno == ENOENT)
-        ok = WriteWhole(root, kRegistryFile, kDefaultRegistry, 0644, false, false, problem);
+        ok = WriteWhole(root, kRegistryFile, kDefaultRegistry, 0644, false, problem);
 
     // \Windows and the stand-in control panel in it.
     const DeviceFolder windows = ok ? root.Sub(kWindowsFolder, true, problem) : DeviceFolder();

@@ -11,7 +11,6 @@
 #include <string>
 
 #include "device_io.h"
-#include "observer.h"
 
 namespace host {
 namespace {
@@ -29,18 +28,12 @@ bool WriteAll(int fd, std::string_view bytes)
     return true;
 }
 
-bool Step(bool watched, SaveStep step)
-{
-    Observer* observer = watched ? CurrentObserver() : nullptr;
-    return !observer || observer->SaveReached(step);
-}
-
 }  // namespace
 
 bool DeviceFolder::Replace(std::string_view name, std::string_view bytes, mode_t mode,
                            std::string& problem) const
 {
-    return WriteWhole(*this, name, bytes, mode, true, false, problem);
+    return WriteWhole(*this, name, bytes, mode, true, problem);
 }
 
 bool DeviceFolder::Install(const std::string& from, std::string_view name,
@@ -61,12 +54,13 @@ bool DeviceFolder::Install(const std::string& from, std::string_view name,
         problem = SystemProblem("cannot read " + from);
         return false;
     }
-    return WriteWhole(*this, name, bytes, 0755, false, false, problem);
+    return WriteWhole(*this, name, bytes, 0755, false, problem);
 }
 
 bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_view bytes,
-                mode_t mode, bool keepMode, bool watched, std::string& problem)
+                mode_t mode, bool keepMode, std::string& problem, const SaveHook& hook)
 {
+    const auto goOn = [&hook](SaveStep step) { return !hook || hook(step); };
     const std::string file(name), temp = file + kWritingSuffix;
     const int dir = folder.fd();
     // A leftover of a crash, or anything planted there: the name is taken
@@ -91,7 +85,7 @@ bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_v
         ok = fchmod(out, old.st_mode & 07777) == 0;
     }
     ok = ok && WriteAll(out, bytes);
-    if (ok && !Step(watched, SaveStep::TempWritten)) {
+    if (ok && !goOn(SaveStep::TempWritten)) {
         close(out);
         return false;
     }
@@ -103,14 +97,14 @@ bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_v
         unlinkat(dir, temp.c_str(), 0);
         return false;
     }
-    if (!Step(watched, SaveStep::Flushed))
+    if (!goOn(SaveStep::Flushed))
         return false;
     if (renameat(dir, temp.c_str(), dir, file.c_str()) != 0) {
         problem = SystemProblem("cannot replace " + folder.PathOf(file));
         unlinkat(dir, temp.c_str(), 0);
         return false;
     }
-    if (!Step(watched, SaveStep::Renamed))
+    if (!goOn(SaveStep::Renamed))
         return false;
     fsync(dir);
     return true;
