@@ -54,6 +54,15 @@ LONG Join(const std::string& base, LPCWSTR subkey, std::string& path)
     return ERROR_SUCCESS;
 }
 
+// The key `subkey` names under `key`, as `function` was given it: its path,
+// and the path of `key` in `base`.
+LONG Locate(HKEY key, LPCWSTR subkey, const char* function, std::string& base, std::string& path)
+{
+    if (!Resolve(key, base, function))
+        return ERROR_INVALID_HANDLE;
+    return Join(base, subkey, path);
+}
+
 // Tells the observer of the call, if one is installed: only then is its
 // record built, by `describe`, which sees the call as it ends.
 template <typename Describe>
@@ -66,6 +75,21 @@ LONG Record(const Describe& describe, LONG result)
         observer->RegistryCalled(call);
     }
     return result;
+}
+
+// What the records of RegOpenKeyExW and RegCreateKeyExW share: the key
+// opened under `key` at `subkey`, how, and the handle given back.
+void DescribeOpening(RegCall& call, RegFunction function, HKEY key, LPCWSTR subkey,
+                     DWORD options, REGSAM access, const HKEY* opened)
+{
+    call.function = function;
+    call.key = key;
+    call.subkeyGiven = subkey != NULL;
+    call.subkey = subkey ? subkey : L"";
+    call.options = options;
+    call.access = access;
+    call.resultGiven = opened != NULL;
+    call.opened = opened && call.result == ERROR_SUCCESS ? *opened : NULL;
 }
 
 bool IsString(DWORD type)
@@ -84,23 +108,15 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
                              PHKEY phkResult)
 {
     const auto call = [&](RegCall& call) {
-        call.function = RegFunction::OpenKeyEx;
-        call.key = hKey;
-        call.subkeyGiven = lpSubKey != NULL;
-        call.subkey = lpSubKey ? lpSubKey : L"";
-        call.options = ulOptions;
-        call.access = samDesired;
-        call.resultGiven = phkResult != NULL;
-        call.opened = phkResult && call.result == ERROR_SUCCESS ? *phkResult : NULL;
+        host::DescribeOpening(call, RegFunction::OpenKeyEx, hKey, lpSubKey, ulOptions, samDesired,
+                              phkResult);
     };
 
     if (!phkResult)
         return host::Record(call, ERROR_INVALID_PARAMETER);
     *phkResult = NULL;
     std::string base, path;
-    if (!host::Resolve(hKey, base, "RegOpenKeyExW"))
-        return host::Record(call, ERROR_INVALID_HANDLE);
-    if (LONG error = host::Join(base, lpSubKey, path))
+    if (LONG error = host::Locate(hKey, lpSubKey, "RegOpenKeyExW", base, path))
         return host::Record(call, error);
 
     const LONG result = host::ReadRegistry([&](const host::reg::Document& doc) -> LONG {
@@ -124,26 +140,18 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
                                LPDWORD lpdwDisposition)
 {
     const auto call = [&](RegCall& call) {
-        call.function = RegFunction::CreateKeyEx;
-        call.key = hKey;
-        call.subkeyGiven = lpSubKey != NULL;
-        call.subkey = lpSubKey ? lpSubKey : L"";
+        host::DescribeOpening(call, RegFunction::CreateKeyEx, hKey, lpSubKey, dwOptions,
+                              samDesired, phkResult);
         call.reserved = Reserved;
         call.classGiven = lpClass != NULL;
-        call.options = dwOptions;
-        call.access = samDesired;
         call.securityGiven = lpSecurityAttributes != NULL;
-        call.resultGiven = phkResult != NULL;
         call.dispositionGiven = lpdwDisposition != NULL;
-        call.opened = phkResult && call.result == ERROR_SUCCESS ? *phkResult : NULL;
     };
 
     if (!phkResult || Reserved)
         return host::Record(call, ERROR_INVALID_PARAMETER);
     std::string base, path;
-    if (!host::Resolve(hKey, base, "RegCreateKeyExW"))
-        return host::Record(call, ERROR_INVALID_HANDLE);
-    if (LONG error = host::Join(base, lpSubKey, path))
+    if (LONG error = host::Locate(hKey, lpSubKey, "RegCreateKeyExW", base, path))
         return host::Record(call, error);
     // Past the handheld's limits: too deep, or a name too long.
     if (!host::reg::KeyOverLimit(path).empty())
