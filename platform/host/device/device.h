@@ -156,9 +156,10 @@ void TellDeviceProblem(const std::string& problem);
 // way (a file or a link where \Windows belongs).
 bool SetUpDevice(const std::string& controlPanel);
 
-// SetUpDevice with the build's stand-in control panel. Defined by the
-// device_setup library, the one place that knows where the stand-in is; the
-// programs' start-up, the device session and the tests link it.
+// SetUpDevice with the build's stand-in control panel. Both are the
+// device_setup library's (setup.cpp), the one place that knows where the
+// stand-in is; the programs' start-up, the device session and the tests link
+// it.
 void PrepareDevice();
 
 }  // namespace host
