@@ -11,7 +11,8 @@ mkdir -p "$out/corpus"
 
 cxx=$(command -v clang++-14 || command -v clang++)
 "$cxx" -std=c++17 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-  -I platform/host tests/fuzz/regfile_fuzz.cpp platform/host/regfile.cpp platform/host/text.cpp -o "$out/regfile_fuzz"
+  -I platform/host -I platform/host/registry tests/fuzz/regfile_fuzz.cpp platform/host/registry/regfile.cpp \
+  platform/host/text.cpp -o "$out/regfile_fuzz"
 
 "$out/regfile_fuzz" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=1024 -malloc_limit_mb=128 \
   -max_len=16384 \

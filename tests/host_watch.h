@@ -1,8 +1,10 @@
 // Watching the host platform from tests. The platform tells one observer
 // (platform/host/observer.h) of what the programs do; the watches here turn
 // that into what tests assert on: a list of process starts, USER calls, the
-// registry calls as call_lines.h writes them, a save stopped part-way. Several watches may be on at once: each joins the one observer the
-// platform is given.
+// registry calls as call_lines.h writes them. Several watches may be on at
+// once: each joins the one observer the platform is given. A save stopped
+// part-way is no watch: the registry's store is given the hook itself
+// (registry_store.h, SetSaveHook), included here for the tests that stop one.
 #pragma once
 
 #include <windows.h>
@@ -14,6 +16,7 @@
 
 #include "call_lines.h"
 #include "observer.h"
+#include "registry_store.h"
 
 namespace host {
 
@@ -57,13 +60,6 @@ public:
         for (Observer* watch : std::vector<Observer*>(members_))
             watch->UserCalled(call);
     }
-    bool SaveReached(SaveStep step) override
-    {
-        bool goOn = true;
-        for (Observer* watch : std::vector<Observer*>(members_))
-            goOn = watch->SaveReached(step) && goOn;
-        return goOn;
-    }
 
 private:
     std::vector<Observer*> members_;
@@ -104,7 +100,7 @@ inline void WatchUserCalls(std::function<void(const UserCall&)> watcher)
         Watches::Shared().Leave(&watch);
 }
 
-// ---- The registry: its calls recorded, its saves stopped ---------------
+// ---- The registry's calls recorded --------------------------------------
 
 // A record of the registry calls a host test makes, for tests that assert
 // the exact calls and arguments and not only the end state.
@@ -146,25 +142,6 @@ inline std::vector<std::string> RegistryRecorder::Lines() const
     for (const RegCall& call : calls_)
         lines.push_back(format.Line(call));
     return lines;
-}
-
-// A hook called at each step of a registry save may stop the save there by
-// returning false, as a crash at that point would: the temporary file is
-// left behind and the change is reported as failed. Null: none.
-using SaveHook = bool (*)(SaveStep step);
-
-inline void SetSaveHook(SaveHook hook)
-{
-    struct HookWatcher : Observer {
-        SaveHook hook = nullptr;
-        bool SaveReached(SaveStep step) override { return hook(step); }
-    };
-    static HookWatcher watcher;
-    watcher.hook = hook;
-    if (hook)
-        Watches::Shared().Join(&watcher);
-    else
-        Watches::Shared().Leave(&watcher);
 }
 
 }  // namespace host

@@ -1,7 +1,6 @@
 // One seam through which tests and benchmarks watch the host platform: an
 // Observer installed here is told of each registry call, process start and
-// USER call the programs make, and of each step of a registry save, which it
-// may stop there as a crash would. The platform only reports; what a watcher
+// USER call the programs make. The platform only reports; what a watcher
 // makes of it (text, counts, a recorded list) is the watcher's business.
 #pragma once
 
@@ -66,18 +65,12 @@ struct UserCall {
     std::vector<LONG_PTR> arguments;
 };
 
-// The steps of saving registry.reg, in order.
-enum class SaveStep { TempWritten, Flushed, Renamed };
-
 class Observer {
 public:
     virtual ~Observer() = default;
     virtual void RegistryCalled(const RegCall&) {}
     virtual void ProcessStarted(const ProcessStart&) {}
     virtual void UserCalled(const UserCall&) {}
-    // False stops the save at this step, as a crash there would: the
-    // temporary file stays and the change is reported as failed.
-    virtual bool SaveReached(SaveStep) { return true; }
 };
 
 // Installs `observer` (null: none) and returns the one it replaces.

@@ -9,7 +9,7 @@ set(ZK_DEVICE_CODE_OPTIONS)
 
 # What the host builds beside the programs. The wince build's programs, in
 # ZK_WINCE_DIR, run on the emulated StrongARM and are tested from here.
-set(ZK_SUBDIRS tools/cabinet tools/device-session)
+set(ZK_SUBDIRS tools/ctlpnl tools/cabinet tools/device-session)
 set(ZK_TEST_DIRS launcher registry settings session tools)
 if(ZK_WINCE_DIR)
   list(APPEND ZK_SUBDIRS tools/armemu)
@@ -26,6 +26,14 @@ endif()
 # the entry.
 function(zk_target_program name)
   target_link_libraries(${name} PRIVATE host_entry)
+endfunction()
+
+# The stand-in control panel (tools/ctlpnl): a program of the host, which the
+# device's set-up installs as \Windows\ctlpnl.exe; it writes its log as the
+# device folder writes every file, and its notice as the terminal's text.
+function(zk_target_ctlpnl name)
+  add_executable(${name} host.cpp)
+  target_link_libraries(${name} PRIVATE winapi host_headers)
 endfunction()
 
 # zk_resources(<target> <file.rc>): the resource script compiled by windres
@@ -49,6 +57,5 @@ endmacro()
 # A test: no test may end with a registry key handle open or misused.
 function(zk_target_test name)
   target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/handle_check.cpp)
-  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/platform/host)
-  target_link_libraries(${name} PRIVATE device_setup call_lines)
+  target_link_libraries(${name} PRIVATE device_setup call_lines host_headers)
 endfunction()

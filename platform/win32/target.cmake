@@ -9,7 +9,7 @@ enable_language(RC)
 set(ZK_DEVICE_CODE_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections -fdata-sections)
 
-set(ZK_SUBDIRS tests)
+set(ZK_SUBDIRS tools/ctlpnl tests)
 set(ZK_TEST_DIRS launcher registry velloria_wine)
 
 # A program: GUI subsystem with the wide entry, runtimes linked in
@@ -17,6 +17,13 @@ set(ZK_TEST_DIRS launcher registry velloria_wine)
 function(zk_target_program name)
   target_compile_options(${name} PRIVATE -municode)
   target_link_options(${name} PRIVATE -municode -static -s -Wl,--gc-sections)
+endfunction()
+
+# The stand-in control panel (tools/ctlpnl): a desktop program, which the
+# launcher starts once it is copied to C:\Windows (by the tests under Wine,
+# or by hand).
+function(zk_target_ctlpnl name)
+  zk_program(${name} SOURCES win32.cpp)
 endfunction()
 
 # zk_resources(<target> <file.rc>): the script compiled with the program;

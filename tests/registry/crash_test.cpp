@@ -22,7 +22,7 @@
 #include "device.h"
 #include "device_files.h"
 #include "registry.h"
-#include "host_watch.h"
+#include "registry_store.h"
 #include "scratch.h"
 
 namespace {
@@ -43,25 +43,6 @@ const char* NameOf(host::SaveStep step)
     return step == host::SaveStep::TempWritten ? "temporary written"
            : step == host::SaveStep::Flushed   ? "flushed"
                                                : "renamed";
-}
-
-// The child's plan: which save, which step, which ending.
-int stopSave;
-host::SaveStep stopStep;
-Ending stopEnding;
-int saves;
-
-bool Stop(host::SaveStep step)
-{
-    if (step == host::SaveStep::TempWritten)
-        ++saves;
-    if (saves != stopSave || step != stopStep)
-        return true;
-    if (stopEnding == Ending::Kill)
-        raise(SIGKILL);
-    if (stopEnding == Ending::Exit)
-        _exit(9);
-    return false;
 }
 
 // "rotate" writes these, in this order, one save each.
@@ -128,11 +109,18 @@ TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
                 WriteRegistryFile(before);
 
                 const ChildRun run = RunChild([&] {
-                    stopSave = save;
-                    stopStep = step;
-                    stopEnding = ending;
-                    saves = 0;
-                    host::SetSaveHook(Stop);
+                    // Save `save` ends at `step` as `ending` says.
+                    host::SetSaveHook([&, saves = 0](host::SaveStep at) mutable {
+                        if (at == host::SaveStep::TempWritten)
+                            ++saves;
+                        if (saves != save || at != step)
+                            return true;
+                        if (ending == Ending::Kill)
+                            raise(SIGKILL);
+                        if (ending == Ending::Exit)
+                            _exit(9);
+                        return false;
+                    });
                     ApplyButton(kRotate);
                     return 0;
                 });
@@ -156,18 +144,12 @@ TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
     EXPECT_EQ(runs, 27);
 }
 
-// Holds the device folder's lock in the middle of a save until killed.
-int heldSignal = -1;
-bool HoldAndWait(host::SaveStep step)
+// The file after "anim slow" (Animate = 1) over the full device.
+std::string AnimateOn()
 {
-    if (step == host::SaveStep::Flushed) {
-        const char held = 'h';
-        if (write(heldSignal, &held, 1) != 1)
-            _exit(1);
-        for (;;)
-            pause();
-    }
-    return true;
+    std::string after = kFullDevice;
+    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
+    return after;
 }
 
 TEST_F(CrashSafety, AProcessKilledHoldingTheLockHoldsUpNoOne)
@@ -179,8 +161,16 @@ TEST_F(CrashSafety, AProcessKilledHoldingTheLockHoldsUpNoOne)
     ASSERT_GE(holder, 0);
     if (holder == 0) {
         close(held[0]);
-        heldSignal = held[1];
-        host::SetSaveHook(HoldAndWait);
+        // Holds the device folder's lock in the middle of a save until killed.
+        host::SetSaveHook([&](host::SaveStep step) {
+            if (step != host::SaveStep::Flushed)
+                return true;
+            const char byte = 'h';
+            if (write(held[1], &byte, 1) != 1)
+                _exit(1);
+            for (;;)
+                pause();
+        });
         ApplyButton(kRotate);
         _exit(0);
     }
@@ -204,9 +194,7 @@ TEST_F(CrashSafety, AProcessKilledHoldingTheLockHoldsUpNoOne)
     ASSERT_EQ(waitpid(waiter, &status, 0), waiter);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 
-    std::string after = kFullDevice;
-    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
-    EXPECT_EQ(ReadRegistryFile(), after);
+    EXPECT_EQ(ReadRegistryFile(), AnimateOn());
     EXPECT_TRUE(LockIsFree());
     EXPECT_EQ(FolderEntries(), std::vector<std::string>{"registry.reg"});
 }
@@ -216,9 +204,7 @@ TEST_F(CrashSafety, ALeftOverTemporaryFileLargerThanTheRegistryIsWrittenOver)
     WriteRegistryFile(kFullDevice);
     std::ofstream(RegistryPath() + ".tmp", std::ios::binary) << std::string(1 << 20, 'x');
     ApplyButton(kAnimSlow);
-    std::string after = kFullDevice;
-    after.replace(after.find("\"Animate\"=dword:00000000"), 24, "\"Animate\"=dword:00000001");
-    EXPECT_EQ(ReadRegistryFile(), after);
+    EXPECT_EQ(ReadRegistryFile(), AnimateOn());
     EXPECT_EQ(FolderEntries(), std::vector<std::string>{"registry.reg"});
 }
 
@@ -240,7 +226,7 @@ TEST_F(CrashSafety, ATemporaryFileThatCannotBeMadeFailsTheChangeAndKeepsTheFile)
 
     std::filesystem::remove(RegistryPath() + ".tmp");
     ApplyButton(kAnimSlow);
-    EXPECT_NE(ReadRegistryFile().find("\"Animate\"=dword:00000001"), std::string::npos);
+    EXPECT_EQ(ReadRegistryFile(), AnimateOn());
 }
 
 }  // namespace

@@ -126,13 +126,13 @@ bool InstallCabinet(const std::string& cab, std::string& problem)
         const cab::Header::File& file = header->files[i];
         const host::DeviceFolder folder = DeviceFolderAt(file.folder, true, problem);
         if (!folder.ok() ||
-            !host::WriteWhole(folder, folder.Find(file.name), contents[i], 0755, false, false, problem))
+            !host::WriteWhole(folder, folder.Find(file.name), contents[i], 0755, false, problem))
             return false;
     }
     for (const cab::Header::Link& link : header->links) {
         const host::DeviceFolder folder = DeviceFolderAt(link.folder, true, problem);
         if (!folder.ok() || !host::WriteWhole(folder, folder.Find(link.name + ".lnk"),
-                                              cab::ShortcutText(link.target), 0644, false, false, problem))
+                                              cab::ShortcutText(link.target), 0644, false, problem))
             return false;
     }
     return true;

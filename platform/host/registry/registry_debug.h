@@ -1,10 +1,10 @@
-// A debug view of the host registry's key handles, used at exit with
-// CE_HANDLE_CHECK=1 and by the tests. Not part of the Windows API subset.
+// The registry's debug header: a view of its key handles (handles.cpp) for
+// the check at exit (CE_HANDLE_CHECK=1) and for the tests. No part of the
+// Windows API: no header of platform/winapi includes it, and only what
+// reaches into the host library (host_headers) finds it.
 #pragma once
 
 #include <stddef.h>
-
-#include "observer.h"  // SaveStep
 
 namespace host {
 

@@ -1,114 +1,22 @@
 // The registry functions over the device's registry.reg, with Windows'
-// results. A handle names a key by its path; the key is looked up at every
-// call, in the file as it is then (registry_store.h), so other processes'
-// changes are seen at once. Each call is told to the observer. A key or value
+// results. A handle names a key by its path (handles.h); the key is looked
+// up at every call, in the file as it is then (registry_store.h), so other
+// processes' changes are seen at once. Each call is told to the observer. A key or value
 // past the handheld's limits (regfile.h) is refused with
 // ERROR_INVALID_PARAMETER, and a change registry.reg can't hold with
 // ERROR_NOT_ENOUGH_MEMORY; neither changes anything.
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <map>
-#include <mutex>
 #include <string>
 
 #include <windows.h>
 
-#include "registry_debug.h"
+#include "handles.h"
 #include "observer.h"
 #include "registry_store.h"
 #include "text.h"
 
 namespace host {
 namespace {
-
-struct OpenKey {
-    std::string path;  // full, with the root, in the stored case
-    REGSAM access;     // recorded, not enforced, as on the handheld
-};
-
-std::mutex handlesMutex;
-std::map<ULONG_PTR, OpenKey> handles;
-// Handle values are never given out twice, so that a closed handle stays bad.
-constexpr ULONG_PTR kFirstHandle = 0x1000;
-ULONG_PTR nextHandle = kFirstHandle;
-size_t misuses = 0;
-
-// With CE_HANDLE_CHECK=1 a misused handle is told on stderr as it happens, and
-// a process that misused one or leaves one open exits with status 3.
-bool HandleCheck()
-{
-    static const bool on = [] {
-        const char* check = getenv("CE_HANDLE_CHECK");
-        return check && strcmp(check, "1") == 0;
-    }();
-    return on;
-}
-
-// A handle that is neither a hive nor open; the caller holds handlesMutex.
-void Misused(HKEY key, const char* function)
-{
-    ++misuses;
-    if (!HandleCheck())
-        return;
-    const ULONG_PTR value = reinterpret_cast<ULONG_PTR>(key);
-    const bool given = value >= kFirstHandle && value < nextHandle && value % 4 == 0;
-    const bool close = strcmp(function, "RegCloseKey") == 0;
-    fprintf(stderr, "ce-device: registry key handle %#llx %s (%s)\n", (unsigned long long)value,
-            !given ? "was never opened" : close ? "closed twice" : "used after its close",
-            function);
-}
-
-void CheckAtExit()
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    for (const auto& [value, key] : handles)
-        fprintf(stderr, "ce-device: registry key handle %#llx (%s) still open at exit\n",
-                (unsigned long long)value, key.path.c_str());
-    if (handles.empty() && misuses == 0)
-        return;
-    fflush(NULL);
-    _exit(3);
-}
-
-[[maybe_unused]] const bool checkAtExit = HandleCheck() && atexit(CheckAtExit) == 0;
-
-const char* RootName(HKEY key)
-{
-    if (key == HKEY_CURRENT_USER)
-        return "HKEY_CURRENT_USER";
-    if (key == HKEY_LOCAL_MACHINE)
-        return "HKEY_LOCAL_MACHINE";
-    return nullptr;
-}
-
-bool Resolve(HKEY key, std::string& path, const char* function)
-{
-    if (const char* root = RootName(key)) {
-        path = root;
-        return true;
-    }
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    auto it = handles.find(reinterpret_cast<ULONG_PTR>(key));
-    if (it == handles.end()) {
-        Misused(key, function);
-        return false;
-    }
-    path = it->second.path;
-    return true;
-}
-
-HKEY NewHandle(const std::string& path, REGSAM access)
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    const ULONG_PTR value = nextHandle;
-    nextHandle += 4;
-    handles[value] = {path, access};
-    return reinterpret_cast<HKEY>(value);
-}
 
 std::string Utf8(LPCWSTR wide)
 {
@@ -146,6 +54,15 @@ LONG Join(const std::string& base, LPCWSTR subkey, std::string& path)
     return ERROR_SUCCESS;
 }
 
+// The key `subkey` names under `key`, as `function` was given it: its path,
+// and the path of `key` in `base`.
+LONG Locate(HKEY key, LPCWSTR subkey, const char* function, std::string& base, std::string& path)
+{
+    if (!Resolve(key, base, function))
+        return ERROR_INVALID_HANDLE;
+    return Join(base, subkey, path);
+}
+
 // Tells the observer of the call, if one is installed: only then is its
 // record built, by `describe`, which sees the call as it ends.
 template <typename Describe>
@@ -160,24 +77,27 @@ LONG Record(const Describe& describe, LONG result)
     return result;
 }
 
+// What the records of RegOpenKeyExW and RegCreateKeyExW share: the key
+// opened under `key` at `subkey`, how, and the handle given back.
+void DescribeOpening(RegCall& call, RegFunction function, HKEY key, LPCWSTR subkey,
+                     DWORD options, REGSAM access, const HKEY* opened)
+{
+    call.function = function;
+    call.key = key;
+    call.subkeyGiven = subkey != NULL;
+    call.subkey = subkey ? subkey : L"";
+    call.options = options;
+    call.access = access;
+    call.resultGiven = opened != NULL;
+    call.opened = opened && call.result == ERROR_SUCCESS ? *opened : NULL;
+}
+
 bool IsString(DWORD type)
 {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 }  // namespace
-
-size_t OpenKeyCount()
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    return handles.size();
-}
-
-size_t HandleMisuseCount()
-{
-    std::lock_guard<std::mutex> lock(handlesMutex);
-    return misuses;
-}
 
 }  // namespace host
 
@@ -188,23 +108,15 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
                              PHKEY phkResult)
 {
     const auto call = [&](RegCall& call) {
-        call.function = RegFunction::OpenKeyEx;
-        call.key = hKey;
-        call.subkeyGiven = lpSubKey != NULL;
-        call.subkey = lpSubKey ? lpSubKey : L"";
-        call.options = ulOptions;
-        call.access = samDesired;
-        call.resultGiven = phkResult != NULL;
-        call.opened = phkResult && call.result == ERROR_SUCCESS ? *phkResult : NULL;
+        host::DescribeOpening(call, RegFunction::OpenKeyEx, hKey, lpSubKey, ulOptions, samDesired,
+                              phkResult);
     };
 
     if (!phkResult)
         return host::Record(call, ERROR_INVALID_PARAMETER);
     *phkResult = NULL;
     std::string base, path;
-    if (!host::Resolve(hKey, base, "RegOpenKeyExW"))
-        return host::Record(call, ERROR_INVALID_HANDLE);
-    if (LONG error = host::Join(base, lpSubKey, path))
+    if (LONG error = host::Locate(hKey, lpSubKey, "RegOpenKeyExW", base, path))
         return host::Record(call, error);
 
     const LONG result = host::ReadRegistry([&](const host::reg::Document& doc) -> LONG {
@@ -228,26 +140,18 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
                                LPDWORD lpdwDisposition)
 {
     const auto call = [&](RegCall& call) {
-        call.function = RegFunction::CreateKeyEx;
-        call.key = hKey;
-        call.subkeyGiven = lpSubKey != NULL;
-        call.subkey = lpSubKey ? lpSubKey : L"";
+        host::DescribeOpening(call, RegFunction::CreateKeyEx, hKey, lpSubKey, dwOptions,
+                              samDesired, phkResult);
         call.reserved = Reserved;
         call.classGiven = lpClass != NULL;
-        call.options = dwOptions;
-        call.access = samDesired;
         call.securityGiven = lpSecurityAttributes != NULL;
-        call.resultGiven = phkResult != NULL;
         call.dispositionGiven = lpdwDisposition != NULL;
-        call.opened = phkResult && call.result == ERROR_SUCCESS ? *phkResult : NULL;
     };
 
     if (!phkResult || Reserved)
         return host::Record(call, ERROR_INVALID_PARAMETER);
     std::string base, path;
-    if (!host::Resolve(hKey, base, "RegCreateKeyExW"))
-        return host::Record(call, ERROR_INVALID_HANDLE);
-    if (LONG error = host::Join(base, lpSubKey, path))
+    if (LONG error = host::Locate(hKey, lpSubKey, "RegCreateKeyExW", base, path))
         return host::Record(call, error);
     // Past the handheld's limits: too deep, or a name too long.
     if (!host::reg::KeyOverLimit(path).empty())
@@ -383,11 +287,5 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
         call.function = RegFunction::CloseKey;
         call.key = hKey;
     };
-    if (host::RootName(hKey))
-        return host::Record(call, ERROR_SUCCESS);
-    std::lock_guard<std::mutex> lock(host::handlesMutex);
-    const bool open = host::handles.erase(reinterpret_cast<ULONG_PTR>(hKey)) == 1;
-    if (!open)
-        host::Misused(hKey, "RegCloseKey");
-    return host::Record(call, open ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
+    return host::Record(call, host::CloseKeyHandle(hKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE);
 }

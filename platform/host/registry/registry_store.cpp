@@ -36,6 +36,7 @@ struct Parsed {
 
 std::mutex parsedMutex;
 Parsed parsed;
+SaveHook saveHook;  // guarded by parsedMutex
 
 // Holds the folder's lock and brings `parsed` up to date: ERROR_SUCCESS and
 // a device without registry.reg gets one from the default image first.
@@ -65,7 +66,7 @@ public:
                                        problem, &parsed.held);
         if (read == FileRead::Missing) {
             // A device without one gets the default image, as it is.
-            if (!WriteWhole(folder_, kRegistryFile, kDefaultRegistry, 0644, true, true, problem)) {
+            if (!WriteWhole(folder_, kRegistryFile, kDefaultRegistry, 0644, true, problem, saveHook)) {
                 if (!problem.empty())
                     TellDeviceProblem(problem);
                 status_ = ERROR_REGISTRY_IO_FAILED;
@@ -115,7 +116,7 @@ private:
     bool Replace(const std::string& bytes)
     {
         std::string problem;
-        const bool saved = WriteWhole(folder_, kRegistryFile, bytes, 0644, true, true, problem);
+        const bool saved = WriteWhole(folder_, kRegistryFile, bytes, 0644, true, problem, saveHook);
         if (!problem.empty())
             TellDeviceProblem(problem);
         const int fd = saved ? openat(folder_.fd(), kRegistryFile, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
@@ -161,6 +162,12 @@ LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& ch
         return result;
     const LONG saved = current.Save();
     return saved != ERROR_SUCCESS ? saved : result;
+}
+
+void SetSaveHook(SaveHook hook)
+{
+    std::lock_guard<std::mutex> guard(parsedMutex);
+    saveHook = std::move(hook);
 }
 
 }  // namespace host

@@ -9,6 +9,7 @@
 
 #include <windows.h>
 
+#include "device.h"
 #include "regfile.h"
 
 namespace host {
@@ -27,5 +28,10 @@ LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read);
 // made: the file stays as it was, and the result is ERROR_NOT_ENOUGH_MEMORY,
 // as when the handheld's object store is full.
 LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change);
+
+// Given to every write of registry.reg: it may stop a save at any of its
+// steps, as a crash there would (device.h), and the change then fails. For
+// tests and benchmarks; empty (none) unless they set one.
+void SetSaveHook(SaveHook hook);
 
 }  // namespace host

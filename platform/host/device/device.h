@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -131,11 +132,18 @@ FileRead ReadDeviceFile(const DeviceFolder& folder, std::string_view name, size_
 // none.
 bool StampOf(const DeviceFolder& folder, std::string_view name, FileStamp& stamp);
 
-// What Replace (keepMode set) and Install do. With `watched`, each step is
-// told to the observer (SaveReached), which may stop the write there as a
-// crash would.
+// The steps of writing a file whole, in order.
+enum class SaveStep { TempWritten, Flushed, Renamed };
+
+// Called at each step of a write; false stops the write there, as a crash
+// there would: the temporary file stays and the write fails with no problem
+// told. Empty: every step goes on.
+using SaveHook = std::function<bool(SaveStep)>;
+
+// What Replace (keepMode set) and Install do; `hook`, when given, is called
+// at each step.
 bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_view bytes,
-                mode_t mode, bool keepMode, bool watched, std::string& problem);
+                mode_t mode, bool keepMode, std::string& problem, const SaveHook& hook = {});
 
 // A problem with the device folder, told on stderr as one "ce-device: ..."
 // line; the same problem is told once, not at every call that meets it.
@@ -148,9 +156,10 @@ void TellDeviceProblem(const std::string& problem);
 // way (a file or a link where \Windows belongs).
 bool SetUpDevice(const std::string& controlPanel);
 
-// SetUpDevice with the build's stand-in control panel. Defined by the
-// device_setup library, the one place that knows where the stand-in is; the
-// programs' start-up, the device session and the tests link it.
+// SetUpDevice with the build's stand-in control panel. Both are the
+// device_setup library's (setup.cpp), the one place that knows where the
+// stand-in is; the programs' start-up, the device session and the tests link
+// it.
 void PrepareDevice();
 
 }  // namespace host
