@@ -22,7 +22,7 @@
 #include "catalogue.h"
 #include "registry.h"
 #include "host_watch.h"
-#include "resource.h"
+#include "velloria_ids.h"
 
 extern const char kDefaultRegistry[];  // the default image, as the host embeds it
 

@@ -1,7 +1,7 @@
 #include "catalogue.h"
 
 #include "registry.h"
-#include "resource.h"
+#include "velloria_ids.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <afxwin.h>
 
-#include "resource.h"
+#include "velloria_ids.h"
 
 class CVelloriaDlg : public CDialog {
 public:

@@ -27,7 +27,7 @@ function(zk_target_ctlpnl name)
 endfunction()
 
 # zk_resources(<target> <file.rc>): the script compiled with the program;
-# windres finds resource.h and the icons from the program's folder and the
+# windres finds the program's ids header and the icons from the program's folder and the
 # script's.
 function(zk_resources target rc)
   get_filename_component(rc_dir ${rc} ABSOLUTE)

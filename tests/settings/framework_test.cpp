@@ -9,7 +9,7 @@
 
 #include <afxwin.h>
 
-#include "resource.h"
+#include "velloria_ids.h"
 #include "scripted_terminal.h"
 
 namespace {

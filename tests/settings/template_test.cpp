@@ -13,7 +13,7 @@
 #include "dialog.h"
 #include "dialog_template.h"
 #include "facts.h"
-#include "resource.h"
+#include "velloria_ids.h"
 #include "resources/res_file.h"
 #include "resources/version_block.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "resource.h"
+#include "velloria_ids.h"
 #include "scripted_terminal.h"
 
 namespace {

@@ -1,4 +1,5 @@
-// Resource identifiers of the settings program.
+// Resource identifiers of the settings program: its icon, its dialog and the
+// catalogue's controls, shared by the catalogue, the dialog and the resource script.
 #pragma once
 
 // Main icon. The dialog asks for IDR_MAINFRAME, but the program's only icon
