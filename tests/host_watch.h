@@ -1,8 +1,8 @@
 // Watching the host platform from tests. The platform tells one observer
 // (platform/host/observer.h) of what the programs do; the watches here turn
 // that into what tests assert on: a list of process starts, USER calls, the
-// registry calls as call_lines.h writes them, a save stopped part-way. Several watches may be on at once: each joins the one observer the
-// platform is given.
+// registry calls recorded, a save stopped part-way. Several watches may be on
+// at once: each joins the one observer the platform is given.
 #pragma once
 
 #include <windows.h>
@@ -39,24 +39,11 @@ public:
         if (members_.empty() && CurrentObserver() == this)
             SetObserver(nullptr);
     }
+    void Turn(Observer* watch, bool on) { on ? Join(watch) : Leave(watch); }
 
-    // Each event goes to the watches on when it happened, even if one of them
-    // joins or leaves meanwhile.
-    void RegistryCalled(const RegCall& call) override
-    {
-        for (Observer* watch : std::vector<Observer*>(members_))
-            watch->RegistryCalled(call);
-    }
-    void ProcessStarted(const ProcessStart& start) override
-    {
-        for (Observer* watch : std::vector<Observer*>(members_))
-            watch->ProcessStarted(start);
-    }
-    void UserCalled(const UserCall& call) override
-    {
-        for (Observer* watch : std::vector<Observer*>(members_))
-            watch->UserCalled(call);
-    }
+    void RegistryCalled(const RegCall& call) override { Tell(&Observer::RegistryCalled, call); }
+    void ProcessStarted(const ProcessStart& start) override { Tell(&Observer::ProcessStarted, start); }
+    void UserCalled(const UserCall& call) override { Tell(&Observer::UserCalled, call); }
     bool SaveReached(SaveStep step) override
     {
         bool goOn = true;
@@ -66,86 +53,39 @@ public:
     }
 
 private:
+    // Each event goes to the watches on when it happened, even if one of them
+    // joins or leaves meanwhile.
+    template <typename Event>
+    void Tell(void (Observer::*told)(const Event&), const Event& event)
+    {
+        for (Observer* watch : std::vector<Observer*>(members_))
+            (watch->*told)(event);
+    }
+
     std::vector<Observer*> members_;
 };
-
-// ---- Process starts -----------------------------------------------------
 
 // While `log` is set, every CreateProcessW call is appended to it with its
 // arguments and outcome; nullptr stops recording.
 inline void RecordProcessStarts(std::vector<ProcessStart>* log)
 {
-    struct Recorder : Observer {
+    static struct : Observer {
         std::vector<ProcessStart>* log = nullptr;
         void ProcessStarted(const ProcessStart& start) override { log->push_back(start); }
-    };
-    static Recorder recorder;
+    } recorder;
     recorder.log = log;
-    if (log)
-        Watches::Shared().Join(&recorder);
-    else
-        Watches::Shared().Leave(&recorder);
+    Watches::Shared().Turn(&recorder, log);
 }
-
-// ---- USER calls ---------------------------------------------------------
 
 // Called after each USER call the program makes; null stops it.
 inline void WatchUserCalls(std::function<void(const UserCall&)> watcher)
 {
-    struct Watcher : Observer {
+    static struct : Observer {
         std::function<void(const UserCall&)> watcher;
         void UserCalled(const UserCall& call) override { watcher(call); }
-    };
-    static Watcher watch;
+    } watch;
     watch.watcher = std::move(watcher);
-    if (watch.watcher)
-        Watches::Shared().Join(&watch);
-    else
-        Watches::Shared().Leave(&watch);
-}
-
-// ---- The registry: its calls recorded, its saves stopped ---------------
-
-// A record of the registry calls a host test makes, for tests that assert
-// the exact calls and arguments and not only the end state.
-//
-// While a RegistryRecorder lives, every Reg*W call of the process is appended
-// to it with its arguments and result; the calls still go to the device's
-// registry as usual. Recorders don't nest.
-//
-//   host::RegistryRecorder recorder;
-//   ApplyButton(IDC_ANIM_SLOW);
-//   EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{
-//       "RegOpenKeyExW(HKEY_LOCAL_MACHINE, \"SYSTEM\\GWE\", 0, 0x20019) = 0 -> h1",
-//       "RegSetValueExW(h1, \"Animate\", 0, REG_DWORD, [01 00 00 00], 4) = 0",
-//       "RegCloseKey(h1) = 0",
-//   }));
-//
-// Lines() are the calls as call_lines.h writes them.
-class RegistryRecorder : public Observer {
-public:
-    RegistryRecorder() { Watches::Shared().Join(this); }
-    ~RegistryRecorder() override { Watches::Shared().Leave(this); }
-    RegistryRecorder(const RegistryRecorder&) = delete;
-    RegistryRecorder& operator=(const RegistryRecorder&) = delete;
-
-    const std::vector<RegCall>& Calls() const { return calls_; }
-    std::vector<std::string> Lines() const;
-    void Clear() { calls_.clear(); }
-
-    void RegistryCalled(const RegCall& call) override { calls_.push_back(call); }
-
-private:
-    std::vector<RegCall> calls_;
-};
-
-inline std::vector<std::string> RegistryRecorder::Lines() const
-{
-    CallLines format;
-    std::vector<std::string> lines;
-    for (const RegCall& call : calls_)
-        lines.push_back(format.Line(call));
-    return lines;
+    Watches::Shared().Turn(&watch, bool(watch.watcher));
 }
 
 // A hook called at each step of a registry save may stop the save there by
@@ -155,16 +95,42 @@ using SaveHook = bool (*)(SaveStep step);
 
 inline void SetSaveHook(SaveHook hook)
 {
-    struct HookWatcher : Observer {
+    static struct : Observer {
         SaveHook hook = nullptr;
         bool SaveReached(SaveStep step) override { return hook(step); }
-    };
-    static HookWatcher watcher;
-    watcher.hook = hook;
-    if (hook)
-        Watches::Shared().Join(&watcher);
-    else
-        Watches::Shared().Leave(&watcher);
+    } watch;
+    watch.hook = hook;
+    Watches::Shared().Turn(&watch, hook);
 }
+
+// Registry calls as the one formatter writes them (call_lines.h).
+inline std::vector<std::string> Lines(const std::vector<RegCall>& calls)
+{
+    CallLines format;
+    std::vector<std::string> lines;
+    for (const RegCall& call : calls)
+        lines.push_back(format.Line(call));
+    return lines;
+}
+
+// While a RegistryRecorder lives, every Reg*W call of the process is appended
+// to it with its arguments and result; the calls still go to the device's
+// registry as usual. Recorders don't nest.
+class RegistryRecorder : public Observer {
+public:
+    RegistryRecorder() { Watches::Shared().Join(this); }
+    ~RegistryRecorder() override { Watches::Shared().Leave(this); }
+    RegistryRecorder(const RegistryRecorder&) = delete;
+    RegistryRecorder& operator=(const RegistryRecorder&) = delete;
+
+    const std::vector<RegCall>& Calls() const { return calls_; }
+    std::vector<std::string> Lines() const { return host::Lines(calls_); }
+    void Clear() { calls_.clear(); }
+
+    void RegistryCalled(const RegCall& call) override { calls_.push_back(call); }
+
+private:
+    std::vector<RegCall> calls_;
+};
 
 }  // namespace host

@@ -118,7 +118,8 @@ TEST(ArmExecutables, HeadersAreThoseOfACe3ArmGuiProgram)
 TEST(ArmExecutables, ImportOnlyWhatCe3CoreDllExports)
 {
     std::set<std::pair<std::string, int>> table;
-    for (const armemu::Export& e : armemu::CoreDll())
+    const armemu::CoreDll coredll;
+    for (const armemu::Export& e : coredll.exports())
         table.insert({e.name, e.ordinal});
     EXPECT_EQ(table, DefExports());
     for (const Program& program : kPrograms) {
@@ -362,7 +363,8 @@ TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
     for (const auto& row : kStacks) {
         std::vector<uint8_t> changed = original;
         SetHeader(changed, 72, row.reserve);
-        armemu::Machine machine(WriteFile(device.Outside() / "stack.exe", changed), armemu::CoreDll());
+        armemu::CoreDll coredll;
+        armemu::Machine machine(WriteFile(device.Outside() / "stack.exe", changed), coredll.exports());
         EXPECT_EQ(row.stack, machine.stackSize()) << std::hex << row.reserve;
         std::vector<uint8_t> word(4);
         EXPECT_TRUE(machine.Peek(armemu::kStackTop - row.stack, word));
@@ -384,7 +386,8 @@ TEST(ArmEmulator, EntryGetsTheProcessHandleOnAStackAlignedTo4Not8)
         std::vector<uint8_t> changed = ReadFile(TARQUELL_EXE);
         SetEntryWord(changed, image, entry.code);
         SetEntryWord(changed, image, 0xE1A0F00E, 4);
-        armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), armemu::CoreDll());
+        armemu::CoreDll coredll;
+        armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), coredll.exports());
         EXPECT_EQ(entry.result, uint32_t(machine.RunEntry()));
     }
 }
@@ -453,7 +456,8 @@ uint32_t WriteText(armemu::Machine& machine, uint32_t at, const std::u16string& 
 TEST(ArmEmulator, ResourcesAreTheProcessHandlesAlone)
 {
     HostDevice device;
-    armemu::Machine machine(VELLORIA_EXE, armemu::CoreDll());
+    armemu::CoreDll coredll;
+    armemu::Machine machine(VELLORIA_EXE, coredll.exports());
     EXPECT_EQ(armemu::kProcessHandle, machine.Call(Stub(machine, "GetModuleHandleW"), {0}));
     const uint32_t found = machine.Call(Stub(machine, "FindResourceW"), {armemu::kProcessHandle, facts::kDialogId, 5});
     ASSERT_NE(0u, found);
@@ -476,7 +480,8 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
 {
     HostDevice device;
     host::PrepareDevice();
-    armemu::Machine machine(TARQUELL_EXE, armemu::CoreDll());
+    armemu::CoreDll coredll;
+    armemu::Machine machine(TARQUELL_EXE, coredll.exports());
     const uint32_t scratch = Scratch(machine);
     const uint32_t name = WriteText(machine, scratch, u"\\nothing.exe");
     const uint32_t given = scratch + 256;  // zeros enough for any structure
@@ -507,7 +512,8 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
 {
     HostDevice device;
     host::PrepareDevice();
-    armemu::Machine machine(TARQUELL_EXE, armemu::CoreDll());
+    armemu::CoreDll coredll;
+    armemu::Machine machine(TARQUELL_EXE, coredll.exports());
     const uint32_t scratch = Scratch(machine), data = scratch + 64, size = scratch + 96, type = scratch + 100;
     const std::vector<uint8_t> six = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"six", 0, REG_BINARY, six.data(), 6));
@@ -569,7 +575,9 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     SetHeader(file, 56, original.imageSize + kGrowth);
     const std::string path = WriteFile(device.Outside() / "large.exe", file);
 
-    armemu::Machine machine(path, armemu::CoreDll());
+    armemu::CoreDll coredll;
+
+    armemu::Machine machine(path, coredll.exports());
     auto stub = [&](const std::string& name) { return Stub(machine, name); };
     const uint32_t buffer = machine.base() + section.rva + ((virtualSize - kGrowth + 0xFFF) & ~0xFFFu);
     std::vector<uint8_t> value(kValueSize);

@@ -44,19 +44,7 @@ TEST_F(LauncherCalls, FlagOne_StartsTheAlignmentPageWithTheseArguments)
     EXPECT_EQ(0, RunEntry());
 
     ASSERT_EQ(1u, starts_.size());
-    const host::ProcessStart& start = starts_[0];
-    EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\ctlpnl.exe"), start.applicationName);
-    EXPECT_EQ(std::optional<std::wstring>(L"cplmain.cpl,7"), start.commandLine);
-    EXPECT_EQ(nullptr, start.processAttributes);
-    EXPECT_EQ(nullptr, start.threadAttributes);
-    EXPECT_EQ(FALSE, start.inheritHandles);
-    EXPECT_EQ(0u, start.creationFlags);
-    EXPECT_EQ(nullptr, start.environment);
-    EXPECT_EQ(std::nullopt, start.currentDirectory);
-    EXPECT_EQ(nullptr, start.startupInfo);
-    EXPECT_NE(nullptr, start.processInformation);
-    EXPECT_EQ(TRUE, start.result);
-
+    EXPECT_EQ(kStartLine, host::CallLines().Line(starts_[0]));
     EXPECT_EQ(kFlagOneCalls, registry.Lines());
 }
 
@@ -86,11 +74,9 @@ TEST_F(LauncherCalls, KeyThatCannotBeCreated_EndsTheRunQuietly)
     EXPECT_EQ(0, RunEntry());
 
     EXPECT_TRUE(starts_.empty());
-    EXPECT_EQ(registry.Lines(), (std::vector<std::string>{
-        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
-        calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
-        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
-    }));
+    EXPECT_EQ(registry.Lines(), host::Lines({calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
+                                             calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
+                                             calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND)}));
     EXPECT_EQ(before, device_.Read("registry.reg"));
 }
 
