@@ -63,16 +63,6 @@ protected:
         return notes;
     }
 
-    void ExpectFailure(LPCWSTR program, DWORD error)
-    {
-        SetLastError(0);
-        EXPECT_FALSE(Start(program));
-        EXPECT_EQ(error, GetLastError());
-        PROCESS_INFORMATION untouched;
-        std::memset(&untouched, 0xbd, sizeof untouched);
-        EXPECT_EQ(0, std::memcmp(&untouched, &info_, sizeof info_)) << "process information written";
-    }
-
     HostDevice device_;
     std::string folder_;
     PROCESS_INFORMATION info_;
@@ -120,41 +110,54 @@ TEST_F(HostProcessStart, PassesNoArgumentForANullCommandLine)
     EXPECT_EQ("0", notes[1]);
 }
 
-TEST_F(HostProcessStart, MissingProgramIsFileNotFound)
+// One row a refusal: what the device holds, the programs asked for, and the
+// error each gets, the process information left unwritten.
+struct Refusal {
+    const char* name;
+    void (*plant)(const HostDevice& device);
+    std::vector<const WCHAR*> programs;
+    DWORD error;
+};
+
+const Refusal kRefusals[] = {
+    {"MissingProgramIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/other.exe", kWaitingProgram, 0755); },
+     {L"\\Windows\\ctlpnl.exe", L"\\Programs\\ctlpnl.exe"}, ERROR_FILE_NOT_FOUND},
+    {"FileThatIsNotExecutableIsFileNotFound",
+     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644); }, {L"\\Windows\\ctlpnl.exe"},
+     ERROR_FILE_NOT_FOUND},
+    {"FolderIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe/inside", "", 0755); },
+     {L"\\Windows\\ctlpnl.exe", L"\\"}, ERROR_FILE_NOT_FOUND},
+    {"PathCannotLeaveTheDeviceFolder",
+     [](const HostDevice& d) {
+         d.Write("Windows/keep", "");
+         std::ofstream(d.Outside() / "outside.exe") << kWaitingProgram;
+         chmod((d.Outside() / "outside.exe").c_str(), 0755);
+     },
+     {L"\\..\\outside.exe", L"\\Windows\\..\\..\\outside.exe", L"\\Windows/../../outside.exe"}, ERROR_FILE_NOT_FOUND},
+    {"ExecutableThatIsNoProgramIsBadFormat",
+     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755); },
+     {L"\\Windows\\ctlpnl.exe"}, ERROR_BAD_FORMAT},
+    {"NoProgramNameIsAnInvalidParameter", [](const HostDevice&) {}, {nullptr}, ERROR_INVALID_PARAMETER},
+};
+
+class HostProcessRefusal : public HostProcessStart, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(HostProcessRefusal, FailsWithTheErrorAndWritesNothing)
 {
-    device_.Write("Windows/other.exe", kWaitingProgram, 0755);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\Programs\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
+    GetParam().plant(device_);
+    for (const WCHAR* program : GetParam().programs) {
+        SCOPED_TRACE(program ? testing::PrintToString(std::wstring(program)) : "NULL");
+        SetLastError(0);
+        EXPECT_FALSE(Start(program));
+        EXPECT_EQ(GetParam().error, GetLastError());
+        PROCESS_INFORMATION untouched;
+        std::memset(&untouched, 0xbd, sizeof untouched);
+        EXPECT_EQ(0, std::memcmp(&untouched, &info_, sizeof info_)) << "process information written";
+    }
 }
 
-TEST_F(HostProcessStart, FileThatIsNotExecutableIsFileNotFound)
-{
-    device_.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, FolderIsFileNotFound)
-{
-    device_.Write("Windows/ctlpnl.exe/inside", "", 0755);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, PathCannotLeaveTheDeviceFolder)
-{
-    device_.Write("Windows/keep", "");
-    std::ofstream(device_.Outside() / "outside.exe") << kWaitingProgram;
-    chmod((device_.Outside() / "outside.exe").c_str(), 0755);
-    ExpectFailure(L"\\..\\outside.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\Windows\\..\\..\\outside.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\Windows/../../outside.exe", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, ExecutableThatIsNoProgramIsBadFormat)
-{
-    device_.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_BAD_FORMAT);
-}
+INSTANTIATE_TEST_SUITE_P(Host, HostProcessRefusal, testing::ValuesIn(kRefusals),
+                         [](const testing::TestParamInfo<Refusal>& row) { return std::string(row.param.name); });
 
 // Whatever was left in the device folder, nothing outside it is run, and a
 // file that is no program is refused at once with one line on stderr.
@@ -212,11 +215,6 @@ TEST(HostProcessPlanted, NeverRunsThroughALinkNorWaitsOnASpecialFile)
         usleep(200000);  // what was started in spite of it has run by now
         EXPECT_FALSE(std::filesystem::exists(outside + "/ran"));
     }
-}
-
-TEST_F(HostProcessStart, NoProgramNameIsAnInvalidParameter)
-{
-    ExpectFailure(NULL, ERROR_INVALID_PARAMETER);
 }
 
 // The test-facing record.
