@@ -48,18 +48,22 @@ show_screen() {
   echo "----------------" >&2
 }
 
-# Starts the session in a 100x30 terminal. After it, its exit status is
-# written to the same terminal, so that everything it wrote is on the screen
-# once that line is; the pane stays.
-start() {
-  # A server of its own each time: a killed one may still hold its socket.
+# Runs the shell command $1 in a new terminal of $cols x $rows (100x30), on
+# a tmux server of its own each time (a killed one may still hold its
+# socket); the pane stays after the command ends.
+new_pane() {
   tmux -S "$socket" kill-server 2>/dev/null
   starts=$((starts + 1))
   socket=$work/tmux.$starts.sock
   printf 'set -g remain-on-exit on\nset -g history-limit 5000\n' >"$work/tmux.conf"
-  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x 100 -y 30 \
-    "'$session' --device '$device' ${session_options:-}; echo \"[session ended: \$?]\"" ||
+  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" "$1" ||
     { echo "cannot start tmux" >&2; exit 1; }
+}
+
+# Starts the session. After it, its exit status is written to the same
+# terminal, so that everything it wrote is on the screen once that line is.
+start() {
+  new_pane "'$session' --device '$device' ${session_options:-}; echo \"[session ended: \$?]\""
 }
 
 keys() {
@@ -127,10 +131,18 @@ changes() {
     sed '/^$/d'
 }
 
+# $2 is $3 exactly; $1 says what it is.
+expect_text() {
+  [ "$2" = "$3" ] || fail "$(printf '%s:\n%s\nexpected:\n%s' "$1" "$2" "$3")"
+}
+
 expect_changes() {
-  local expected=$1 got
-  got=$(changes)
-  [ "$got" = "$expected" ] || fail "$(printf 'the list of changes:\n%s\nexpected:\n%s' "$got" "$expected")"
+  expect_text 'the list of changes' "$(changes)" "$1"
+}
+
+# A device set up by a session that quits at once.
+set_up() {
+  mkdir -p "$device" && printf q | "$session" --device "$device" >/dev/null 2>&1
 }
 
 registry_dword() {  # key value-name -> the value as written ("dword:..."), or "absent"
@@ -162,8 +174,7 @@ case_rotate() {
     "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
   [ "$(cat "$device/Windows/ctlpnl.log" 2>/dev/null)" = "cplmain.cpl,7" ] ||
     fail "ctlpnl.log: $(cat "$device/Windows/ctlpnl.log" 2>&1)"
-  [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
-    fail "the flag after the first restart: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+  expect_text 'the flag after the first restart' "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" dword:00000000
   [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
 
   keys r
@@ -180,8 +191,7 @@ case_rotate() {
   HKEY_LOCAL_MACHINE\Drivers\Display\mq120 "Rotate": 0 -> 1  (Display orientation: "rotate")
   HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
-  [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
-    fail "the flag at the end: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+  expect_text 'the flag at the end' "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" dword:00000000
 }
 
 # The same road on the handheld's own programs, on the emulated StrongARM,
@@ -330,8 +340,7 @@ case_start_up() {
   # A restart still due from before the session is carried out first; the
   # start-up programs run by name, a file that is no program is skipped, and
   # what a start-up program leaves running is waited for.
-  mkdir -p "$device"
-  printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  set_up || fail "set-up failed"
   local folder=$device/Windows/StartUp
   printf '#!/bin/sh\nsleep 0.3\necho "late child done"\n' >"$work/late"
   printf '#!/bin/sh\n"%s" &\necho "aaa ran"\n' "$work/late" >"$folder/aaa.sh"
@@ -359,16 +368,14 @@ Zz.sh ended with exit status 3; it opened nothing.
 The device is up.
 Opening Velloria, the settings program...
 === The device restarts (warm start 2) ==='
-  [ "$(printf '%s\n' "$order" | head -14)" = "$expected" ] ||
-    fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
+  expect_text 'the start-up run' "$(printf '%s\n' "$order" | head -14)" "$expected"
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
 }
 
 case_lingering() {
   # What a start-up program leaves running is waited for up to 10 s, once:
   # the programs after it don't wait for it again.
-  mkdir -p "$device"
-  printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  set_up || fail "set-up failed"
   printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 120\n' "$work/lingering.pid" >"$work/linger"
   printf '#!/bin/sh\n"%s" &\n' "$work/linger" >"$device/Windows/StartUp/aaa.sh"
   chmod +x "$work/linger" "$device/Windows/StartUp/aaa.sh"
@@ -380,7 +387,7 @@ Starting \Windows\StartUp\Tarquell.exe
 Tarquell.exe ended; it opened nothing.
 The device is up.'
   order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
-  [ "$order" = "$expected" ] || fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
+  expect_text 'the start-up run' "$order" "$expected"
   kill -0 "$(cat "$work/lingering.pid")" 2>/dev/null || fail "the lingering program is gone"
 }
 
@@ -391,7 +398,6 @@ The device is up.'
 # must hold.
 case_planted() {
   local out=$work/outside d=$device
-  set_up() { printf q | "$session" --device "$d" >/dev/null 2>&1; }
   newline_named() {
     set_up && printf '#!/bin/sh\n"%s" &\n' "$work/late" >"$d/Windows/StartUp/a"$'\n'"b.sh" &&
       chmod +x "$d/Windows/StartUp/a"$'\n'"b.sh"
@@ -480,11 +486,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
 # modes before and after, the program's pid and its exit status, then
 # "[given back]".
 in_pane() {
-  tmux -S "$socket" kill-server 2>/dev/null
-  starts=$((starts + 1))
-  socket=$work/tmux.$starts.sock
   rm -f "$work/pid" "$work/status" "$work/before" "$work/after"
-  printf 'set -g remain-on-exit on\n' >"$work/tmux.conf"
   {
     printf 'stty -g >"%s/before"\n' "$work"
     printf 'env --default-signal=INT,QUIT'
@@ -492,8 +494,7 @@ in_pane() {
     printf ' </dev/tty & echo $! >"%s/pid"; wait $!; echo $? >"%s/status"\n' "$work" "$work"
     printf 'stty -g >"%s/after"; printf "\\n[given back]\\n"; exec sleep 60\n' "$work"
   } >"$work/pane.sh"
-  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" \
-    "bash '$work/pane.sh'" || { echo "cannot start tmux" >&2; exit 1; }
+  new_pane "bash '$work/pane.sh'"
 }
 
 # Alternate screen, cursor shown, mouse reporting (any, standard, button),
@@ -544,8 +545,7 @@ case_terminal() {
 }
 
 case_terminal_arm() {
-  mkdir -p "$device"
-  printf q | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  set_up || fail "set-up failed"
   cp "$crafted" "$device/Windows/StartUp/crafted.exe"
   mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
   terminal_rows "${arm_terminal_rows[@]}"
