@@ -19,7 +19,6 @@
 #include "device.h"
 #include "facts.h"
 #include "host_device.h"
-#include "launcher/launcher_calls.h"
 #include "machine.h"
 #include "pe.h"
 #include "regfile.h"
@@ -324,6 +323,9 @@ const struct {
 TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
 {
     const std::vector<uint8_t> original = armemu::ReadImage(TARQUELL_EXE).file;
+    HostDevice first;
+    const ArmRun itself = RunChanged(first, original);
+    ASSERT_EQ(0, itself.status) << itself.output;
     for (const auto& ignored : kIgnored) {
         SCOPED_TRACE(ignored.what);
         HostDevice device;
@@ -331,7 +333,7 @@ TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
         SetHeader(changed, ignored.offset, ignored.value, ignored.size);
         ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(0, run.status) << run.output;
-        EXPECT_EQ(kNoKeyCalls, run.calls);
+        EXPECT_EQ(itself.calls, run.calls);
     }
 }
 

@@ -6,9 +6,8 @@
 
 #include "device.h"
 #include "host_device.h"
-#include "launcher_calls.h"
-#include "launcher_flag.h"
 #include "host_watch.h"
+#include "registry/expected_calls.h"
 
 namespace {
 
@@ -18,50 +17,31 @@ protected:
     {
         // A control panel that ends at once and leaves nothing behind.
         device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
-        host::RecordProcessStarts(&starts_);
     }
 
-    void TearDown() override
-    {
-        host::RecordProcessStarts(nullptr);
-        host::SetSaveHook(nullptr);
-    }
+    void TearDown() override { host::SetSaveHook(nullptr); }
 
-    static int RunEntry()
+    // Runs the launcher's entry in this process, its calls written as the
+    // emulator's trace writes them.
+    std::vector<std::string> Traced()
     {
+        std::vector<std::string> lines;
+        host::CallTrace trace([&](const std::string& line) { lines.push_back(line); });
+        host::Watches::Shared().Join(&trace);
         WCHAR none[] = L"";
-        return wWinMain(GetModuleHandleW(NULL), NULL, none, 1);
+        EXPECT_EQ(0, wWinMain(GetModuleHandleW(NULL), NULL, none, 1));
+        host::Watches::Shared().Leave(&trace);
+        return lines;
     }
 
     HostDevice device_;
-    std::vector<host::ProcessStart> starts_;
 };
 
-TEST_F(LauncherCalls, FlagOne_StartsTheAlignmentPageWithTheseArguments)
-{
-    SetFlag(1);
-    host::RegistryRecorder registry;
-    EXPECT_EQ(0, RunEntry());
+}  // namespace
 
-    ASSERT_EQ(1u, starts_.size());
-    EXPECT_EQ(kStartLine, host::CallLines().Line(starts_[0]));
-    EXPECT_EQ(kFlagOneCalls, registry.Lines());
-}
+#include "launcher_calls.h"
 
-TEST_F(LauncherCalls, FlagZero_StartsNothing)
-{
-    SetFlag(0);
-    EXPECT_EQ(0, RunEntry());
-    EXPECT_TRUE(starts_.empty());
-}
-
-TEST_F(LauncherCalls, NoKey_CreatesItThenWritesTheClearedFlag)
-{
-    host::RegistryRecorder registry;
-    EXPECT_EQ(0, RunEntry());
-    EXPECT_TRUE(starts_.empty());
-    EXPECT_EQ(kNoKeyCalls, registry.Lines());
-}
+namespace {
 
 // The registry can't save the new key: the launcher's open then fails, and
 // it ends without reading, starting or writing anything.
@@ -70,13 +50,9 @@ TEST_F(LauncherCalls, KeyThatCannotBeCreated_EndsTheRunQuietly)
     host::PrepareDevice();
     const std::string before = device_.Read("registry.reg");
     host::SetSaveHook([](host::SaveStep) { return false; });
-    host::RegistryRecorder registry;
-    EXPECT_EQ(0, RunEntry());
-
-    EXPECT_TRUE(starts_.empty());
-    EXPECT_EQ(registry.Lines(), host::Lines({calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
-                                             calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
-                                             calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND)}));
+    EXPECT_EQ(Traced(), host::Lines({calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
+                                     calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
+                                     calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND)}));
     EXPECT_EQ(before, device_.Read("registry.reg"));
 }
 

@@ -109,7 +109,7 @@ inline Calls Write(const facts::Place& at, DWORD value, bool keyPresent = true)
 }
 
 // EnsureFlagKey when its probe failed: the key made and closed.
-inline Calls CreateFlagKey()
+inline Calls MakeFlagKey()
 {
     const HKEY key = NewHandle();
     return {CreateOwnKey(ERROR_SUCCESS, key), Close(key)};

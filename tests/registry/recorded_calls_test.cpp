@@ -19,7 +19,7 @@
 
 namespace {
 
-using calls::CreateFlagKey;
+using calls::MakeFlagKey;
 using calls::Join;
 using calls::Probe;
 using calls::Write;
@@ -68,12 +68,12 @@ TEST_F(RecordedCalls, EnsureFlagKeyCreatesOnlyWhenTheProbeFails)
     WriteRegistryFile(kRegHead + "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n");
     recorder.Clear();
     EnsureFlagKey();
-    EXPECT_EQ(recorder.Lines(), Lines(Join({Probe(facts::kFlag, 0, 2), CreateFlagKey()})));
+    EXPECT_EQ(recorder.Lines(), Lines(Join({Probe(facts::kFlag, 0, 2), MakeFlagKey()})));
 
     WriteRegistryFile(host::reg::Write(host::reg::Empty()));
     recorder.Clear();
     EnsureFlagKey();
-    EXPECT_EQ(recorder.Lines(), Lines(Join({Probe(facts::kFlag, 2, 0), CreateFlagKey()})));
+    EXPECT_EQ(recorder.Lines(), Lines(Join({Probe(facts::kFlag, 2, 0), MakeFlagKey()})));
 }
 
 TEST_F(RecordedCalls, EachButtonMakesItsCallsInOrder)

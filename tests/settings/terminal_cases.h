@@ -38,7 +38,7 @@ TEST_F(DialogCases, Terminal_TheOpeningCallsInOrder)
         for (const host::RegCall& call : some)
             expected.push_back(format.Line(call));
     };
-    expect(calls::Join({calls::Probe(facts::kFlag, ERROR_FILE_NOT_FOUND, 0), calls::CreateFlagKey()}));
+    expect(calls::Join({calls::Probe(facts::kFlag, ERROR_FILE_NOT_FOUND, 0), calls::MakeFlagKey()}));
     size_t probeIndex = 0;
     for (const facts::Row& row : facts::kProbedRows) {
         bool found = false;
