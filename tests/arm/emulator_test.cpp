@@ -216,13 +216,16 @@ TEST(ArmExecutables, EndlessFileIsRefusedAtTheLimit)
 // The emulator's refusals, on copies of Tarquell.exe changed in one place.
 struct Refusal {
     const char* what;
-    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image);
+    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image);  // or none
     const char* message;
+    std::vector<uint32_t> entry = {};  // the entry's first instructions, if changed
 };
 
-void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word, uint32_t at = 0)
+// The instructions at the entry replaced by `words`.
+void SetEntry(std::vector<uint8_t>& file, const armemu::Image& image, const std::vector<uint32_t>& words)
 {
-    memcpy(&file[FileOffset(image, image.entryRva + at)], &word, 4);
+    for (size_t i = 0; i < words.size(); ++i)
+        memcpy(&file[FileOffset(image, image.entryRva + 4 * uint32_t(i))], &words[i], 4);
 }
 
 // A changed copy run on the emulator, in the device's folder.
@@ -255,35 +258,19 @@ const Refusal kRefusals[] = {
          file.resize(OptionalHeader(file) + 0xE0 + 3);  // 3 bytes into the first section's name
      },
      "section table runs past the end of the file"},
-    {"bx, which the StrongARM lacks",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) { SetEntryWord(file, image, 0xE12FFF1E); },
-     "an instruction the StrongARM lacks"},
-    {"a word load from an address not divisible by 4",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE59F0001);  // ldr r0, [pc, #1]
-     },
-     "unaligned word load from 0x"},
-    {"a halfword store to an odd address",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE1CD00B1);  // strh r0, [sp, #1]
-     },
-     "unaligned halfword store to 0x"},
+    {"bx, which the StrongARM lacks", nullptr, "an instruction the StrongARM lacks", {0xE12FFF1E}},
+    {"a word load from an address not divisible by 4", nullptr, "unaligned word load from 0x",
+     {0xE59F0001}},  // ldr r0, [pc, #1]
+    {"a halfword store to an odd address", nullptr, "unaligned halfword store to 0x",
+     {0xE1CD00B1}},  // strh r0, [sp, #1]
     {"an entry at an odd address, which would be Thumb code",
      [](std::vector<uint8_t>& file, const armemu::Image& image) {
          SetHeader(file, 16, image.entryRva + 1);  // AddressOfEntryPoint
      },
      ", which is no ARM instruction's address"},
-    {"a jump into the page past the system's stubs",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE3A0060F);     // mov r0, #0xF00000
-         SetEntryWord(file, image, 0xE280FC11, 4);  // add pc, r0, #0x1100
-     },
-     "an instruction the StrongARM lacks"},
-    {"a jump to nowhere",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE3A0F000);  // mov pc, #0
-     },
-     "execution at 0x0 (unmapped)"},
+    {"a jump into the page past the system's stubs", nullptr, "an instruction the StrongARM lacks",
+     {0xE3A0060F, 0xE280FC11}},  // mov r0, #0xF00000; add pc, r0, #0x1100
+    {"a jump to nowhere", nullptr, "execution at 0x0 (unmapped)", {0xE3A0F000}},  // mov pc, #0
 };
 
 TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
@@ -294,7 +281,9 @@ TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
         SCOPED_TRACE(refusal.what);
         HostDevice device;
         std::vector<uint8_t> changed = original;
-        refusal.change(changed, image);
+        if (refusal.change)
+            refusal.change(changed, image);
+        SetEntry(changed, image, refusal.entry);
         ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(70, run.status);
         EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
@@ -370,8 +359,7 @@ TEST(ArmEmulator, EntryGetsTheProcessHandleOnAStackAlignedTo4Not8)
     } kEntries[] = {{0xE1A00000 /* mov r0, r0 */, armemu::kProcessHandle}, {0xE20D0007 /* and r0, sp, #7 */, 4}};
     for (const auto& entry : kEntries) {
         std::vector<uint8_t> changed = image.file;
-        SetEntryWord(changed, image, entry.code);
-        SetEntryWord(changed, image, 0xE1A0F00E, 4);
+        SetEntry(changed, image, {entry.code, 0xE1A0F00E});
         armemu::CoreDll coredll;
         armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), coredll.exports());
         EXPECT_EQ(entry.result, uint32_t(machine.RunEntry()));

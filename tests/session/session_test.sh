@@ -172,8 +172,7 @@ case_rotate() {
   expect_count "$notice" 1
   expect_order 'Velloria asked for a restart' 'warm start 1' "Starting \\\\Windows\\\\StartUp\\\\${startup_entry:-Tarquell.exe}" \
     "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
-  [ "$(cat "$device/Windows/ctlpnl.log" 2>/dev/null)" = "cplmain.cpl,7" ] ||
-    fail "ctlpnl.log: $(cat "$device/Windows/ctlpnl.log" 2>&1)"
+  expect_text ctlpnl.log "$(cat "$device/Windows/ctlpnl.log" 2>&1)" cplmain.cpl,7
   expect_text 'the flag after the first restart' "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" dword:00000000
   [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
 
@@ -207,11 +206,9 @@ case_rotate_arm() {
   expect_count 'Installed .*/Velloria.cab on the device\.' 1
   cmp -s "$programs/Velloria.exe" "$wince/settings/Velloria.exe" || fail "Velloria.exe is not the build's"
   cmp -s "$programs/Tarquell.exe" "$wince/launcher/Tarquell.exe" || fail "Tarquell.exe is not the build's"
-  [ "$(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")" = "${lnk}Velloria.exe\"" ] ||
-    fail "the Start menu's shortcut: $(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")"
-  [ "$(cat "$device/Windows/StartUp/Tarquell.lnk")" = "${lnk}Tarquell.exe\"" ] ||
-    fail "the start-up shortcut: $(cat "$device/Windows/StartUp/Tarquell.lnk")"
-  [ "$(ls "$device/Windows/StartUp")" = Tarquell.lnk ] || fail "the start-up folder: $(ls "$device/Windows/StartUp")"
+  expect_text "the Start menu's shortcut" "$(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")" "${lnk}Velloria.exe\""
+  expect_text 'the start-up shortcut' "$(cat "$device/Windows/StartUp/Tarquell.lnk")" "${lnk}Tarquell.exe\""
+  expect_text 'the start-up folder' "$(ls "$device/Windows/StartUp")" Tarquell.lnk
 
   # The desktop opens Velloria through its shortcut: a broken one opens nothing.
   session_options=--arm start
