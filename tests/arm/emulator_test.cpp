@@ -28,14 +28,24 @@
 namespace {
 
 struct Program {
+    const char* name;
     const char* path;
     const char* res;  // the .res compiled from the same .rc as on the other targets
 };
 
 const Program kPrograms[] = {
-    {TARQUELL_EXE, TARQUELL_RES},
-    {VELLORIA_EXE, VELLORIA_RES},
+    {"Tarquell", TARQUELL_EXE, TARQUELL_RES},
+    {"Velloria", VELLORIA_EXE, VELLORIA_RES},
 };
+
+// The cases that hold for each program's file, run on both.
+class ArmExecutable : public testing::TestWithParam<Program> {
+protected:
+    const armemu::Image image_ = armemu::ReadImage(GetParam().path);
+};
+
+INSTANTIATE_TEST_SUITE_P(Built, ArmExecutable, testing::ValuesIn(kPrograms),
+                         [](const testing::TestParamInfo<Program>& row) { return std::string(row.param.name); });
 
 std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& file)
 {
@@ -90,62 +100,50 @@ std::set<std::pair<std::string, int>> DefExports()
     return names;
 }
 
-TEST(ArmExecutables, HeadersAreThoseOfACe3ArmGuiProgram)
+TEST_P(ArmExecutable, HeadersAreThoseOfACe3ArmGuiProgram)
 {
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        armemu::Image image = armemu::ReadImage(program.path);
-        EXPECT_EQ(0x1C0, image.machine);
-        EXPECT_EQ(9, image.subsystem);  // Windows CE GUI
-        EXPECT_EQ(3, image.subsystemMajor);
-        EXPECT_EQ(0, image.subsystemMinor);
-        EXPECT_EQ(0x10000u, image.imageBase);
-        // No link time in the file, so the same sources give the same bytes
-        // (and the same cabinet).
-        EXPECT_EQ(0u, Header(image.file, -16));
-    }
+    EXPECT_EQ(0x1C0, image_.machine);
+    EXPECT_EQ(9, image_.subsystem);  // Windows CE GUI
+    EXPECT_EQ(3, image_.subsystemMajor);
+    EXPECT_EQ(0, image_.subsystemMinor);
+    EXPECT_EQ(0x10000u, image_.imageBase);
+    // No link time in the file, so the same sources give the same bytes
+    // (and the same cabinet).
+    EXPECT_EQ(0u, Header(image_.file, -16));
 }
 
 // Both programs import only what CE 3.0's COREDLL exports (the emulator's
 // table, which the .def repeats), by name, each hinting its ordinal.
-TEST(ArmExecutables, ImportOnlyWhatCe3CoreDllExports)
+TEST_P(ArmExecutable, ImportOnlyWhatCe3CoreDllExports)
 {
     std::set<std::pair<std::string, int>> table;
     const armemu::CoreDll coredll;
     for (const armemu::Export& e : coredll.exports())
         table.insert({e.name, e.ordinal});
     EXPECT_EQ(table, DefExports());
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        armemu::Image image = armemu::ReadImage(program.path);
-        EXPECT_FALSE(image.imports.empty());
-        for (const armemu::Import& import : image.imports) {
-            EXPECT_EQ("COREDLL.dll", import.dll);
-            EXPECT_TRUE(table.count({import.name, import.ordinal})) << import.name << " hinting " << import.ordinal;
-        }
+    EXPECT_FALSE(image_.imports.empty());
+    for (const armemu::Import& import : image_.imports) {
+        EXPECT_EQ("COREDLL.dll", import.dll);
+        EXPECT_TRUE(table.count({import.name, import.ordinal})) << import.name << " hinting " << import.ordinal;
     }
 }
 
 // The StrongARM has no bx (ARMv4T): a call through libgcc or a return
 // compiled for a later ARM would be one.
-TEST(ArmExecutables, CodeHasNoBx)
+TEST_P(ArmExecutable, CodeHasNoBx)
 {
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        armemu::Image image = armemu::ReadImage(program.path);
-        int codeSections = 0;
-        for (const armemu::Section& section : image.sections) {
-            if (!(section.characteristics & 0x20000000))
-                continue;
-            ++codeSections;
-            std::vector<uint8_t> code = image.Bytes(section.rva, section.virtualSize & ~3u);
-            for (size_t i = 0; i + 4 <= code.size(); i += 4) {
-                uint32_t word = code[i] | code[i + 1] << 8 | code[i + 2] << 16 | uint32_t(code[i + 3]) << 24;
-                EXPECT_NE(0x012FFF10u, word & 0x0FFFFFF0u) << "bx at " << std::hex << section.rva + i;
-            }
+    int codeSections = 0;
+    for (const armemu::Section& section : image_.sections) {
+        if (!(section.characteristics & 0x20000000))
+            continue;
+        ++codeSections;
+        std::vector<uint8_t> code = image_.Bytes(section.rva, section.virtualSize & ~3u);
+        for (size_t i = 0; i + 4 <= code.size(); i += 4) {
+            uint32_t word = code[i] | code[i + 1] << 8 | code[i + 2] << 16 | uint32_t(code[i + 3]) << 24;
+            EXPECT_NE(0x012FFF10u, word & 0x0FFFFFF0u) << "bx at " << std::hex << section.rva + i;
         }
-        EXPECT_EQ(1, codeSections);
     }
+    EXPECT_EQ(1, codeSections);
 }
 
 // A resource named as a .res names it, with its data.
@@ -164,22 +162,19 @@ std::u16string ResName(const armemu::ResourceId& id)
     return id.name.empty() ? std::u16string(number.begin(), number.end()) : id.name;
 }
 
-TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
+TEST_P(ArmExecutable, ResourcesAreTheOtherBuildsOnesByteForByte)
 {
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        std::ifstream in(program.res, std::ios::binary);
-        const std::vector<uint8_t> res(std::istreambuf_iterator<char>(in), {});
-        const std::vector<ResEntry> entries = ReadRes(res.data(), res.size());
-        std::multiset<Named> expected, linked;
-        for (size_t i = 1; i < entries.size(); ++i)  // after the empty entry a .res starts with
-            expected.insert(Describe(entries[i].type, entries[i].name, entries[i].language, entries[i].data));
-        for (const armemu::ResourceEntry& e : armemu::AllResources(armemu::ReadImage(program.path)))
-            linked.insert(Describe(ResName(e.type), ResName(e.name), e.language, e.data));
-        // The dialog (Velloria only), icons, icon group and version block.
-        EXPECT_GE(expected.size(), 3u);
-        EXPECT_EQ(expected, linked);
-    }
+    std::ifstream in(GetParam().res, std::ios::binary);
+    const std::vector<uint8_t> res(std::istreambuf_iterator<char>(in), {});
+    const std::vector<ResEntry> entries = ReadRes(res.data(), res.size());
+    std::multiset<Named> expected, linked;
+    for (size_t i = 1; i < entries.size(); ++i)  // after the empty entry a .res starts with
+        expected.insert(Describe(entries[i].type, entries[i].name, entries[i].language, entries[i].data));
+    for (const armemu::ResourceEntry& e : armemu::AllResources(image_))
+        linked.insert(Describe(ResName(e.type), ResName(e.name), e.language, e.data));
+    // The dialog (Velloria only), icons, icon group and version block.
+    EXPECT_GE(expected.size(), 3u);
+    EXPECT_EQ(expected, linked);
 }
 
 // A resource directory whose every entry leads back to itself: looking a
