@@ -50,10 +50,10 @@ inline host::RegCall Open(const facts::Place& at, LONG result, HKEY opened = NUL
 // The programs' own key, the flag's, made asking for no access.
 inline host::RegCall CreateOwnKey(LONG result, HKEY opened = NULL)
 {
-    host::RegCall call = Call(host::RegFunction::CreateKeyEx, facts::kFlag.hive, result);
-    call.subkey = facts::kFlagKeyCreated;
-    call.subkeyGiven = call.resultGiven = call.dispositionGiven = true;
-    call.opened = opened;
+    host::RegCall call = Open({facts::kFlag.hive, facts::kFlagKeyCreated, nullptr, nullptr}, result, opened);
+    call.function = host::RegFunction::CreateKeyEx;
+    call.access = 0;
+    call.dispositionGiven = true;
     return call;
 }
 

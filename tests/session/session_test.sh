@@ -99,8 +99,9 @@ wait_for_file() {
   exit 1
 }
 
-# Waits for the session to end; its exit status must be 0.
-wait_for_end() {
+# Quits the session and waits for it to end; its exit status must be 0.
+quit() {
+  keys q
   wait_for '^\[session ended: [0-9]+\]$'
   expect_count '^\[session ended: 0\]$' 1
 }
@@ -184,8 +185,7 @@ case_rotate() {
   expect_order 'warm start 2' 'Tarquell.exe ended; it opened nothing\.'
   [ "$(wc -l <"$device/Windows/ctlpnl.log")" -eq 1 ] || fail "the control panel opened again"
 
-  keys q
-  wait_for_end
+  quit
   expect_changes 'What changed in the device registry during this session:
   HKEY_LOCAL_MACHINE\Drivers\Display\mq120 "Rotate": 0 -> 1  (Display orientation: "rotate")
   HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
@@ -218,16 +218,14 @@ case_rotate_arm() {
   printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*Velloria.lnk is a malformed shortcut'
-  keys q
-  wait_for_end
+  quit
 
   start
   wait_for "$dialog"
   keys r
   wait_for "$prompt"
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
-  keys q
-  wait_for_end
+  quit
 }
 
 case_no_rotation() {
@@ -241,8 +239,7 @@ case_no_rotation() {
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
   expect_count "$notice" 0
   [ ! -e "$device/Windows/ctlpnl.log" ] || fail "the control panel was started"
-  keys q
-  wait_for_end
+  quit
   expect_changes 'What changed in the device registry during this session:
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
 
@@ -260,8 +257,7 @@ case_no_rotation() {
   expect_count "$prompt" 2
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
   expect_count "$notice" 0
-  keys q
-  wait_for_end
+  quit
   expect_changes 'Nothing changed in the device registry during this session.'
 }
 
