@@ -68,47 +68,45 @@ protected:
     PROCESS_INFORMATION info_;
 };
 
-TEST_F(HostProcessStart, GivesTheCommandLineAsTheOnlyArgumentAndDoesNotWait)
-{
-    InstallWaitingProgram("Windows/ctlpnl.exe");
-    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe"));
-    // The program is still at its gate: the call did not wait for it.
-    std::vector<std::string> notes = NotesOfWaitingProgram();
-    ASSERT_EQ(3u, notes.size());
-    EXPECT_EQ("1", notes[1]) << "arguments";
-    EXPECT_EQ("cplmain.cpl,7", notes[2]);
-    EXPECT_EQ(std::to_string(info_.dwProcessId), notes[0]);
-    EXPECT_NE(nullptr, info_.hProcess);
-    EXPECT_NE(nullptr, info_.hThread);
-}
+// One row a start: where the program is, the name and command line it is
+// started by, and the arguments it then notes.
+struct Started {
+    const char* name;
+    const char* installed;
+    const WCHAR* program;
+    const WCHAR* commandLine;
+    std::vector<std::string> arguments;  // their count, then the first
+};
 
-TEST_F(HostProcessStart, LeavesNoChildOfTheCaller)
+const Started kStarts[] = {
+    {"GivesTheCommandLineAsTheOnlyArgument", "Windows/ctlpnl.exe", L"\\Windows\\ctlpnl.exe", L"cplmain.cpl,7",
+     {"1", "cplmain.cpl,7"}},
+    {"MatchesEachNameWithoutRegardToCase", "WINDOWS/CtlPnl.EXE", L"\\windows\\ctlpnl.exe", L"cplmain.cpl,7",
+     {"1", "cplmain.cpl,7"}},
+    {"PassesNoArgumentForANullCommandLine", "Windows/ctlpnl.exe", L"\\Windows\\ctlpnl.exe", nullptr, {"0", ""}},
+};
+
+class HostProcessStarted : public HostProcessStart, public testing::WithParamInterface<Started> {};
+
+TEST_P(HostProcessStarted, RunsWithoutWaitingAndLeavesNoChild)
 {
-    InstallWaitingProgram("Windows/ctlpnl.exe");
-    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe"));
+    InstallWaitingProgram(GetParam().installed);
+    ASSERT_TRUE(Start(GetParam().program, GetParam().commandLine));
     // Neither the running program nor the process that started it is ours
     // to wait for, so nothing can linger as our zombie.
     errno = 0;
     EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
     EXPECT_EQ(ECHILD, errno);
-    NotesOfWaitingProgram();
+    // The program is still at its gate: the call did not wait for it.
+    std::vector<std::string> expected = {std::to_string(info_.dwProcessId)};
+    expected.insert(expected.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    EXPECT_EQ(expected, NotesOfWaitingProgram());
+    EXPECT_NE(nullptr, info_.hProcess);
+    EXPECT_NE(nullptr, info_.hThread);
 }
 
-TEST_F(HostProcessStart, MatchesEachNameWithoutRegardToCase)
-{
-    InstallWaitingProgram("WINDOWS/CtlPnl.EXE");
-    ASSERT_TRUE(Start(L"\\windows\\ctlpnl.exe"));
-    EXPECT_EQ(3u, NotesOfWaitingProgram().size());
-}
-
-TEST_F(HostProcessStart, PassesNoArgumentForANullCommandLine)
-{
-    InstallWaitingProgram("Windows/ctlpnl.exe");
-    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe", nullptr));
-    std::vector<std::string> notes = NotesOfWaitingProgram();
-    ASSERT_EQ(3u, notes.size());
-    EXPECT_EQ("0", notes[1]);
-}
+INSTANTIATE_TEST_SUITE_P(Host, HostProcessStarted, testing::ValuesIn(kStarts),
+                         [](const testing::TestParamInfo<Started>& row) { return std::string(row.param.name); });
 
 // One row a refusal: what the device holds, the programs asked for, and the
 // error each gets, the process information left unwritten.
