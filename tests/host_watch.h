@@ -1,8 +1,8 @@
 // Watching the host platform from tests. The platform tells one observer
 // (platform/host/observer.h) of what the programs do; the watches here turn
-// that into what tests assert on: a list of process starts, USER calls, the
-// registry calls recorded, a save stopped part-way. Several watches may be on
-// at once: each joins the one observer the platform is given.
+// that into what tests assert on: USER calls, the registry calls recorded, a
+// save stopped part-way. Several watches may be on at once: each joins the
+// one observer the platform is given.
 #pragma once
 
 #include <windows.h>
@@ -64,18 +64,6 @@ private:
 
     std::vector<Observer*> members_;
 };
-
-// While `log` is set, every CreateProcessW call is appended to it with its
-// arguments and outcome; nullptr stops recording.
-inline void RecordProcessStarts(std::vector<ProcessStart>* log)
-{
-    static struct : Observer {
-        std::vector<ProcessStart>* log = nullptr;
-        void ProcessStarted(const ProcessStart& start) override { log->push_back(start); }
-    } recorder;
-    recorder.log = log;
-    Watches::Shared().Turn(&recorder, log);
-}
 
 // Called after each USER call the program makes; null stops it.
 inline void WatchUserCalls(std::function<void(const UserCall&)> watcher)

@@ -219,18 +219,21 @@ TEST(HostProcessPlanted, NeverRunsThroughALinkNorWaitsOnASpecialFile)
 
 TEST_F(HostProcessStart, RecordsEachCallWithItsArgumentsAndOutcome)
 {
-    std::vector<host::ProcessStart> log;
-    host::RecordProcessStarts(&log);
+    struct : host::Observer {
+        std::vector<host::ProcessStart> log;
+        void ProcessStarted(const host::ProcessStart& start) override { log.push_back(start); }
+    } recorder;
+    host::Watches::Shared().Join(&recorder);
     WCHAR commandLine[] = L"x,1";
     STARTUPINFOW startup = {};
     int environment = 0;
     EXPECT_FALSE(CreateProcessW(L"\\Windows\\none.exe", commandLine, NULL, NULL, TRUE, 0x10,
                                 &environment, L"\\Temp", &startup, &info_));
-    host::RecordProcessStarts(nullptr);
+    host::Watches::Shared().Leave(&recorder);
     EXPECT_FALSE(Start(L"\\Windows\\none.exe"));
 
-    ASSERT_EQ(1u, log.size());
-    const host::ProcessStart& call = log[0];
+    ASSERT_EQ(1u, recorder.log.size());
+    const host::ProcessStart& call = recorder.log[0];
     EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\none.exe"), call.applicationName);
     EXPECT_EQ(std::optional<std::wstring>(L"x,1"), call.commandLine);
     EXPECT_EQ(nullptr, call.processAttributes);
