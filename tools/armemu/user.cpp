@@ -3,6 +3,7 @@
 // are the host's; the ARM side knows them by small numbers of its own.
 #include <string.h>
 
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -15,12 +16,13 @@ namespace armemu {
 
 namespace {
 
-// CE's offsets into a dialog's window data (32-bit slots).
-constexpr int kDwlMsgResult = 0;
-constexpr int kDwlDlgProc = 4;
-constexpr int kDwlUser = 8;
-
+// The first of the numbers the ARM side knows the host's windows by.
 constexpr uint32_t kFirstWindow = 0x00A00004;
+
+// CE's offsets into a dialog's window data (32-bit slots), and the host's
+// pointer-sized ones.
+constexpr int kDwlDlgProc = 4;
+const std::pair<int, int> kDialogSlots[] = {{0, DWLP_MSGRESULT}, {kDwlDlgProc, DWLP_DLGPROC}, {8, DWLP_USER}};
 
 using Running = UserState::Running;
 
@@ -172,15 +174,13 @@ uint32_t SendMessageW_(Machine& m, UserState& user)
     return uint32_t(SendMessageW(HostWindow(user, window), message, wParam, LPARAM(lParam)));
 }
 
-// CE's window-data offsets to the host's pointer-sized ones.
+// CE's window-data offsets to the host's.
 int HostIndex(int index)
 {
-    switch (index) {
-    case kDwlMsgResult: return DWLP_MSGRESULT;
-    case kDwlDlgProc: return DWLP_DLGPROC;
-    case kDwlUser: return DWLP_USER;
-    default: return index;
-    }
+    for (const auto& [ce, host] : kDialogSlots)
+        if (index == ce)
+            return host;
+    return index;
 }
 
 uint32_t GetWindowLongW_(Machine& m, UserState& user)
