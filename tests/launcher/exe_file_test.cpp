@@ -178,8 +178,8 @@ TEST(TarquellFile, IsAWindowedProgramImportingOnlySystemLibraries)
     HMODULE module = LoadLibraryExW(FromHost(TARQUELL_EXE).c_str(), NULL, LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(nullptr, module) << "error " << GetLastError();
     const BYTE* image = reinterpret_cast<const BYTE*>(ULONG_PTR(module) & ~ULONG_PTR(3));
-    const auto& headers =
-        *reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew);
+    const LONG nt = reinterpret_cast<const IMAGE_DOS_HEADER*>(image)->e_lfanew;
+    const auto& headers = *reinterpret_cast<const IMAGE_NT_HEADERS64*>(image + nt);
     ASSERT_EQ(DWORD(IMAGE_NT_SIGNATURE), headers.Signature);
     ASSERT_EQ(IMAGE_NT_OPTIONAL_HDR64_MAGIC, headers.OptionalHeader.Magic);
     EXPECT_EQ(IMAGE_SUBSYSTEM_WINDOWS_GUI, headers.OptionalHeader.Subsystem);

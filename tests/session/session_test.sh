@@ -155,6 +155,7 @@ registry_dword() {  # key value-name -> the value as written ("dword:..."), or "
     END { if (!found) print "absent" }' "$device/registry.reg"
 }
 
+readonly flag_key='HKEY_CURRENT_USER\SOFTWARE\Zelkoran'
 readonly notice='Control Panel: The stylus alignment page is open'
 readonly prompt='^> '
 readonly dialog='soft reset'
@@ -174,7 +175,7 @@ case_rotate() {
   expect_order 'Velloria asked for a restart' 'warm start 1' "Starting \\\\Windows\\\\StartUp\\\\${startup_entry:-Tarquell.exe}" \
     "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
   expect_text ctlpnl.log "$(cat "$device/Windows/ctlpnl.log" 2>&1)" cplmain.cpl,7
-  expect_text 'the flag after the first restart' "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" dword:00000000
+  expect_text 'the flag after the first restart' "$(registry_dword "$flag_key" align)" dword:00000000
   [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
 
   keys r
@@ -190,7 +191,7 @@ case_rotate() {
   HKEY_LOCAL_MACHINE\Drivers\Display\mq120 "Rotate": 0 -> 1  (Display orientation: "rotate")
   HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
-  expect_text 'the flag at the end' "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" dword:00000000
+  expect_text 'the flag at the end' "$(registry_dword "$flag_key" align)" dword:00000000
 }
 
 # The same road on the handheld's own programs, on the emulated StrongARM,
