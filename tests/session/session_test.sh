@@ -60,10 +60,12 @@ new_pane() {
     { echo "cannot start tmux" >&2; exit 1; }
 }
 
-# Starts the session. After it, its exit status is written to the same
-# terminal, so that everything it wrote is on the screen once that line is.
+# Starts the session and waits for its dialog. After it, its exit status is
+# written to the same terminal, so that everything it wrote is on the screen
+# once that line is.
 start() {
   new_pane "'$session' --device '$device' ${session_options:-}; echo \"[session ended: \$?]\""
+  wait_for "$dialog"
 }
 
 keys() {
@@ -162,7 +164,6 @@ readonly dialog='soft reset'
 
 case_rotate() {
   start
-  wait_for "$dialog"
   # Focus starts on "soft reset"; back from it: "reg*", then "rotate".
   keys BTab BTab
   wait_for '>[[:space:]]*rotate[[:space:]]*<'
@@ -213,7 +214,6 @@ case_rotate_arm() {
 
   # The desktop opens Velloria through its shortcut: a broken one opens nothing.
   session_options=--arm start
-  wait_for "$dialog"
   keys c
   wait_for "$prompt"
   printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
@@ -222,7 +222,6 @@ case_rotate_arm() {
   quit
 
   start
-  wait_for "$dialog"
   keys r
   wait_for "$prompt"
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
@@ -233,7 +232,6 @@ case_no_rotation() {
   # A soft reset without a rotation: the launcher clears the absent flag,
   # nothing opens.
   start
-  wait_for "$dialog"
   keys r
   wait_for 'warm start 1'
   wait_for "$prompt"
@@ -246,7 +244,6 @@ case_no_rotation() {
 
   # The same device again: close the dialog, restart from the desktop, quit.
   start
-  wait_for "$dialog"
   keys c
   wait_for 'Velloria closed without a restart\.'
   wait_for "$prompt"
