@@ -1,10 +1,10 @@
 // Watching the host platform from tests. The platform tells one observer
 // (platform/host/observer.h) of what the programs do; the watches here turn
-// that into what tests assert on: a list of process starts, USER calls, the
-// registry calls as call_lines.h writes them. Several watches may be on at
-// once: each joins the one observer the platform is given. A save stopped
-// part-way is no watch: the registry's store is given the hook itself
-// (registry_store.h, SetSaveHook), included here for the tests that stop one.
+// that into what tests assert on: USER calls and the registry calls recorded.
+// Several watches may be on at once: each joins the one observer the platform
+// is given. A save stopped part-way is no watch: the registry's store is given
+// the hook itself (registry_store.h, SetSaveHook), included here for the tests
+// that stop one.
 #pragma once
 
 #include <windows.h>
@@ -42,82 +42,49 @@ public:
         if (members_.empty() && CurrentObserver() == this)
             SetObserver(nullptr);
     }
+    void Turn(Observer* watch, bool on) { on ? Join(watch) : Leave(watch); }
 
-    // Each event goes to the watches on when it happened, even if one of them
-    // joins or leaves meanwhile.
-    void RegistryCalled(const RegCall& call) override
-    {
-        for (Observer* watch : std::vector<Observer*>(members_))
-            watch->RegistryCalled(call);
-    }
-    void ProcessStarted(const ProcessStart& start) override
-    {
-        for (Observer* watch : std::vector<Observer*>(members_))
-            watch->ProcessStarted(start);
-    }
-    void UserCalled(const UserCall& call) override
-    {
-        for (Observer* watch : std::vector<Observer*>(members_))
-            watch->UserCalled(call);
-    }
+    void RegistryCalled(const RegCall& call) override { Tell(&Observer::RegistryCalled, call); }
+    void ProcessStarted(const ProcessStart& start) override { Tell(&Observer::ProcessStarted, start); }
+    void UserCalled(const UserCall& call) override { Tell(&Observer::UserCalled, call); }
 
 private:
+    // Each event goes to the watches on when it happened, even if one of them
+    // joins or leaves meanwhile.
+    template <typename Event>
+    void Tell(void (Observer::*told)(const Event&), const Event& event)
+    {
+        for (Observer* watch : std::vector<Observer*>(members_))
+            (watch->*told)(event);
+    }
+
     std::vector<Observer*> members_;
 };
-
-// ---- Process starts -----------------------------------------------------
-
-// While `log` is set, every CreateProcessW call is appended to it with its
-// arguments and outcome; nullptr stops recording.
-inline void RecordProcessStarts(std::vector<ProcessStart>* log)
-{
-    struct Recorder : Observer {
-        std::vector<ProcessStart>* log = nullptr;
-        void ProcessStarted(const ProcessStart& start) override { log->push_back(start); }
-    };
-    static Recorder recorder;
-    recorder.log = log;
-    if (log)
-        Watches::Shared().Join(&recorder);
-    else
-        Watches::Shared().Leave(&recorder);
-}
-
-// ---- USER calls ---------------------------------------------------------
 
 // Called after each USER call the program makes; null stops it.
 inline void WatchUserCalls(std::function<void(const UserCall&)> watcher)
 {
-    struct Watcher : Observer {
+    static struct : Observer {
         std::function<void(const UserCall&)> watcher;
         void UserCalled(const UserCall& call) override { watcher(call); }
-    };
-    static Watcher watch;
+    } watch;
     watch.watcher = std::move(watcher);
-    if (watch.watcher)
-        Watches::Shared().Join(&watch);
-    else
-        Watches::Shared().Leave(&watch);
+    Watches::Shared().Turn(&watch, bool(watch.watcher));
 }
 
-// ---- The registry's calls recorded --------------------------------------
+// Registry calls as the one formatter writes them (call_lines.h).
+inline std::vector<std::string> Lines(const std::vector<RegCall>& calls)
+{
+    CallLines format;
+    std::vector<std::string> lines;
+    for (const RegCall& call : calls)
+        lines.push_back(format.Line(call));
+    return lines;
+}
 
-// A record of the registry calls a host test makes, for tests that assert
-// the exact calls and arguments and not only the end state.
-//
 // While a RegistryRecorder lives, every Reg*W call of the process is appended
 // to it with its arguments and result; the calls still go to the device's
 // registry as usual. Recorders don't nest.
-//
-//   host::RegistryRecorder recorder;
-//   ApplyButton(IDC_ANIM_SLOW);
-//   EXPECT_EQ(recorder.Lines(), (std::vector<std::string>{
-//       "RegOpenKeyExW(HKEY_LOCAL_MACHINE, \"SYSTEM\\GWE\", 0, 0x20019) = 0 -> h1",
-//       "RegSetValueExW(h1, \"Animate\", 0, REG_DWORD, [01 00 00 00], 4) = 0",
-//       "RegCloseKey(h1) = 0",
-//   }));
-//
-// Lines() are the calls as call_lines.h writes them.
 class RegistryRecorder : public Observer {
 public:
     RegistryRecorder() { Watches::Shared().Join(this); }
@@ -126,7 +93,7 @@ public:
     RegistryRecorder& operator=(const RegistryRecorder&) = delete;
 
     const std::vector<RegCall>& Calls() const { return calls_; }
-    std::vector<std::string> Lines() const;
+    std::vector<std::string> Lines() const { return host::Lines(calls_); }
     void Clear() { calls_.clear(); }
 
     void RegistryCalled(const RegCall& call) override { calls_.push_back(call); }
@@ -134,14 +101,5 @@ public:
 private:
     std::vector<RegCall> calls_;
 };
-
-inline std::vector<std::string> RegistryRecorder::Lines() const
-{
-    CallLines format;
-    std::vector<std::string> lines;
-    for (const RegCall& call : calls_)
-        lines.push_back(format.Line(call));
-    return lines;
-}
 
 }  // namespace host

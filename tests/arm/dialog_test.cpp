@@ -29,7 +29,8 @@ std::optional<INT_PTR> RunVelloria()
     } watch;
     host::Watches::Shared().Join(&watch);
     try {
-        armemu::Machine machine(VELLORIA_EXE, armemu::CoreDll());
+        armemu::CoreDll coredll;
+        armemu::Machine machine(VELLORIA_EXE, coredll.exports());
         EXPECT_EQ(0, machine.RunEntry());
     } catch (const std::exception& error) {
         ADD_FAILURE() << "Velloria.exe stopped: " << error.what();

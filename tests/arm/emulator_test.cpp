@@ -19,7 +19,6 @@
 #include "device.h"
 #include "facts.h"
 #include "host_device.h"
-#include "launcher/launcher_calls.h"
 #include "machine.h"
 #include "pe.h"
 #include "regfile.h"
@@ -29,20 +28,24 @@
 namespace {
 
 struct Program {
+    const char* name;
     const char* path;
     const char* res;  // the .res compiled from the same .rc as on the other targets
 };
 
 const Program kPrograms[] = {
-    {TARQUELL_EXE, TARQUELL_RES},
-    {VELLORIA_EXE, VELLORIA_RES},
+    {"Tarquell", TARQUELL_EXE, TARQUELL_RES},
+    {"Velloria", VELLORIA_EXE, VELLORIA_RES},
 };
 
-std::vector<uint8_t> ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// The cases that hold for each program's file, run on both.
+class ArmExecutable : public testing::TestWithParam<Program> {
+protected:
+    const armemu::Image image_ = armemu::ReadImage(GetParam().path);
+};
+
+INSTANTIATE_TEST_SUITE_P(Built, ArmExecutable, testing::ValuesIn(kPrograms),
+                         [](const testing::TestParamInfo<Program>& row) { return std::string(row.param.name); });
 
 std::string WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& file)
 {
@@ -97,105 +100,81 @@ std::set<std::pair<std::string, int>> DefExports()
     return names;
 }
 
-TEST(ArmExecutables, HeadersAreThoseOfACe3ArmGuiProgram)
+TEST_P(ArmExecutable, HeadersAreThoseOfACe3ArmGuiProgram)
 {
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        armemu::Image image = armemu::ReadImage(program.path);
-        EXPECT_EQ(0x1C0, image.machine);
-        EXPECT_EQ(9, image.subsystem);  // Windows CE GUI
-        EXPECT_EQ(3, image.subsystemMajor);
-        EXPECT_EQ(0, image.subsystemMinor);
-        EXPECT_EQ(0x10000u, image.imageBase);
-        // No link time in the file, so the same sources give the same bytes
-        // (and the same cabinet).
-        EXPECT_EQ(0u, Header(image.file, -16));
-    }
+    EXPECT_EQ(0x1C0, image_.machine);
+    EXPECT_EQ(9, image_.subsystem);  // Windows CE GUI
+    EXPECT_EQ(3, image_.subsystemMajor);
+    EXPECT_EQ(0, image_.subsystemMinor);
+    EXPECT_EQ(0x10000u, image_.imageBase);
+    // No link time in the file, so the same sources give the same bytes
+    // (and the same cabinet).
+    EXPECT_EQ(0u, Header(image_.file, -16));
 }
 
 // Both programs import only what CE 3.0's COREDLL exports (the emulator's
 // table, which the .def repeats), by name, each hinting its ordinal.
-TEST(ArmExecutables, ImportOnlyWhatCe3CoreDllExports)
+TEST_P(ArmExecutable, ImportOnlyWhatCe3CoreDllExports)
 {
     std::set<std::pair<std::string, int>> table;
-    for (const armemu::Export& e : armemu::CoreDll())
+    const armemu::CoreDll coredll;
+    for (const armemu::Export& e : coredll.exports())
         table.insert({e.name, e.ordinal});
     EXPECT_EQ(table, DefExports());
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        armemu::Image image = armemu::ReadImage(program.path);
-        EXPECT_FALSE(image.imports.empty());
-        for (const armemu::Import& import : image.imports) {
-            EXPECT_EQ("COREDLL.dll", import.dll);
-            EXPECT_TRUE(table.count({import.name, import.ordinal})) << import.name << " hinting " << import.ordinal;
-        }
+    EXPECT_FALSE(image_.imports.empty());
+    for (const armemu::Import& import : image_.imports) {
+        EXPECT_EQ("COREDLL.dll", import.dll);
+        EXPECT_TRUE(table.count({import.name, import.ordinal})) << import.name << " hinting " << import.ordinal;
     }
 }
 
 // The StrongARM has no bx (ARMv4T): a call through libgcc or a return
 // compiled for a later ARM would be one.
-TEST(ArmExecutables, CodeHasNoBx)
+TEST_P(ArmExecutable, CodeHasNoBx)
 {
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        armemu::Image image = armemu::ReadImage(program.path);
-        int codeSections = 0;
-        for (const armemu::Section& section : image.sections) {
-            if (!(section.characteristics & 0x20000000))
-                continue;
-            ++codeSections;
-            std::vector<uint8_t> code = image.Bytes(section.rva, section.virtualSize & ~3u);
-            for (size_t i = 0; i + 4 <= code.size(); i += 4) {
-                uint32_t word = code[i] | code[i + 1] << 8 | code[i + 2] << 16 | uint32_t(code[i + 3]) << 24;
-                EXPECT_NE(0x012FFF10u, word & 0x0FFFFFF0u) << "bx at " << std::hex << section.rva + i;
-            }
+    int codeSections = 0;
+    for (const armemu::Section& section : image_.sections) {
+        if (!(section.characteristics & 0x20000000))
+            continue;
+        ++codeSections;
+        std::vector<uint8_t> code = image_.Bytes(section.rva, section.virtualSize & ~3u);
+        for (size_t i = 0; i + 4 <= code.size(); i += 4) {
+            uint32_t word = code[i] | code[i + 1] << 8 | code[i + 2] << 16 | uint32_t(code[i + 3]) << 24;
+            EXPECT_NE(0x012FFF10u, word & 0x0FFFFFF0u) << "bx at " << std::hex << section.rva + i;
         }
-        EXPECT_EQ(1, codeSections);
     }
+    EXPECT_EQ(1, codeSections);
 }
 
-// A resource as the image holds it, named as a .res names it.
-ResEntry AsRes(const armemu::ResourceEntry& entry)
+// A resource named as a .res names it, with its data.
+using Named = std::pair<std::string, std::vector<uint8_t>>;
+
+Named Describe(const std::u16string& type, const std::u16string& name, WORD language, const std::vector<uint8_t>& data)
 {
-    auto id = [](const armemu::ResourceId& r) {
-        const std::string number = "#" + std::to_string(r.number);
-        return r.name.empty() ? std::u16string(number.begin(), number.end()) : r.name;
-    };
-    return {id(entry.type), id(entry.name), entry.language, entry.data};
+    return {std::string(type.begin(), type.end()) + "/" + std::string(name.begin(), name.end()) + "/" +
+                std::to_string(language),
+            data};
 }
 
-std::string Describe(const ResEntry& entry)
+std::u16string ResName(const armemu::ResourceId& id)
 {
-    return std::string(entry.type.begin(), entry.type.end()) + "/" +
-           std::string(entry.name.begin(), entry.name.end()) + "/" + std::to_string(entry.language) +
-           " (" + std::to_string(entry.data.size()) + " bytes)";
+    const std::string number = "#" + std::to_string(id.number);
+    return id.name.empty() ? std::u16string(number.begin(), number.end()) : id.name;
 }
 
-TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
+TEST_P(ArmExecutable, ResourcesAreTheOtherBuildsOnesByteForByte)
 {
-    for (const Program& program : kPrograms) {
-        SCOPED_TRACE(program.path);
-        const std::vector<uint8_t> res = ReadFile(program.res);
-        std::vector<ResEntry> expected = ReadRes(res.data(), res.size());
-        ASSERT_FALSE(expected.empty());
-        expected.erase(expected.begin());  // the empty entry a .res starts with
-        std::vector<ResEntry> linked;
-        for (const armemu::ResourceEntry& entry : armemu::AllResources(armemu::ReadImage(program.path)))
-            linked.push_back(AsRes(entry));
-        // The dialog (Velloria only), icons, icon group and version block.
-        ASSERT_GE(expected.size(), 3u);
-        ASSERT_EQ(expected.size(), linked.size());
-        std::multiset<std::string> want, got;
-        for (size_t i = 0; i < expected.size(); ++i) {
-            want.insert(Describe(expected[i]));
-            got.insert(Describe(linked[i]));
-            bool same = false;
-            for (const ResEntry& l : linked)
-                same = same || (Describe(l) == Describe(expected[i]) && l.data == expected[i].data);
-            EXPECT_TRUE(same) << Describe(expected[i]) << " differs or is missing";
-        }
-        EXPECT_EQ(want, got);
-    }
+    std::ifstream in(GetParam().res, std::ios::binary);
+    const std::vector<uint8_t> res(std::istreambuf_iterator<char>(in), {});
+    const std::vector<ResEntry> entries = ReadRes(res.data(), res.size());
+    std::multiset<Named> expected, linked;
+    for (size_t i = 1; i < entries.size(); ++i)  // after the empty entry a .res starts with
+        expected.insert(Describe(entries[i].type, entries[i].name, entries[i].language, entries[i].data));
+    for (const armemu::ResourceEntry& e : armemu::AllResources(image_))
+        linked.insert(Describe(ResName(e.type), ResName(e.name), e.language, e.data));
+    // The dialog (Velloria only), icons, icon group and version block.
+    EXPECT_GE(expected.size(), 3u);
+    EXPECT_EQ(expected, linked);
 }
 
 // A resource directory whose every entry leads back to itself: looking a
@@ -203,8 +182,8 @@ TEST(ArmExecutables, ResourcesAreTheOtherBuildsOnesByteForByte)
 TEST(ArmExecutables, ResourceDirectoryGoingRoundInCirclesIsRefused)
 {
     HostDevice device;
-    std::vector<uint8_t> file = ReadFile(VELLORIA_EXE);
     const armemu::Image image = armemu::ReadImage(VELLORIA_EXE);
+    std::vector<uint8_t> file = image.file;
     const armemu::Section* rsrc = nullptr;
     for (const armemu::Section& section : image.sections)
         if (section.rva == image.resourceRva)
@@ -232,13 +211,16 @@ TEST(ArmExecutables, EndlessFileIsRefusedAtTheLimit)
 // The emulator's refusals, on copies of Tarquell.exe changed in one place.
 struct Refusal {
     const char* what;
-    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image);
+    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image);  // or none
     const char* message;
+    std::vector<uint32_t> entry = {};  // the entry's first instructions, if changed
 };
 
-void SetEntryWord(std::vector<uint8_t>& file, const armemu::Image& image, uint32_t word, uint32_t at = 0)
+// The instructions at the entry replaced by `words`.
+void SetEntry(std::vector<uint8_t>& file, const armemu::Image& image, const std::vector<uint32_t>& words)
 {
-    memcpy(&file[FileOffset(image, image.entryRva + at)], &word, 4);
+    for (size_t i = 0; i < words.size(); ++i)
+        memcpy(&file[FileOffset(image, image.entryRva + 4 * uint32_t(i))], &words[i], 4);
 }
 
 // A changed copy run on the emulator, in the device's folder.
@@ -271,46 +253,32 @@ const Refusal kRefusals[] = {
          file.resize(OptionalHeader(file) + 0xE0 + 3);  // 3 bytes into the first section's name
      },
      "section table runs past the end of the file"},
-    {"bx, which the StrongARM lacks",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) { SetEntryWord(file, image, 0xE12FFF1E); },
-     "an instruction the StrongARM lacks"},
-    {"a word load from an address not divisible by 4",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE59F0001);  // ldr r0, [pc, #1]
-     },
-     "unaligned word load from 0x"},
-    {"a halfword store to an odd address",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE1CD00B1);  // strh r0, [sp, #1]
-     },
-     "unaligned halfword store to 0x"},
+    {"bx, which the StrongARM lacks", nullptr, "an instruction the StrongARM lacks", {0xE12FFF1E}},
+    {"a word load from an address not divisible by 4", nullptr, "unaligned word load from 0x",
+     {0xE59F0001}},  // ldr r0, [pc, #1]
+    {"a halfword store to an odd address", nullptr, "unaligned halfword store to 0x",
+     {0xE1CD00B1}},  // strh r0, [sp, #1]
     {"an entry at an odd address, which would be Thumb code",
      [](std::vector<uint8_t>& file, const armemu::Image& image) {
          SetHeader(file, 16, image.entryRva + 1);  // AddressOfEntryPoint
      },
      ", which is no ARM instruction's address"},
-    {"a jump into the page past the system's stubs",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE3A0060F);     // mov r0, #0xF00000
-         SetEntryWord(file, image, 0xE280FC11, 4);  // add pc, r0, #0x1100
-     },
-     "an instruction the StrongARM lacks"},
-    {"a jump to nowhere",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetEntryWord(file, image, 0xE3A0F000);  // mov pc, #0
-     },
-     "execution at 0x0 (unmapped)"},
+    {"a jump into the page past the system's stubs", nullptr, "an instruction the StrongARM lacks",
+     {0xE3A0060F, 0xE280FC11}},  // mov r0, #0xF00000; add pc, r0, #0x1100
+    {"a jump to nowhere", nullptr, "execution at 0x0 (unmapped)", {0xE3A0F000}},  // mov pc, #0
 };
 
 TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
 {
-    const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
     const armemu::Image image = armemu::ReadImage(TARQUELL_EXE);
+    const std::vector<uint8_t>& original = image.file;
     for (const Refusal& refusal : kRefusals) {
         SCOPED_TRACE(refusal.what);
         HostDevice device;
         std::vector<uint8_t> changed = original;
-        refusal.change(changed, image);
+        if (refusal.change)
+            refusal.change(changed, image);
+        SetEntry(changed, image, refusal.entry);
         ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(70, run.status);
         EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
@@ -338,7 +306,10 @@ const struct {
 
 TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
 {
-    const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
+    const std::vector<uint8_t> original = armemu::ReadImage(TARQUELL_EXE).file;
+    HostDevice first;
+    const ArmRun itself = RunChanged(first, original);
+    ASSERT_EQ(0, itself.status) << itself.output;
     for (const auto& ignored : kIgnored) {
         SCOPED_TRACE(ignored.what);
         HostDevice device;
@@ -346,7 +317,7 @@ TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
         SetHeader(changed, ignored.offset, ignored.value, ignored.size);
         ArmRun run = RunChanged(device, changed);
         EXPECT_EQ(0, run.status) << run.output;
-        EXPECT_EQ(kNoKeyCalls, run.calls);
+        EXPECT_EQ(itself.calls, run.calls);
     }
 }
 
@@ -357,12 +328,13 @@ TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
     const struct {
         uint32_t reserve, stack;
     } kStacks[] = {{0, 0x10000}, {0x8000, 0x8000}, {0x12345, 0x13000}, {0x100000, 0x100000}, {0x200000, 0x100000}};
-    const std::vector<uint8_t> original = ReadFile(TARQUELL_EXE);
+    const std::vector<uint8_t> original = armemu::ReadImage(TARQUELL_EXE).file;
     HostDevice device;
     for (const auto& row : kStacks) {
         std::vector<uint8_t> changed = original;
         SetHeader(changed, 72, row.reserve);
-        armemu::Machine machine(WriteFile(device.Outside() / "stack.exe", changed), armemu::CoreDll());
+        armemu::CoreDll coredll;
+        armemu::Machine machine(WriteFile(device.Outside() / "stack.exe", changed), coredll.exports());
         EXPECT_EQ(row.stack, machine.stackSize()) << std::hex << row.reserve;
         std::vector<uint8_t> word(4);
         EXPECT_TRUE(machine.Peek(armemu::kStackTop - row.stack, word));
@@ -381,10 +353,10 @@ TEST(ArmEmulator, EntryGetsTheProcessHandleOnAStackAlignedTo4Not8)
         uint32_t result;
     } kEntries[] = {{0xE1A00000 /* mov r0, r0 */, armemu::kProcessHandle}, {0xE20D0007 /* and r0, sp, #7 */, 4}};
     for (const auto& entry : kEntries) {
-        std::vector<uint8_t> changed = ReadFile(TARQUELL_EXE);
-        SetEntryWord(changed, image, entry.code);
-        SetEntryWord(changed, image, 0xE1A0F00E, 4);
-        armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), armemu::CoreDll());
+        std::vector<uint8_t> changed = image.file;
+        SetEntry(changed, image, {entry.code, 0xE1A0F00E});
+        armemu::CoreDll coredll;
+        armemu::Machine machine(WriteFile(device.Outside() / "entry.exe", changed), coredll.exports());
         EXPECT_EQ(entry.result, uint32_t(machine.RunEntry()));
     }
 }
@@ -453,7 +425,8 @@ uint32_t WriteText(armemu::Machine& machine, uint32_t at, const std::u16string& 
 TEST(ArmEmulator, ResourcesAreTheProcessHandlesAlone)
 {
     HostDevice device;
-    armemu::Machine machine(VELLORIA_EXE, armemu::CoreDll());
+    armemu::CoreDll coredll;
+    armemu::Machine machine(VELLORIA_EXE, coredll.exports());
     EXPECT_EQ(armemu::kProcessHandle, machine.Call(Stub(machine, "GetModuleHandleW"), {0}));
     const uint32_t found = machine.Call(Stub(machine, "FindResourceW"), {armemu::kProcessHandle, facts::kDialogId, 5});
     ASSERT_NE(0u, found);
@@ -476,7 +449,8 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
 {
     HostDevice device;
     host::PrepareDevice();
-    armemu::Machine machine(TARQUELL_EXE, armemu::CoreDll());
+    armemu::CoreDll coredll;
+    armemu::Machine machine(TARQUELL_EXE, coredll.exports());
     const uint32_t scratch = Scratch(machine);
     const uint32_t name = WriteText(machine, scratch, u"\\nothing.exe");
     const uint32_t given = scratch + 256;  // zeros enough for any structure
@@ -507,7 +481,8 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
 {
     HostDevice device;
     host::PrepareDevice();
-    armemu::Machine machine(TARQUELL_EXE, armemu::CoreDll());
+    armemu::CoreDll coredll;
+    armemu::Machine machine(TARQUELL_EXE, coredll.exports());
     const uint32_t scratch = Scratch(machine), data = scratch + 64, size = scratch + 96, type = scratch + 100;
     const std::vector<uint8_t> six = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"six", 0, REG_BINARY, six.data(), 6));
@@ -554,8 +529,8 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
 {
     HostDevice device;
     host::PrepareDevice();
-    std::vector<uint8_t> file = ReadFile(TARQUELL_EXE);
     const armemu::Image original = armemu::ReadImage(TARQUELL_EXE);
+    std::vector<uint8_t> file = original.file;
     constexpr uint32_t kGrowth = 3 << 20, kValueSize = 2 << 20;
     size_t last = 0;
     for (size_t i = 0; i < original.sections.size(); ++i)
@@ -569,7 +544,9 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     SetHeader(file, 56, original.imageSize + kGrowth);
     const std::string path = WriteFile(device.Outside() / "large.exe", file);
 
-    armemu::Machine machine(path, armemu::CoreDll());
+    armemu::CoreDll coredll;
+
+    armemu::Machine machine(path, coredll.exports());
     auto stub = [&](const std::string& name) { return Stub(machine, name); };
     const uint32_t buffer = machine.base() + section.rva + ((virtualSize - kGrowth + 0xFFF) & ~0xFFFu);
     std::vector<uint8_t> value(kValueSize);
@@ -605,8 +582,8 @@ TEST(ArmEmulator, ADialogTemplateRunningPastItsResourceIsReadNoFurther)
 {
     HostDevice device;
     host::PrepareDevice();
-    std::vector<uint8_t> file = ReadFile(VELLORIA_EXE);
     const armemu::Image image = armemu::ReadImage(VELLORIA_EXE);
+    std::vector<uint8_t> file = image.file;
     const std::optional<armemu::Resource> dialog = armemu::FindResource(image, {5, {}}, {facts::kDialogId, {}});
     ASSERT_TRUE(dialog);
     // After the fixed part (18 bytes), no menu and the default class, the

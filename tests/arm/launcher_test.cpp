@@ -10,8 +10,6 @@
 #include <vector>
 
 #include "launcher/launcher_device.h"
-#include "launcher/launcher_calls.h"
-#include "launcher/launcher_flag.h"
 #include "run_arm.h"
 
 namespace {
@@ -19,41 +17,23 @@ namespace {
 class LauncherStates : public LauncherDevice {
 protected:
     // Runs Tarquell.exe to its end; what it and the control panel said.
-    std::optional<std::string> RunLauncher()
-    {
-        last_ = RunArm(TARQUELL_EXE, (device_.Outside() / "trace").string());
-        EXPECT_EQ(0, last_.status) << last_.output;
-        return last_.output;
-    }
+    std::optional<std::string> RunLauncher() { return Run().output; }
 
-    ArmRun last_;
+    // The same, its calls as the emulator's trace writes them.
+    std::vector<std::string> Traced() { return Run().calls; }
+
+private:
+    ArmRun Run()
+    {
+        ArmRun run = RunArm(TARQUELL_EXE, (device_.Outside() / "trace").string());
+        EXPECT_EQ(0, run.status) << run.output;
+        return run;
+    }
 };
+
+using LauncherCalls = LauncherStates;
 
 }  // namespace
 
 #include "launcher/launcher_states.h"
-
-namespace {
-
-using LauncherCalls = LauncherStates;
-
-TEST_F(LauncherCalls, FlagOne_RegistryCallsAndTheStartExactly)
-{
-    SetFlag(1);
-    RunLauncher();
-    EXPECT_EQ(kFlagOneCalls, RegistryCalls(last_.calls));
-    // No start-up information on the handheld; the control panel's
-    // handles are asked for and kept.
-    const std::string start =
-        R"(CreateProcessW("\Windows\ctlpnl.exe", "cplmain.cpl,7", NULL, NULL, 0, 0x0, NULL, NULL, NULL, &process) = 1)";
-    ASSERT_EQ(8u, last_.calls.size());
-    EXPECT_EQ(start, last_.calls[5]);
-}
-
-TEST_F(LauncherCalls, NoKey_CreatesItThenWritesTheClearedFlag)
-{
-    RunLauncher();
-    EXPECT_EQ(kNoKeyCalls, last_.calls);
-}
-
-}  // namespace
+#include "launcher/launcher_calls.h"

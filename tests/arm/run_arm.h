@@ -30,13 +30,3 @@ inline ArmRun RunArm(const std::string& program, const std::string& tracePath)
         run.calls.push_back(line);
     return run;
 }
-
-// The registry calls of a trace, in order.
-inline std::vector<std::string> RegistryCalls(const std::vector<std::string>& calls)
-{
-    std::vector<std::string> registry;
-    for (const std::string& call : calls)
-        if (call.rfind("Reg", 0) == 0)
-            registry.push_back(call);
-    return registry;
-}

@@ -6,9 +6,8 @@
 
 #include "device.h"
 #include "host_device.h"
-#include "launcher_calls.h"
-#include "launcher_flag.h"
 #include "host_watch.h"
+#include "registry/expected_calls.h"
 
 namespace {
 
@@ -18,62 +17,31 @@ protected:
     {
         // A control panel that ends at once and leaves nothing behind.
         device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
-        host::RecordProcessStarts(&starts_);
     }
 
-    void TearDown() override
-    {
-        host::RecordProcessStarts(nullptr);
-        host::SetSaveHook(nullptr);
-    }
+    void TearDown() override { host::SetSaveHook(nullptr); }
 
-    static int RunEntry()
+    // Runs the launcher's entry in this process, its calls written as the
+    // emulator's trace writes them.
+    std::vector<std::string> Traced()
     {
+        std::vector<std::string> lines;
+        host::CallTrace trace([&](const std::string& line) { lines.push_back(line); });
+        host::Watches::Shared().Join(&trace);
         WCHAR none[] = L"";
-        return wWinMain(GetModuleHandleW(NULL), NULL, none, 1);
+        EXPECT_EQ(0, wWinMain(GetModuleHandleW(NULL), NULL, none, 1));
+        host::Watches::Shared().Leave(&trace);
+        return lines;
     }
 
     HostDevice device_;
-    std::vector<host::ProcessStart> starts_;
 };
 
-TEST_F(LauncherCalls, FlagOne_StartsTheAlignmentPageWithTheseArguments)
-{
-    SetFlag(1);
-    host::RegistryRecorder registry;
-    EXPECT_EQ(0, RunEntry());
+}  // namespace
 
-    ASSERT_EQ(1u, starts_.size());
-    const host::ProcessStart& start = starts_[0];
-    EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\ctlpnl.exe"), start.applicationName);
-    EXPECT_EQ(std::optional<std::wstring>(L"cplmain.cpl,7"), start.commandLine);
-    EXPECT_EQ(nullptr, start.processAttributes);
-    EXPECT_EQ(nullptr, start.threadAttributes);
-    EXPECT_EQ(FALSE, start.inheritHandles);
-    EXPECT_EQ(0u, start.creationFlags);
-    EXPECT_EQ(nullptr, start.environment);
-    EXPECT_EQ(std::nullopt, start.currentDirectory);
-    EXPECT_EQ(nullptr, start.startupInfo);
-    EXPECT_NE(nullptr, start.processInformation);
-    EXPECT_EQ(TRUE, start.result);
+#include "launcher_calls.h"
 
-    EXPECT_EQ(kFlagOneCalls, registry.Lines());
-}
-
-TEST_F(LauncherCalls, FlagZero_StartsNothing)
-{
-    SetFlag(0);
-    EXPECT_EQ(0, RunEntry());
-    EXPECT_TRUE(starts_.empty());
-}
-
-TEST_F(LauncherCalls, NoKey_CreatesItThenWritesTheClearedFlag)
-{
-    host::RegistryRecorder registry;
-    EXPECT_EQ(0, RunEntry());
-    EXPECT_TRUE(starts_.empty());
-    EXPECT_EQ(kNoKeyCalls, registry.Lines());
-}
+namespace {
 
 // The registry can't save the new key: the launcher's open then fails, and
 // it ends without reading, starting or writing anything.
@@ -82,15 +50,9 @@ TEST_F(LauncherCalls, KeyThatCannotBeCreated_EndsTheRunQuietly)
     host::PrepareDevice();
     const std::string before = device_.Read("registry.reg");
     host::SetSaveHook([](host::SaveStep) { return false; });
-    host::RegistryRecorder registry;
-    EXPECT_EQ(0, RunEntry());
-
-    EXPECT_TRUE(starts_.empty());
-    EXPECT_EQ(registry.Lines(), (std::vector<std::string>{
-        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
-        calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
-        calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
-    }));
+    EXPECT_EQ(Traced(), host::Lines({calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND),
+                                     calls::CreateOwnKey(ERROR_REGISTRY_IO_FAILED),
+                                     calls::Open(facts::kFlag, ERROR_FILE_NOT_FOUND)}));
     EXPECT_EQ(before, device_.Read("registry.reg"));
 }
 

@@ -63,98 +63,99 @@ protected:
         return notes;
     }
 
-    void ExpectFailure(LPCWSTR program, DWORD error)
-    {
-        SetLastError(0);
-        EXPECT_FALSE(Start(program));
-        EXPECT_EQ(error, GetLastError());
-        PROCESS_INFORMATION untouched;
-        std::memset(&untouched, 0xbd, sizeof untouched);
-        EXPECT_EQ(0, std::memcmp(&untouched, &info_, sizeof info_)) << "process information written";
-    }
-
     HostDevice device_;
     std::string folder_;
     PROCESS_INFORMATION info_;
 };
 
-TEST_F(HostProcessStart, GivesTheCommandLineAsTheOnlyArgumentAndDoesNotWait)
-{
-    InstallWaitingProgram("Windows/ctlpnl.exe");
-    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe"));
-    // The program is still at its gate: the call did not wait for it.
-    std::vector<std::string> notes = NotesOfWaitingProgram();
-    ASSERT_EQ(3u, notes.size());
-    EXPECT_EQ("1", notes[1]) << "arguments";
-    EXPECT_EQ("cplmain.cpl,7", notes[2]);
-    EXPECT_EQ(std::to_string(info_.dwProcessId), notes[0]);
-    EXPECT_NE(nullptr, info_.hProcess);
-    EXPECT_NE(nullptr, info_.hThread);
-}
+// One row a start: where the program is, the name and command line it is
+// started by, and the arguments it then notes.
+struct Started {
+    const char* name;
+    const char* installed;
+    const WCHAR* program;
+    const WCHAR* commandLine;
+    std::vector<std::string> arguments;  // their count, then the first
+};
 
-TEST_F(HostProcessStart, LeavesNoChildOfTheCaller)
+const Started kStarts[] = {
+    {"GivesTheCommandLineAsTheOnlyArgument", "Windows/ctlpnl.exe", L"\\Windows\\ctlpnl.exe", L"cplmain.cpl,7",
+     {"1", "cplmain.cpl,7"}},
+    {"MatchesEachNameWithoutRegardToCase", "WINDOWS/CtlPnl.EXE", L"\\windows\\ctlpnl.exe", L"cplmain.cpl,7",
+     {"1", "cplmain.cpl,7"}},
+    {"PassesNoArgumentForANullCommandLine", "Windows/ctlpnl.exe", L"\\Windows\\ctlpnl.exe", nullptr, {"0", ""}},
+};
+
+class HostProcessStarted : public HostProcessStart, public testing::WithParamInterface<Started> {};
+
+TEST_P(HostProcessStarted, RunsWithoutWaitingAndLeavesNoChild)
 {
-    InstallWaitingProgram("Windows/ctlpnl.exe");
-    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe"));
+    InstallWaitingProgram(GetParam().installed);
+    ASSERT_TRUE(Start(GetParam().program, GetParam().commandLine));
     // Neither the running program nor the process that started it is ours
     // to wait for, so nothing can linger as our zombie.
     errno = 0;
     EXPECT_EQ(-1, waitpid(-1, nullptr, WNOHANG));
     EXPECT_EQ(ECHILD, errno);
-    NotesOfWaitingProgram();
+    // The program is still at its gate: the call did not wait for it.
+    std::vector<std::string> expected = {std::to_string(info_.dwProcessId)};
+    expected.insert(expected.end(), GetParam().arguments.begin(), GetParam().arguments.end());
+    EXPECT_EQ(expected, NotesOfWaitingProgram());
+    EXPECT_NE(nullptr, info_.hProcess);
+    EXPECT_NE(nullptr, info_.hThread);
 }
 
-TEST_F(HostProcessStart, MatchesEachNameWithoutRegardToCase)
+INSTANTIATE_TEST_SUITE_P(Host, HostProcessStarted, testing::ValuesIn(kStarts),
+                         [](const testing::TestParamInfo<Started>& row) { return std::string(row.param.name); });
+
+// One row a refusal: what the device holds, the programs asked for, and the
+// error each gets, the process information left unwritten.
+struct Refusal {
+    const char* name;
+    void (*plant)(const HostDevice& device);
+    std::vector<const WCHAR*> programs;
+    DWORD error;
+};
+
+const Refusal kRefusals[] = {
+    {"MissingProgramIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/other.exe", kWaitingProgram, 0755); },
+     {L"\\Windows\\ctlpnl.exe", L"\\Programs\\ctlpnl.exe"}, ERROR_FILE_NOT_FOUND},
+    {"FileThatIsNotExecutableIsFileNotFound",
+     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644); }, {L"\\Windows\\ctlpnl.exe"},
+     ERROR_FILE_NOT_FOUND},
+    {"FolderIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe/inside", "", 0755); },
+     {L"\\Windows\\ctlpnl.exe", L"\\"}, ERROR_FILE_NOT_FOUND},
+    {"PathCannotLeaveTheDeviceFolder",
+     [](const HostDevice& d) {
+         d.Write("Windows/keep", "");
+         std::ofstream(d.Outside() / "outside.exe") << kWaitingProgram;
+         chmod((d.Outside() / "outside.exe").c_str(), 0755);
+     },
+     {L"\\..\\outside.exe", L"\\Windows\\..\\..\\outside.exe", L"\\Windows/../../outside.exe"}, ERROR_FILE_NOT_FOUND},
+    {"ExecutableThatIsNoProgramIsBadFormat",
+     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755); },
+     {L"\\Windows\\ctlpnl.exe"}, ERROR_BAD_FORMAT},
+    {"NoProgramNameIsAnInvalidParameter", [](const HostDevice&) {}, {nullptr}, ERROR_INVALID_PARAMETER},
+};
+
+class HostProcessRefusal : public HostProcessStart, public testing::WithParamInterface<Refusal> {};
+
+TEST_P(HostProcessRefusal, FailsWithTheErrorAndWritesNothing)
 {
-    InstallWaitingProgram("WINDOWS/CtlPnl.EXE");
-    ASSERT_TRUE(Start(L"\\windows\\ctlpnl.exe"));
-    EXPECT_EQ(3u, NotesOfWaitingProgram().size());
+    GetParam().plant(device_);
+    for (const WCHAR* program : GetParam().programs) {
+        SCOPED_TRACE(program ? testing::PrintToString(std::wstring(program)) : "NULL");
+        SetLastError(0);
+        EXPECT_FALSE(Start(program));
+        EXPECT_EQ(GetParam().error, GetLastError());
+        PROCESS_INFORMATION untouched;
+        std::memset(&untouched, 0xbd, sizeof untouched);
+        EXPECT_EQ(0, std::memcmp(&untouched, &info_, sizeof info_)) << "process information written";
+    }
 }
 
-TEST_F(HostProcessStart, PassesNoArgumentForANullCommandLine)
-{
-    InstallWaitingProgram("Windows/ctlpnl.exe");
-    ASSERT_TRUE(Start(L"\\Windows\\ctlpnl.exe", nullptr));
-    std::vector<std::string> notes = NotesOfWaitingProgram();
-    ASSERT_EQ(3u, notes.size());
-    EXPECT_EQ("0", notes[1]);
-}
-
-TEST_F(HostProcessStart, MissingProgramIsFileNotFound)
-{
-    device_.Write("Windows/other.exe", kWaitingProgram, 0755);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\Programs\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, FileThatIsNotExecutableIsFileNotFound)
-{
-    device_.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, FolderIsFileNotFound)
-{
-    device_.Write("Windows/ctlpnl.exe/inside", "", 0755);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, PathCannotLeaveTheDeviceFolder)
-{
-    device_.Write("Windows/keep", "");
-    std::ofstream(device_.Outside() / "outside.exe") << kWaitingProgram;
-    chmod((device_.Outside() / "outside.exe").c_str(), 0755);
-    ExpectFailure(L"\\..\\outside.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\Windows\\..\\..\\outside.exe", ERROR_FILE_NOT_FOUND);
-    ExpectFailure(L"\\Windows/../../outside.exe", ERROR_FILE_NOT_FOUND);
-}
-
-TEST_F(HostProcessStart, ExecutableThatIsNoProgramIsBadFormat)
-{
-    device_.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755);
-    ExpectFailure(L"\\Windows\\ctlpnl.exe", ERROR_BAD_FORMAT);
-}
+INSTANTIATE_TEST_SUITE_P(Host, HostProcessRefusal, testing::ValuesIn(kRefusals),
+                         [](const testing::TestParamInfo<Refusal>& row) { return std::string(row.param.name); });
 
 // Whatever was left in the device folder, nothing outside it is run, and a
 // file that is no program is refused at once with one line on stderr.
@@ -214,27 +215,25 @@ TEST(HostProcessPlanted, NeverRunsThroughALinkNorWaitsOnASpecialFile)
     }
 }
 
-TEST_F(HostProcessStart, NoProgramNameIsAnInvalidParameter)
-{
-    ExpectFailure(NULL, ERROR_INVALID_PARAMETER);
-}
-
 // The test-facing record.
 
 TEST_F(HostProcessStart, RecordsEachCallWithItsArgumentsAndOutcome)
 {
-    std::vector<host::ProcessStart> log;
-    host::RecordProcessStarts(&log);
+    struct : host::Observer {
+        std::vector<host::ProcessStart> log;
+        void ProcessStarted(const host::ProcessStart& start) override { log.push_back(start); }
+    } recorder;
+    host::Watches::Shared().Join(&recorder);
     WCHAR commandLine[] = L"x,1";
     STARTUPINFOW startup = {};
     int environment = 0;
     EXPECT_FALSE(CreateProcessW(L"\\Windows\\none.exe", commandLine, NULL, NULL, TRUE, 0x10,
                                 &environment, L"\\Temp", &startup, &info_));
-    host::RecordProcessStarts(nullptr);
+    host::Watches::Shared().Leave(&recorder);
     EXPECT_FALSE(Start(L"\\Windows\\none.exe"));
 
-    ASSERT_EQ(1u, log.size());
-    const host::ProcessStart& call = log[0];
+    ASSERT_EQ(1u, recorder.log.size());
+    const host::ProcessStart& call = recorder.log[0];
     EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\none.exe"), call.applicationName);
     EXPECT_EQ(std::optional<std::wstring>(L"x,1"), call.commandLine);
     EXPECT_EQ(nullptr, call.processAttributes);

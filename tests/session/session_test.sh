@@ -48,18 +48,24 @@ show_screen() {
   echo "----------------" >&2
 }
 
-# Starts the session in a 100x30 terminal. After it, its exit status is
-# written to the same terminal, so that everything it wrote is on the screen
-# once that line is; the pane stays.
-start() {
-  # A server of its own each time: a killed one may still hold its socket.
+# Runs the shell command $1 in a new terminal of $cols x $rows (100x30), on
+# a tmux server of its own each time (a killed one may still hold its
+# socket); the pane stays after the command ends.
+new_pane() {
   tmux -S "$socket" kill-server 2>/dev/null
   starts=$((starts + 1))
   socket=$work/tmux.$starts.sock
   printf 'set -g remain-on-exit on\nset -g history-limit 5000\n' >"$work/tmux.conf"
-  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x 100 -y 30 \
-    "'$session' --device '$device' ${session_options:-}; echo \"[session ended: \$?]\"" ||
+  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" "$1" ||
     { echo "cannot start tmux" >&2; exit 1; }
+}
+
+# Starts the session and waits for its dialog. After it, its exit status is
+# written to the same terminal, so that everything it wrote is on the screen
+# once that line is.
+start() {
+  new_pane "'$session' --device '$device' ${session_options:-}; echo \"[session ended: \$?]\""
+  wait_for "$dialog"
 }
 
 keys() {
@@ -95,8 +101,9 @@ wait_for_file() {
   exit 1
 }
 
-# Waits for the session to end; its exit status must be 0.
-wait_for_end() {
+# Quits the session and waits for it to end; its exit status must be 0.
+quit() {
+  keys q
   wait_for '^\[session ended: [0-9]+\]$'
   expect_count '^\[session ended: 0\]$' 1
 }
@@ -127,10 +134,18 @@ changes() {
     sed '/^$/d'
 }
 
+# $2 is $3 exactly; $1 says what it is.
+expect_text() {
+  [ "$2" = "$3" ] || fail "$(printf '%s:\n%s\nexpected:\n%s' "$1" "$2" "$3")"
+}
+
 expect_changes() {
-  local expected=$1 got
-  got=$(changes)
-  [ "$got" = "$expected" ] || fail "$(printf 'the list of changes:\n%s\nexpected:\n%s' "$got" "$expected")"
+  expect_text 'the list of changes' "$(changes)" "$1"
+}
+
+# A device set up by a session that quits at once.
+set_up() {
+  mkdir -p "$device" && printf q | "$session" --device "$device" >/dev/null 2>&1
 }
 
 registry_dword() {  # key value-name -> the value as written ("dword:..."), or "absent"
@@ -142,13 +157,13 @@ registry_dword() {  # key value-name -> the value as written ("dword:..."), or "
     END { if (!found) print "absent" }' "$device/registry.reg"
 }
 
+readonly flag_key='HKEY_CURRENT_USER\SOFTWARE\Zelkoran'
 readonly notice='Control Panel: The stylus alignment page is open'
 readonly prompt='^> '
 readonly dialog='soft reset'
 
 case_rotate() {
   start
-  wait_for "$dialog"
   # Focus starts on "soft reset"; back from it: "reg*", then "rotate".
   keys BTab BTab
   wait_for '>[[:space:]]*rotate[[:space:]]*<'
@@ -160,10 +175,8 @@ case_rotate() {
   expect_count "$notice" 1
   expect_order 'Velloria asked for a restart' 'warm start 1' "Starting \\\\Windows\\\\StartUp\\\\${startup_entry:-Tarquell.exe}" \
     "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
-  [ "$(cat "$device/Windows/ctlpnl.log" 2>/dev/null)" = "cplmain.cpl,7" ] ||
-    fail "ctlpnl.log: $(cat "$device/Windows/ctlpnl.log" 2>&1)"
-  [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
-    fail "the flag after the first restart: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+  expect_text ctlpnl.log "$(cat "$device/Windows/ctlpnl.log" 2>&1)" cplmain.cpl,7
+  expect_text 'the flag after the first restart' "$(registry_dword "$flag_key" align)" dword:00000000
   [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
 
   keys r
@@ -174,14 +187,12 @@ case_rotate() {
   expect_order 'warm start 2' 'Tarquell.exe ended; it opened nothing\.'
   [ "$(wc -l <"$device/Windows/ctlpnl.log")" -eq 1 ] || fail "the control panel opened again"
 
-  keys q
-  wait_for_end
+  quit
   expect_changes 'What changed in the device registry during this session:
   HKEY_LOCAL_MACHINE\Drivers\Display\mq120 "Rotate": 0 -> 1  (Display orientation: "rotate")
   HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
-  [ "$(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)" = dword:00000000 ] ||
-    fail "the flag at the end: $(registry_dword 'HKEY_CURRENT_USER\SOFTWARE\Zelkoran' align)"
+  expect_text 'the flag at the end' "$(registry_dword "$flag_key" align)" dword:00000000
 }
 
 # The same road on the handheld's own programs, on the emulated StrongARM,
@@ -197,51 +208,42 @@ case_rotate_arm() {
   expect_count 'Installed .*/Velloria.cab on the device\.' 1
   cmp -s "$programs/Velloria.exe" "$wince/settings/Velloria.exe" || fail "Velloria.exe is not the build's"
   cmp -s "$programs/Tarquell.exe" "$wince/launcher/Tarquell.exe" || fail "Tarquell.exe is not the build's"
-  [ "$(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")" = "${lnk}Velloria.exe\"" ] ||
-    fail "the Start menu's shortcut: $(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")"
-  [ "$(cat "$device/Windows/StartUp/Tarquell.lnk")" = "${lnk}Tarquell.exe\"" ] ||
-    fail "the start-up shortcut: $(cat "$device/Windows/StartUp/Tarquell.lnk")"
-  [ "$(ls "$device/Windows/StartUp")" = Tarquell.lnk ] || fail "the start-up folder: $(ls "$device/Windows/StartUp")"
+  expect_text "the Start menu's shortcut" "$(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")" "${lnk}Velloria.exe\""
+  expect_text 'the start-up shortcut' "$(cat "$device/Windows/StartUp/Tarquell.lnk")" "${lnk}Tarquell.exe\""
+  expect_text 'the start-up folder' "$(ls "$device/Windows/StartUp")" Tarquell.lnk
 
   # The desktop opens Velloria through its shortcut: a broken one opens nothing.
   session_options=--arm start
-  wait_for "$dialog"
   keys c
   wait_for "$prompt"
   printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*Velloria.lnk is a malformed shortcut'
-  keys q
-  wait_for_end
+  quit
 
   start
-  wait_for "$dialog"
   keys r
   wait_for "$prompt"
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
-  keys q
-  wait_for_end
+  quit
 }
 
 case_no_rotation() {
   # A soft reset without a rotation: the launcher clears the absent flag,
   # nothing opens.
   start
-  wait_for "$dialog"
   keys r
   wait_for 'warm start 1'
   wait_for "$prompt"
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
   expect_count "$notice" 0
   [ ! -e "$device/Windows/ctlpnl.log" ] || fail "the control panel was started"
-  keys q
-  wait_for_end
+  quit
   expect_changes 'What changed in the device registry during this session:
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
 
   # The same device again: close the dialog, restart from the desktop, quit.
   start
-  wait_for "$dialog"
   keys c
   wait_for 'Velloria closed without a restart\.'
   wait_for "$prompt"
@@ -253,8 +255,7 @@ case_no_rotation() {
   expect_count "$prompt" 2
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
   expect_count "$notice" 0
-  keys q
-  wait_for_end
+  quit
   expect_changes 'Nothing changed in the device registry during this session.'
 }
 
@@ -330,8 +331,7 @@ case_start_up() {
   # A restart still due from before the session is carried out first; the
   # start-up programs run by name, a file that is no program is skipped, and
   # what a start-up program leaves running is waited for.
-  mkdir -p "$device"
-  printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  set_up || fail "set-up failed"
   local folder=$device/Windows/StartUp
   printf '#!/bin/sh\nsleep 0.3\necho "late child done"\n' >"$work/late"
   printf '#!/bin/sh\n"%s" &\necho "aaa ran"\n' "$work/late" >"$folder/aaa.sh"
@@ -359,16 +359,14 @@ Zz.sh ended with exit status 3; it opened nothing.
 The device is up.
 Opening Velloria, the settings program...
 === The device restarts (warm start 2) ==='
-  [ "$(printf '%s\n' "$order" | head -14)" = "$expected" ] ||
-    fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
+  expect_text 'the start-up run' "$(printf '%s\n' "$order" | head -14)" "$expected"
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
 }
 
 case_lingering() {
   # What a start-up program leaves running is waited for up to 10 s, once:
   # the programs after it don't wait for it again.
-  mkdir -p "$device"
-  printf 'q' | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  set_up || fail "set-up failed"
   printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 120\n' "$work/lingering.pid" >"$work/linger"
   printf '#!/bin/sh\n"%s" &\n' "$work/linger" >"$device/Windows/StartUp/aaa.sh"
   chmod +x "$work/linger" "$device/Windows/StartUp/aaa.sh"
@@ -380,7 +378,7 @@ Starting \Windows\StartUp\Tarquell.exe
 Tarquell.exe ended; it opened nothing.
 The device is up.'
   order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
-  [ "$order" = "$expected" ] || fail "$(printf 'the start-up run:\n%s\nexpected:\n%s' "$order" "$expected")"
+  expect_text 'the start-up run' "$order" "$expected"
   kill -0 "$(cat "$work/lingering.pid")" 2>/dev/null || fail "the lingering program is gone"
 }
 
@@ -391,7 +389,6 @@ The device is up.'
 # must hold.
 case_planted() {
   local out=$work/outside d=$device
-  set_up() { printf q | "$session" --device "$d" >/dev/null 2>&1; }
   newline_named() {
     set_up && printf '#!/bin/sh\n"%s" &\n' "$work/late" >"$d/Windows/StartUp/a"$'\n'"b.sh" &&
       chmod +x "$d/Windows/StartUp/a"$'\n'"b.sh"
@@ -480,11 +477,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
 # modes before and after, the program's pid and its exit status, then
 # "[given back]".
 in_pane() {
-  tmux -S "$socket" kill-server 2>/dev/null
-  starts=$((starts + 1))
-  socket=$work/tmux.$starts.sock
   rm -f "$work/pid" "$work/status" "$work/before" "$work/after"
-  printf 'set -g remain-on-exit on\n' >"$work/tmux.conf"
   {
     printf 'stty -g >"%s/before"\n' "$work"
     printf 'env --default-signal=INT,QUIT'
@@ -492,8 +485,7 @@ in_pane() {
     printf ' </dev/tty & echo $! >"%s/pid"; wait $!; echo $? >"%s/status"\n' "$work" "$work"
     printf 'stty -g >"%s/after"; printf "\\n[given back]\\n"; exec sleep 60\n' "$work"
   } >"$work/pane.sh"
-  tmux -S "$socket" -f "$work/tmux.conf" new-session -d -s zk -x "${cols:-100}" -y "${rows:-30}" \
-    "bash '$work/pane.sh'" || { echo "cannot start tmux" >&2; exit 1; }
+  new_pane "bash '$work/pane.sh'"
 }
 
 # Alternate screen, cursor shown, mouse reporting (any, standard, button),
@@ -544,8 +536,7 @@ case_terminal() {
 }
 
 case_terminal_arm() {
-  mkdir -p "$device"
-  printf q | "$session" --device "$device" >/dev/null 2>&1 || fail "set-up failed"
+  set_up || fail "set-up failed"
   cp "$crafted" "$device/Windows/StartUp/crafted.exe"
   mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
   terminal_rows "${arm_terminal_rows[@]}"

@@ -1,6 +1,7 @@
 #include "coredll.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include <pkfuncs.h>
 #include <windows.h>
@@ -100,11 +101,22 @@ uint32_t RegCreateKeyExW_(Machine& m)
     return uint32_t(result);
 }
 
+// RegQueryValueExW and RegSetValueExW take the same arguments in the same
+// places: the key, the value's name, a reserved word, the type, the data and
+// its size (for the query, pointers to the type and the size).
+struct ValueArguments {
+    uint32_t key, reserved, type, data, size;
+    Text name;
+};
+
+ValueArguments ReadValueArguments(Machine& m)
+{
+    return {m.Argument(0), m.Argument(2), m.Argument(3), m.Argument(4), m.Argument(5), ReadText(m, m.Argument(1))};
+}
+
 uint32_t RegQueryValueExW_(Machine& m)
 {
-    uint32_t key = m.Argument(0), reserved = m.Argument(2), type = m.Argument(3),
-             data = m.Argument(4), size = m.Argument(5);
-    Text name = ReadText(m, m.Argument(1));
+    const auto [key, reserved, type, data, size, name] = ReadValueArguments(m);
     DWORD hostReserved = 0, hostType = 0, hostSize = size ? m.Read32(size) : 0;
     const DWORD sizeBefore = hostSize;
     // The buffer as the program left it: what the call doesn't write stays.
@@ -127,9 +139,7 @@ uint32_t RegQueryValueExW_(Machine& m)
 
 uint32_t RegSetValueExW_(Machine& m)
 {
-    uint32_t key = m.Argument(0), reserved = m.Argument(2), type = m.Argument(3),
-             data = m.Argument(4), size = m.Argument(5);
-    Text name = ReadText(m, m.Argument(1));
+    const auto [key, reserved, type, data, size, name] = ReadValueArguments(m);
     std::vector<uint8_t> bytes = data ? ReadBuffer(m, data, size) : std::vector<uint8_t>();
     LONG result = RegSetValueExW(HostKey(key), name.Get(), reserved, type, data ? bytes.data() : NULL, size);
     return uint32_t(result);
@@ -301,32 +311,31 @@ uint32_t memset_(Machine& m)
     return to;
 }
 
+// The kernel's exports keep no state.
+const Export kKernelExports[] = {
+    {"RegCloseKey", 455, RegCloseKey_},
+    {"RegCreateKeyExW", 456, RegCreateKeyExW_},
+    {"RegOpenKeyExW", 461, RegOpenKeyExW_},
+    {"RegQueryValueExW", 463, RegQueryValueExW_},
+    {"RegSetValueExW", 464, RegSetValueExW_},
+    {"CreateProcessW", 493, CreateProcessW_},
+    {"GetLastError", 516, GetLastError_},
+    {"SetLastError", 517, SetLastError_},
+    {"FindResourceW", 532, FindResourceW_},
+    {"LoadResource", 533, LoadResource_},
+    {"SizeofResource", 534, SizeofResource_},
+    {"KernelIoControl", 557, KernelIoControl_},
+    {"memcpy", 1044, memcpy_},
+    {"memset", 1047, memset_},
+    {"GetModuleHandleW", 1177, GetModuleHandleW_},
+};
+
 }  // namespace
 
-const std::vector<Export>& CoreDll()
+CoreDll::CoreDll() : exports_(std::begin(kKernelExports), std::end(kKernelExports))
 {
-    static const std::vector<Export> exports = [] {
-        std::vector<Export> all = {
-            {"RegCloseKey", 455, RegCloseKey_},
-            {"RegCreateKeyExW", 456, RegCreateKeyExW_},
-            {"RegOpenKeyExW", 461, RegOpenKeyExW_},
-            {"RegQueryValueExW", 463, RegQueryValueExW_},
-            {"RegSetValueExW", 464, RegSetValueExW_},
-            {"CreateProcessW", 493, CreateProcessW_},
-            {"GetLastError", 516, GetLastError_},
-            {"SetLastError", 517, SetLastError_},
-            {"FindResourceW", 532, FindResourceW_},
-            {"LoadResource", 533, LoadResource_},
-            {"SizeofResource", 534, SizeofResource_},
-            {"KernelIoControl", 557, KernelIoControl_},
-            {"memcpy", 1044, memcpy_},
-            {"memset", 1047, memset_},
-            {"GetModuleHandleW", 1177, GetModuleHandleW_},
-        };
-        all.insert(all.end(), kUserExports.begin(), kUserExports.end());
-        return all;
-    }();
-    return exports;
+    for (const UserExport& e : kUserExports)
+        exports_.push_back({e.name, e.ordinal, [this, call = e.call](Machine& m) { return call(m, user_); }});
 }
 
 }  // namespace armemu

@@ -9,14 +9,50 @@
 
 #include <vector>
 
+#include <windows.h>
+
 #include "machine.h"
 
 namespace armemu {
 
-// The table of exports, for Machine: the kernel's (coredll.cpp) and USER's.
-const std::vector<Export>& CoreDll();
+// USER's state for one run (user.cpp): the host's windows, which the ARM side
+// knows by small numbers of its own, and the dialogs running.
+struct UserState {
+    // A dialog of the program's while the host runs it.
+    struct Running {
+        Machine* machine;
+        uint32_t procedure;  // the ARM dialog procedure its messages go to
+        HWND window;         // NULL until its first message
+    };
+    std::vector<HWND> windows;  // ARM handle kFirstWindow + 4 * i
+    std::vector<Running> running;  // innermost last
+};
 
-// USER's exports (user.cpp).
-extern const std::vector<Export> kUserExports;
+// COREDLL for one run of one program: the table of its exports, bound to the
+// state it keeps. Whoever runs the program owns it beside the Machine, which
+// it must outlive.
+class CoreDll {
+public:
+    CoreDll();
+    CoreDll(const CoreDll&) = delete;
+    CoreDll& operator=(const CoreDll&) = delete;
+
+    // The exports, for Machine: the kernel's (coredll.cpp) and USER's.
+    const std::vector<Export>& exports() const& { return exports_; }
+    // A temporary's exports would be bound to state already gone.
+    void exports() && = delete;
+
+private:
+    UserState user_;
+    std::vector<Export> exports_;
+};
+
+// USER's exports (user.cpp), each given the state.
+struct UserExport {
+    const char* name;
+    uint16_t ordinal;
+    uint32_t (*call)(Machine&, UserState&);
+};
+extern const std::vector<UserExport> kUserExports;
 
 }  // namespace armemu

@@ -40,10 +40,11 @@ class Machine;
 
 // One function of the system library, by its name and its ordinal: what it
 // does with the arguments, read from the machine; its result goes back in r0.
+// The library's state, if it keeps any, is bound into the call.
 struct Export {
     const char* name;
     uint16_t ordinal;
-    uint32_t (*call)(Machine&);
+    std::function<uint32_t(Machine&)> call;
 };
 
 // The handle CE passes a program's entry and GetModuleHandleW(NULL) returns:
@@ -106,7 +107,7 @@ private:
     // library lacks it).
     struct Bound {
         std::string name;
-        uint32_t (*call)(Machine&);
+        std::function<uint32_t(Machine&)> call;
     };
     std::vector<Bound> bound_;
     uint32_t stackSize_ = 0;

@@ -46,7 +46,8 @@ int main(int argc, char** argv)
         host::SetObserver(&lines);
     try {
         host::PrepareDevice();
-        armemu::Machine machine(argv[i], armemu::CoreDll());
+        armemu::CoreDll coredll;
+        armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;
     } catch (const std::exception& error) {
         // The reason may name what the program file holds (an import's name).

@@ -3,6 +3,7 @@
 // are the host's; the ARM side knows them by small numbers of its own.
 #include <string.h>
 
+#include <utility>
 #include <vector>
 
 #include <windows.h>
@@ -15,73 +16,94 @@ namespace armemu {
 
 namespace {
 
-// CE's offsets into a dialog's window data (32-bit slots).
-constexpr int kDwlMsgResult = 0;
-constexpr int kDwlDlgProc = 4;
-constexpr int kDwlUser = 8;
-
+// The first of the numbers the ARM side knows the host's windows by.
 constexpr uint32_t kFirstWindow = 0x00A00004;
 
-std::vector<HWND> g_windows;  // ARM handle kFirstWindow + 4 * i
+// CE's offsets into a dialog's window data (32-bit slots), and the host's
+// pointer-sized ones.
+constexpr int kDwlDlgProc = 4;
+const std::pair<int, int> kDialogSlots[] = {{0, DWLP_MSGRESULT}, {kDwlDlgProc, DWLP_DLGPROC}, {8, DWLP_USER}};
 
-uint32_t ArmWindow(HWND window)
+using Running = UserState::Running;
+
+uint32_t ArmWindow(UserState& user, HWND window)
 {
     if (window == NULL)
         return 0;
-    for (size_t i = 0; i < g_windows.size(); ++i)
-        if (g_windows[i] == window)
+    std::vector<HWND>& windows = user.windows;
+    for (size_t i = 0; i < windows.size(); ++i)
+        if (windows[i] == window)
             return kFirstWindow + 4 * uint32_t(i);
-    g_windows.push_back(window);
-    return kFirstWindow + 4 * uint32_t(g_windows.size() - 1);
+    windows.push_back(window);
+    return kFirstWindow + 4 * uint32_t(windows.size() - 1);
 }
 
-HWND HostWindow(uint32_t window)
+HWND HostWindow(const UserState& user, uint32_t window)
 {
-    if (window < kFirstWindow || (window - kFirstWindow) % 4 || (window - kFirstWindow) / 4 >= g_windows.size())
+    const uint32_t index = (window - kFirstWindow) / 4;
+    if (window < kFirstWindow || (window - kFirstWindow) % 4 || index >= user.windows.size())
         return reinterpret_cast<HWND>(uintptr_t(0xDEAD0000u | (window & 0xFFFF)));  // no such window
-    return g_windows[(window - kFirstWindow) / 4];
+    return user.windows[index];
 }
-
-// The running dialogs, innermost last: the machine and the ARM procedure
-// that each one's messages go to.
-struct Running {
-    Machine* machine;
-    uint32_t procedure;
-    HWND window;
-};
-std::vector<Running> g_running;
 
 // The running dialog that `window` is; the innermost learns its window from
 // its first message. A message to an outer dialog while an inner one runs
 // (one the inner's procedure sends its owner, say) goes to the outer's own
 // procedure.
-Running* RunningFor(HWND window)
+Running* RunningFor(UserState& user, HWND window)
 {
-    for (auto each = g_running.rbegin(); each != g_running.rend(); ++each)
+    for (auto each = user.running.rbegin(); each != user.running.rend(); ++each)
         if (each->window == window)
             return &*each;
-    if (g_running.empty() || g_running.back().window != NULL)
+    if (user.running.empty() || user.running.back().window != NULL)
         return nullptr;
-    g_running.back().window = window;
-    return &g_running.back();
+    user.running.back().window = window;
+    return &user.running.back();
 }
+
+// The host calls a dialog procedure with nothing of ours but the window, so
+// the trampoline finds the state it serves here: set while a dialog of the
+// program's runs (by RunningDialog), given back when it ends.
+thread_local UserState* t_active = nullptr;
 
 INT_PTR CALLBACK ArmDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Running* running = RunningFor(window);
+    UserState* user = t_active;
+    Running* running = user ? RunningFor(*user, window) : nullptr;
     if (!running)
         return FALSE;
     const Running dialog = *running;  // the list may grow while the procedure runs
     uint32_t armParam = uint32_t(lParam);
     // The control that sent a command is a window.
     if (message == WM_COMMAND && lParam)
-        armParam = ArmWindow(reinterpret_cast<HWND>(lParam));
+        armParam = ArmWindow(*user, reinterpret_cast<HWND>(lParam));
     uint32_t result = dialog.machine->Call(dialog.procedure,
-                                           {ArmWindow(window), message, uint32_t(wParam), armParam});
+                                           {ArmWindow(*user, window), message, uint32_t(wParam), armParam});
     return INT_PTR(int32_t(result));
 }
 
-uint32_t DialogBoxIndirectParamW_(Machine& m)
+// A dialog of the program's, running for as long as this lives.
+class RunningDialog {
+public:
+    RunningDialog(UserState& user, Machine& m, uint32_t procedure) : user_(user), outer_(t_active)
+    {
+        user.running.push_back({&m, procedure, NULL});
+        t_active = &user;
+    }
+    ~RunningDialog()
+    {
+        user_.running.pop_back();
+        t_active = outer_;
+    }
+    RunningDialog(const RunningDialog&) = delete;
+    RunningDialog& operator=(const RunningDialog&) = delete;
+
+private:
+    UserState& user_;
+    UserState* outer_;
+};
+
+uint32_t DialogBoxIndirectParamW_(Machine& m, UserState& user)
 {
     uint32_t templ = m.Argument(1), parent = m.Argument(2),
              procedure = m.Argument(3), param = m.Argument(4);
@@ -111,80 +133,70 @@ uint32_t DialogBoxIndirectParamW_(Machine& m)
     constexpr size_t kAfterTemplate = 0x10000 + 64;
     std::vector<uint32_t> aligned((bytes.size() + kAfterTemplate + 3) / 4);
     memcpy(aligned.data(), bytes.data(), bytes.size());
-    g_running.push_back({&m, procedure, NULL});
-    INT_PTR result;
-    try {
-        result = DialogBoxIndirectParamW(GetModuleHandleW(NULL), reinterpret_cast<LPCDLGTEMPLATEW>(aligned.data()),
-                                         parent ? HostWindow(parent) : NULL, ArmDialogProc, LPARAM(param));
-    } catch (...) {
-        g_running.pop_back();
-        throw;
-    }
-    g_running.pop_back();
-    return uint32_t(result);
+    RunningDialog running(user, m, procedure);
+    return uint32_t(DialogBoxIndirectParamW(GetModuleHandleW(NULL), reinterpret_cast<LPCDLGTEMPLATEW>(aligned.data()),
+                                            parent ? HostWindow(user, parent) : NULL, ArmDialogProc, LPARAM(param)));
 }
 
-uint32_t EndDialog_(Machine& m)
+uint32_t EndDialog_(Machine& m, UserState& user)
 {
-    return uint32_t(EndDialog(HostWindow(m.Argument(0)), INT_PTR(int32_t(m.Argument(1)))));
+    return uint32_t(EndDialog(HostWindow(user, m.Argument(0)), INT_PTR(int32_t(m.Argument(1)))));
 }
 
-uint32_t GetDlgItem_(Machine& m)
+uint32_t GetDlgItem_(Machine& m, UserState& user)
 {
-    return ArmWindow(GetDlgItem(HostWindow(m.Argument(0)), int(m.Argument(1))));
+    return ArmWindow(user, GetDlgItem(HostWindow(user, m.Argument(0)), int(m.Argument(1))));
 }
 
-uint32_t GetDlgCtrlID_(Machine& m)
+uint32_t GetDlgCtrlID_(Machine& m, UserState& user)
 {
-    return uint32_t(GetDlgCtrlID(HostWindow(m.Argument(0))));
+    return uint32_t(GetDlgCtrlID(HostWindow(user, m.Argument(0))));
 }
 
-uint32_t GetFocus_(Machine&)
+uint32_t GetFocus_(Machine&, UserState& user)
 {
-    return ArmWindow(GetFocus());
+    return ArmWindow(user, GetFocus());
 }
 
-uint32_t ShowWindow_(Machine& m)
+uint32_t ShowWindow_(Machine& m, UserState& user)
 {
-    return uint32_t(ShowWindow(HostWindow(m.Argument(0)), int(m.Argument(1))));
+    return uint32_t(ShowWindow(HostWindow(user, m.Argument(0)), int(m.Argument(1))));
 }
 
-uint32_t IsWindowVisible_(Machine& m)
+uint32_t IsWindowVisible_(Machine& m, UserState& user)
 {
-    return uint32_t(IsWindowVisible(HostWindow(m.Argument(0))));
+    return uint32_t(IsWindowVisible(HostWindow(user, m.Argument(0))));
 }
 
-uint32_t SendMessageW_(Machine& m)
+uint32_t SendMessageW_(Machine& m, UserState& user)
 {
     uint32_t window = m.Argument(0), message = m.Argument(1), wParam = m.Argument(2), lParam = m.Argument(3);
-    return uint32_t(SendMessageW(HostWindow(window), message, wParam, LPARAM(lParam)));
+    return uint32_t(SendMessageW(HostWindow(user, window), message, wParam, LPARAM(lParam)));
 }
 
-// CE's window-data offsets to the host's pointer-sized ones.
+// CE's window-data offsets to the host's.
 int HostIndex(int index)
 {
-    switch (index) {
-    case kDwlMsgResult: return DWLP_MSGRESULT;
-    case kDwlDlgProc: return DWLP_DLGPROC;
-    case kDwlUser: return DWLP_USER;
-    default: return index;
-    }
+    for (const auto& [ce, host] : kDialogSlots)
+        if (index == ce)
+            return host;
+    return index;
 }
 
-uint32_t GetWindowLongW_(Machine& m)
+uint32_t GetWindowLongW_(Machine& m, UserState& user)
 {
     uint32_t window = m.Argument(0);
     int index = int(m.Argument(1));
-    LONG_PTR value = GetWindowLongPtrW(HostWindow(window), HostIndex(index));
+    LONG_PTR value = GetWindowLongPtrW(HostWindow(user, window), HostIndex(index));
     uint32_t result = uint32_t(value);
     if (index == kDwlDlgProc && value == reinterpret_cast<LONG_PTR>(&ArmDialogProc))
-        for (const Running& dialog : g_running)
-            if (dialog.window == HostWindow(window))
+        for (const Running& dialog : user.running)
+            if (dialog.window == HostWindow(user, window))
                 result = dialog.procedure;
     return result;
 }
 
-uint32_t SetWindowLongW_(Machine& m)
+uint32_t SetWindowLongW_(Machine& m, UserState& user)
 {
     uint32_t window = m.Argument(0), value = m.Argument(2);
     int index = int(m.Argument(1));
@@ -193,12 +205,12 @@ uint32_t SetWindowLongW_(Machine& m)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    return uint32_t(SetWindowLongPtrW(HostWindow(window), HostIndex(index), LONG_PTR(value)));
+    return uint32_t(SetWindowLongPtrW(HostWindow(user, window), HostIndex(index), LONG_PTR(value)));
 }
 
-uint32_t GetWindow_(Machine& m)
+uint32_t GetWindow_(Machine& m, UserState& user)
 {
-    return ArmWindow(GetWindow(HostWindow(m.Argument(0)), m.Argument(1)));
+    return ArmWindow(user, GetWindow(HostWindow(user, m.Argument(0)), m.Argument(1)));
 }
 
 void WriteRect(Machine& m, uint32_t address, const RECT& rect)
@@ -207,25 +219,25 @@ void WriteRect(Machine& m, uint32_t address, const RECT& rect)
         m.Write32(address + 4 * i, uint32_t((&rect.left)[i]));
 }
 
-uint32_t GetWindowRect_(Machine& m)
+uint32_t GetWindowRect_(Machine& m, UserState& user)
 {
     uint32_t window = m.Argument(0), out = m.Argument(1);
     RECT rect = {};
-    BOOL result = GetWindowRect(HostWindow(window), out ? &rect : NULL);
+    BOOL result = GetWindowRect(HostWindow(user, window), out ? &rect : NULL);
     if (result && out)
         WriteRect(m, out, rect);
     return uint32_t(result);
 }
 
-uint32_t SetWindowPos_(Machine& m)
+uint32_t SetWindowPos_(Machine& m, UserState& user)
 {
     uint32_t window = m.Argument(0), after = m.Argument(1);
     int x = int(m.Argument(2)), y = int(m.Argument(3)), cx = int(m.Argument(4)), cy = int(m.Argument(5));
     uint32_t flags = m.Argument(6);
-    return uint32_t(SetWindowPos(HostWindow(window), after ? HostWindow(after) : NULL, x, y, cx, cy, flags));
+    return uint32_t(SetWindowPos(HostWindow(user, window), after ? HostWindow(user, after) : NULL, x, y, cx, cy, flags));
 }
 
-uint32_t SystemParametersInfoW_(Machine& m)
+uint32_t SystemParametersInfoW_(Machine& m, UserState&)
 {
     uint32_t action = m.Argument(0), uiParam = m.Argument(1), out = m.Argument(2), winIni = m.Argument(3);
     BOOL result = FALSE;
@@ -242,7 +254,7 @@ uint32_t SystemParametersInfoW_(Machine& m)
 
 // An icon is the program's own group icon resource; its handle the address
 // of the group's data. Told to the host's observer as the host's own is.
-uint32_t LoadIconW_(Machine& m)
+uint32_t LoadIconW_(Machine& m, UserState&)
 {
     uint32_t instance = m.Argument(0), name = m.Argument(1);
     host::ReportUserCall("LoadIconW", NULL, {LONG_PTR(instance), LONG_PTR(name)});
@@ -259,7 +271,7 @@ uint32_t LoadIconW_(Machine& m)
 
 }  // namespace
 
-extern const std::vector<Export> kUserExports = {
+extern const std::vector<UserExport> kUserExports = {
     {"DialogBoxIndirectParamW", 690, DialogBoxIndirectParamW_},
     {"EndDialog", 691, EndDialog_},
     {"GetDlgItem", 692, GetDlgItem_},
