@@ -2,8 +2,6 @@
 // which we did not write; its header read by ours; the headers ours refuses,
 // each installed on a scratch device that is left untouched; and the writer's
 // refusals and its same bytes for the same programs.
-#include <stdio.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -49,7 +47,10 @@ std::string Header()
     return bytes;
 }
 
-TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTime)
+// cabextract lists the header first, then the programs as our reader says
+// they go (1 Velloria.exe, 2 Tarquell.exe), all at one fixed time, and
+// extracts the build's programs byte for byte.
+TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTimeAndExtractsThem)
 {
     const ChildRun listed = Shell("cabextract -l '" VELLORIA_CAB "'");
     ASSERT_EQ(listed.status, 0) << listed.output;
@@ -60,24 +61,13 @@ TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTime)
     }
     EXPECT_EQ(names, (std::vector<std::string>{"Velloria.000", "Tarquell.002", "Velloria.001"}))
         << listed.output;
-}
 
-TEST(Cabinet, ExtractedProgramsAreTheBuildsByteForByte)
-{
     HostDevice scratch;
     const fs::path out = scratch.Outside() / "extracted";
     const ChildRun extracted = Shell("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
     ASSERT_EQ(extracted.status, 0) << extracted.output;
-    std::string problem;
-    const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
-    ASSERT_TRUE(header) << problem;
-    ASSERT_EQ(header->files.size(), kBuilt.size());
-    for (const cab::Header::File& file : header->files) {
-        char name[16];
-        snprintf(name, sizeof name, "%.8s.%03u", file.name.c_str(), file.number);
-        ASSERT_TRUE(kBuilt.count(file.name)) << file.name;
-        EXPECT_EQ(ReadFile(out / name), ReadFile(kBuilt.at(file.name))) << name << " is not " << file.name;
-    }
+    for (const std::string name : {"Velloria.001", "Tarquell.002"})
+        EXPECT_EQ(ReadFile(out / name), ReadFile(kBuilt.at(name.substr(0, 8) + ".exe"))) << name;
 }
 
 TEST(Cabinet, OurReaderReadsWhatGoesWhere)
