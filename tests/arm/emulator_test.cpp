@@ -23,6 +23,7 @@
 #include "machine.h"
 #include "pe.h"
 #include "regfile.h"
+#include "registry/helpers.h"
 #include "resources/res_file.h"
 #include "run_arm.h"
 
@@ -371,12 +372,6 @@ uint32_t Stub(armemu::Machine& machine, const std::string& name)
     return 0;
 }
 
-// Scratch memory for a test's arguments: the far end of the program's stack.
-uint32_t Scratch(armemu::Machine& machine)
-{
-    return armemu::kStackTop - machine.stackSize();
-}
-
 uint32_t WriteText(armemu::Machine& machine, uint32_t at, const std::u16string& text)
 {
     std::vector<uint8_t> bytes;
@@ -417,7 +412,7 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
     host::PrepareDevice();
     armemu::CoreDll coredll;
     armemu::Machine machine(TARQUELL_EXE, coredll.exports());
-    const uint32_t scratch = Scratch(machine);
+    const uint32_t scratch = armemu::kStackTop - machine.stackSize();  // the far end of the stack
     const uint32_t name = WriteText(machine, scratch, u"\\nothing.exe");
     const uint32_t given = scratch + 256;  // zeros enough for any structure
     machine.Write(given, std::vector<uint8_t>(128, 0));
@@ -449,7 +444,7 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
     host::PrepareDevice();
     armemu::CoreDll coredll;
     armemu::Machine machine(TARQUELL_EXE, coredll.exports());
-    const uint32_t scratch = Scratch(machine), data = scratch + 64, size = scratch + 96, type = scratch + 100;
+    const uint32_t scratch = armemu::kStackTop - machine.stackSize(), data = scratch + 64, size = scratch + 96, type = scratch + 100;
     const std::vector<uint8_t> six = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"six", 0, REG_BINARY, six.data(), 6));
     const uint32_t sixName = WriteText(machine, scratch, u"six");
@@ -477,12 +472,9 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"host", 0, REG_SZ, text.data(), 6));
         machine.Write(data, text);
         ASSERT_EQ(0u, machine.Call(Stub(machine, "RegSetValueExW"), {0x80000001u, textName, 0, REG_SZ, data, 6}));
-        std::vector<BYTE> stored(16), hostStored(16);
-        DWORD storedSize = 16, hostStoredSize = 16;
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, L"text", NULL, NULL, stored.data(), &storedSize));
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, L"host", NULL, NULL, hostStored.data(), &hostStoredSize));
-        EXPECT_EQ(hostStoredSize, storedSize);
-        EXPECT_EQ(hostStored, stored);
+        const Stored stored = ReadValue(HKEY_CURRENT_USER, L"", L"text");
+        EXPECT_TRUE(stored.present);
+        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, L"", L"host"), stored);
     }
 }
 
@@ -525,12 +517,8 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     const std::vector<uint8_t> tail(value.end() - kKept, value.end());
     ASSERT_EQ(0u, machine.Call(stub("RegSetValueExW"),
                                {0x80000001u, 0, 0, REG_BINARY, buffer + kValueSize - kKept, kKept}));
-    std::vector<uint8_t> stored(kValueSize);
-    DWORD size = kValueSize;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, NULL, NULL, NULL, stored.data(), &size));
-    EXPECT_EQ(kKept, size);
-    stored.resize(size);
-    EXPECT_TRUE(stored == tail) << "the value stored is not the program's buffer";
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", NULL) == Value(REG_BINARY, tail))
+        << "the value stored is not the program's buffer";
 
     machine.Write(buffer, std::vector<uint8_t>(kValueSize, 0));
     const uint32_t sizeAt = buffer + kValueSize;
