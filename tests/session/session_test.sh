@@ -142,25 +142,11 @@ expect_text() {
   [ "$2" = "$3" ] || fail "$(printf '%s:\n%s\nexpected:\n%s' "$1" "$2" "$3")"
 }
 
-expect_changes() {
-  expect_text 'the list of changes' "$(changes)" "$1"
-}
-
 # A device set up by a session that quits at once.
 set_up() {
   mkdir -p "$device" && printf q | "$session" --device "$device" >/dev/null 2>&1
 }
 
-registry_dword() {  # key value-name -> the value as written ("dword:..."), or "absent"
-  KEY=$1 NAME=$2 awk '
-    /^\[/ { inkey = (tolower($0) == tolower("[" ENVIRON["KEY"] "]")) }
-    inkey && index(tolower($0), tolower("\"" ENVIRON["NAME"] "\"=")) == 1 {
-      sub(/^[^=]*=/, ""); print; found = 1
-    }
-    END { if (!found) print "absent" }' "$device/registry.reg"
-}
-
-readonly flag_key='HKEY_CURRENT_USER\SOFTWARE\Zelkoran'
 readonly notice='Control Panel: The stylus alignment page is open'
 readonly prompt='^> '
 readonly dialog='soft reset'
@@ -177,7 +163,6 @@ case_rotate() {
   expect_order 'Velloria asked for a restart' 'warm start 1' "Starting \\\\Windows\\\\StartUp\\\\${startup_entry:-Tarquell.exe}" \
     "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
   expect_text ctlpnl.log "$(cat "$device/Windows/ctlpnl.log" 2>&1)" cplmain.cpl,7
-  expect_text 'the flag after the first restart' "$(registry_dword "$flag_key" align)" dword:00000000
   [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
 
   soft_reset 2 2
@@ -187,11 +172,10 @@ case_rotate() {
   [ "$(wc -l <"$device/Windows/ctlpnl.log")" -eq 1 ] || fail "the control panel opened again"
 
   quit
-  expect_changes 'What changed in the device registry during this session:
+  expect_text 'the list of changes' "$(changes)" 'What changed in the device registry during this session:
   HKEY_LOCAL_MACHINE\Drivers\Display\mq120 "Rotate": 0 -> 1  (Display orientation: "rotate")
   HKEY_LOCAL_MACHINE\Drivers\Display\mq1100 "Rotate": 0 -> 3  (Display orientation: "rotate")
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
-  expect_text 'the flag at the end' "$(registry_dword "$flag_key" align)" dword:00000000
 }
 
 # The same road on the handheld's own programs, on the emulated StrongARM,
@@ -234,7 +218,7 @@ case_no_rotation() {
   expect_nothing_opened
   [ ! -e "$device/Windows/ctlpnl.log" ] || fail "the control panel was started"
   quit
-  expect_changes 'What changed in the device registry during this session:
+  expect_text 'the list of changes' "$(changes)" 'What changed in the device registry during this session:
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
 
   # The same device again: close the dialog, restart from the desktop, quit.
@@ -248,7 +232,7 @@ case_no_rotation() {
   expect_count "$prompt" 2
   expect_nothing_opened
   quit
-  expect_changes 'Nothing changed in the device registry during this session.'
+  expect_text 'the list of changes' "$(changes)" 'Nothing changed in the device registry during this session.'
 }
 
 # Runs the session without a terminal: keys $3 from stdin, output to
