@@ -204,11 +204,11 @@ TEST(ArmExecutables, EndlessFileIsRefusedAtTheLimit)
 // the copy runs as Tarquell.exe itself does.
 struct Changed {
     const char* what;
-    const char* message;  // the reason it stops with, or null: runs as the original
+    const char* message;               // the reason it stops with, or null: runs as the original
+    std::vector<uint32_t> entry = {};  // the entry's first instructions, if changed
     int field = 0;
     uint32_t value = 0;
-    size_t size = 0;                   // the field's, or 0 for none
-    std::vector<uint32_t> entry = {};  // the entry's first instructions, if changed
+    size_t size = 0;  // the field's, or 0 for none
     void (*change)(std::vector<uint8_t>& file, const armemu::Image& image) = nullptr;
 };
 
@@ -227,43 +227,39 @@ ArmRun RunChanged(HostDevice& device, const std::vector<uint8_t>& file)
 
 const Changed kChanged[] = {
     // The checks of CE 3.0's loader.
-    {"a machine other than ARM", "is not for ARM (its machine is not 0x1C0)", -20, 0x14C, 2},
-    {"the DLL flag on a program", "is marked as a DLL, not a program", 0, 0, 0, {},
-     [](std::vector<uint8_t>& file, const armemu::Image& image) { SetHeader(file, -2, image.characteristics | 0x2000, 2); }},
-    {"a subsystem version above 3.0", "is for a Windows CE later than 3.0: not a valid application", 50, 1, 2},
-    {"an import descriptor without its OriginalFirstThunk", "its imports from COREDLL.dll have no OriginalFirstThunk", 0,
-     0, 0, {},
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         memset(&file[FileOffset(image, Header(file, 104))], 0, 4);  // the import directory
-     }},
-    {"a .NET directory", "is a .NET program", 96 + 8 * 14, 0x2000, 4},
-    {"a section table that runs past the end of the file", "section table runs past the end of the file", 60, 0, 4, {},
-     [](std::vector<uint8_t>& file, const armemu::Image&) {
-         // SizeOfHeaders 0 keeps within what is left; the cut is 3 bytes
-         // into the first section's name.
-         file.resize(OptionalHeader(file) + 0xE0 + 3);
-     }},
-    {"bx, which the StrongARM lacks", "an instruction the StrongARM lacks", 0, 0, 0, {0xE12FFF1E}},
-    {"a word load from an address not divisible by 4", "unaligned word load from 0x", 0, 0, 0,
-     {0xE59F0001}},  // ldr r0, [pc, #1]
-    {"a halfword store to an odd address", "unaligned halfword store to 0x", 0, 0, 0,
-     {0xE1CD00B1}},  // strh r0, [sp, #1]
-    {"an entry at an odd address, which would be Thumb code", ", which is no ARM instruction's address", 0, 0, 0, {},
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetHeader(file, 16, image.entryRva + 1);  // AddressOfEntryPoint
-     }},
-    {"a jump into the page past the system's stubs", "an instruction the StrongARM lacks", 0, 0, 0,
-     {0xE3A0060F, 0xE280FC11}},  // mov r0, #0xF00000; add pc, r0, #0x1100
-    {"a jump to nowhere", "execution at 0x0 (unmapped)", 0, 0, 0, {0xE3A0F000}},  // mov pc, #0
+    {"a machine other than ARM", "is not for ARM (its machine is not 0x1C0)", {}, -20, 0x14C, 2},
+    {"the DLL flag on a program", "is marked as a DLL, not a program", {}, 0, 0, 0,
+     [](auto& file, auto& image) { SetHeader(file, -2, image.characteristics | 0x2000, 2); }},
+    {"a subsystem version above 3.0", "is for a Windows CE later than 3.0: not a valid application", {}, 50, 1, 2},
+    // The import directory's first descriptor.
+    {"an import descriptor without its OriginalFirstThunk", "its imports from COREDLL.dll have no OriginalFirstThunk",
+     {}, 0, 0, 0, [](auto& file, auto& image) { memset(&file[FileOffset(image, Header(file, 104))], 0, 4); }},
+    {"a .NET directory", "is a .NET program", {}, 96 + 8 * 14, 0x2000, 4},
+    // SizeOfHeaders 0 keeps within what is left; the cut is 3 bytes into the
+    // first section's name.
+    {"a section table that runs past the end of the file", "section table runs past the end of the file", {}, 60, 0, 4,
+     [](auto& file, auto&) { file.resize(OptionalHeader(file) + 0xE0 + 3); }},
+    {"bx, which the StrongARM lacks", "an instruction the StrongARM lacks", {0xE12FFF1E}},
+    // ldr r0, [pc, #1]
+    {"a word load from an address not divisible by 4", "unaligned word load from 0x", {0xE59F0001}},
+    // strh r0, [sp, #1]
+    {"a halfword store to an odd address", "unaligned halfword store to 0x", {0xE1CD00B1}},
+    // AddressOfEntryPoint
+    {"an entry at an odd address, which would be Thumb code", ", which is no ARM instruction's address", {}, 0, 0, 0,
+     [](auto& file, auto& image) { SetHeader(file, 16, image.entryRva + 1); }},
+    // mov r0, #0xF00000; add pc, r0, #0x1100
+    {"a jump into the page past the system's stubs", "an instruction the StrongARM lacks", {0xE3A0060F, 0xE280FC11}},
+    // mov pc, #0
+    {"a jump to nowhere", "execution at 0x0 (unmapped)", {0xE3A0F000}},
     // What that loader ignores. The section headers are where a 0xE0-byte
     // optional header puts them, whatever its size says.
-    {"DllCharacteristics", nullptr, 70, 0x0140, 2},
-    {"the OS version", nullptr, 40, 0x00090009, 4},
-    {"the heap sizes", nullptr, 80, 0x7FFFFFFF, 4},
-    {"the heap commit", nullptr, 84, 0x7FFFFFFF, 4},
-    {"the checksum", nullptr, 64, 0x12345678, 4},
-    {"SizeOfOptionalHeader", nullptr, -4, 0xF0, 2},
-    {"a stack reserve of 256 MiB, which CE clamps to 1 MiB", nullptr, 72, 0x10000000, 4},
+    {"DllCharacteristics", nullptr, {}, 70, 0x0140, 2},
+    {"the OS version", nullptr, {}, 40, 0x00090009, 4},
+    {"the heap sizes", nullptr, {}, 80, 0x7FFFFFFF, 4},
+    {"the heap commit", nullptr, {}, 84, 0x7FFFFFFF, 4},
+    {"the checksum", nullptr, {}, 64, 0x12345678, 4},
+    {"SizeOfOptionalHeader", nullptr, {}, -4, 0xF0, 2},
+    {"a stack reserve of 256 MiB, which CE clamps to 1 MiB", nullptr, {}, 72, 0x10000000, 4},
 };
 
 TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRunAndIgnoresTheRest)
@@ -418,19 +414,17 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
     machine.Write(given, std::vector<uint8_t>(128, 0));
     const struct {
         const char* what;
-        int index;  // the argument made non-null
-    } kArguments[] = {{"process security", 2}, {"thread security", 3}, {"inheritance", 4},
-                      {"environment", 6},      {"current folder", 7},  {"start-up information", 8}};
-    std::vector<uint32_t> plain = {name, 0, 0, 0, 0, 0, 0, 0, 0, given};
-    EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), plain));
-    EXPECT_NE(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+        int index;  // the argument made non-null, or 0 for none
+    } kArguments[] = {{"none", 0},           {"process security", 2}, {"thread security", 3},     {"inheritance", 4},
+                      {"environment", 6},    {"current folder", 7},   {"start-up information", 8}};
     for (const auto& row : kArguments) {
         SCOPED_TRACE(row.what);
-        std::vector<uint32_t> arguments = plain;
-        arguments[size_t(row.index)] = row.index == 4 ? 1 : given;
+        std::vector<uint32_t> arguments = {name, 0, 0, 0, 0, 0, 0, 0, 0, given};
+        if (row.index)
+            arguments[size_t(row.index)] = row.index == 4 ? 1 : given;
         SetLastError(0);
         EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), arguments));
-        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+        EXPECT_EQ(row.index != 0, GetLastError() == ERROR_INVALID_PARAMETER) << GetLastError();
     }
 }
 
