@@ -173,11 +173,9 @@ TEST(ArmExecutables, ResourceDirectoryGoingRoundInCirclesIsRefused)
     HostDevice device;
     const armemu::Image image = armemu::ReadImage(VELLORIA_EXE);
     std::vector<uint8_t> file = image.file;
-    const armemu::Section* rsrc = nullptr;
-    for (const armemu::Section& section : image.sections)
-        if (section.rva == image.resourceRva)
-            rsrc = &section;
-    ASSERT_NE(nullptr, rsrc);
+    const auto rsrc = std::find_if(image.sections.begin(), image.sections.end(),
+                                   [&](const armemu::Section& section) { return section.rva == image.resourceRva; });
+    ASSERT_NE(image.sections.end(), rsrc);
     const uint16_t count = uint16_t((rsrc->rawSize - 16) / 8);
     std::fill(file.begin() + rsrc->rawOffset, file.begin() + rsrc->rawOffset + rsrc->rawSize, 0);
     memcpy(&file[rsrc->rawOffset + 14], &count, 2);  // ids
@@ -484,10 +482,9 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     const armemu::Image original = armemu::ReadImage(TARQUELL_EXE);
     std::vector<uint8_t> file = original.file;
     constexpr uint32_t kGrowth = 3 << 20, kValueSize = 2 << 20;
-    size_t last = 0;
-    for (size_t i = 0; i < original.sections.size(); ++i)
-        if (original.sections[i].rva > original.sections[last].rva)
-            last = i;
+    const size_t last = std::max_element(original.sections.begin(), original.sections.end(),
+                                         [](const armemu::Section& a, const armemu::Section& b) { return a.rva < b.rva; }) -
+                        original.sections.begin();
     const armemu::Section& section = original.sections[last];
     // The section header's VirtualSize, past the optional header (its size
     // in the file header), and the image's SizeOfImage.
