@@ -42,7 +42,6 @@ public:
         if (members_.empty() && CurrentObserver() == this)
             SetObserver(nullptr);
     }
-    void Turn(Observer* watch, bool on) { on ? Join(watch) : Leave(watch); }
 
     void RegistryCalled(const RegCall& call) override { Tell(&Observer::RegistryCalled, call); }
     void ProcessStarted(const ProcessStart& start) override { Tell(&Observer::ProcessStarted, start); }
@@ -69,7 +68,7 @@ inline void WatchUserCalls(std::function<void(const UserCall&)> watcher)
         void UserCalled(const UserCall& call) override { watcher(call); }
     } watch;
     watch.watcher = std::move(watcher);
-    Watches::Shared().Turn(&watch, bool(watch.watcher));
+    watch.watcher ? Watches::Shared().Join(&watch) : Watches::Shared().Leave(&watch);
 }
 
 // Registry calls as the one formatter writes them (call_lines.h).

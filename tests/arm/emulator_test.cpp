@@ -13,6 +13,7 @@
 #include <iterator>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "coredll.h"
@@ -22,6 +23,7 @@
 #include "machine.h"
 #include "pe.h"
 #include "regfile.h"
+#include "registry/helpers.h"
 #include "resources/res_file.h"
 #include "run_arm.h"
 
@@ -88,15 +90,9 @@ std::set<std::pair<std::string, int>> DefExports()
 {
     std::set<std::pair<std::string, int>> names;
     std::ifstream def(COREDLL_DEF);
-    bool exports = false;
-    for (std::string line; std::getline(def, line);) {
-        if (line.empty() || line[0] == ';')
-            continue;
-        if (line == "EXPORTS")
-            exports = true;
-        else if (exports)
+    for (std::string line; std::getline(def, line);)  // "Name @ordinal", past the comments
+        if (line[0] != ';' && line.find(" @") != std::string::npos)
             names.insert({line.substr(0, line.find(" @")), atoi(line.c_str() + line.find(" @") + 2)});
-    }
     return names;
 }
 
@@ -146,15 +142,8 @@ TEST_P(ArmExecutable, CodeHasNoBx)
     EXPECT_EQ(1, codeSections);
 }
 
-// A resource named as a .res names it, with its data.
-using Named = std::pair<std::string, std::vector<uint8_t>>;
-
-Named Describe(const std::u16string& type, const std::u16string& name, WORD language, const std::vector<uint8_t>& data)
-{
-    return {std::string(type.begin(), type.end()) + "/" + std::string(name.begin(), name.end()) + "/" +
-                std::to_string(language),
-            data};
-}
+// A resource as a .res names it (a number as "#<n>"), with its data.
+using Named = std::tuple<std::u16string, std::u16string, WORD, std::vector<uint8_t>>;
 
 std::u16string ResName(const armemu::ResourceId& id)
 {
@@ -169,9 +158,9 @@ TEST_P(ArmExecutable, ResourcesAreTheOtherBuildsOnesByteForByte)
     const std::vector<ResEntry> entries = ReadRes(res.data(), res.size());
     std::multiset<Named> expected, linked;
     for (size_t i = 1; i < entries.size(); ++i)  // after the empty entry a .res starts with
-        expected.insert(Describe(entries[i].type, entries[i].name, entries[i].language, entries[i].data));
+        expected.insert(Named{entries[i].type, entries[i].name, entries[i].language, entries[i].data});
     for (const armemu::ResourceEntry& e : armemu::AllResources(image_))
-        linked.insert(Describe(ResName(e.type), ResName(e.name), e.language, e.data));
+        linked.insert(Named{ResName(e.type), ResName(e.name), e.language, e.data});
     // The dialog (Velloria only), icons, icon group and version block.
     EXPECT_GE(expected.size(), 3u);
     EXPECT_EQ(expected, linked);
@@ -184,11 +173,9 @@ TEST(ArmExecutables, ResourceDirectoryGoingRoundInCirclesIsRefused)
     HostDevice device;
     const armemu::Image image = armemu::ReadImage(VELLORIA_EXE);
     std::vector<uint8_t> file = image.file;
-    const armemu::Section* rsrc = nullptr;
-    for (const armemu::Section& section : image.sections)
-        if (section.rva == image.resourceRva)
-            rsrc = &section;
-    ASSERT_NE(nullptr, rsrc);
+    const auto rsrc = std::find_if(image.sections.begin(), image.sections.end(),
+                                   [&](const armemu::Section& section) { return section.rva == image.resourceRva; });
+    ASSERT_NE(image.sections.end(), rsrc);
     const uint16_t count = uint16_t((rsrc->rawSize - 16) / 8);
     std::fill(file.begin() + rsrc->rawOffset, file.begin() + rsrc->rawOffset + rsrc->rawSize, 0);
     memcpy(&file[rsrc->rawOffset + 14], &count, 2);  // ids
@@ -208,12 +195,19 @@ TEST(ArmExecutables, EndlessFileIsRefusedAtTheLimit)
     EXPECT_THROW(armemu::ReadImage("/dev/zero"), std::runtime_error);
 }
 
-// The emulator's refusals, on copies of Tarquell.exe changed in one place.
-struct Refusal {
+// Copies of Tarquell.exe changed in one place: a header field (at an offset
+// into the optional header, as SetHeader takes it), the entry's first
+// instructions, or something else. What the handheld would not run stops
+// with the reason; what CE 3.0's loader ignores, the emulator ignores, and
+// the copy runs as Tarquell.exe itself does.
+struct Changed {
     const char* what;
-    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image);  // or none
-    const char* message;
+    const char* message;               // the reason it stops with, or null: runs as the original
     std::vector<uint32_t> entry = {};  // the entry's first instructions, if changed
+    int field = 0;
+    uint32_t value = 0;
+    size_t size = 0;  // the field's, or 0 for none
+    void (*change)(std::vector<uint8_t>& file, const armemu::Image& image) = nullptr;
 };
 
 // The instructions at the entry replaced by `words`.
@@ -229,95 +223,62 @@ ArmRun RunChanged(HostDevice& device, const std::vector<uint8_t>& file)
     return RunArm(WriteFile(device.Outside() / "changed.exe", file), (device.Outside() / "trace").string());
 }
 
-const Refusal kRefusals[] = {
+const Changed kChanged[] = {
     // The checks of CE 3.0's loader.
-    {"a machine other than ARM",
-     [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, -20, 0x14C, 2); },
-     "is not for ARM (its machine is not 0x1C0)"},
-    {"the DLL flag on a program",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) { SetHeader(file, -2, image.characteristics | 0x2000, 2); },
-     "is marked as a DLL, not a program"},
-    {"a subsystem version above 3.0",
-     [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, 50, 1, 2); },
-     "is for a Windows CE later than 3.0: not a valid application"},
-    {"an import descriptor without its OriginalFirstThunk",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         memset(&file[FileOffset(image, Header(file, 104))], 0, 4);  // the import directory
-     },
-     "its imports from COREDLL.dll have no OriginalFirstThunk"},
-    {"a .NET directory", [](std::vector<uint8_t>& file, const armemu::Image&) { SetHeader(file, 96 + 8 * 14, 0x2000); },
-     "is a .NET program"},
-    {"a section table that runs past the end of the file",
-     [](std::vector<uint8_t>& file, const armemu::Image&) {
-         SetHeader(file, 60, 0);                          // SizeOfHeaders: within what is left
-         file.resize(OptionalHeader(file) + 0xE0 + 3);  // 3 bytes into the first section's name
-     },
-     "section table runs past the end of the file"},
-    {"bx, which the StrongARM lacks", nullptr, "an instruction the StrongARM lacks", {0xE12FFF1E}},
-    {"a word load from an address not divisible by 4", nullptr, "unaligned word load from 0x",
-     {0xE59F0001}},  // ldr r0, [pc, #1]
-    {"a halfword store to an odd address", nullptr, "unaligned halfword store to 0x",
-     {0xE1CD00B1}},  // strh r0, [sp, #1]
-    {"an entry at an odd address, which would be Thumb code",
-     [](std::vector<uint8_t>& file, const armemu::Image& image) {
-         SetHeader(file, 16, image.entryRva + 1);  // AddressOfEntryPoint
-     },
-     ", which is no ARM instruction's address"},
-    {"a jump into the page past the system's stubs", nullptr, "an instruction the StrongARM lacks",
-     {0xE3A0060F, 0xE280FC11}},  // mov r0, #0xF00000; add pc, r0, #0x1100
-    {"a jump to nowhere", nullptr, "execution at 0x0 (unmapped)", {0xE3A0F000}},  // mov pc, #0
+    {"a machine other than ARM", "is not for ARM (its machine is not 0x1C0)", {}, -20, 0x14C, 2},
+    {"the DLL flag on a program", "is marked as a DLL, not a program", {}, 0, 0, 0,
+     [](auto& file, auto& image) { SetHeader(file, -2, image.characteristics | 0x2000, 2); }},
+    {"a subsystem version above 3.0", "is for a Windows CE later than 3.0: not a valid application", {}, 50, 1, 2},
+    // The import directory's first descriptor.
+    {"an import descriptor without its OriginalFirstThunk", "its imports from COREDLL.dll have no OriginalFirstThunk",
+     {}, 0, 0, 0, [](auto& file, auto& image) { memset(&file[FileOffset(image, Header(file, 104))], 0, 4); }},
+    {"a .NET directory", "is a .NET program", {}, 96 + 8 * 14, 0x2000, 4},
+    // SizeOfHeaders 0 keeps within what is left; the cut is 3 bytes into the
+    // first section's name.
+    {"a section table that runs past the end of the file", "section table runs past the end of the file", {}, 60, 0, 4,
+     [](auto& file, auto&) { file.resize(OptionalHeader(file) + 0xE0 + 3); }},
+    {"bx, which the StrongARM lacks", "an instruction the StrongARM lacks", {0xE12FFF1E}},
+    // ldr r0, [pc, #1]
+    {"a word load from an address not divisible by 4", "unaligned word load from 0x", {0xE59F0001}},
+    // strh r0, [sp, #1]
+    {"a halfword store to an odd address", "unaligned halfword store to 0x", {0xE1CD00B1}},
+    // AddressOfEntryPoint
+    {"an entry at an odd address, which would be Thumb code", ", which is no ARM instruction's address", {}, 0, 0, 0,
+     [](auto& file, auto& image) { SetHeader(file, 16, image.entryRva + 1); }},
+    // mov r0, #0xF00000; add pc, r0, #0x1100
+    {"a jump into the page past the system's stubs", "an instruction the StrongARM lacks", {0xE3A0060F, 0xE280FC11}},
+    // mov pc, #0
+    {"a jump to nowhere", "execution at 0x0 (unmapped)", {0xE3A0F000}},
+    // What that loader ignores. The section headers are where a 0xE0-byte
+    // optional header puts them, whatever its size says.
+    {"DllCharacteristics", nullptr, {}, 70, 0x0140, 2},
+    {"the OS version", nullptr, {}, 40, 0x00090009, 4},
+    {"the heap sizes", nullptr, {}, 80, 0x7FFFFFFF, 4},
+    {"the heap commit", nullptr, {}, 84, 0x7FFFFFFF, 4},
+    {"the checksum", nullptr, {}, 64, 0x12345678, 4},
+    {"SizeOfOptionalHeader", nullptr, {}, -4, 0xF0, 2},
+    {"a stack reserve of 256 MiB, which CE clamps to 1 MiB", nullptr, {}, 72, 0x10000000, 4},
 };
 
-TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRun)
+TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRunAndIgnoresTheRest)
 {
     const armemu::Image image = armemu::ReadImage(TARQUELL_EXE);
-    const std::vector<uint8_t>& original = image.file;
-    for (const Refusal& refusal : kRefusals) {
-        SCOPED_TRACE(refusal.what);
-        HostDevice device;
-        std::vector<uint8_t> changed = original;
-        if (refusal.change)
-            refusal.change(changed, image);
-        SetEntry(changed, image, refusal.entry);
-        ArmRun run = RunChanged(device, changed);
-        EXPECT_EQ(70, run.status);
-        EXPECT_NE(std::string::npos, run.output.find(refusal.message)) << run.output;
-        EXPECT_TRUE(run.calls.empty()) << run.calls.front();
-    }
-}
-
-// What CE 3.0's loader ignores, the emulator ignores: each copy runs as
-// Tarquell.exe itself does. The section headers are where a 0xE0-byte
-// optional header puts them, whatever its size says.
-const struct {
-    const char* what;
-    int offset;  // into the optional header, as SetHeader takes it
-    uint32_t value;
-    size_t size;
-} kIgnored[] = {
-    {"DllCharacteristics", 70, 0x0140, 2},
-    {"the OS version", 40, 0x00090009, 4},
-    {"the heap sizes", 80, 0x7FFFFFFF, 4},
-    {"the heap commit", 84, 0x7FFFFFFF, 4},
-    {"the checksum", 64, 0x12345678, 4},
-    {"SizeOfOptionalHeader", -4, 0xF0, 2},
-    {"a stack reserve of 256 MiB, which CE clamps to 1 MiB", 72, 0x10000000, 4},
-};
-
-TEST(ArmEmulator, IgnoresWhatTheHandheldsLoaderIgnores)
-{
-    const std::vector<uint8_t> original = armemu::ReadImage(TARQUELL_EXE).file;
     HostDevice first;
-    const ArmRun itself = RunChanged(first, original);
+    const ArmRun itself = RunChanged(first, image.file);
     ASSERT_EQ(0, itself.status) << itself.output;
-    for (const auto& ignored : kIgnored) {
-        SCOPED_TRACE(ignored.what);
+    for (const Changed& row : kChanged) {
+        SCOPED_TRACE(row.what);
         HostDevice device;
-        std::vector<uint8_t> changed = original;
-        SetHeader(changed, ignored.offset, ignored.value, ignored.size);
+        std::vector<uint8_t> changed = image.file;
+        if (row.size)
+            SetHeader(changed, row.field, row.value, row.size);
+        if (row.change)
+            row.change(changed, image);
+        SetEntry(changed, image, row.entry);
         ArmRun run = RunChanged(device, changed);
-        EXPECT_EQ(0, run.status) << run.output;
-        EXPECT_EQ(itself.calls, run.calls);
+        EXPECT_EQ(row.message ? 70 : 0, run.status) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(row.message ? row.message : "")) << run.output;
+        EXPECT_EQ(row.message ? std::vector<std::string>{} : itself.calls, run.calls);
     }
 }
 
@@ -405,12 +366,6 @@ uint32_t Stub(armemu::Machine& machine, const std::string& name)
     return 0;
 }
 
-// Scratch memory for a test's arguments: the far end of the program's stack.
-uint32_t Scratch(armemu::Machine& machine)
-{
-    return armemu::kStackTop - machine.stackSize();
-}
-
 uint32_t WriteText(armemu::Machine& machine, uint32_t at, const std::u16string& text)
 {
     std::vector<uint8_t> bytes;
@@ -451,25 +406,23 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
     host::PrepareDevice();
     armemu::CoreDll coredll;
     armemu::Machine machine(TARQUELL_EXE, coredll.exports());
-    const uint32_t scratch = Scratch(machine);
+    const uint32_t scratch = armemu::kStackTop - machine.stackSize();  // the far end of the stack
     const uint32_t name = WriteText(machine, scratch, u"\\nothing.exe");
     const uint32_t given = scratch + 256;  // zeros enough for any structure
     machine.Write(given, std::vector<uint8_t>(128, 0));
     const struct {
         const char* what;
-        int index;  // the argument made non-null
-    } kArguments[] = {{"process security", 2}, {"thread security", 3}, {"inheritance", 4},
-                      {"environment", 6},      {"current folder", 7},  {"start-up information", 8}};
-    std::vector<uint32_t> plain = {name, 0, 0, 0, 0, 0, 0, 0, 0, given};
-    EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), plain));
-    EXPECT_NE(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+        int index;  // the argument made non-null, or 0 for none
+    } kArguments[] = {{"none", 0},           {"process security", 2}, {"thread security", 3},     {"inheritance", 4},
+                      {"environment", 6},    {"current folder", 7},   {"start-up information", 8}};
     for (const auto& row : kArguments) {
         SCOPED_TRACE(row.what);
-        std::vector<uint32_t> arguments = plain;
-        arguments[size_t(row.index)] = row.index == 4 ? 1 : given;
+        std::vector<uint32_t> arguments = {name, 0, 0, 0, 0, 0, 0, 0, 0, given};
+        if (row.index)
+            arguments[size_t(row.index)] = row.index == 4 ? 1 : given;
         SetLastError(0);
         EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), arguments));
-        EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+        EXPECT_EQ(row.index != 0, GetLastError() == ERROR_INVALID_PARAMETER) << GetLastError();
     }
 }
 
@@ -483,7 +436,7 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
     host::PrepareDevice();
     armemu::CoreDll coredll;
     armemu::Machine machine(TARQUELL_EXE, coredll.exports());
-    const uint32_t scratch = Scratch(machine), data = scratch + 64, size = scratch + 96, type = scratch + 100;
+    const uint32_t scratch = armemu::kStackTop - machine.stackSize(), data = scratch + 64, size = scratch + 96, type = scratch + 100;
     const std::vector<uint8_t> six = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"six", 0, REG_BINARY, six.data(), 6));
     const uint32_t sixName = WriteText(machine, scratch, u"six");
@@ -511,12 +464,9 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"host", 0, REG_SZ, text.data(), 6));
         machine.Write(data, text);
         ASSERT_EQ(0u, machine.Call(Stub(machine, "RegSetValueExW"), {0x80000001u, textName, 0, REG_SZ, data, 6}));
-        std::vector<BYTE> stored(16), hostStored(16);
-        DWORD storedSize = 16, hostStoredSize = 16;
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, L"text", NULL, NULL, stored.data(), &storedSize));
-        ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, L"host", NULL, NULL, hostStored.data(), &hostStoredSize));
-        EXPECT_EQ(hostStoredSize, storedSize);
-        EXPECT_EQ(hostStored, stored);
+        const Stored stored = ReadValue(HKEY_CURRENT_USER, L"", L"text");
+        EXPECT_TRUE(stored.present);
+        EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, L"", L"host"), stored);
     }
 }
 
@@ -532,10 +482,9 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     const armemu::Image original = armemu::ReadImage(TARQUELL_EXE);
     std::vector<uint8_t> file = original.file;
     constexpr uint32_t kGrowth = 3 << 20, kValueSize = 2 << 20;
-    size_t last = 0;
-    for (size_t i = 0; i < original.sections.size(); ++i)
-        if (original.sections[i].rva > original.sections[last].rva)
-            last = i;
+    const size_t last = std::max_element(original.sections.begin(), original.sections.end(),
+                                         [](const armemu::Section& a, const armemu::Section& b) { return a.rva < b.rva; }) -
+                        original.sections.begin();
     const armemu::Section& section = original.sections[last];
     // The section header's VirtualSize, past the optional header (its size
     // in the file header), and the image's SizeOfImage.
@@ -559,12 +508,8 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     const std::vector<uint8_t> tail(value.end() - kKept, value.end());
     ASSERT_EQ(0u, machine.Call(stub("RegSetValueExW"),
                                {0x80000001u, 0, 0, REG_BINARY, buffer + kValueSize - kKept, kKept}));
-    std::vector<uint8_t> stored(kValueSize);
-    DWORD size = kValueSize;
-    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(HKEY_CURRENT_USER, NULL, NULL, NULL, stored.data(), &size));
-    EXPECT_EQ(kKept, size);
-    stored.resize(size);
-    EXPECT_TRUE(stored == tail) << "the value stored is not the program's buffer";
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", NULL) == Value(REG_BINARY, tail))
+        << "the value stored is not the program's buffer";
 
     machine.Write(buffer, std::vector<uint8_t>(kValueSize, 0));
     const uint32_t sizeAt = buffer + kValueSize;

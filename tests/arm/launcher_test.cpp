@@ -22,7 +22,6 @@ protected:
     // The same, its calls as the emulator's trace writes them.
     std::vector<std::string> Traced() { return Run().calls; }
 
-private:
     ArmRun Run()
     {
         ArmRun run = RunArm(TARQUELL_EXE, (device_.Outside() / "trace").string());

@@ -11,9 +11,8 @@
 
 #include "child_run.h"
 
-struct ArmRun {
-    int status = -1;          // the program's exit code, or -1
-    std::string output;       // stdout and stderr of the emulator and what it started
+// The output is stdout and stderr of the emulator and what it started.
+struct ArmRun : ChildRun {
     std::vector<std::string> calls;  // the trace, one call a line
 };
 
@@ -21,10 +20,7 @@ struct ArmRun {
 // ends only when all of them have ended.
 inline ArmRun RunArm(const std::string& program, const std::string& tracePath)
 {
-    const ChildRun child = RunToEnd({ARMEMU, "--trace", tracePath.c_str(), program.c_str()});
-    ArmRun run;
-    run.status = child.status;
-    run.output = child.output;
+    ArmRun run = {RunToEnd({ARMEMU, "--trace", tracePath.c_str(), program.c_str()}), {}};
     std::ifstream trace(tracePath);
     for (std::string line; std::getline(trace, line);)
         run.calls.push_back(line);

@@ -16,7 +16,7 @@
 
 #include "host_device.h"
 #include "host_watch.h"
-#include "registry/device_files.h"
+#include "child_run.h"
 
 namespace {
 
@@ -109,7 +109,10 @@ INSTANTIATE_TEST_SUITE_P(Host, HostProcessStarted, testing::ValuesIn(kStarts),
                          [](const testing::TestParamInfo<Started>& row) { return std::string(row.param.name); });
 
 // One row a refusal: what the device holds, the programs asked for, and the
-// error each gets, the process information left unwritten.
+// error each gets, the process information left unwritten. A link or a
+// special file is refused with one line on stderr naming what was asked for;
+// nothing else is said. keep.exe in \\Windows and shell.exe outside the
+// device, each leaving "ran" outside if run, are there to be planted.
 struct Refusal {
     const char* name;
     void (*plant)(const HostDevice& device);
@@ -117,103 +120,78 @@ struct Refusal {
     DWORD error;
 };
 
+void Link(const std::filesystem::path& target, const std::filesystem::path& link)
+{
+    ASSERT_EQ(0, symlink(target.c_str(), link.c_str())) << link;
+}
+
+const WCHAR* const kPanel = L"\\Windows\\ctlpnl.exe";
+
 const Refusal kRefusals[] = {
     {"MissingProgramIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/other.exe", kWaitingProgram, 0755); },
-     {L"\\Windows\\ctlpnl.exe", L"\\Programs\\ctlpnl.exe"}, ERROR_FILE_NOT_FOUND},
+     {kPanel, L"\\Programs\\ctlpnl.exe"}, ERROR_FILE_NOT_FOUND},
     {"FileThatIsNotExecutableIsFileNotFound",
-     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644); }, {L"\\Windows\\ctlpnl.exe"},
+     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644); }, {kPanel},
      ERROR_FILE_NOT_FOUND},
     {"FolderIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe/inside", "", 0755); },
-     {L"\\Windows\\ctlpnl.exe", L"\\"}, ERROR_FILE_NOT_FOUND},
-    {"PathCannotLeaveTheDeviceFolder",
-     [](const HostDevice& d) {
-         d.Write("Windows/keep", "");
-         std::ofstream(d.Outside() / "outside.exe") << kWaitingProgram;
-         chmod((d.Outside() / "outside.exe").c_str(), 0755);
-     },
-     {L"\\..\\outside.exe", L"\\Windows\\..\\..\\outside.exe", L"\\Windows/../../outside.exe"}, ERROR_FILE_NOT_FOUND},
+     {kPanel, L"\\"}, ERROR_FILE_NOT_FOUND},
+    {"PathCannotLeaveTheDeviceFolder", [](const HostDevice&) {},
+     {L"\\..\\shell.exe", L"\\Windows\\..\\..\\shell.exe", L"\\Windows/../../shell.exe"}, ERROR_FILE_NOT_FOUND},
     {"ExecutableThatIsNoProgramIsBadFormat",
-     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755); },
-     {L"\\Windows\\ctlpnl.exe"}, ERROR_BAD_FORMAT},
+     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755); }, {kPanel},
+     ERROR_BAD_FORMAT},
     {"NoProgramNameIsAnInvalidParameter", [](const HostDevice&) {}, {nullptr}, ERROR_INVALID_PARAMETER},
+    // Whatever was left in the device folder, nothing is run through a link
+    // nor waited on as a special file.
+    {"ProgramALinkOutIsAccessDenied",
+     [](const HostDevice& d) { Link(d.Outside() / "shell.exe", d.Root() / "Windows/ctlpnl.exe"); }, {kPanel},
+     ERROR_ACCESS_DENIED},
+    {"FolderALinkOutIsAccessDenied",
+     [](const HostDevice& d) {
+         std::filesystem::create_directory(d.Outside() / "win");
+         std::filesystem::copy_file(d.Outside() / "shell.exe", d.Outside() / "win/ctlpnl.exe");
+         std::filesystem::remove_all(d.Root() / "Windows");
+         Link(d.Outside() / "win", d.Root() / "Windows");
+     },
+     {kPanel}, ERROR_ACCESS_DENIED},
+    {"ProgramALinkWithinTheDeviceIsAccessDenied",
+     [](const HostDevice& d) { Link("keep.exe", d.Root() / "Windows/ctlpnl.exe"); }, {kPanel}, ERROR_ACCESS_DENIED},
+    {"ProgramAFifoIsAccessDenied", [](const HostDevice& d) { mkfifo((d.Root() / "Windows/ctlpnl.exe").c_str(), 0755); },
+     {kPanel}, ERROR_ACCESS_DENIED},
+    {"ProgramALinkToADeviceNodeIsAccessDenied",
+     [](const HostDevice& d) { Link("/dev/zero", d.Root() / "Windows/ctlpnl.exe"); }, {kPanel}, ERROR_ACCESS_DENIED},
 };
 
 class HostProcessRefusal : public HostProcessStart, public testing::WithParamInterface<Refusal> {};
 
 TEST_P(HostProcessRefusal, FailsWithTheErrorAndWritesNothing)
 {
+    const std::filesystem::path ran = device_.Outside() / "ran";
+    const std::string escape = "#!/bin/sh\ntouch '" + ran.string() + "'\n";
+    device_.Write("Windows/keep.exe", escape, 0755);
+    std::ofstream(device_.Outside() / "shell.exe") << escape;
+    chmod((device_.Outside() / "shell.exe").c_str(), 0755);
     GetParam().plant(device_);
+    const bool tells = GetParam().error == ERROR_ACCESS_DENIED;
     for (const WCHAR* program : GetParam().programs) {
         SCOPED_TRACE(program ? testing::PrintToString(std::wstring(program)) : "NULL");
+        StderrCapture said;
         SetLastError(0);
         EXPECT_FALSE(Start(program));
         EXPECT_EQ(GetParam().error, GetLastError());
+        const std::string text = said.Finish();
+        EXPECT_EQ(tells ? 1 : 0, std::count(text.begin(), text.end(), '\n')) << text;
+        EXPECT_EQ(tells, text.find("ctlpnl.exe") != std::string::npos) << text;
         PROCESS_INFORMATION untouched;
         std::memset(&untouched, 0xbd, sizeof untouched);
         EXPECT_EQ(0, std::memcmp(&untouched, &info_, sizeof info_)) << "process information written";
     }
+    usleep(200000);  // what was started in spite of it has run by now
+    EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
 INSTANTIATE_TEST_SUITE_P(Host, HostProcessRefusal, testing::ValuesIn(kRefusals),
                          [](const testing::TestParamInfo<Refusal>& row) { return std::string(row.param.name); });
-
-// Whatever was left in the device folder, nothing outside it is run, and a
-// file that is no program is refused at once with one line on stderr.
-TEST(HostProcessPlanted, NeverRunsThroughALinkNorWaitsOnASpecialFile)
-{
-    using Plant = void (*)(const std::filesystem::path& device, const std::string& outside);
-    struct Planted {
-        const char* what;
-        Plant plant;
-    };
-    const Planted cases[] = {
-        {"the program a link out",
-         [](const auto& device, const auto& outside) {
-             symlink((outside + "/shell.exe").c_str(), (device / "Windows/ctlpnl.exe").c_str());
-         }},
-        {"its folder a link out",
-         [](const auto& device, const auto& outside) {
-             std::filesystem::create_directory(outside + "/win");
-             std::filesystem::copy_file(outside + "/shell.exe", outside + "/win/ctlpnl.exe");
-             std::filesystem::remove_all(device / "Windows");
-             symlink((outside + "/win").c_str(), (device / "Windows").c_str());
-         }},
-        {"the program a link within the device",
-         [](const auto& device, const auto&) {
-             std::filesystem::copy_file(device / "Windows/keep.exe", device / "Windows/real.exe");
-             symlink("real.exe", (device / "Windows/ctlpnl.exe").c_str());
-         }},
-        {"the program a FIFO",
-         [](const auto& device, const auto&) { mkfifo((device / "Windows/ctlpnl.exe").c_str(), 0755); }},
-        {"the program a link to a device node",
-         [](const auto& device, const auto&) { symlink("/dev/zero", (device / "Windows/ctlpnl.exe").c_str()); }},
-    };
-    for (const Planted& planted : cases) {
-        SCOPED_TRACE(planted.what);
-        HostDevice device;
-        const std::string outside = device.Outside().string();
-        const std::string escape = "#!/bin/sh\ntouch '" + outside + "/ran'\n";
-        device.Write("Windows/keep.exe", escape, 0755);
-        std::ofstream(outside + "/shell.exe") << escape;
-        chmod((outside + "/shell.exe").c_str(), 0755);
-        planted.plant(device.Root(), outside);
-
-        StderrCapture said;
-        WCHAR commandLine[] = L"cplmain.cpl,7";
-        PROCESS_INFORMATION info = {};
-        SetLastError(0);
-        const BOOL started = CreateProcessW(L"\\Windows\\ctlpnl.exe", commandLine, NULL, NULL, FALSE,
-                                            0, NULL, NULL, NULL, &info);
-        const DWORD error = GetLastError();
-        const std::string text = said.Finish();
-        EXPECT_FALSE(started);
-        EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), error);
-        EXPECT_EQ(1, std::count(text.begin(), text.end(), '\n')) << text;
-        EXPECT_NE(std::string::npos, text.find("ctlpnl.exe")) << text;
-        usleep(200000);  // what was started in spite of it has run by now
-        EXPECT_FALSE(std::filesystem::exists(outside + "/ran"));
-    }
-}
 
 // The test-facing record.
 

@@ -8,19 +8,12 @@
 #include "changes.h"
 #include "registry/reg_text.h"
 
-namespace reg = host::reg;
-
 namespace {
-
-reg::Document Doc(const std::string& body)
-{
-    return ParseReg(kRegHead + body);
-}
 
 std::vector<std::string> Lines(const std::string& before, const std::string& after)
 {
     std::vector<std::string> lines;
-    for (const session::Change& change : session::Compare(Doc(before), Doc(after)))
+    for (const session::Change& change : session::Compare(ParseReg(kRegHead + before), ParseReg(kRegHead + after)))
         lines.push_back(session::Describe(change));
     return lines;
 }
