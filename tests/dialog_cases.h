@@ -112,7 +112,7 @@ TEST_F(DialogCases, EachSetting_ShowsItsRowsAndHidesTheOthersInOrder)
         if (std::optional<std::vector<int>> seen = Hidden()) {
             EXPECT_EQ(hides, *seen);
         }
-        EXPECT_EQ(facts::kFirstFocus, Focus());
+        EXPECT_EQ(facts::kSoftReset, Focus());  // the first tab stop
         for (const facts::Control& control : facts::kControls)
             if (std::optional<std::wstring> text = Text(control.id)) {
                 EXPECT_EQ(std::wstring(control.text), *text) << "control " << control.id;

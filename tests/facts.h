@@ -167,13 +167,6 @@ inline DWORD ShippedValue(const Place& place)
     return 0;
 }
 
-// The ids the dialog's message map binds, in its order.
-inline const std::vector<int> kBoundIds = {1004, 1016, 1017, 1007, 1008, 1009, 1010, 1011,
-                                           1013, 1014, 1022, 1023, 1027, 1006, 1025};
-
-// Where the focus is when the dialog opens: the first tab stop.
-constexpr int kFirstFocus = kSoftReset;
-
 // Every control id, in template order.
 inline std::vector<int> AllControls()
 {
@@ -227,9 +220,6 @@ constexpr DWORD kRebootCode = 0x0101003C;
 
 // The launcher: the control panel's alignment page it starts when the flag
 // is set, as the control panel's record shows it.
-inline const WCHAR kControlPanel[] = L"\\Windows\\ctlpnl.exe";
-inline const WCHAR kAlignmentPage[] = L"cplmain.cpl,7";
-inline const std::vector<std::string> kOneAlignment = {
-    std::string(kAlignmentPage, kAlignmentPage + sizeof kAlignmentPage / sizeof *kAlignmentPage - 1)};
+inline const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
 
 }  // namespace facts

@@ -12,15 +12,16 @@
 #include <vector>
 
 #include "resource.h"
+#include "resources/res_file.h"
 #include "scripted_terminal.h"
 
 namespace {
 
+// Velloria's dialog template, as the program finds it.
 const DLGTEMPLATE* VelloriaTemplate()
 {
-    HMODULE module = GetModuleHandleW(NULL);
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDD_VELLORIA_DIALOG), RT_DIALOG);
-    return info ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, info))) : nullptr;
+    static const std::vector<BYTE> bytes = Resource(RT_DIALOG, IDD_VELLORIA_DIALOG);
+    return reinterpret_cast<const DLGTEMPLATE*>(bytes.data());
 }
 
 // A dialog procedure that hides what the test asks for and keeps every
