@@ -144,15 +144,6 @@ TEST_F(DialogCases, EveryButton_WritesItsValuesAtOnceEachTimeAndNothingElse)
         }
 }
 
-TEST_F(DialogCases, TheLastPressWins)
-{
-    STOP_ON_FAILURE(EverySetting());
-    ASSERT_NO_FATAL_FAILURE(Open());
-    Press(1014);
-    Press(1013);
-    ExpectWritten(HERE, facts::FindButton(1013)->writes, "on, then off*");
-}
-
 // A device with only the mq1100 driver: its row shows; every button shown
 // writes where its key exists, and a missing key is skipped, never made.
 TEST_F(DialogCases, MissingKeys_AreSkippedAndNeverCreated)

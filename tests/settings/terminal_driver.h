@@ -135,28 +135,22 @@ protected:
     std::optional<std::vector<int>> Hidden() const { return hidden_; }
 
     // A click on the button's first cell.
-    void Press(int id)
+    void Press(int id) override
     {
         ASSERT_TRUE(running_) << "no dialog to press " << id << " in";
         const RECT rect = Rect(id);
         Send(host::InputEvent::Click(rect.left, rect.top));
     }
 
-    void TakeWayOut(facts::WayOut way)
+    // The caption's OK at its right end.
+    void CaptionOk() override
     {
         RECT dialog = {};
-        switch (way) {
-        case facts::WayOut::Close:
-            return Press(facts::kClose);
-        case facts::WayOut::CaptionOk:
-            GetWindowRect(host::ActiveDialog(), &dialog);
-            return Send(host::InputEvent::Click(dialog.right - 2, dialog.top));
-        case facts::WayOut::Cancel:
-            return Send(host::InputEvent::Press(host::kKeyEscape));
-        case facts::WayOut::SoftReset:
-            return Press(facts::kSoftReset);
-        }
+        GetWindowRect(host::ActiveDialog(), &dialog);
+        Send(host::InputEvent::Click(dialog.right - 2, dialog.top));
     }
+
+    void Cancel() override { Send(host::InputEvent::Press(host::kKeyEscape)); }
 
     facts::Ending End()
     {
