@@ -94,6 +94,7 @@ TEST(Framework, CommandsGoToTheMostDerivedBindingFirst)
 TEST(Framework, DoModalRunsTheTemplateToItsEnd)
 {
     const std::vector<std::string> cancelled = {"OnInitDialog", "OnCancel"};
+    const UINT velloria = IDD_VELLORIA_DIALOG;
     const struct {
         const char* what;
         UINT id;
@@ -104,13 +105,13 @@ TEST(Framework, DoModalRunsTheTemplateToItsEnd)
         bool centre = false;
         int columns = 80, rows = 24;
     } runs[] = {
-        {"close, soft reset, the caption's OK", IDD_VELLORIA_DIALOG, {Key('c'), Key('r'), Click(65, 0)}, IDOK,
+        {"close, soft reset, the caption's OK", velloria, {Key('c'), Key('r'), Click(65, 0)}, IDOK,
          {"OnInitDialog", "OnClose", "OnReset", "exchange save"}, {0, 0, 68, 15}},
-        {"Escape", IDD_VELLORIA_DIALOG, {Key(host::kKeyEscape)}, IDCANCEL, cancelled, {0, 0, 68, 15}},
+        {"Escape", velloria, {Key(host::kKeyEscape)}, IDCANCEL, cancelled, {0, 0, 68, 15}},
         {"a missing template", 4242, {}, -1, {}, {0, 0, 0, 0}},
-        {"centred on 80 x 24", IDD_VELLORIA_DIALOG, {}, IDCANCEL, cancelled, {6, 5, 74, 20}, true},
-        {"centred on 101 x 40", IDD_VELLORIA_DIALOG, {}, IDCANCEL, cancelled, {16, 13, 84, 28}, true, 101, 40},
-        {"centred on 60 x 10", IDD_VELLORIA_DIALOG, {}, IDCANCEL, cancelled, {0, 0, 68, 15}, true, 60, 10},
+        {"centred on 80 x 24", velloria, {}, IDCANCEL, cancelled, {6, 5, 74, 20}, true},
+        {"centred on 101 x 40", velloria, {}, IDCANCEL, cancelled, {16, 13, 84, 28}, true, 101, 40},
+        {"centred on 60 x 10", velloria, {}, IDCANCEL, cancelled, {0, 0, 68, 15}, true, 60, 10},
     };
     for (const auto& run : runs) {
         SCOPED_TRACE(run.what);

@@ -27,7 +27,8 @@ class ScratchDevice : public HostDevice {
 public:
     ScratchDevice()
     {
-        Write("registry.reg", kRegHead + "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n");
+        Write("registry.reg",
+              kRegHead + "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n");
     }
 };
 
@@ -37,8 +38,7 @@ TEST(Program, WithoutATerminalSaysSoAndExits)
     std::string command = std::string(VELLORIA_PROGRAM) + " </dev/null 2>&1 >/dev/null";
     const ChildRun run = RunToEnd({"/bin/sh", "-c", command.c_str()}, Said::Out);
     EXPECT_EQ(run.status, 0);
-    const std::string& said = run.output;
-    EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
+    EXPECT_EQ(run.output, "Velloria: no terminal to show the dialog on; closing it.\n");
     EXPECT_FALSE(KeyExists(facts::kFlag)) << "the dialog never opened";
 }
 

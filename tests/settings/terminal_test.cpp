@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -33,6 +34,7 @@ struct Probe {
     std::vector<HWND> senders;
     int initCalls = 0;
     int focusGiven = 0;
+    std::function<void()> onClose;  // run on IDC_CLOSE's command, after keeping it
 };
 
 Probe* g_probe;
@@ -52,6 +54,10 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         g_probe->senders.push_back(reinterpret_cast<HWND>(lParam));
         if (LOWORD(wParam) == IDOK || (LOWORD(wParam) == IDCANCEL && g_probe->endOnCancel))
             EndDialog(dialog, LOWORD(wParam));
+        if (Probe* probe = g_probe; LOWORD(wParam) == IDC_CLOSE && probe->onClose) {
+            probe->onClose();
+            g_probe = probe;  // back from a dialog of its own
+        }
         return TRUE;
     }
     return FALSE;
@@ -101,11 +107,13 @@ TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
         }
 }
 
-TEST(TerminalPainting, CaptionNoteAndButtonsAsShown)
+// The first screen, then a press of "slow (save RAM)" (Tab, Tab, Enter),
+// which flashes only the button and changes nothing else.
+TEST(TerminalPainting, CaptionNoteAndButtonsAsShownAndAPressFlashesOnlyTheButton)
 {
     Probe probe;
     probe.hide = kAnimRow;
-    ScriptedTerminal terminal;
+    ScriptedTerminal terminal({Key(host::kKeyTab), Key(host::kKeyTab), Key(host::kKeyEnter)});
     RunProbe(probe);
     ASSERT_FALSE(terminal.shown.empty());
     const host::Canvas& screen = terminal.shown.front();
@@ -132,6 +140,28 @@ TEST(TerminalPainting, CaptionNoteAndButtonsAsShown)
 
     // The hidden row leaves its gap.
     EXPECT_EQ(screen.Text(5).substr(0, 68), L"|" + std::wstring(66, L' ') + L"|");
+
+    ASSERT_EQ(terminal.flashes.size(), 1u);
+    ASSERT_GE(terminal.shown.size(), 4u);
+    const host::Canvas& before = terminal.shown[2];
+    const host::Canvas& pressed = terminal.flashes[0].first;
+    const host::Canvas& after = terminal.flashes[0].second;
+    EXPECT_TRUE(after == before);
+    EXPECT_TRUE(terminal.shown[3] == before);
+
+    // The pressed look covers exactly the "slow (save RAM)" button: row 2,
+    // columns 33 to 65.
+    int changed = 0;
+    for (int row = 0; row < before.Rows(); ++row)
+        for (int col = 0; col < before.Columns(); ++col)
+            if (!(pressed.At(col, row) == before.At(col, row))) {
+                ++changed;
+                EXPECT_EQ(row, 2);
+                EXPECT_GE(col, 33);
+                EXPECT_LT(col, 66);
+                EXPECT_TRUE(pressed.At(col, row).look & host::kLookPressed);
+            }
+    EXPECT_EQ(changed, 33);
 }
 
 // However large a rectangle a program gives a control, painting walks no
@@ -244,34 +274,6 @@ TEST(TerminalInput, EachScriptGivesItsCommandsAndEnd)
     }
 }
 
-TEST(TerminalPress, APressFlashesOnlyTheButtonAndChangesNothingElse)
-{
-    Probe probe;
-    ScriptedTerminal terminal({Key(host::kKeyTab), Key(host::kKeyTab), Key(host::kKeyEnter)});
-    RunProbe(probe);
-    ASSERT_EQ(terminal.flashes.size(), 1u);
-    ASSERT_GE(terminal.shown.size(), 4u);
-    const host::Canvas& before = terminal.shown[2];
-    const host::Canvas& pressed = terminal.flashes[0].first;
-    const host::Canvas& after = terminal.flashes[0].second;
-    EXPECT_TRUE(after == before);
-    EXPECT_TRUE(terminal.shown[3] == before);
-
-    // The pressed look covers exactly the "slow (save RAM)" button: row 2,
-    // columns 33 to 65.
-    int changed = 0;
-    for (int row = 0; row < before.Rows(); ++row)
-        for (int col = 0; col < before.Columns(); ++col)
-            if (!(pressed.At(col, row) == before.At(col, row))) {
-                ++changed;
-                EXPECT_EQ(row, 2);
-                EXPECT_GE(col, 33);
-                EXPECT_LT(col, 66);
-                EXPECT_TRUE(pressed.At(col, row).look & host::kLookPressed);
-            }
-    EXPECT_EQ(changed, 33);
-}
-
 // A template put together by hand: header without a font, no menu, default
 // class, the caption, and one control of the given class.
 std::vector<WORD> OneControlTemplate(std::vector<WORD> className, std::vector<WORD> caption = {'T', 0})
@@ -320,37 +322,28 @@ TEST(TerminalEnd, WithoutATerminalOneLineAndCancel)
     EXPECT_EQ(terminal.closed, 0);
 }
 
-// A dialog procedure that opens a second modal dialog, as a CE program
-// asks something more: the inner runs on the same screen, and closing it
-// returns to the outer, painted again and still open, until its own end.
-INT_PTR g_innerResult;
-
-INT_PTR CALLBACK OpeningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message != WM_COMMAND)
-        return message == WM_INITDIALOG;
-    if (LOWORD(wParam) == IDC_CLOSE) {
-        Probe inner;
-        inner.endOnCancel = true;
-        g_innerResult = RunProbe(inner);
-    } else if (LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, 7);
-    }
-    return TRUE;
-}
-
+// A dialog that opens a second modal dialog from close, as a CE program
+// asks something more: the inner runs on the same screen, and its end (the
+// caption's OK) returns to the outer, painted again and still open, until
+// its own end (Escape).
 TEST(TerminalNesting, ClosingADialogOpenedFromADialogReturnsToTheOuter)
 {
-    ScriptedTerminal terminal({Key('c'), Key(host::kKeyEscape), Key(host::kKeyEscape)});
+    ScriptedTerminal terminal({Key('c'), Click(65, 0), Key(host::kKeyEscape)});
     std::vector<HWND> active;
     std::vector<size_t> shown;
     terminal.beforeEach = [&](size_t) {
         active.push_back(host::ActiveDialog());
         shown.push_back(terminal.shown.size());
     };
-    g_innerResult = 0;
-    EXPECT_EQ(DialogBoxIndirectParamW(NULL, VelloriaTemplate(), NULL, OpeningProc, 0), 7);
-    EXPECT_EQ(g_innerResult, IDCANCEL);
+    Probe outer, inner;
+    outer.endOnCancel = true;
+    INT_PTR innerResult = 0;
+    outer.onClose = [&] { innerResult = RunProbe(inner); };
+    EXPECT_EQ(RunProbe(outer), IDCANCEL);
+    EXPECT_EQ(innerResult, IDOK);
+    EXPECT_EQ(outer.commands,
+              (std::vector<std::pair<int, int>>{{IDC_CLOSE, BN_CLICKED}, {IDCANCEL, BN_CLICKED}}));
+    EXPECT_EQ(inner.commands, (std::vector<std::pair<int, int>>{{IDOK, BN_CLICKED}}));
     ASSERT_EQ(active.size(), 3u) << "the outer ended with the inner";
     EXPECT_NE(active[1], active[0]);
     EXPECT_EQ(active[2], active[0]);
