@@ -140,7 +140,7 @@ TEST_F(DialogCases, EveryButton_WritesItsValuesAtOnceEachTimeAndNothingElse)
             ASSERT_NO_FATAL_FAILURE(Press(button.id));
             ExpectWritten(HERE, button.writes, Pressing(button.id) + " time " + std::to_string(time));
             EXPECT_TRUE(Running()) << "after " << Pressing(button.id);
-            EXPECT_EQ(facts::AllControls(), Visible()) << "after " << Pressing(button.id);
+            EXPECT_EQ(facts::ShownWithout({}), Visible()) << "after " << Pressing(button.id);
         }
 }
 

@@ -51,9 +51,9 @@ protected:
     std::vector<int> Visible() const
     {
         std::vector<int> visible;
-        for (int id : facts::AllControls())
-            if (IsWindowVisible(Item(id)))
-                visible.push_back(id);
+        for (const facts::Control& control : facts::kControls)
+            if (IsWindowVisible(Item(control.id)))
+                visible.push_back(control.id);
         return visible;
     }
 

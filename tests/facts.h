@@ -167,16 +167,8 @@ inline DWORD ShippedValue(const Place& place)
     return 0;
 }
 
-// Every control id, in template order.
-inline std::vector<int> AllControls()
-{
-    std::vector<int> ids;
-    for (const Control& control : kControls)
-        ids.push_back(control.id);
-    return ids;
-}
-
-// The controls shown when these rows are hidden, in template order.
+// The controls shown when these rows are hidden, in template order (all of
+// them when none is).
 inline std::vector<int> ShownWithout(const std::vector<const Row*>& hidden)
 {
     std::vector<int> shown;

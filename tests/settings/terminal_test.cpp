@@ -84,8 +84,9 @@ TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
     RunProbe(probe);
 
     // Not centred by this procedure, the dialog is at the template's (0, 0)
-    // (afx_test's runs check its place and size). Cells: x / 2 and y / 11 from the controls' top left, rounded, inside a
-    // frame column and below the caption bar.
+    // (afx_test's runs check its place and size). Cells: x / 2 and y / 11
+    // from the controls' top left, rounded, inside a frame column and below
+    // the caption bar.
     EXPECT_EQ(at[1026].left, 1);
     EXPECT_EQ(at[1026].top, 1);
     EXPECT_EQ(at[1016].top, 2);
@@ -209,17 +210,12 @@ struct Script {
     int flashes = -1;             // where given
 };
 
-std::vector<host::InputEvent> Tabs(int tabs, int backTabs)
-{
-    std::vector<host::InputEvent> events(tabs, Key(host::kKeyTab));
-    events.insert(events.end(), backTabs, Key(host::kKeyBackTab));
-    return events;
-}
-
 TEST(TerminalInput, EachScriptGivesItsCommandsAndEnd)
 {
+    std::vector<host::InputEvent> tabs(16, Key(host::kKeyTab));  // then two back
+    tabs.insert(tabs.end(), 2, Key(host::kKeyBackTab));
     const Script scripts[] = {
-        {"Tab and Shift+Tab follow the template, skipping hidden buttons", Tabs(16, 2), {IDCANCEL},
+        {"Tab and Shift+Tab follow the template, skipping hidden buttons", tabs, {IDCANCEL},
          IDCANCEL, kAnimRow, false,
          {1004, 1006, 1016, 1017, 1007, 1010, 1011, 1013, 1014, 1022, 1023, 1025, 1027, 1004, 1006,
           1016, 1017, 1016, 1006}},
