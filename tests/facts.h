@@ -167,23 +167,8 @@ inline DWORD ShippedValue(const Place& place)
     return 0;
 }
 
-// The ids the dialog's message map binds, in its order.
-inline const std::vector<int> kBoundIds = {1004, 1016, 1017, 1007, 1008, 1009, 1010, 1011,
-                                           1013, 1014, 1022, 1023, 1027, 1006, 1025};
-
-// Where the focus is when the dialog opens: the first tab stop.
-constexpr int kFirstFocus = kSoftReset;
-
-// Every control id, in template order.
-inline std::vector<int> AllControls()
-{
-    std::vector<int> ids;
-    for (const Control& control : kControls)
-        ids.push_back(control.id);
-    return ids;
-}
-
-// The controls shown when these rows are hidden, in template order.
+// The controls shown when these rows are hidden, in template order (all of
+// them when none is).
 inline std::vector<int> ShownWithout(const std::vector<const Row*>& hidden)
 {
     std::vector<int> shown;
@@ -227,9 +212,6 @@ constexpr DWORD kRebootCode = 0x0101003C;
 
 // The launcher: the control panel's alignment page it starts when the flag
 // is set, as the control panel's record shows it.
-inline const WCHAR kControlPanel[] = L"\\Windows\\ctlpnl.exe";
-inline const WCHAR kAlignmentPage[] = L"cplmain.cpl,7";
-inline const std::vector<std::string> kOneAlignment = {
-    std::string(kAlignmentPage, kAlignmentPage + sizeof kAlignmentPage / sizeof *kAlignmentPage - 1)};
+inline const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
 
 }  // namespace facts

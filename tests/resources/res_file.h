@@ -1,5 +1,6 @@
 // Tests on either target: a compiled resource file (.res) read back entry
-// by entry, with the little-endian reader the tests read resources with.
+// by entry, with the little-endian reader the tests read resources with, and
+// a resource as the program itself finds it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,6 +18,17 @@ T At(const std::vector<BYTE>& bytes, size_t offset)
     if (offset <= bytes.size() && sizeof value <= bytes.size() - offset)
         std::memcpy(&value, &bytes[offset], sizeof value);
     return value;
+}
+
+// A resource of this program as FindResourceW gives it; empty when missing.
+inline std::vector<BYTE> Resource(LPCWSTR type, WORD id)
+{
+    HMODULE module = GetModuleHandleW(NULL);
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    if (!info)
+        return {};
+    const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module, info)));
+    return std::vector<BYTE>(data, data + SizeofResource(module, info));
 }
 
 // One entry of a .res: a header (data and header sizes, type, name, its

@@ -87,63 +87,54 @@ TEST(Framework, CommandsGoToTheMostDerivedBindingFirst)
     EXPECT_EQ(g_events, std::vector<std::string>{"OnCancel"}) << "through CDialog's map";
 }
 
-TEST(Framework, DoModalRunsTheTemplateAndOkExchangesDataThenEnds)
+// DoModal runs the template to its end: the caption's OK through the data
+// exchange, a cancel (or closed input) through OnCancel; a missing template
+// gives -1 without opening the terminal. The dialog starts at the template's
+// (0, 0); one that centres itself is centred on the terminal, and kept on it.
+TEST(Framework, DoModalRunsTheTemplateToItsEnd)
 {
-    g_events.clear();
-    ScriptedTerminal terminal({Key('c'), Key('r'), Click(65, 0)});  // the caption's OK
-    CProbeDlg dialog;
-    EXPECT_EQ(dialog.DoModal(), IDOK);
-    EXPECT_EQ(g_events, (std::vector<std::string>{"OnInitDialog", "OnClose", "OnReset",
-                                                  "exchange save"}));
-    EXPECT_EQ(dialog.m_hWnd, nullptr) << "no window once the dialog is over";
-
-    // While it ran: the object behind its own handle, a control's window,
-    // nothing for a missing id or a null handle.
-    EXPECT_NE(dialog.self, nullptr);
-    EXPECT_EQ(dialog.selfObject, &dialog);
-    ASSERT_NE(dialog.found[0], nullptr);
-    EXPECT_NE(dialog.found[0]->m_hWnd, dialog.self);
-    EXPECT_EQ(dialog.found[1], nullptr);
-    EXPECT_EQ(dialog.found[2], nullptr);
-}
-
-TEST(Framework, CancelReachesOnCancelAndEndsWithCancel)
-{
-    g_events.clear();
-    ScriptedTerminal terminal({Key(host::kKeyEscape)});
-    CProbeDlg dialog;
-    EXPECT_EQ(dialog.DoModal(), IDCANCEL);
-    EXPECT_EQ(g_events, (std::vector<std::string>{"OnInitDialog", "OnCancel"}));
-}
-
-TEST(Framework, AMissingTemplateGivesMinusOne)
-{
-    ScriptedTerminal terminal;
-    CProbeDlg dialog(4242);
-    EXPECT_EQ(dialog.DoModal(), -1);
-    EXPECT_EQ(terminal.opened, 0);
-}
-
-// A dialog that starts at the template's (0, 0), centred on terminals of
-// several sizes, kept on the screen.
-TEST(Framework, CenterWindowCentresOnTheScreenAndKeepsItThere)
-{
-    struct Size {
-        int columns, rows;
-        std::vector<LONG> expected;  // left, top, right, bottom
+    const std::vector<std::string> cancelled = {"OnInitDialog", "OnCancel"};
+    const UINT velloria = IDD_VELLORIA_DIALOG;
+    const struct {
+        const char* what;
+        UINT id;
+        std::vector<host::InputEvent> script;
+        INT_PTR result;
+        std::vector<std::string> events;
+        std::vector<LONG> place;  // left, top, right, bottom
+        bool centre = false;
+        int columns = 80, rows = 24;
+    } runs[] = {
+        {"close, soft reset, the caption's OK", velloria, {Key('c'), Key('r'), Click(65, 0)}, IDOK,
+         {"OnInitDialog", "OnClose", "OnReset", "exchange save"}, {0, 0, 68, 15}},
+        {"Escape", velloria, {Key(host::kKeyEscape)}, IDCANCEL, cancelled, {0, 0, 68, 15}},
+        {"a missing template", 4242, {}, -1, {}, {0, 0, 0, 0}},
+        {"centred on 80 x 24", velloria, {}, IDCANCEL, cancelled, {6, 5, 74, 20}, true},
+        {"centred on 101 x 40", velloria, {}, IDCANCEL, cancelled, {16, 13, 84, 28}, true, 101, 40},
+        {"centred on 60 x 10", velloria, {}, IDCANCEL, cancelled, {0, 0, 68, 15}, true, 60, 10},
     };
-    const Size sizes[] = {
-        {80, 24, {6, 5, 74, 20}},
-        {101, 40, {16, 13, 84, 28}},
-        {60, 10, {0, 0, 68, 15}},
-    };
-    for (const Size& size : sizes) {
-        ScriptedTerminal terminal({}, size.columns, size.rows);
-        CProbeDlg dialog;
-        dialog.centre = true;
-        dialog.DoModal();
+    for (const auto& run : runs) {
+        SCOPED_TRACE(run.what);
+        g_events.clear();
+        ScriptedTerminal terminal(run.script, run.columns, run.rows);
+        CProbeDlg dialog(run.id);
+        dialog.centre = run.centre;
+        EXPECT_EQ(dialog.DoModal(), run.result);
+        EXPECT_EQ(g_events, run.events);
+        EXPECT_EQ(terminal.opened, run.result == -1 ? 0 : 1);
+        EXPECT_EQ(dialog.m_hWnd, nullptr) << "no window once the dialog is over";
         const RECT& at = dialog.place;
-        EXPECT_EQ((std::vector<LONG>{at.left, at.top, at.right, at.bottom}), size.expected) << size.columns;
+        EXPECT_EQ((std::vector<LONG>{at.left, at.top, at.right, at.bottom}), run.place);
+        if (run.result == -1)
+            continue;
+        // While it ran: the object behind its own handle, a control's window,
+        // nothing for a missing id or a null handle.
+        EXPECT_NE(dialog.self, nullptr);
+        EXPECT_EQ(dialog.selfObject, &dialog);
+        ASSERT_NE(dialog.found[0], nullptr);
+        EXPECT_NE(dialog.found[0]->m_hWnd, dialog.self);
+        EXPECT_EQ(dialog.found[1], nullptr);
+        EXPECT_EQ(dialog.found[2], nullptr);
     }
 }
 

@@ -6,12 +6,8 @@
 #include <errno.h>
 #include <pty.h>
 #include <signal.h>
-#include <stdio.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,44 +16,21 @@
 
 #include "child_run.h"
 #include "host_device.h"
+#include "registry/helpers.h"
 #include "registry/reg_text.h"
 
 namespace {
 
-const char kGlyph[] = "HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE";
-const char kOwn[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
-
-const char kRegistry[] =
-    "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n";
-
-// A scratch device folder whose registry holds kRegistry, read back through
-// the host's own .reg reader.
+// A scratch device folder whose registry holds the glyph cache's limit at
+// 0x77; the program's writes are read back through the host's registry.
 class ScratchDevice : public HostDevice {
 public:
-    ScratchDevice() { Write("registry.reg", kRegHead + kRegistry); }
-
-    bool OwnKeyExists() const { return host::reg::KeyExists(ParseReg(Read("registry.reg")), kOwn); }
-
-    // The glyph cache's limit; nullopt when it is missing or of another type.
-    std::optional<DWORD> Limit() const
+    ScratchDevice()
     {
-        host::reg::Document doc = ParseReg(Read("registry.reg"));
-        const host::reg::Value* value = host::reg::FindValue(doc, kGlyph, "limit");
-        if (!value || value->type != REG_DWORD || value->data.size() != 4)
-            return std::nullopt;
-        const auto& d = value->data;
-        return DWORD(d[0]) | DWORD(d[1]) << 8 | DWORD(d[2]) << 16 | DWORD(d[3]) << 24;
+        Write("registry.reg",
+              kRegHead + "[HKEY_LOCAL_MACHINE\\SYSTEM\\GDI\\GLYPHCACHE]\n\"limit\"=dword:00000077\n\n");
     }
 };
-
-// Exit status, or -1 when it didn't exit normally.
-int Wait(pid_t pid)
-{
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 TEST(Program, WithoutATerminalSaysSoAndExits)
 {
@@ -65,19 +38,18 @@ TEST(Program, WithoutATerminalSaysSoAndExits)
     std::string command = std::string(VELLORIA_PROGRAM) + " </dev/null 2>&1 >/dev/null";
     const ChildRun run = RunToEnd({"/bin/sh", "-c", command.c_str()}, Said::Out);
     EXPECT_EQ(run.status, 0);
-    const std::string& said = run.output;
-    EXPECT_EQ(said, "Velloria: no terminal to show the dialog on; closing it.\n");
-    EXPECT_FALSE(device.OwnKeyExists()) << "the dialog never opened";
+    EXPECT_EQ(run.output, "Velloria: no terminal to show the dialog on; closing it.\n");
+    EXPECT_FALSE(KeyExists(facts::kFlag)) << "the dialog never opened";
 }
 
-// Velloria on an 80 x 24 pseudo-terminal.
+// Velloria on an 80 x 24 pseudo-terminal, ended with the test at the latest.
 class OnTerminal {
 public:
     OnTerminal()
     {
         struct winsize size = {24, 80, 0, 0};
-        pid_ = forkpty(&master_, nullptr, nullptr, &size);
-        if (pid_ == 0) {
+        child_.pid = forkpty(&child_.output, nullptr, nullptr, &size);
+        if (child_.pid == 0) {
             setenv("TERM", "xterm", 1);
             execl(VELLORIA_PROGRAM, VELLORIA_PROGRAM, (char*)nullptr);
             _exit(127);
@@ -85,53 +57,45 @@ public:
     }
     ~OnTerminal()
     {
-        if (pid_ > 0 && !exited_) {
-            kill(pid_, SIGKILL);
-            Wait(pid_);
-        }
-        if (master_ >= 0)
-            close(master_);
+        if (child_.pid > 0)
+            kill(child_.pid, SIGKILL);
+        Finish(child_);
     }
 
-    bool Started() const { return pid_ > 0; }
+    bool Started() const { return child_.pid > 0; }
 
-    // Reads the screen's output until `text` has appeared; false at its end.
+    // Reads the screen's output until `text` has appeared; false at its end
+    // (EIO once the program has gone).
     bool WaitFor(const std::string& text)
     {
+        char buffer[4096];
         while (seen_.find(text) == std::string::npos) {
-            if (!ReadSome())
+            const ssize_t n = read(child_.output, buffer, sizeof buffer);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
                 return false;
+            seen_.append(buffer, size_t(n));
         }
         seen_.erase(0, seen_.find(text) + text.size());
         return true;
     }
-    void Send(const std::string& bytes) { ASSERT_EQ(write(master_, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void Send(const std::string& bytes)
+    {
+        ASSERT_EQ(write(child_.output, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
 
-    // Waits for the program to end; its exit status.
+    // Waits for the program to end, reading what it still shows; its exit
+    // status.
     int Exit()
     {
-        while (ReadSome()) {
-        }
-        exited_ = true;
-        return Wait(pid_);
+        const int status = Finish(child_).status;
+        child_ = {};
+        return status;
     }
 
 private:
-    bool ReadSome()
-    {
-        char buffer[4096];
-        ssize_t n = read(master_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            return true;
-        if (n <= 0)
-            return false;  // EIO once the program has gone
-        seen_.append(buffer, size_t(n));
-        return true;
-    }
-
-    pid_t pid_ = -1;
-    int master_ = -1;
-    bool exited_ = false;
+    Child child_;
     std::string seen_;
 };
 
@@ -173,8 +137,8 @@ TEST(Program, OnATerminalKeysAndTheMousePressButtonsAndEndIt)
             terminal.Send(bytes);
         }
         EXPECT_EQ(terminal.Exit(), 0);
-        EXPECT_EQ(device.Limit(), session.limit);
-        EXPECT_TRUE(device.OwnKeyExists());
+        EXPECT_EQ(ReadValue(facts::kGlyph), Dword(session.limit));
+        EXPECT_TRUE(KeyExists(facts::kFlag));
         EXPECT_EQ(device.Read("restart-requested"), session.restart);
     }
 }

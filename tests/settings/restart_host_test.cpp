@@ -19,7 +19,8 @@
 
 namespace {
 
-// The reboot code with no buffers and no count; anything else is refused.
+// The reboot code with no buffers and no count; anything else is refused
+// and asks for nothing. (The call as documented is each planted case's.)
 TEST(HostRestart, TakesOnlyTheRebootCallAsDocumented)
 {
     HostDevice device;
@@ -44,8 +45,6 @@ TEST(HostRestart, TakesOnlyTheRebootCallAsDocumented)
         EXPECT_EQ(GetLastError(), call.error);
     }
     EXPECT_FALSE(std::filesystem::exists(device.Root() / "restart-requested"));
-    EXPECT_TRUE(KernelIoControl(facts::kRebootCode, NULL, 0, NULL, 0, NULL));
-    EXPECT_EQ("warm\n", device.Read("restart-requested"));
 }
 
 TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
@@ -79,7 +78,7 @@ TEST(HostRestartPlanted, WritesTheRequestNewWhateverIsThere)
         StderrCapture said;
         alarm(10);  // a call that blocks ends the test here
         SetLastError(0);
-        const BOOL asked = KernelIoControl(IOCTL_HAL_REBOOT, NULL, 0, NULL, 0, NULL);
+        const BOOL asked = KernelIoControl(facts::kRebootCode, NULL, 0, NULL, 0, NULL);
         const DWORD error = GetLastError();
         alarm(0);
         const std::string text = said.Finish();

@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -43,30 +42,24 @@ public:
         std::unique_lock<std::mutex> lock(mutex_);
         waiting_ = true;
         changed_.notify_all();
-        changed_.wait(lock, [this] { return !events_.empty(); });
+        changed_.wait(lock, [this] { return next_.has_value(); });
         waiting_ = false;
-        host::InputEvent event = events_.front();
-        events_.pop_front();
+        const host::InputEvent event = *next_;
+        next_.reset();
         return event;
     }
 
-    // The test's side: hands over an event, and returns once the dialog has
-    // dealt with it and waits again (true), or has ended.
-    bool Send(const host::InputEvent& event)
+    // The test's side: hands over the event, if any, and returns once the
+    // dialog has dealt with it and waits again (true), or has ended.
+    bool Send(std::optional<host::InputEvent> event = std::nullopt)
     {
         std::unique_lock<std::mutex> lock(mutex_);
-        events_.push_back(event);
-        waiting_ = false;
-        changed_.notify_all();
-        changed_.wait(lock, [this] { return (waiting_ && events_.empty()) || ended_; });
-        return !ended_;
-    }
-
-    // Returns once the dialog waits for input or has ended; true if it waits.
-    bool Settle()
-    {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return waiting_ || ended_; });
+        if (event) {
+            next_ = event;
+            waiting_ = false;
+            changed_.notify_all();
+        }
+        changed_.wait(lock, [this] { return (waiting_ && !next_) || ended_; });
         return !ended_;
     }
 
@@ -80,7 +73,7 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<host::InputEvent> events_;
+    std::optional<host::InputEvent> next_;
     bool waiting_ = false;
     bool ended_ = false;
 };
@@ -121,7 +114,7 @@ protected:
             result_ = run_();
             terminal_->MarkEnded();
         });
-        running_ = terminal_->Settle();
+        running_ = terminal_->Send();  // until it waits for the user
         inOpening_ = false;
         host::Watches::Shared().Leave(&trace);
         ASSERT_TRUE(running_) << "the dialog ended before it waited for the user";
@@ -135,28 +128,22 @@ protected:
     std::optional<std::vector<int>> Hidden() const { return hidden_; }
 
     // A click on the button's first cell.
-    void Press(int id)
+    void Press(int id) override
     {
         ASSERT_TRUE(running_) << "no dialog to press " << id << " in";
         const RECT rect = Rect(id);
         Send(host::InputEvent::Click(rect.left, rect.top));
     }
 
-    void TakeWayOut(facts::WayOut way)
+    // The caption's OK at its right end.
+    void CaptionOk() override
     {
         RECT dialog = {};
-        switch (way) {
-        case facts::WayOut::Close:
-            return Press(facts::kClose);
-        case facts::WayOut::CaptionOk:
-            GetWindowRect(host::ActiveDialog(), &dialog);
-            return Send(host::InputEvent::Click(dialog.right - 2, dialog.top));
-        case facts::WayOut::Cancel:
-            return Send(host::InputEvent::Press(host::kKeyEscape));
-        case facts::WayOut::SoftReset:
-            return Press(facts::kSoftReset);
-        }
+        GetWindowRect(host::ActiveDialog(), &dialog);
+        Send(host::InputEvent::Click(dialog.right - 2, dialog.top));
     }
+
+    void Cancel() override { Send(host::InputEvent::Press(host::kKeyEscape)); }
 
     facts::Ending End()
     {

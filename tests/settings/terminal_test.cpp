@@ -7,20 +7,22 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "velloria_ids.h"
+#include "resources/res_file.h"
 #include "scripted_terminal.h"
+#include "velloria_ids.h"
 
 namespace {
 
+// Velloria's dialog template, as the program finds it.
 const DLGTEMPLATE* VelloriaTemplate()
 {
-    HMODULE module = GetModuleHandleW(NULL);
-    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(IDD_VELLORIA_DIALOG), RT_DIALOG);
-    return info ? static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(module, info))) : nullptr;
+    static const std::vector<BYTE> bytes = Resource(RT_DIALOG, IDD_VELLORIA_DIALOG);
+    return reinterpret_cast<const DLGTEMPLATE*>(bytes.data());
 }
 
 // A dialog procedure that hides what the test asks for and keeps every
@@ -32,7 +34,7 @@ struct Probe {
     std::vector<HWND> senders;
     int initCalls = 0;
     int focusGiven = 0;
-    RECT placeAtInit = {};
+    std::function<void()> onClose;  // run on IDC_CLOSE's command, after keeping it
 };
 
 Probe* g_probe;
@@ -44,7 +46,6 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         g_probe = reinterpret_cast<Probe*>(lParam);
         ++g_probe->initCalls;
         g_probe->focusGiven = GetDlgCtrlID(reinterpret_cast<HWND>(wParam));
-        GetWindowRect(dialog, &g_probe->placeAtInit);
         for (int id : g_probe->hide)
             ShowWindow(GetDlgItem(dialog, id), SW_HIDE);
         return TRUE;
@@ -53,6 +54,10 @@ INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         g_probe->senders.push_back(reinterpret_cast<HWND>(lParam));
         if (LOWORD(wParam) == IDOK || (LOWORD(wParam) == IDCANCEL && g_probe->endOnCancel))
             EndDialog(dialog, LOWORD(wParam));
+        if (Probe* probe = g_probe; LOWORD(wParam) == IDC_CLOSE && probe->onClose) {
+            probe->onClose();
+            g_probe = probe;  // back from a dialog of its own
+        }
         return TRUE;
     }
     return FALSE;
@@ -78,15 +83,10 @@ TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
     };
     RunProbe(probe);
 
-    // Not centred by this procedure: at the template's (0, 0).
-    const RECT& d = probe.placeAtInit;
-    EXPECT_EQ(d.left, 0);
-    EXPECT_EQ(d.top, 0);
-    EXPECT_EQ(d.right - d.left, 68);
-    EXPECT_EQ(d.bottom - d.top, 15);
-
-    // Cells: x / 2 and y / 11 from the controls' top left, rounded, inside a
-    // frame column and below the caption bar.
+    // Not centred by this procedure, the dialog is at the template's (0, 0)
+    // (afx_test's runs check its place and size). Cells: x / 2 and y / 11
+    // from the controls' top left, rounded, inside a frame column and below
+    // the caption bar.
     EXPECT_EQ(at[1026].left, 1);
     EXPECT_EQ(at[1026].top, 1);
     EXPECT_EQ(at[1016].top, 2);
@@ -108,11 +108,13 @@ TEST(TerminalLayout, TheDialogFitsIn70By15WithEveryControlInItsPlace)
         }
 }
 
-TEST(TerminalPainting, CaptionNoteAndButtonsAsShown)
+// The first screen, then a press of "slow (save RAM)" (Tab, Tab, Enter),
+// which flashes only the button and changes nothing else.
+TEST(TerminalPainting, CaptionNoteAndButtonsAsShownAndAPressFlashesOnlyTheButton)
 {
     Probe probe;
     probe.hide = kAnimRow;
-    ScriptedTerminal terminal;
+    ScriptedTerminal terminal({Key(host::kKeyTab), Key(host::kKeyTab), Key(host::kKeyEnter)});
     RunProbe(probe);
     ASSERT_FALSE(terminal.shown.empty());
     const host::Canvas& screen = terminal.shown.front();
@@ -139,6 +141,28 @@ TEST(TerminalPainting, CaptionNoteAndButtonsAsShown)
 
     // The hidden row leaves its gap.
     EXPECT_EQ(screen.Text(5).substr(0, 68), L"|" + std::wstring(66, L' ') + L"|");
+
+    ASSERT_EQ(terminal.flashes.size(), 1u);
+    ASSERT_GE(terminal.shown.size(), 4u);
+    const host::Canvas& before = terminal.shown[2];
+    const host::Canvas& pressed = terminal.flashes[0].first;
+    const host::Canvas& after = terminal.flashes[0].second;
+    EXPECT_TRUE(after == before);
+    EXPECT_TRUE(terminal.shown[3] == before);
+
+    // The pressed look covers exactly the "slow (save RAM)" button: row 2,
+    // columns 33 to 65.
+    int changed = 0;
+    for (int row = 0; row < before.Rows(); ++row)
+        for (int col = 0; col < before.Columns(); ++col)
+            if (!(pressed.At(col, row) == before.At(col, row))) {
+                ++changed;
+                EXPECT_EQ(row, 2);
+                EXPECT_GE(col, 33);
+                EXPECT_LT(col, 66);
+                EXPECT_TRUE(pressed.At(col, row).look & host::kLookPressed);
+            }
+    EXPECT_EQ(changed, 33);
 }
 
 // However large a rectangle a program gives a control, painting walks no
@@ -186,17 +210,12 @@ struct Script {
     int flashes = -1;             // where given
 };
 
-std::vector<host::InputEvent> Tabs(int tabs, int backTabs)
-{
-    std::vector<host::InputEvent> events(tabs, Key(host::kKeyTab));
-    events.insert(events.end(), backTabs, Key(host::kKeyBackTab));
-    return events;
-}
-
 TEST(TerminalInput, EachScriptGivesItsCommandsAndEnd)
 {
+    std::vector<host::InputEvent> tabs(16, Key(host::kKeyTab));  // then two back
+    tabs.insert(tabs.end(), 2, Key(host::kKeyBackTab));
     const Script scripts[] = {
-        {"Tab and Shift+Tab follow the template, skipping hidden buttons", Tabs(16, 2), {IDCANCEL},
+        {"Tab and Shift+Tab follow the template, skipping hidden buttons", tabs, {IDCANCEL},
          IDCANCEL, kAnimRow, false,
          {1004, 1006, 1016, 1017, 1007, 1010, 1011, 1013, 1014, 1022, 1023, 1025, 1027, 1004, 1006,
           1016, 1017, 1016, 1006}},
@@ -251,34 +270,6 @@ TEST(TerminalInput, EachScriptGivesItsCommandsAndEnd)
     }
 }
 
-TEST(TerminalPress, APressFlashesOnlyTheButtonAndChangesNothingElse)
-{
-    Probe probe;
-    ScriptedTerminal terminal({Key(host::kKeyTab), Key(host::kKeyTab), Key(host::kKeyEnter)});
-    RunProbe(probe);
-    ASSERT_EQ(terminal.flashes.size(), 1u);
-    ASSERT_GE(terminal.shown.size(), 4u);
-    const host::Canvas& before = terminal.shown[2];
-    const host::Canvas& pressed = terminal.flashes[0].first;
-    const host::Canvas& after = terminal.flashes[0].second;
-    EXPECT_TRUE(after == before);
-    EXPECT_TRUE(terminal.shown[3] == before);
-
-    // The pressed look covers exactly the "slow (save RAM)" button: row 2,
-    // columns 33 to 65.
-    int changed = 0;
-    for (int row = 0; row < before.Rows(); ++row)
-        for (int col = 0; col < before.Columns(); ++col)
-            if (!(pressed.At(col, row) == before.At(col, row))) {
-                ++changed;
-                EXPECT_EQ(row, 2);
-                EXPECT_GE(col, 33);
-                EXPECT_LT(col, 66);
-                EXPECT_TRUE(pressed.At(col, row).look & host::kLookPressed);
-            }
-    EXPECT_EQ(changed, 33);
-}
-
 // A template put together by hand: header without a font, no menu, default
 // class, the caption, and one control of the given class.
 std::vector<WORD> OneControlTemplate(std::vector<WORD> className, std::vector<WORD> caption = {'T', 0})
@@ -310,64 +301,45 @@ TEST(TerminalTemplates, ClassesByOrdinalOrNameAndNothingElse)
 }
 
 // Without a terminal, one line that names the dialog whatever its caption's
-// letters, and a cancel before the dialog starts.
+// letters, and a cancel before the dialog starts. (The program's own line
+// is velloria_program_test's.)
 TEST(TerminalEnd, WithoutATerminalOneLineAndCancel)
 {
-    const std::vector<WORD> accented =
-        OneControlTemplate({0xFFFF, 0x0080}, {'R', 0xE9, 's', 'u', 'm', 0xE9, 0});
-    const struct {
-        const void* dialog;
-        const char* said;
-    } cases[] = {
-        {VelloriaTemplate(), "Velloria: no terminal to show the dialog on; closing it.\n"},
-        {accented.data(), "R\xC3\xA9sum\xC3\xA9: no terminal to show the dialog on; closing it.\n"},
-    };
-    for (const auto& dialog : cases) {
-        SCOPED_TRACE(dialog.said);
-        Probe probe;
-        ScriptedTerminal terminal({Key('c')});
-        terminal.available = false;
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(RunProbe(probe, dialog.dialog), IDCANCEL);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), dialog.said);
-        EXPECT_EQ(probe.initCalls, 0);
-        EXPECT_TRUE(probe.commands.empty());
-        EXPECT_EQ(terminal.closed, 0);
-    }
+    const std::vector<WORD> accented = OneControlTemplate({0xFFFF, 0x0080}, {'R', 0xE9, 's', 'u', 'm', 0xE9, 0});
+    Probe probe;
+    ScriptedTerminal terminal({Key('c')});
+    terminal.available = false;
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunProbe(probe, accented.data()), IDCANCEL);
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "R\xC3\xA9sum\xC3\xA9: no terminal to show the dialog on; closing it.\n");
+    EXPECT_EQ(probe.initCalls, 0);
+    EXPECT_TRUE(probe.commands.empty());
+    EXPECT_EQ(terminal.closed, 0);
 }
 
-
-// A dialog procedure that opens a second modal dialog, as a CE program
-// asks something more: the inner runs on the same screen, and closing it
-// returns to the outer, painted again and still open, until its own end.
-INT_PTR g_innerResult;
-
-INT_PTR CALLBACK OpeningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
-{
-    if (message != WM_COMMAND)
-        return message == WM_INITDIALOG;
-    if (LOWORD(wParam) == IDC_CLOSE) {
-        Probe inner;
-        inner.endOnCancel = true;
-        g_innerResult = RunProbe(inner);
-    } else if (LOWORD(wParam) == IDCANCEL) {
-        EndDialog(dialog, 7);
-    }
-    return TRUE;
-}
-
+// A dialog that opens a second modal dialog from close, as a CE program
+// asks something more: the inner runs on the same screen, and its end (the
+// caption's OK) returns to the outer, painted again and still open, until
+// its own end (Escape).
 TEST(TerminalNesting, ClosingADialogOpenedFromADialogReturnsToTheOuter)
 {
-    ScriptedTerminal terminal({Key('c'), Key(host::kKeyEscape), Key(host::kKeyEscape)});
+    ScriptedTerminal terminal({Key('c'), Click(65, 0), Key(host::kKeyEscape)});
     std::vector<HWND> active;
     std::vector<size_t> shown;
     terminal.beforeEach = [&](size_t) {
         active.push_back(host::ActiveDialog());
         shown.push_back(terminal.shown.size());
     };
-    g_innerResult = 0;
-    EXPECT_EQ(DialogBoxIndirectParamW(NULL, VelloriaTemplate(), NULL, OpeningProc, 0), 7);
-    EXPECT_EQ(g_innerResult, IDCANCEL);
+    Probe outer, inner;
+    outer.endOnCancel = true;
+    INT_PTR innerResult = 0;
+    outer.onClose = [&] { innerResult = RunProbe(inner); };
+    EXPECT_EQ(RunProbe(outer), IDCANCEL);
+    EXPECT_EQ(innerResult, IDOK);
+    EXPECT_EQ(outer.commands,
+              (std::vector<std::pair<int, int>>{{IDC_CLOSE, BN_CLICKED}, {IDCANCEL, BN_CLICKED}}));
+    EXPECT_EQ(inner.commands, (std::vector<std::pair<int, int>>{{IDOK, BN_CLICKED}}));
     ASSERT_EQ(active.size(), 3u) << "the outer ended with the inner";
     EXPECT_NE(active[1], active[0]);
     EXPECT_EQ(active[2], active[0]);

@@ -89,7 +89,7 @@ protected:
 
     // A click on the button as the button itself takes it: its handler has
     // run when this returns.
-    void Press(int id) const
+    void Press(int id) override
     {
         HWND button = Item(id);
         ASSERT_NE(button, HWND(NULL)) << "no control " << id;
@@ -99,26 +99,16 @@ protected:
             << "button " << id << " didn't take the click";
     }
 
+    // The caption's OK and a cancel as the dialog's commands. (Soft reset
+    // just ends the dialog: desktop Windows refuses the restart.)
+    void CaptionOk() override { Command(IDOK); }
+    void Cancel() override { Command(IDCANCEL); }
+
     void Command(WORD id) const
     {
         DWORD_PTR result;
         ASSERT_TRUE(SendMessageTimeoutW(dialog_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0, SMTO_NORMAL,
                                         kEndBound, &result));
-    }
-
-    void TakeWayOut(facts::WayOut way) const
-    {
-        switch (way) {
-        case facts::WayOut::Close:
-            return Press(facts::kClose);
-        case facts::WayOut::CaptionOk:
-            return Command(IDOK);
-        case facts::WayOut::Cancel:
-            return Command(IDCANCEL);
-        case facts::WayOut::SoftReset:
-            // Desktop Windows refuses the restart, so the dialog just ends.
-            return Press(facts::kSoftReset);
-        }
     }
 
     // The program ends with its dialog, with exit code 0.
