@@ -211,7 +211,10 @@ struct Ending {
 constexpr DWORD kRebootCode = 0x0101003C;
 
 // The launcher: the control panel's alignment page it starts when the flag
-// is set, as the control panel's record shows it.
-inline const std::vector<std::string> kOneAlignment = {"cplmain.cpl,7"};
+// is set, and that page as the control panel's record shows it.
+inline const WCHAR kControlPanel[] = L"\\Windows\\ctlpnl.exe";
+inline const WCHAR kAlignmentPage[] = L"cplmain.cpl,7";
+inline const std::vector<std::string> kOneAlignment = {
+    std::string(kAlignmentPage, kAlignmentPage + sizeof kAlignmentPage / sizeof *kAlignmentPage - 1)};
 
 }  // namespace facts
