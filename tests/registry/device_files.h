@@ -2,7 +2,10 @@
 // registry says on stderr (child_run.h's capture).
 #pragma once
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -28,6 +31,16 @@ inline std::string ReadRegistryFile()
 inline host::reg::Document RegistryDocument()
 {
     return ParseReg(ReadRegistryFile());
+}
+
+// Whether the device folder's lock is free: taken and let go at once.
+inline bool LockIsFree()
+{
+    const int fd = open(host::DeviceRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        close(fd);
+    return free;
 }
 
 inline void WriteRegistryFile(const std::string& bytes)
@@ -59,3 +72,7 @@ inline std::string FullDeviceText()
 }
 
 inline const std::string kFullDevice = FullDeviceText();
+
+// The full device after "anim slow" (Animate = 1).
+inline const std::string kAnimateOn =
+    Swapped(kFullDevice, "\"Animate\"=dword:00000000", "\"Animate\"=dword:00000001");
