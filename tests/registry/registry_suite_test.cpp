@@ -101,15 +101,6 @@ TEST_F(RegistrySuite, NamesMatchWithoutRegardToCaseAndKeepTheirFirstCase)
               L"SomeValue");
 }
 
-TEST_F(RegistrySuite, AMissingKeyIsFileNotFound)
-{
-    HKEY key = reinterpret_cast<HKEY>(ULONG_PTR(0x1234));
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Scratch(L"Missing").c_str(), 0, KEY_READ, &key),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(key, HKEY(NULL));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Missing")));
-}
-
 // A missing value is not found and changes nothing; too small a buffer gets
 // the size needed and stays as it was. A string set without its NUL is kept
 // as given, and a read with room adds a NUL that the size leaves out; a NUL
@@ -227,6 +218,12 @@ TEST_F(RegistrySuite, BadHandlesAndMissingPlaces)
     EXPECT_EQ(RegCloseKey(bogus), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(NULL), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
+    // A missing key is not found.
+    key = bogus;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Scratch(L"Missing").c_str(), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, HKEY(NULL));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Missing")));
     // The hives are always open; closing one is harmless.
     EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"", 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -428,14 +425,6 @@ TEST_F(RegistrySuite, TheFlagIsRaisedWithoutEitherDriver)
         EXPECT_FALSE(KeyExists(facts::kMq1100));
         EXPECT_EQ(ReadValue(kFlag), Dword(facts::kFlagSet));
     }
-}
-
-TEST_F(RegistrySuite, TheLastPressWins)
-{
-    STOP_ON_FAILURE(MakeDevice());
-    ApplyButton(1014);
-    ApplyButton(1013);
-    EXPECT_EQ(ReadValue(facts::kBrowser), Dword(facts::FindButton(1013)->writes[0].value));
 }
 
 }  // namespace
