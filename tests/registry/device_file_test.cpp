@@ -17,7 +17,6 @@
 #include "device_files.h"
 #include "regfile.h"
 #include "registry.h"
-#include "host_watch.h"
 #include "registry/helpers.h"
 #include "scratch.h"
 

@@ -17,6 +17,13 @@
 #include "reg_text.h"
 #include "regfile.h"
 
+// A key's path as registry.reg names it.
+inline std::string KeyPath(HKEY hive, const std::wstring& subkey)
+{
+    return std::string(hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") +
+           host::reg::Utf8FromWide(subkey);
+}
+
 inline std::string RegistryPath()
 {
     return host::DeviceRoot() + "/registry.reg";
@@ -64,8 +71,7 @@ inline std::string FullDeviceText()
     char value[16];
     for (const facts::Place* at : facts::kPlaces) {
         snprintf(value, sizeof value, "%08lx", (unsigned long)facts::ShippedValue(*at));
-        text += std::string("[") + (at->hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE") +
-                "\\" + host::reg::Utf8FromWide(at->key) + "]\n\"" + host::reg::Utf8FromWide(at->value) +
+        text += "[" + KeyPath(at->hive, at->key) + "]\n\"" + host::reg::Utf8FromWide(at->value) +
                 "\"=dword:" + value + "\n\n";
     }
     return host::reg::Write(ParseReg(text));
