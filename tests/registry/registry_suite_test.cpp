@@ -4,6 +4,7 @@
 #include <wctype.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,29 +25,16 @@ std::wstring Scratch(const WCHAR* subkey)
     return std::wstring(kTestRoot) + L"\\" + subkey;
 }
 
-// One query with `room` bytes of a buffer that holds 0xbd, and what it left
-// in the type (99 before), the size and the buffer.
-struct Queried {
-    LONG result;
-    DWORD type, size;
-    Bytes data;
-    bool operator==(const Queried& other) const
-    {
-        return result == other.result && type == other.type && size == other.size && data == other.data;
-    }
-};
-
-void PrintTo(const Queried& queried, std::ostream* out)
-{
-    *out << "result " << queried.result << ", type " << queried.type << ", size " << queried.size
-         << ", data " << testing::PrintToString(queried.data);
-}
+// One query with `room` bytes of a buffer that holds 0xbd: its result, and
+// what it left in the type (99 before), the size and the buffer.
+using Queried = std::tuple<LONG, DWORD, DWORD, Bytes>;
 
 Queried Query(HKEY key, const WCHAR* name, DWORD room)
 {
-    Queried queried = {0, 99, room, Bytes(8, 0xbd)};
-    queried.result = RegQueryValueExW(key, name, NULL, &queried.type, queried.data.data(), &queried.size);
-    return queried;
+    DWORD type = 99, size = room;
+    Bytes data(8, 0xbd);
+    const LONG result = RegQueryValueExW(key, name, NULL, &type, data.data(), &size);
+    return {result, type, size, data};
 }
 
 class RegistrySuite : public testing::Test {
