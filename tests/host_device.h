@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -16,6 +17,16 @@ inline std::string FileBytes(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// Everything in the folder and below it, by path from it, sorted.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder)
+{
+    std::vector<std::string> paths;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        paths.push_back(entry.path().lexically_relative(folder).string());
+    std::sort(paths.begin(), paths.end());
+    return paths;
 }
 
 class HostDevice {

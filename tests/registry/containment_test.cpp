@@ -36,12 +36,6 @@ constexpr int kMostSteps = 24;
 
 const char kOwnKey[] = "HKEY_CURRENT_USER\\Software\\Zelkoran";
 
-std::string PathOf(Hive hive, LPCWSTR subkey)
-{
-    return std::string(hive == Hive::CurrentUser ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") +
-           Utf8FromWide(subkey);
-}
-
 // A value's place, its key path and name folded as the registry folds them,
 // so that places compare as the registry compares them.
 using Place = std::pair<std::string, std::string>;
@@ -58,7 +52,7 @@ std::vector<Place> CataloguePlaces()
     std::vector<Place> places;
     std::set<Place> seen;
     auto add = [&](const RegistryLocation& where) {
-        const Place place = {PathOf(where.hive, where.subkey), Utf8FromWide(where.valueName)};
+        const Place place = {KeyPath(HiveKey(where.hive), where.subkey), Utf8FromWide(where.valueName)};
         if (seen.insert(PlaceOf(place.first, place.second)).second)
             places.push_back(place);
     };
@@ -85,17 +79,6 @@ std::string RandomCase(const std::string& text, std::mt19937& random)
     return out;
 }
 
-std::vector<uint8_t> Bytes(uint32_t value)
-{
-    return Dword(value).data;
-}
-
-// As the registry API gives it, compared and printed by helpers.h.
-Stored Held(const Value& value)
-{
-    return {true, value.type, value.data};
-}
-
 // Data of any shape: DWORDs of 4 bytes and of other lengths, strings,
 // binaries, nothing at all.
 Value RandomValue(const std::string& name, std::mt19937& random)
@@ -103,13 +86,13 @@ Value RandomValue(const std::string& name, std::mt19937& random)
     switch (random() % 7) {
     case 0:
     case 1:
-        return {name, REG_DWORD, Bytes(random() % 3 == 0 ? random() : random() % 8)};
+        return {name, REG_DWORD, Dword(random() % 3 == 0 ? random() : random() % 8).data};
     case 2:
         return {name, REG_SZ, {'o', 0, 'n', 0, 0, 0}};
     case 3:
         return {name, REG_BINARY, {1, 2, 3, 4, 5, 6}};
     case 4:
-        return {name, REG_BINARY, Bytes(random())};
+        return {name, REG_BINARY, Dword(random()).data};
     case 5:
         return {name, REG_DWORD, {7, 0, 0, 0, 0, 0, 0, 0}};
     default:
@@ -141,21 +124,21 @@ Document RandomRegistry(const std::vector<Place>& places, std::mt19937& random)
             host::reg::SetValue(doc, storedKey, RandomValue(name + "2", random));
     }
     if (random() % 2)
-        host::reg::SetValue(doc, "HKEY_CURRENT_USER\\Software\\Other", {"align", REG_DWORD, Bytes(1)});
+        host::reg::SetValue(doc, "HKEY_CURRENT_USER\\Software\\Other", {"align", REG_DWORD, Dword(1).data});
     if (random() % 2)
         host::reg::SetValue(doc, "HKEY_LOCAL_MACHINE\\Drivers\\Display",
-                            {"Rotate", REG_DWORD, Bytes(2)});
+                            {"Rotate", REG_DWORD, Dword(2).data});
     return doc;
 }
 
-// Every value of the document by its place.
-std::map<Place, Value> ValuesOf(const Document& doc)
+// Every value of the document by its place, as the registry API gives it.
+std::map<Place, Stored> ValuesOf(const Document& doc)
 {
-    std::map<Place, Value> values;
+    std::map<Place, Stored> values;
     for (const host::reg::Section& section : doc.sections)
         for (const host::reg::Item& entry : section.items)
             if (entry.isValue)
-                values[PlaceOf(section.path, entry.value.name)] = entry.value;
+                values[PlaceOf(section.path, entry.value.name)] = {true, entry.value.type, entry.value.data};
     return values;
 }
 
@@ -202,7 +185,7 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
                 ++presses;
                 if (const ButtonAction* button = FindButton(id))
                     for (const RegistryDwordSetting& write : button->writes) {
-                        const std::string key = PathOf(write.where.hive, write.where.subkey);
+                        const std::string key = KeyPath(HiveKey(write.where.hive), write.where.subkey);
                         const bool own = host::reg::SameName(key, kOwnKey);
                         if (own ? ownKey : host::reg::KeyExists(old, key))
                             last[PlaceOf(key, Utf8FromWide(write.where.valueName))] = write.value;
@@ -211,13 +194,13 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
         }
 
         const Document now = RegistryDocument();
-        const std::map<Place, Value> was = ValuesOf(old), is = ValuesOf(now);
+        const std::map<Place, Stored> was = ValuesOf(old), is = ValuesOf(now);
         for (const auto& [place, value] : was) {
             SCOPED_TRACE(place.first + " " + place.second);
             auto found = is.find(place);
             ASSERT_NE(found, is.end()) << "a value was deleted";
             const auto written = last.find(place);
-            EXPECT_EQ(Held(found->second), written != last.end() ? Dword(written->second) : Held(value))
+            EXPECT_EQ(found->second, written != last.end() ? Dword(written->second) : value)
                 << "not what the last press that reached it wrote, or changed though none did";
         }
         for (const auto& [place, value] : is) {
@@ -226,7 +209,7 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
             SCOPED_TRACE(place.first + " " + place.second);
             auto written = last.find(place);
             ASSERT_NE(written, last.end()) << "a value appeared that no press wrote";
-            EXPECT_EQ(Held(value), Dword(written->second));
+            EXPECT_EQ(value, Dword(written->second));
         }
         for (const auto& [place, value] : last)
             EXPECT_TRUE(is.count(place)) << "a press's write is missing: " << place.first << " " << place.second;

@@ -1,6 +1,7 @@
 // The host registry's file: registry.reg as the registry editor writes it,
-// read, changed and written back; broken files; the default image; saves
-// that stop part-way; two processes at once.
+// read, changed and written back; broken files; the default image. Saves
+// that stop part-way are crash_test's, many processes at once
+// concurrency_test's.
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -16,7 +17,6 @@
 #include "device_files.h"
 #include "regfile.h"
 #include "registry.h"
-#include "host_watch.h"
 #include "registry/helpers.h"
 #include "scratch.h"
 
@@ -353,68 +353,6 @@ TEST_F(DeviceFile, TheDeviceFolderFollowsTheEnvironment)
         },
         Said::Out);
     EXPECT_EQ(run.output, "CE_DEVICE_ROOT\n/data/ce-device\n/home/someone/.local/share/ce-device\n");
-}
-
-host::SaveStep stopAt;
-bool StopAt(host::SaveStep step)
-{
-    return step != stopAt;
-}
-
-TEST_F(DeviceFile, ASaveStoppedPartWayLeavesTheOldFileOrTheNew)
-{
-    const std::string& before = kFullDevice;
-    const std::string after = Swapped(before, "\"Animate\"=dword:00000000", "\"Animate\"=dword:00000001");
-    const struct {
-        host::SaveStep step;
-        const std::string& file;
-    } cases[] = {
-        {host::SaveStep::TempWritten, before},
-        {host::SaveStep::Flushed, before},
-        {host::SaveStep::Renamed, after},
-    };
-    for (const auto& stop : cases) {
-        WriteRegistryFile(before);
-        stopAt = stop.step;
-        host::SetSaveHook(StopAt);
-        StderrCapture quiet;
-        EXPECT_EQ(SetIn(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", L"Animate", Dword(1)), ERROR_REGISTRY_IO_FAILED);
-        host::SetSaveHook(nullptr);
-        quiet.Finish();
-        EXPECT_EQ(ReadRegistryFile(), stop.file);
-    }
-    // The next change goes through, over a temporary file left behind.
-    ApplyButton(1009);
-    EXPECT_EQ(ReadRegistryFile(), after);
-}
-
-TEST_F(DeviceFile, TwoProcessesChangingTheDeviceAtOnceLoseNothing)
-{
-    WriteRegistryFile(kFullDevice);
-    constexpr int kWrites = 40;
-    auto name = [](int child, int i) { return L"p" + std::to_wstring(child) + L"_" + std::to_wstring(i); };
-    int start[2];
-    ASSERT_EQ(pipe(start), 0);
-    Child children[2];
-    for (int child = 0; child < 2; ++child)
-        children[child] = StartChild([&] {
-            char go;
-            close(start[1]);
-            if (read(start[0], &go, 1) != 0)
-                return 2;
-            for (int i = 0; i < kWrites; ++i)
-                WriteDword(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name(child, i).c_str(), DWORD(child * 1000 + i));
-            return 0;
-        });
-    close(start[0]);
-    close(start[1]);  // both start now
-    for (const Child& child : children)
-        EXPECT_EQ(Finish(child).status, 0);
-    for (int child = 0; child < 2; ++child)
-        for (int i = 0; i < kWrites; ++i)
-            EXPECT_EQ(ReadValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE", name(child, i).c_str()),
-                      Dword(DWORD(child * 1000 + i)));
-    EXPECT_TRUE(ProbeValue(HKEY_LOCAL_MACHINE, L"SYSTEM\\GWE\\Menu", L"Anitype"));
 }
 
 }  // namespace

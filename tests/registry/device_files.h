@@ -2,7 +2,10 @@
 // registry says on stderr (child_run.h's capture).
 #pragma once
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -13,6 +16,13 @@
 #include "host_device.h"
 #include "reg_text.h"
 #include "regfile.h"
+
+// A key's path as registry.reg names it.
+inline std::string KeyPath(HKEY hive, const std::wstring& subkey)
+{
+    return std::string(hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER\\" : "HKEY_LOCAL_MACHINE\\") +
+           host::reg::Utf8FromWide(subkey);
+}
 
 inline std::string RegistryPath()
 {
@@ -28,6 +38,16 @@ inline std::string ReadRegistryFile()
 inline host::reg::Document RegistryDocument()
 {
     return ParseReg(ReadRegistryFile());
+}
+
+// Whether the device folder's lock is free: taken and let go at once.
+inline bool LockIsFree()
+{
+    const int fd = open(host::DeviceRoot().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const bool free = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (fd >= 0)
+        close(fd);
+    return free;
 }
 
 inline void WriteRegistryFile(const std::string& bytes)
@@ -51,11 +71,14 @@ inline std::string FullDeviceText()
     char value[16];
     for (const facts::Place* at : facts::kPlaces) {
         snprintf(value, sizeof value, "%08lx", (unsigned long)facts::ShippedValue(*at));
-        text += std::string("[") + (at->hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE") +
-                "\\" + host::reg::Utf8FromWide(at->key) + "]\n\"" + host::reg::Utf8FromWide(at->value) +
+        text += "[" + KeyPath(at->hive, at->key) + "]\n\"" + host::reg::Utf8FromWide(at->value) +
                 "\"=dword:" + value + "\n\n";
     }
     return host::reg::Write(ParseReg(text));
 }
 
 inline const std::string kFullDevice = FullDeviceText();
+
+// The full device after "anim slow" (Animate = 1).
+inline const std::string kAnimateOn =
+    Swapped(kFullDevice, "\"Animate\"=dword:00000000", "\"Animate\"=dword:00000001");

@@ -4,6 +4,7 @@
 #include <wctype.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -24,29 +25,16 @@ std::wstring Scratch(const WCHAR* subkey)
     return std::wstring(kTestRoot) + L"\\" + subkey;
 }
 
-// One query with `room` bytes of a buffer that holds 0xbd, and what it left
-// in the type (99 before), the size and the buffer.
-struct Queried {
-    LONG result;
-    DWORD type, size;
-    Bytes data;
-    bool operator==(const Queried& other) const
-    {
-        return result == other.result && type == other.type && size == other.size && data == other.data;
-    }
-};
-
-void PrintTo(const Queried& queried, std::ostream* out)
-{
-    *out << "result " << queried.result << ", type " << queried.type << ", size " << queried.size
-         << ", data " << testing::PrintToString(queried.data);
-}
+// One query with `room` bytes of a buffer that holds 0xbd: its result, and
+// what it left in the type (99 before), the size and the buffer.
+using Queried = std::tuple<LONG, DWORD, DWORD, Bytes>;
 
 Queried Query(HKEY key, const WCHAR* name, DWORD room)
 {
-    Queried queried = {0, 99, room, Bytes(8, 0xbd)};
-    queried.result = RegQueryValueExW(key, name, NULL, &queried.type, queried.data.data(), &queried.size);
-    return queried;
+    DWORD type = 99, size = room;
+    Bytes data(8, 0xbd);
+    const LONG result = RegQueryValueExW(key, name, NULL, &type, data.data(), &size);
+    return {result, type, size, data};
 }
 
 class RegistrySuite : public testing::Test {
@@ -99,15 +87,6 @@ TEST_F(RegistrySuite, NamesMatchWithoutRegardToCaseAndKeepTheirFirstCase)
     EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, Scratch(L"\u00fcBER"), L"\u00c9T\u00c9"), Dword(9));
     EXPECT_EQ(StoredValueName(HKEY_CURRENT_USER, Scratch(L"mixedCASE").c_str(), L"somevalue"),
               L"SomeValue");
-}
-
-TEST_F(RegistrySuite, AMissingKeyIsFileNotFound)
-{
-    HKEY key = reinterpret_cast<HKEY>(ULONG_PTR(0x1234));
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Scratch(L"Missing").c_str(), 0, KEY_READ, &key),
-              ERROR_FILE_NOT_FOUND);
-    EXPECT_EQ(key, HKEY(NULL));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Missing")));
 }
 
 // A missing value is not found and changes nothing; too small a buffer gets
@@ -227,6 +206,12 @@ TEST_F(RegistrySuite, BadHandlesAndMissingPlaces)
     EXPECT_EQ(RegCloseKey(bogus), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegCloseKey(NULL), ERROR_INVALID_HANDLE);
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kTestRoot, 0, KEY_READ, NULL), ERROR_INVALID_PARAMETER);
+    // A missing key is not found.
+    key = bogus;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, Scratch(L"Missing").c_str(), 0, KEY_READ, &key),
+              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(key, HKEY(NULL));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, Scratch(L"Missing")));
     // The hives are always open; closing one is harmless.
     EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER), ERROR_SUCCESS);
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"", 0, KEY_READ, &key), ERROR_SUCCESS);
@@ -428,14 +413,6 @@ TEST_F(RegistrySuite, TheFlagIsRaisedWithoutEitherDriver)
         EXPECT_FALSE(KeyExists(facts::kMq1100));
         EXPECT_EQ(ReadValue(kFlag), Dword(facts::kFlagSet));
     }
-}
-
-TEST_F(RegistrySuite, TheLastPressWins)
-{
-    STOP_ON_FAILURE(MakeDevice());
-    ApplyButton(1014);
-    ApplyButton(1013);
-    EXPECT_EQ(ReadValue(facts::kBrowser), Dword(facts::FindButton(1013)->writes[0].value));
 }
 
 }  // namespace

@@ -4,17 +4,8 @@
 #include "host_device.h"
 #include "regfile.h"
 
-namespace {
-
 using host::reg::Utf8FromWide;
 using host::reg::WideFromUtf8;
-
-const char* RootOf(HKEY hive)
-{
-    return hive == HKEY_CURRENT_USER ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
-}
-
-}  // namespace
 
 struct ScratchRegistry::State {
     HostDevice device;
@@ -32,7 +23,7 @@ ScratchRegistry::~ScratchRegistry()
 
 std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
 {
-    const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(parent) + "\\" + Utf8FromWide(name);
+    const std::string path = KeyPath(hive, std::wstring(parent) + L"\\" + name);
     const host::reg::Document doc = RegistryDocument();
     if (!host::reg::KeyExists(doc, path))
         return L"";
@@ -42,7 +33,7 @@ std::wstring StoredKeyName(HKEY hive, const WCHAR* parent, const WCHAR* name)
 
 std::wstring StoredValueName(HKEY hive, const WCHAR* key, const WCHAR* name)
 {
-    const std::string path = std::string(RootOf(hive)) + "\\" + Utf8FromWide(key);
+    const std::string path = KeyPath(hive, key);
     const host::reg::Document doc = RegistryDocument();
     const host::reg::Value* value = host::reg::FindValue(doc, path, Utf8FromWide(name));
     return value ? WideFromUtf8(value->name) : L"";
