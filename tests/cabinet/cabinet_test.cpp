@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -20,12 +19,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A shell command's exit status and what it wrote, stderr included.
 ChildRun Shell(const std::string& command)
@@ -60,7 +53,7 @@ TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTimeAndExtractsThem)
     const ChildRun extracted = Shell("cabextract -q -d '" + out.string() + "' '" VELLORIA_CAB "'");
     ASSERT_EQ(extracted.status, 0) << extracted.output;
     for (const auto& [name, built] : {std::pair{"Velloria.001", VELLORIA_EXE}, {"Tarquell.002", TARQUELL_EXE}})
-        EXPECT_EQ(ReadFile(out / name), ReadFile(built)) << name;
+        EXPECT_EQ(FileBytes(out / name), FileBytes(built)) << name;
 }
 
 TEST(Cabinet, OurReaderReadsWhatGoesWhere)
@@ -191,7 +184,7 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     const ChildRun again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
                             " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
     ASSERT_EQ(again.status, 0) << again.output;
-    EXPECT_EQ(ReadFile(dir / "again.cab"), ReadFile(VELLORIA_CAB)) << "made again elsewhere, later";
+    EXPECT_EQ(FileBytes(dir / "again.cab"), FileBytes(VELLORIA_CAB)) << "made again elsewhere, later";
 
     // One row a refusal: a change to the writer's table (Python, on the
     // writer loaded as w), the CompanyName of the .rc, the programs, and the

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "host_device.h"
 #include "host_watch.h"
@@ -211,19 +212,14 @@ TEST_F(HostProcessStart, RecordsEachCallWithItsArgumentsAndOutcome)
     EXPECT_FALSE(Start(L"\\Windows\\none.exe"));
 
     ASSERT_EQ(1u, recorder.log.size());
-    const host::ProcessStart& call = recorder.log[0];
-    EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\none.exe"), call.applicationName);
-    EXPECT_EQ(std::optional<std::wstring>(L"x,1"), call.commandLine);
-    EXPECT_EQ(nullptr, call.processAttributes);
-    EXPECT_EQ(nullptr, call.threadAttributes);
-    EXPECT_EQ(TRUE, call.inheritHandles);
-    EXPECT_EQ(0x10u, call.creationFlags);
-    EXPECT_EQ(&environment, call.environment);
-    EXPECT_EQ(std::optional<std::wstring>(L"\\Temp"), call.currentDirectory);
-    EXPECT_EQ(&startup, call.startupInfo);
-    EXPECT_EQ(&info_, call.processInformation);
-    EXPECT_EQ(FALSE, call.result);
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), call.error);
+    const host::ProcessStart expected = {L"\\Windows\\none.exe", L"x,1", NULL, NULL, TRUE, 0x10, &environment,
+                                         L"\\Temp", &startup, &info_, FALSE, ERROR_FILE_NOT_FOUND};
+    const auto fields = [](const host::ProcessStart& c) {
+        return std::tie(c.applicationName, c.commandLine, c.processAttributes, c.threadAttributes, c.inheritHandles,
+                        c.creationFlags, c.environment, c.currentDirectory, c.startupInfo, c.processInformation,
+                        c.result, c.error);
+    };
+    EXPECT_EQ(fields(expected), fields(recorder.log[0]));
 }
 
 TEST(HostModule, OnlyTheProgramItselfHasAHandle)

@@ -127,9 +127,7 @@ TEST_F(LauncherStates, KeyItCannotOpen_IsLeftAsItWas)
     RegCloseKey(key);
 
     EXPECT_TRUE(Starts().empty());
-    Stored flag = Flag();
-    ASSERT_TRUE(flag.present);
-    EXPECT_EQ((std::vector<BYTE>{1, 0, 0, 0}), flag.data);
+    EXPECT_PLACE(facts::kFlag, Dword(1), "after the run");
 }
 
 }  // namespace
