@@ -33,15 +33,6 @@ protected:
             FreeLibrary(module_);
     }
 
-    std::vector<BYTE> Resource(LPCWSTR type, WORD id) const
-    {
-        HRSRC found = FindResourceExW(module_, type, MAKEINTRESOURCEW(id), kEnglishUs);
-        if (!found)
-            return {};
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
-        return std::vector<BYTE>(data, data + SizeofResource(module_, found));
-    }
-
     // Each resource of the type, as its id (0xFFFF for a name) and language.
     std::set<std::pair<WORD, WORD>> Entries(LPCWSTR type) const
     {
@@ -70,7 +61,7 @@ TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
 {
     EXPECT_EQ((std::set<std::pair<WORD, WORD>>{{103, kEnglishUs}}), Entries(RT_GROUP_ICON));
 
-    std::vector<BYTE> group = Resource(RT_GROUP_ICON, 103);
+    std::vector<BYTE> group = Resource(RT_GROUP_ICON, 103, module_);
     ASSERT_GE(group.size(), 6u);
     EXPECT_EQ(0, At<WORD>(group, 0));
     EXPECT_EQ(1, At<WORD>(group, 2));
@@ -88,7 +79,7 @@ TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
         EXPECT_EQ(16, group[entry + 2]) << "colour count";
         EXPECT_EQ(4, At<WORD>(group, entry + 6)) << "bits per pixel";
 
-        std::vector<BYTE> image = Resource(RT_ICON, At<WORD>(group, entry + 12));
+        std::vector<BYTE> image = Resource(RT_ICON, At<WORD>(group, entry + 12), module_);
         ASSERT_EQ(At<DWORD>(group, entry + 8), image.size());
         ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
         BITMAPINFOHEADER header = At<BITMAPINFOHEADER>(image, 0);
@@ -107,7 +98,7 @@ TEST_F(TarquellResources, VersionBlockIsTheLaunchers)
 {
     EXPECT_EQ((std::set<std::pair<WORD, WORD>>{{1, kEnglishUs}}), Entries(RT_VERSION));
 
-    std::vector<BYTE> bytes = Resource(RT_VERSION, 1);
+    std::vector<BYTE> bytes = Resource(RT_VERSION, 1, module_);
     VersionNode root;
     ASSERT_TRUE(ParseVersion(bytes, root));
     EXPECT_EQ(u"VS_VERSION_INFO", root.key);
