@@ -38,8 +38,8 @@ protected:
     void InstallWaitingProgram(const std::string& path)
     {
         device_.Write(path, kWaitingProgram, 0755);
-        folder_ = (device_.Root() / path).parent_path().string();
-        ASSERT_EQ(0, mkfifo((folder_ + "/gate").c_str(), 0600));
+        folder_ = std::filesystem::path(path).parent_path();
+        ASSERT_EQ(0, mkfifo((device_.Root() / folder_ / "gate").c_str(), 0600));
     }
 
     BOOL Start(LPCWSTR program, const WCHAR* commandLine = L"cplmain.cpl,7")
@@ -53,19 +53,16 @@ protected:
     // are complete; closing it lets the program end.
     std::vector<std::string> NotesOfWaitingProgram()
     {
-        int gate = open((folder_ + "/gate").c_str(), O_WRONLY);
+        int gate = open((device_.Root() / folder_ / "gate").c_str(), O_WRONLY);
         EXPECT_GE(gate, 0);
-        std::vector<std::string> notes;
-        std::ifstream file(folder_ + "/started");
-        for (std::string line; std::getline(file, line);)
-            notes.push_back(line);
+        const std::vector<std::string> notes = device_.Lines(folder_ / "started");
         if (gate >= 0)
             close(gate);
         return notes;
     }
 
     HostDevice device_;
-    std::string folder_;
+    std::filesystem::path folder_;  // the program's, in the device
     PROCESS_INFORMATION info_;
 };
 
