@@ -61,12 +61,11 @@ TEST(Cabinet, OurReaderReadsWhatGoesWhere)
     std::string problem;
     const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
     ASSERT_TRUE(header) << problem;
-    EXPECT_EQ(header->appName, "Velloria");
-    EXPECT_EQ(header->provider, facts::kMaker);
-    EXPECT_EQ(header->architecture, 2577u);  // StrongARM
-    EXPECT_EQ(header->minMajor * 100 + header->minMinor, 300u);
-    EXPECT_EQ(header->maxMajor + header->maxMinor + header->minBuild + header->maxBuild, 0u);
-    EXPECT_EQ(header->registryKeys, 0u);
+    EXPECT_EQ(header->appName + " by " + header->provider, std::string("Velloria by ") + facts::kMaker);
+    // A StrongARM's, for CE 3.0 and later (no upper version, no builds), and no registry keys.
+    EXPECT_EQ((std::vector<size_t>{header->architecture, header->minMajor, header->minMinor, header->maxMajor,
+                                   header->maxMinor, header->minBuild, header->maxBuild, header->registryKeys}),
+              (std::vector<size_t>{2577, 3, 0, 0, 0, 0, 0, 0}));
 
     std::vector<std::string> files, links;
     for (const cab::Header::File& file : header->files)
