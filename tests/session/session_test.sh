@@ -17,7 +17,6 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/zk-session-XXXXXX")
 socket=$work/tmux.0.sock
 starts=0
 device=$work/device
-screen_file=$work/screen
 cleanup() {
   local each
   [ -s "$work/lingering.pid" ] && kill "$(cat "$work/lingering.pid")" 2>/dev/null
