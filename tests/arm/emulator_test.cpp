@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <tuple>
@@ -98,14 +97,11 @@ std::set<std::pair<std::string, int>> DefExports()
 
 TEST_P(ArmExecutable, HeadersAreThoseOfACe3ArmGuiProgram)
 {
-    EXPECT_EQ(0x1C0, image_.machine);
-    EXPECT_EQ(9, image_.subsystem);  // Windows CE GUI
-    EXPECT_EQ(3, image_.subsystemMajor);
-    EXPECT_EQ(0, image_.subsystemMinor);
-    EXPECT_EQ(0x10000u, image_.imageBase);
-    // No link time in the file, so the same sources give the same bytes
-    // (and the same cabinet).
-    EXPECT_EQ(0u, Header(image_.file, -16));
+    // ARM, the Windows CE GUI subsystem 3.0, the base, and no link time in
+    // the file, so the same sources give the same bytes (and the same cabinet).
+    EXPECT_EQ((std::vector<uint32_t>{0x1C0, 9, 3, 0, 0x10000, 0}),
+              (std::vector<uint32_t>{image_.machine, image_.subsystem, image_.subsystemMajor, image_.subsystemMinor,
+                                     image_.imageBase, Header(image_.file, -16)}));
 }
 
 // Both programs import only what CE 3.0's COREDLL exports (the emulator's
@@ -153,9 +149,8 @@ std::u16string ResName(const armemu::ResourceId& id)
 
 TEST_P(ArmExecutable, ResourcesAreTheOtherBuildsOnesByteForByte)
 {
-    std::ifstream in(GetParam().res, std::ios::binary);
-    const std::vector<uint8_t> res(std::istreambuf_iterator<char>(in), {});
-    const std::vector<ResEntry> entries = ReadRes(res.data(), res.size());
+    const std::string res = FileBytes(GetParam().res);
+    const std::vector<ResEntry> entries = ReadRes(reinterpret_cast<const BYTE*>(res.data()), res.size());
     std::multiset<Named> expected, linked;
     for (size_t i = 1; i < entries.size(); ++i)  // after the empty entry a .res starts with
         expected.insert(Named{entries[i].type, entries[i].name, entries[i].language, entries[i].data});

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "resources/version_block.h"
@@ -33,38 +33,25 @@ protected:
             FreeLibrary(module_);
     }
 
-    std::vector<BYTE> Resource(LPCWSTR type, WORD id) const
+    // Each resource of the type, as its id (0xFFFF for a name) and language.
+    std::set<std::pair<WORD, WORD>> Entries(LPCWSTR type) const
     {
-        HRSRC found = FindResourceExW(module_, type, MAKEINTRESOURCEW(id), kEnglishUs);
-        if (!found)
-            return {};
-        const BYTE* data = static_cast<const BYTE*>(LockResource(LoadResource(module_, found)));
-        return std::vector<BYTE>(data, data + SizeofResource(module_, found));
-    }
-
-    std::set<WORD> Names(LPCWSTR type) const
-    {
-        std::set<WORD> names;
-        EnumResourceNamesW(module_, type,
-                           [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR found) -> BOOL {
-                               reinterpret_cast<std::set<WORD>*>(found)->insert(
-                                   IS_INTRESOURCE(name) ? LOWORD(name) : 0xFFFF);
-                               return TRUE;
-                           },
-                           reinterpret_cast<LONG_PTR>(&names));
-        return names;
-    }
-
-    std::set<WORD> Languages(LPCWSTR type, WORD id) const
-    {
-        std::set<WORD> languages;
-        EnumResourceLanguagesW(module_, type, MAKEINTRESOURCEW(id),
-                               [](HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR found) -> BOOL {
-                                   reinterpret_cast<std::set<WORD>*>(found)->insert(language);
-                                   return TRUE;
-                               },
-                               reinterpret_cast<LONG_PTR>(&languages));
-        return languages;
+        std::set<std::pair<WORD, WORD>> entries;
+        EnumResourceNamesW(
+            module_, type,
+            [](HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR found) -> BOOL {
+                EnumResourceLanguagesW(
+                    module, type, name,
+                    [](HMODULE, LPCWSTR, LPCWSTR name, WORD language, LONG_PTR found) -> BOOL {
+                        reinterpret_cast<std::set<std::pair<WORD, WORD>>*>(found)->insert(
+                            {IS_INTRESOURCE(name) ? LOWORD(name) : 0xFFFF, language});
+                        return TRUE;
+                    },
+                    found);
+                return TRUE;
+            },
+            reinterpret_cast<LONG_PTR>(&entries));
+        return entries;
     }
 
     HMODULE module_ = nullptr;
@@ -72,19 +59,16 @@ protected:
 
 TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
 {
-    EXPECT_EQ(std::set<WORD>{103}, Names(RT_GROUP_ICON));
-    EXPECT_EQ(std::set<WORD>{kEnglishUs}, Languages(RT_GROUP_ICON, 103));
+    EXPECT_EQ((std::set<std::pair<WORD, WORD>>{{103, kEnglishUs}}), Entries(RT_GROUP_ICON));
 
-    std::vector<BYTE> group = Resource(RT_GROUP_ICON, 103);
-    ASSERT_GE(group.size(), 6u);
-    EXPECT_EQ(0, At<WORD>(group, 0));
-    EXPECT_EQ(1, At<WORD>(group, 2));
-    WORD count = At<WORD>(group, 4);
-    ASSERT_EQ(2, count);
-    ASSERT_EQ(6u + 14u * count, group.size());
+    std::vector<BYTE> group = Resource(RT_GROUP_ICON, 103, module_);
+    // Reserved, the type (icons), the count of images, then 14 bytes an image.
+    ASSERT_EQ(6u + 14u * 2, group.size());
+    EXPECT_EQ((std::vector<WORD>{0, 1, 2}),
+              (std::vector<WORD>{At<WORD>(group, 0), At<WORD>(group, 2), At<WORD>(group, 4)}));
 
     std::set<int> sizes;
-    for (WORD i = 0; i < count; ++i) {
+    for (WORD i = 0; i < 2; ++i) {
         size_t entry = 6 + 14 * i;
         int size = group[entry];
         sizes.insert(size);
@@ -93,7 +77,7 @@ TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
         EXPECT_EQ(16, group[entry + 2]) << "colour count";
         EXPECT_EQ(4, At<WORD>(group, entry + 6)) << "bits per pixel";
 
-        std::vector<BYTE> image = Resource(RT_ICON, At<WORD>(group, entry + 12));
+        std::vector<BYTE> image = Resource(RT_ICON, At<WORD>(group, entry + 12), module_);
         ASSERT_EQ(At<DWORD>(group, entry + 8), image.size());
         ASSERT_GE(image.size(), sizeof(BITMAPINFOHEADER));
         BITMAPINFOHEADER header = At<BITMAPINFOHEADER>(image, 0);
@@ -110,25 +94,21 @@ TEST_F(TarquellResources, IconGroup103HoldsA32And16PixelImageOf16Colours)
 
 TEST_F(TarquellResources, VersionBlockIsTheLaunchers)
 {
-    EXPECT_EQ(std::set<WORD>{1}, Names(RT_VERSION));
-    EXPECT_EQ(std::set<WORD>{kEnglishUs}, Languages(RT_VERSION, 1));
+    EXPECT_EQ((std::set<std::pair<WORD, WORD>>{{1, kEnglishUs}}), Entries(RT_VERSION));
 
-    std::vector<BYTE> bytes = Resource(RT_VERSION, 1);
+    std::vector<BYTE> bytes = Resource(RT_VERSION, 1, module_);
     VersionNode root;
     ASSERT_TRUE(ParseVersion(bytes, root));
     EXPECT_EQ(u"VS_VERSION_INFO", root.key);
 
     ASSERT_EQ(sizeof(VS_FIXEDFILEINFO), root.value.size());
     VS_FIXEDFILEINFO fixed = At<VS_FIXEDFILEINFO>(root.value, 0);
-    EXPECT_EQ(0xFEEF04BDu, fixed.dwSignature);
-    EXPECT_EQ(0x00010000u, fixed.dwFileVersionMS);
-    EXPECT_EQ(0x00000001u, fixed.dwFileVersionLS);
-    EXPECT_EQ(0x00010000u, fixed.dwProductVersionMS);
-    EXPECT_EQ(0x00000001u, fixed.dwProductVersionLS);
-    EXPECT_EQ(0x3Fu, fixed.dwFileFlagsMask);
-    EXPECT_EQ(0u, fixed.dwFileFlags);
-    EXPECT_EQ(0x40004u, fixed.dwFileOS);
-    EXPECT_EQ(1u, fixed.dwFileType);
+    // Signature, file and product versions 1.0.0.1, flags mask and flags,
+    // OS (NT, 32-bit Windows) and type (an application).
+    EXPECT_EQ((std::vector<DWORD>{0xFEEF04BD, 0x10000, 1, 0x10000, 1, 0x3F, 0, 0x40004, 1}),
+              (std::vector<DWORD>{fixed.dwSignature, fixed.dwFileVersionMS, fixed.dwFileVersionLS,
+                                  fixed.dwProductVersionMS, fixed.dwProductVersionLS, fixed.dwFileFlagsMask,
+                                  fixed.dwFileFlags, fixed.dwFileOS, fixed.dwFileType}));
 
     std::map<std::u16string, std::u16string> strings;
     std::vector<BYTE> translation;

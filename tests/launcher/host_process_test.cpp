@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <tuple>
 
 #include "host_device.h"
 #include "host_watch.h"
@@ -37,8 +38,8 @@ protected:
     void InstallWaitingProgram(const std::string& path)
     {
         device_.Write(path, kWaitingProgram, 0755);
-        folder_ = (device_.Root() / path).parent_path().string();
-        ASSERT_EQ(0, mkfifo((folder_ + "/gate").c_str(), 0600));
+        folder_ = std::filesystem::path(path).parent_path();
+        ASSERT_EQ(0, mkfifo((device_.Root() / folder_ / "gate").c_str(), 0600));
     }
 
     BOOL Start(LPCWSTR program, const WCHAR* commandLine = L"cplmain.cpl,7")
@@ -52,19 +53,16 @@ protected:
     // are complete; closing it lets the program end.
     std::vector<std::string> NotesOfWaitingProgram()
     {
-        int gate = open((folder_ + "/gate").c_str(), O_WRONLY);
+        int gate = open((device_.Root() / folder_ / "gate").c_str(), O_WRONLY);
         EXPECT_GE(gate, 0);
-        std::vector<std::string> notes;
-        std::ifstream file(folder_ + "/started");
-        for (std::string line; std::getline(file, line);)
-            notes.push_back(line);
+        const std::vector<std::string> notes = device_.Lines(folder_ / "started");
         if (gate >= 0)
             close(gate);
         return notes;
     }
 
     HostDevice device_;
-    std::string folder_;
+    std::filesystem::path folder_;  // the program's, in the device
     PROCESS_INFORMATION info_;
 };
 
@@ -211,19 +209,14 @@ TEST_F(HostProcessStart, RecordsEachCallWithItsArgumentsAndOutcome)
     EXPECT_FALSE(Start(L"\\Windows\\none.exe"));
 
     ASSERT_EQ(1u, recorder.log.size());
-    const host::ProcessStart& call = recorder.log[0];
-    EXPECT_EQ(std::optional<std::wstring>(L"\\Windows\\none.exe"), call.applicationName);
-    EXPECT_EQ(std::optional<std::wstring>(L"x,1"), call.commandLine);
-    EXPECT_EQ(nullptr, call.processAttributes);
-    EXPECT_EQ(nullptr, call.threadAttributes);
-    EXPECT_EQ(TRUE, call.inheritHandles);
-    EXPECT_EQ(0x10u, call.creationFlags);
-    EXPECT_EQ(&environment, call.environment);
-    EXPECT_EQ(std::optional<std::wstring>(L"\\Temp"), call.currentDirectory);
-    EXPECT_EQ(&startup, call.startupInfo);
-    EXPECT_EQ(&info_, call.processInformation);
-    EXPECT_EQ(FALSE, call.result);
-    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), call.error);
+    const host::ProcessStart expected = {L"\\Windows\\none.exe", L"x,1", NULL, NULL, TRUE, 0x10, &environment,
+                                         L"\\Temp", &startup, &info_, FALSE, ERROR_FILE_NOT_FOUND};
+    const auto fields = [](const host::ProcessStart& c) {
+        return std::tie(c.applicationName, c.commandLine, c.processAttributes, c.threadAttributes, c.inheritHandles,
+                        c.creationFlags, c.environment, c.currentDirectory, c.startupInfo, c.processInformation,
+                        c.result, c.error);
+    };
+    EXPECT_EQ(fields(expected), fields(recorder.log[0]));
 }
 
 TEST(HostModule, OnlyTheProgramItselfHasAHandle)

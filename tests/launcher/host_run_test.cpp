@@ -4,13 +4,10 @@
 // registry.
 #include <windows.h>
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "child_run.h"
 #include "launcher_device.h"
@@ -57,19 +54,16 @@ TEST_F(LauncherStates, DamagedRegistry_IsLeftAsItWas)
     EXPECT_TRUE(Starts().empty());
 }
 
-// The device folder's control panel.
+// The device folder's control panel: set-up found it runnable.
 
-TEST(HostDeviceSetUp, NewDeviceGetsTheControlPanelAndKeepsIt)
+TEST_F(LauncherStates, NewDeviceGetsTheControlPanelAndKeepsIt)
 {
-    HostDevice device;
-    host::PrepareDevice();
-    const std::filesystem::path panel = device.Root() / "Windows/ctlpnl.exe";
-    ASSERT_EQ(0, access(panel.c_str(), X_OK));
+    const std::filesystem::path panel = device_.Root() / "Windows/ctlpnl.exe";
     EXPECT_EQ(std::filesystem::file_size(CTLPNL), std::filesystem::file_size(panel));
 
     // One the user put there stays as it is.
     std::filesystem::remove(panel);
-    device.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
+    device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
     host::PrepareDevice();
     EXPECT_EQ(std::filesystem::file_size(panel), 10u);
 }

@@ -26,12 +26,8 @@ inline calls::Calls ClearFlag(LONG found)
 inline std::string AlignmentPageStarted()
 {
     static PROCESS_INFORMATION handles;
-    host::ProcessStart start = {};
-    start.applicationName = facts::kControlPanel;
-    start.commandLine = facts::kAlignmentPage;
-    start.processInformation = &handles;
-    start.result = TRUE;
-    return host::CallLines().Line(start);
+    return host::CallLines().Line(host::ProcessStart{facts::kControlPanel, facts::kAlignmentPage, NULL, NULL, FALSE,
+                                                    0, NULL, std::nullopt, NULL, &handles, TRUE, 0});
 }
 
 // The flag is 1: read, then read again, the page started, the flag cleared

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -21,21 +20,6 @@ inline bool FlagKeyExists()
 }
 
 #define CreateFlagKey() CREATE_KEY(HKEY_CURRENT_USER, kKey)
-#define SetFlag(...) SET_PLACE(facts::kFlag, FlagValue(__VA_ARGS__))
-
-inline Stored FlagValue(DWORD type, std::vector<BYTE> data)
-{
-    return {true, type, std::move(data)};
-}
-
-inline Stored FlagValue(DWORD value)
-{
-    return Dword(value);
-}
-
-inline Stored Flag()
-{
-    return ReadValue(facts::kFlag);
-}
+#define SetFlag(value) SET_PLACE(facts::kFlag, Dword(value))
 
 #define ExpectFlagCleared() EXPECT_PLACE(facts::kFlag, Dword(facts::kFlagCleared), "")

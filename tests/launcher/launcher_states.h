@@ -33,16 +33,16 @@ struct LauncherState {
 const LauncherState kStates[] = {
     {"FlagAndKeyAbsent_CreatesKeyAndClearedFlag", std::nullopt},
     {"FlagAbsentInExistingKey_WritesClearedFlag", Stored{}},
-    {"FlagZero_StartsNothing", FlagValue(0)},
-    {"FlagOne_StartsAlignmentPageOnceAndClears", FlagValue(1), true},
-    {"FlagLongerThanFourBytes_IsNotSetAndIsOverwritten", FlagValue(REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0})},
+    {"FlagZero_StartsNothing", Dword(0)},
+    {"FlagOne_StartsAlignmentPageOnceAndClears", Dword(1), true},
+    {"FlagLongerThanFourBytes_IsNotSetAndIsOverwritten", Value(REG_BINARY, {1, 0, 0, 0, 0, 0, 0, 0})},
     // Only the first byte counts, whatever the type.
-    {"FourBytesOfAnotherTypeStartingWithOne_CountAsSet", FlagValue(REG_BINARY, {1, 0x55, 0x55, 0x55}), true},
-    {"FlagWithoutData_IsNotSet", FlagValue(REG_BINARY, {})},
-    {"DwordWithHigherBytesOnly_IsNotSet", FlagValue(0x100)},
+    {"FourBytesOfAnotherTypeStartingWithOne_CountAsSet", Value(REG_BINARY, {1, 0x55, 0x55, 0x55}), true},
+    {"FlagWithoutData_IsNotSet", Value(REG_BINARY, {})},
+    {"DwordWithHigherBytesOnly_IsNotSet", Dword(0x100)},
     // Across runs and failures.
-    {"TwoRunsAfterOneChange_StartThePageOnce", FlagValue(1), true, 2},
-    {"FailedStart_StillClearsFlag", FlagValue(1), false, 1, true},
+    {"TwoRunsAfterOneChange_StartThePageOnce", Dword(1), true, 2},
+    {"FailedStart_StillClearsFlag", Dword(1), false, 1, true},
 };
 
 class LauncherStateRows : public LauncherStates, public testing::WithParamInterface<LauncherState> {};

@@ -20,10 +20,10 @@ T At(const std::vector<BYTE>& bytes, size_t offset)
     return value;
 }
 
-// A resource of this program as FindResourceW gives it; empty when missing.
-inline std::vector<BYTE> Resource(LPCWSTR type, WORD id)
+// A resource of this program (or of `module`) as FindResourceW gives it;
+// empty when missing.
+inline std::vector<BYTE> Resource(LPCWSTR type, WORD id, HMODULE module = GetModuleHandleW(NULL))
 {
-    HMODULE module = GetModuleHandleW(NULL);
     HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), type);
     if (!info)
         return {};
