@@ -145,9 +145,8 @@ TEST(Resources, VersionBlockAsTheProgramDescribesItself)
     const std::vector<BYTE> version = Resource(RT_VERSION, 1);
     VersionNode root;
     ASSERT_TRUE(ParseVersion(version, root));
-    EXPECT_EQ(root.key, u"VS_VERSION_INFO");
-    EXPECT_EQ(root.type, 0);
-    ASSERT_EQ(root.value.size(), 52u);
+    ASSERT_EQ(std::make_tuple(root.key, root.type, root.value.size()),
+              std::make_tuple(u"VS_VERSION_INFO", 0, size_t(52)));
     // The signature, then (past the structure's version) file and product
     // versions 1.0.0.1, the flag mask, no flags, the operating system and an
     // application.
