@@ -23,7 +23,6 @@
 
 #include <algorithm>
 #include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -109,14 +108,10 @@ TEST_F(DialogCases, EachSetting_ShowsItsRowsAndHidesTheOthersInOrder)
                 hides.insert(hides.end(), row.hides.begin(), row.hides.end());
             }
         EXPECT_EQ(facts::ShownWithout(hidden), Visible());
-        if (std::optional<std::vector<int>> seen = Hidden()) {
-            EXPECT_EQ(hides, *seen);
-        }
+        EXPECT_EQ(hides, Hidden().value_or(hides));
         EXPECT_EQ(facts::kSoftReset, Focus());  // the first tab stop
         for (const facts::Control& control : facts::kControls)
-            if (std::optional<std::wstring> text = Text(control.id)) {
-                EXPECT_EQ(std::wstring(control.text), *text) << "control " << control.id;
-            }
+            EXPECT_EQ(std::wstring(control.text), Text(control.id).value_or(control.text)) << "control " << control.id;
         for (int id : Visible()) {
             const RECT now = Rect(id), was = places.emplace(id, now).first->second;
             EXPECT_TRUE(now.left == was.left && now.top == was.top && now.right == was.right &&
@@ -200,15 +195,10 @@ TEST_F(DialogCases, EveryWayOut_EndsTheDialogAndWritesNothing)
             ASSERT_NO_FATAL_FAILURE(TakeWayOut(way.way));
             const facts::Ending ending = End();
             EXPECT_TRUE(ending.ended);
-            if (ending.code) {
-                EXPECT_EQ(facts::kEndCode, *ending.code);
-            }
-            if (ending.restartFirst) {
-                EXPECT_EQ(way.way == facts::WayOut::SoftReset, *ending.restartFirst);
-            }
-            ExpectPlaces(HERE, [&](const Place& at) {
-                return Dword(&at == &facts::kFlag ? flag : kUntouched);
-            }, way.name);
+            EXPECT_EQ(facts::kEndCode, ending.code.value_or(facts::kEndCode));
+            const bool restart = way.way == facts::WayOut::SoftReset;
+            EXPECT_EQ(restart, ending.restartFirst.value_or(restart));
+            ExpectWritten(HERE, {{&facts::kFlag, flag}}, way.name);
         }
 }
 

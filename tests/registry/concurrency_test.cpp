@@ -10,7 +10,6 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -177,9 +176,8 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
     EXPECT_GT(counts["reads"], 0);
     printf("concurrency: %ld presses, %ld launcher runs and %ld unlocked reads at once\n",
            counts["presses"], counts["launches"], counts["reads"]);
-    RecordProperty("presses", int(counts["presses"]));
-    RecordProperty("launches", int(counts["launches"]));
-    RecordProperty("reads", int(counts["reads"]));
+    for (const auto& [what, count] : counts)
+        RecordProperty(what, int(count));
 
     // Each presser's values are its last press's.
     for (int presser = 0; presser < int(kPressers.size()); ++presser)

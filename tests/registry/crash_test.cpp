@@ -7,8 +7,8 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,17 +31,12 @@ constexpr WORD kAnimSlow = 1009;  // Animate = 1
 
 enum class Ending { Fail, Kill, Exit };
 
-const char* NameOf(Ending ending)
-{
-    return ending == Ending::Fail ? "fail" : ending == Ending::Kill ? "SIGKILL" : "_exit";
-}
-
-const char* NameOf(host::SaveStep step)
-{
-    return step == host::SaveStep::TempWritten ? "temporary written"
-           : step == host::SaveStep::Flushed   ? "flushed"
-                                               : "renamed";
-}
+// The steps a save can stop at, and the ways it stops, each with its name.
+const std::pair<host::SaveStep, const char*> kSteps[] = {
+    {host::SaveStep::TempWritten, "temporary written"}, {host::SaveStep::Flushed, "flushed"},
+    {host::SaveStep::Renamed, "renamed"}};
+const std::pair<Ending, const char*> kEndings[] = {
+    {Ending::Fail, "fail"}, {Ending::Kill, "SIGKILL"}, {Ending::Exit, "_exit"}};
 
 // "rotate" writes these, in this order, one save each.
 const std::vector<RegistryDwordSetting>& RotateWrites()
@@ -62,10 +57,7 @@ std::string AfterWrites(const std::string& before, const std::vector<bool>& done
     return ReadRegistryFile();
 }
 
-class CrashSafety : public testing::Test {
-protected:
-    ScratchRegistry scratch_;
-};
+using CrashSafety = ScratchTest;
 
 TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
 {
@@ -74,11 +66,11 @@ TEST_F(CrashSafety, ASaveStoppedAtAnyStepLeavesTheFileBeforeOrAfterItWhole)
     ASSERT_EQ(writes, 3u);
     int runs = 0;
     for (int save = 1; save <= int(writes); ++save)
-        for (host::SaveStep step :
-             {host::SaveStep::TempWritten, host::SaveStep::Flushed, host::SaveStep::Renamed})
-            for (Ending ending : {Ending::Fail, Ending::Kill, Ending::Exit}) {
-                SCOPED_TRACE(std::string("save ") + std::to_string(save) + ", " + NameOf(step) +
-                             ", " + NameOf(ending));
+        for (const auto& stepNamed : kSteps)
+            for (const auto& endingNamed : kEndings) {
+                const host::SaveStep step = stepNamed.first;
+                const Ending ending = endingNamed.first;
+                SCOPED_TRACE("save " + std::to_string(save) + ", " + stepNamed.second + ", " + endingNamed.second);
                 // A stopped save has happened when the rename did. A process
                 // that goes on after a failed save still makes its later writes.
                 std::vector<bool> done(writes);

@@ -6,7 +6,6 @@
 #include <stdint.h>
 
 #include <initializer_list>
-#include <string>
 #include <vector>
 
 #include <windows.h>

@@ -13,7 +13,7 @@
 
 namespace {
 
-class HandleCheck : public testing::Test {
+class HandleCheck : public ScratchTest {
 protected:
     static void SetUpTestSuite()
     {
@@ -22,8 +22,6 @@ protected:
         setenv("CE_HANDLE_CHECK", "1", 1);
     }
     static void TearDownTestSuite() { unsetenv("CE_HANDLE_CHECK"); }
-
-    ScratchRegistry scratch_;
 };
 
 // Ends the child as a program ends, its scratch device tidied away first.

@@ -14,7 +14,6 @@
 #include "host_watch.h"
 #include "regfile.h"
 #include "registry/expected_calls.h"
-#include "registry/helpers.h"
 #include "scratch.h"
 
 namespace {
@@ -29,11 +28,9 @@ using host::Lines;
 const facts::Place kAbsentValue = {HKEY_LOCAL_MACHINE, facts::kAnimate.key, L"Absent", "GWE Absent"};
 const facts::Place kAbsentKey = {HKEY_LOCAL_MACHINE, L"SYSTEM\\Absent", facts::kAnimate.value, "Absent Animate"};
 
-class RecordedCalls : public testing::Test {
+class RecordedCalls : public ScratchTest {
 protected:
     void SetUp() override { WriteRegistryFile(kFullDevice); }
-
-    ScratchRegistry scratch_;
 };
 
 TEST_F(RecordedCalls, ProbeOpensForReadingAndQueriesFourBytes)
@@ -54,34 +51,35 @@ TEST_F(RecordedCalls, WriteDwordOpensSetsAndClosesOrStopsAtTheOpen)
     EXPECT_EQ(recorder.Lines(), Lines(Join({Write(facts::kAnimate, 0x01020304), Write(kAbsentKey, 1, false)})));
 }
 
+// With the flag's key and value, without the value, without the key.
 TEST_F(RecordedCalls, EnsureFlagKeyCreatesOnlyWhenTheProbeFails)
 {
-    host::RegistryRecorder recorder;
-    EnsureFlagKey();
-    EXPECT_EQ(recorder.Lines(), Lines(Probe(facts::kFlag, 0, 0)));
-
-    WriteRegistryFile(kRegHead + "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n");
-    recorder.Clear();
-    EnsureFlagKey();
-    EXPECT_EQ(recorder.Lines(), Lines(Join({Probe(facts::kFlag, 0, 2), MakeFlagKey()})));
-
-    WriteRegistryFile(host::reg::Write(host::reg::Empty()));
-    recorder.Clear();
-    EnsureFlagKey();
-    EXPECT_EQ(recorder.Lines(), Lines(Join({Probe(facts::kFlag, 2, 0), MakeFlagKey()})));
+    const std::pair<std::string, calls::Calls> rows[] = {
+        {kFullDevice, Probe(facts::kFlag, 0, 0)},
+        {kRegHead + "[HKEY_CURRENT_USER\\Software\\Zelkoran]\n",
+         Join({Probe(facts::kFlag, 0, 2), MakeFlagKey()})},
+        {host::reg::Write(host::reg::Empty()), Join({Probe(facts::kFlag, 2, 0), MakeFlagKey()})},
+    };
+    for (const auto& [file, expected] : rows) {
+        WriteRegistryFile(file);
+        host::RegistryRecorder recorder;
+        EnsureFlagKey();
+        EXPECT_EQ(recorder.Lines(), Lines(expected)) << file.substr(0, 80);
+    }
 }
 
+// An id that is no settings button makes no call.
 TEST_F(RecordedCalls, EachButtonMakesItsCallsInOrder)
 {
-    for (const facts::Button& button : facts::kButtons) {
-        host::RegistryRecorder recorder;
-        ApplyButton(button.id);
-        EXPECT_EQ(recorder.Lines(), Lines(calls::Writes(button))) << "button " << button.id;
-    }
-    for (WORD id : {facts::kSoftReset, facts::kClose, WORD(0), WORD(1026)}) {
+    std::vector<std::pair<WORD, calls::Calls>> presses;
+    for (const facts::Button& button : facts::kButtons)
+        presses.push_back({button.id, calls::Writes(button)});
+    for (WORD id : {facts::kSoftReset, facts::kClose, WORD(0), WORD(1026)})
+        presses.push_back({id, {}});
+    for (const auto& [id, expected] : presses) {
         host::RegistryRecorder recorder;
         ApplyButton(id);
-        EXPECT_TRUE(recorder.Calls().empty()) << "id " << id;
+        EXPECT_EQ(recorder.Lines(), Lines(expected)) << "id " << id;
     }
 }
 

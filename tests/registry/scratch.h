@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
 // A test's own registry, for as long as this lives. On the host: a new
@@ -21,6 +22,12 @@ public:
 private:
     struct State;
     State* state_;
+};
+
+// A test with a scratch registry of its own.
+class ScratchTest : public testing::Test {
+protected:
+    ScratchRegistry scratch_;
 };
 
 // Where tests make their own keys: under HKEY_CURRENT_USER.

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <afxwin.h>
@@ -171,12 +172,10 @@ TEST(Framework, AfxWinMainRunsInitInstanceOnceThenExits)
         WCHAR commandLine[] = L"";
         HINSTANCE module = GetModuleHandleW(NULL);
         EXPECT_EQ(AfxWinMain(module, NULL, commandLine, SW_SHOW), 7);
-        EXPECT_EQ(app.initCalls, 1);
-        EXPECT_EQ(app.exitCalls, 1);
-        EXPECT_EQ(app.instanceSeen, module);
-        EXPECT_EQ(app.commandLineSeen, commandLine);
-        EXPECT_EQ(app.showSeen, SW_SHOW);
-        EXPECT_EQ(app.m_pszAppName, nullptr);
+        // Each once; what the entry was given; no name of its own.
+        EXPECT_EQ(std::make_tuple(app.initCalls, app.exitCalls, app.instanceSeen, app.commandLineSeen,
+                                  app.showSeen, app.m_pszAppName),
+                  std::make_tuple(1, 1, module, commandLine, SW_SHOW, LPCWSTR(nullptr)));
         EXPECT_EQ(AfxFindResourceHandle(MAKEINTRESOURCEW(IDR_MAINFRAME), RT_GROUP_ICON), module);
     }
     EXPECT_EQ(AfxGetApp(), nullptr);

@@ -9,6 +9,7 @@
 #include <iterator>
 #include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dialog.h"
@@ -41,17 +42,14 @@ host::DialogTemplate ReadTemplate()
 TEST(DialogTemplate, HeaderIsTheStandardFormWithItsStyleSizeCaptionAndFont)
 {
     const host::DialogTemplate t = ReadTemplate();  // refuses the extended form
-    EXPECT_EQ(t.fixed.style, facts::kDialogStyle);
-    EXPECT_EQ(t.fixed.dwExtendedStyle, facts::kDialogExStyle);
-    EXPECT_EQ(t.fixed.x, 0);
-    EXPECT_EQ(t.fixed.y, 0);
-    EXPECT_EQ(t.fixed.cx, facts::kDialogWidth);
-    EXPECT_EQ(t.fixed.cy, facts::kDialogHeight);
-    EXPECT_TRUE(t.menu.ordinal == 0 && t.menu.text.empty()) << "a menu";
-    EXPECT_TRUE(t.className.ordinal == 0 && t.className.text.empty()) << "a class of its own";
-    EXPECT_EQ(t.caption, facts::kDialogCaption);
-    EXPECT_EQ(t.points, facts::kDialogPoints);
-    EXPECT_EQ(t.face, facts::kDialogFace);
+    // Style, extended style, place and size; no menu nor class of its own;
+    // caption and font.
+    EXPECT_EQ(std::make_tuple(t.fixed.style, t.fixed.dwExtendedStyle, t.fixed.x, t.fixed.y, t.fixed.cx,
+                              t.fixed.cy, t.menu.ordinal, t.menu.text, t.className.ordinal,
+                              t.className.text, t.caption, t.points, t.face),
+              std::make_tuple(facts::kDialogStyle, facts::kDialogExStyle, 0, 0, facts::kDialogWidth,
+                              facts::kDialogHeight, 0, L"", 0, L"", facts::kDialogCaption,
+                              facts::kDialogPoints, facts::kDialogFace));
 }
 
 TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
@@ -62,17 +60,14 @@ TEST(DialogTemplate, ControlsInOrderWithIdClassStylePlaceAndText)
         const host::DialogItem& got = t.items[i];
         const facts::Control& want = facts::kControls[i];
         SCOPED_TRACE("control " + std::to_string(i + 1) + ", id " + std::to_string(want.id));
-        EXPECT_EQ(got.fixed.id, want.id);
-        EXPECT_EQ(got.className.ordinal, want.button ? 0x0080 : 0x0082);  // by ordinal, not name
-        EXPECT_EQ(got.fixed.style, want.button ? facts::kButtonStyle : facts::kStaticStyle);
-        EXPECT_EQ(got.fixed.dwExtendedStyle, 0u);
-        EXPECT_EQ(got.fixed.x, want.x);
-        EXPECT_EQ(got.fixed.y, want.y);
-        EXPECT_EQ(got.fixed.cx, want.cx);
-        EXPECT_EQ(got.fixed.cy, want.cy);
-        EXPECT_EQ(got.text.ordinal, 0);
-        EXPECT_EQ(got.text.text, want.text);
-        EXPECT_EQ(got.extra, 0);
+        // Id, class by ordinal (not name), style, extended style, place and
+        // size, text, no creation data.
+        EXPECT_EQ(std::make_tuple(got.fixed.id, got.className.ordinal, got.className.text, got.fixed.style,
+                                  got.fixed.dwExtendedStyle, got.fixed.x, got.fixed.y, got.fixed.cx,
+                                  got.fixed.cy, got.text.ordinal, got.text.text, got.extra),
+                  std::make_tuple(want.id, want.button ? 0x0080 : 0x0082, L"",
+                                  want.button ? facts::kButtonStyle : facts::kStaticStyle, 0u, want.x,
+                                  want.y, want.cx, want.cy, 0, want.text, 0));
     }
 }
 
@@ -82,10 +77,9 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 {
     std::vector<UINT> bound, buttons;
     for (const AFX_MSGMAP_ENTRY* e = CVelloriaDlg::messageMap.lpEntries; e->nSig != AfxSig_end; ++e) {
-        EXPECT_EQ(e->nMessage, UINT(WM_COMMAND));
-        EXPECT_EQ(e->nCode, UINT(BN_CLICKED));
-        EXPECT_EQ(e->nID, e->nLastID);
-        EXPECT_NE(e->pfn, nullptr);
+        // WM_COMMAND's BN_CLICKED, of one id, to a handler.
+        EXPECT_EQ(std::make_tuple(e->nMessage, e->nCode, e->nLastID, e->pfn != nullptr),
+                  std::make_tuple(UINT(WM_COMMAND), UINT(BN_CLICKED), e->nID, true));
         bound.push_back(e->nID);
     }
     for (const host::DialogItem& c : ReadTemplate().items)
@@ -114,28 +108,24 @@ TEST(Resources, EverythingIsInUsEnglishWithOneIconGroup)
 TEST(Resources, IconGroup130HoldsA256ColourAndA16ColourImage)
 {
     const std::vector<BYTE> group = Resource(RT_GROUP_ICON, 130);
-    EXPECT_EQ(At<WORD>(group, 0), 0);  // reserved
-    EXPECT_EQ(At<WORD>(group, 2), 1);  // icons
-    ASSERT_EQ(At<WORD>(group, 4), 2);
-    ASSERT_EQ(group.size(), 6u + 2 * 14);
+    // Reserved, icons, two images and the size their entries make.
+    ASSERT_EQ(std::make_tuple(At<WORD>(group, 0), At<WORD>(group, 2), At<WORD>(group, 4), group.size()),
+              std::make_tuple(0, 1, 2, 6u + 2 * 14));
     struct Image { int size, colours, bits; };
     const Image want[] = {{32, 0, 8}, {16, 16, 4}};  // 0: 256 colours
     for (size_t i = 0; i < 2; ++i) {
         const size_t entry = 6 + 14 * i;
         SCOPED_TRACE("image " + std::to_string(i));
-        EXPECT_EQ(group[entry], want[i].size);
-        EXPECT_EQ(group[entry + 1], want[i].size);
-        EXPECT_EQ(group[entry + 2], want[i].colours);
-        EXPECT_EQ(At<WORD>(group, entry + 4), 1);  // planes
-        EXPECT_EQ(At<WORD>(group, entry + 6), want[i].bits);
-
-        // The image itself: its bitmap header agrees.
+        // Width, height, colours, one plane, bits and the image's size; then
+        // the image itself, whose bitmap header agrees: its own size (40),
+        // width, twice the height (with the mask) and bits.
         const std::vector<BYTE> icon = Resource(RT_ICON, At<WORD>(group, entry + 12));
-        EXPECT_EQ(icon.size(), At<DWORD>(group, entry + 8));
-        EXPECT_EQ(At<DWORD>(icon, 0), 40u);
-        EXPECT_EQ(At<DWORD>(icon, 4), DWORD(want[i].size));
-        EXPECT_EQ(At<DWORD>(icon, 8), DWORD(want[i].size * 2));
-        EXPECT_EQ(At<WORD>(icon, 14), want[i].bits);
+        EXPECT_EQ(std::make_tuple(int(group[entry]), int(group[entry + 1]), int(group[entry + 2]),
+                                  At<WORD>(group, entry + 4), At<WORD>(group, entry + 6),
+                                  size_t(At<DWORD>(group, entry + 8)), At<DWORD>(icon, 0),
+                                  At<DWORD>(icon, 4), At<DWORD>(icon, 8), At<WORD>(icon, 14)),
+                  std::make_tuple(want[i].size, want[i].size, want[i].colours, 1, want[i].bits, icon.size(),
+                                  40u, DWORD(want[i].size), DWORD(want[i].size * 2), want[i].bits));
     }
 }
 
@@ -155,9 +145,8 @@ TEST(Resources, VersionBlockAsTheProgramDescribesItself)
     const std::vector<BYTE> version = Resource(RT_VERSION, 1);
     VersionNode root;
     ASSERT_TRUE(ParseVersion(version, root));
-    EXPECT_EQ(root.key, u"VS_VERSION_INFO");
-    EXPECT_EQ(root.type, 0);
-    ASSERT_EQ(root.value.size(), 52u);
+    ASSERT_EQ(std::make_tuple(root.key, root.type, root.value.size()),
+              std::make_tuple(u"VS_VERSION_INFO", 0, size_t(52)));
     // The signature, then (past the structure's version) file and product
     // versions 1.0.0.1, the flag mask, no flags, the operating system and an
     // application.
@@ -190,9 +179,8 @@ TEST(Resources, VersionBlockAsTheProgramDescribesItself)
 
     const std::vector<VersionNode>& vars = blocks[1].children;
     ASSERT_EQ(vars.size(), 1u);
-    EXPECT_EQ(vars[0].key, u"Translation");
-    EXPECT_EQ(vars[0].type, 0);
-    EXPECT_EQ(vars[0].value, (std::vector<BYTE>{0x09, 0x04, 0xB0, 0x04}));  // US English, Unicode
+    EXPECT_EQ(std::make_tuple(vars[0].key, vars[0].type, vars[0].value),  // US English, Unicode
+              std::make_tuple(u"Translation", 0, std::vector<BYTE>{0x09, 0x04, 0xB0, 0x04}));
 }
 
 }  // namespace

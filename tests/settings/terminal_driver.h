@@ -28,7 +28,6 @@
 #include "dialog_driver.h"
 #include "facts.h"
 #include "host_watch.h"
-#include "registry/helpers.h"
 #include "screen.h"
 #include "settings/scripted_terminal.h"
 
