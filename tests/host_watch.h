@@ -91,9 +91,7 @@ public:
     RegistryRecorder(const RegistryRecorder&) = delete;
     RegistryRecorder& operator=(const RegistryRecorder&) = delete;
 
-    const std::vector<RegCall>& Calls() const { return calls_; }
     std::vector<std::string> Lines() const { return host::Lines(calls_); }
-    void Clear() { calls_.clear(); }
 
     void RegistryCalled(const RegCall& call) override { calls_.push_back(call); }
 

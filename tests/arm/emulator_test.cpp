@@ -393,18 +393,25 @@ TEST(ArmEmulator, ResourcesAreTheProcessHandlesAlone)
     }
 }
 
+// Tarquell.exe loaded on a device set up, the far end of its stack free for
+// a test's own data.
+class LoadedTarquell : public testing::Test {
+protected:
+    LoadedTarquell() { host::PrepareDevice(); }
+
+    HostDevice device_;
+    armemu::CoreDll coredll_;
+    armemu::Machine machine_{TARQUELL_EXE, coredll_.exports()};
+    const uint32_t scratch_ = armemu::kStackTop - machine_.stackSize();
+};
+
 // CreateProcessW refuses what CE 3.0 refuses, whatever the program: the
 // program named doesn't exist, so only the refusal says 87.
-TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
+TEST_F(LoadedTarquell, CreateProcessRefusesWhatCe3Refuses)
 {
-    HostDevice device;
-    host::PrepareDevice();
-    armemu::CoreDll coredll;
-    armemu::Machine machine(TARQUELL_EXE, coredll.exports());
-    const uint32_t scratch = armemu::kStackTop - machine.stackSize();  // the far end of the stack
-    const uint32_t name = WriteText(machine, scratch, u"\\nothing.exe");
-    const uint32_t given = scratch + 256;  // zeros enough for any structure
-    machine.Write(given, std::vector<uint8_t>(128, 0));
+    const uint32_t name = WriteText(machine_, scratch_, u"\\nothing.exe");
+    const uint32_t given = scratch_ + 256;  // zeros enough for any structure
+    machine_.Write(given, std::vector<uint8_t>(128, 0));
     const struct {
         const char* what;
         int index;  // the argument made non-null, or 0 for none
@@ -416,7 +423,7 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
         if (row.index)
             arguments[size_t(row.index)] = row.index == 4 ? 1 : given;
         SetLastError(0);
-        EXPECT_EQ(0u, machine.Call(Stub(machine, "CreateProcessW"), arguments));
+        EXPECT_EQ(0u, machine_.Call(Stub(machine_, "CreateProcessW"), arguments));
         EXPECT_EQ(row.index != 0, GetLastError() == ERROR_INVALID_PARAMETER) << GetLastError();
     }
 }
@@ -425,16 +432,12 @@ TEST(ArmEmulator, CreateProcessRefusesWhatCe3Refuses)
 // host's: the size-0 and missing-size queries of the registry suite, and a
 // string set without its terminator counted, the terminator (or not) what
 // follows it in the program's memory.
-TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
+TEST_F(LoadedTarquell, RegistryCallsAnswerAsTheHosts)
 {
-    HostDevice device;
-    host::PrepareDevice();
-    armemu::CoreDll coredll;
-    armemu::Machine machine(TARQUELL_EXE, coredll.exports());
-    const uint32_t scratch = armemu::kStackTop - machine.stackSize(), data = scratch + 64, size = scratch + 96, type = scratch + 100;
+    const uint32_t data = scratch_ + 64, size = scratch_ + 96, type = scratch_ + 100;
     const std::vector<uint8_t> six = {1, 2, 3, 4, 5, 6};
     ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"six", 0, REG_BINARY, six.data(), 6));
-    const uint32_t sixName = WriteText(machine, scratch, u"six");
+    const uint32_t sixName = WriteText(machine_, scratch_, u"six");
     const struct {
         bool data, size;
         DWORD sizeIn;
@@ -445,20 +448,21 @@ TEST(ArmEmulator, RegistryCallsAnswerAsTheHosts)
         DWORD hostType = 99, hostSize = row.sizeIn;
         LONG expected = RegQueryValueExW(HKEY_CURRENT_USER, L"six", NULL, &hostType, row.data ? hostData.data() : NULL,
                                          row.size ? &hostSize : NULL);
-        machine.Write(data, std::vector<uint8_t>(8, 0xbd));
-        machine.Write32(size, row.sizeIn);
-        EXPECT_EQ(uint32_t(expected), machine.Call(Stub(machine, "RegQueryValueExW"),
-                                                   {0x80000001u, sixName, 0, type, row.data ? data : 0, row.size ? size : 0}));
-        EXPECT_EQ(hostSize, machine.Read32(size));
-        EXPECT_EQ(hostData, machine.Read(data, 8));
+        machine_.Write(data, std::vector<uint8_t>(8, 0xbd));
+        machine_.Write32(size, row.sizeIn);
+        const uint32_t answer = machine_.Call(Stub(machine_, "RegQueryValueExW"),
+                                              {0x80000001u, sixName, 0, type, row.data ? data : 0, row.size ? size : 0});
+        EXPECT_EQ(uint32_t(expected), answer);
+        EXPECT_EQ(hostSize, machine_.Read32(size));
+        EXPECT_EQ(hostData, machine_.Read(data, 8));
     }
 
-    const uint32_t textName = WriteText(machine, scratch, u"text");
+    const uint32_t textName = WriteText(machine_, scratch_, u"text");
     for (const uint8_t after : {uint8_t(0), uint8_t('x')}) {
         const std::vector<uint8_t> text = {'a', 0, 'b', 0, 'c', 0, after, 0};
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(HKEY_CURRENT_USER, L"host", 0, REG_SZ, text.data(), 6));
-        machine.Write(data, text);
-        ASSERT_EQ(0u, machine.Call(Stub(machine, "RegSetValueExW"), {0x80000001u, textName, 0, REG_SZ, data, 6}));
+        machine_.Write(data, text);
+        ASSERT_EQ(0u, machine_.Call(Stub(machine_, "RegSetValueExW"), {0x80000001u, textName, 0, REG_SZ, data, 6}));
         const Stored stored = ReadValue(HKEY_CURRENT_USER, L"", L"text");
         EXPECT_TRUE(stored.present);
         EXPECT_EQ(ReadValue(HKEY_CURRENT_USER, L"", L"host"), stored);
@@ -489,19 +493,17 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     const std::string path = WriteFile(device.Outside() / "large.exe", file);
 
     armemu::CoreDll coredll;
-
     armemu::Machine machine(path, coredll.exports());
-    auto stub = [&](const std::string& name) { return Stub(machine, name); };
     const uint32_t buffer = machine.base() + section.rva + ((virtualSize - kGrowth + 0xFFF) & ~0xFFFu);
     std::vector<uint8_t> value(kValueSize);
     for (size_t i = 0; i < value.size(); ++i)
         value[i] = uint8_t(i * 7 + i / 4096);
     machine.Write(buffer, value);
     ASSERT_EQ(uint32_t(ERROR_INVALID_PARAMETER),
-              machine.Call(stub("RegSetValueExW"), {0x80000001u, 0, 0, REG_BINARY, buffer, kValueSize}));
+              machine.Call(Stub(machine, "RegSetValueExW"), {0x80000001u, 0, 0, REG_BINARY, buffer, kValueSize}));
     constexpr uint32_t kKept = host::reg::kMostDataBytes;
     const std::vector<uint8_t> tail(value.end() - kKept, value.end());
-    ASSERT_EQ(0u, machine.Call(stub("RegSetValueExW"),
+    ASSERT_EQ(0u, machine.Call(Stub(machine, "RegSetValueExW"),
                                {0x80000001u, 0, 0, REG_BINARY, buffer + kValueSize - kKept, kKept}));
     EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", NULL) == Value(REG_BINARY, tail))
         << "the value stored is not the program's buffer";
@@ -509,7 +511,7 @@ TEST(ArmEmulator, RegistryBuffersAreCopiedWholeAtAnySize)
     machine.Write(buffer, std::vector<uint8_t>(kValueSize, 0));
     const uint32_t sizeAt = buffer + kValueSize;
     machine.Write32(sizeAt, kValueSize);
-    ASSERT_EQ(0u, machine.Call(stub("RegQueryValueExW"), {0x80000001u, 0, 0, 0, buffer, sizeAt}));
+    ASSERT_EQ(0u, machine.Call(Stub(machine, "RegQueryValueExW"), {0x80000001u, 0, 0, 0, buffer, sizeAt}));
     EXPECT_EQ(kKept, machine.Read32(sizeAt));
     EXPECT_TRUE(machine.Read(buffer, kKept) == tail) << "the program's buffer is not the value read";
 }

@@ -1,9 +1,6 @@
 // The launcher's flag as the tests on either target seed it and read it back.
 #pragma once
 
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 #include <windows.h>
 
