@@ -18,13 +18,13 @@ toolchain=()
 cmake -S . -B "$win32" "${toolchain[@]}" -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
 cmake --build "$win32" -j2 --target Tarquell Velloria >/dev/null
 size_ok=0
-tools/size-report.sh "$win32" || size_ok=$?
+bench/size-report.sh "$win32" || size_ok=$?
 
 echo
 echo "== Size (the wince preset's build: the handheld's CE 3.0 ARM programs)"
 cmake --preset wince >/dev/null
 cmake --build --preset wince >/dev/null
-tools/size-report.sh build/wince || size_ok=$?
+bench/size-report.sh build/wince || size_ok=$?
 
 echo
 echo "== Speed (host, RelWithDebInfo as the host preset)"
@@ -32,6 +32,6 @@ cmake -S . -B "$bench" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK_BENCHMARKS=ON >/de
 cmake --build "$bench" -j2 --target zk_bench >/dev/null
 "$bench/bench/zk_bench" --benchmark_out="$bench/bench.json" --benchmark_out_format=json "$@"
 echo
-tools/bench-summary.py "$bench/bench.json"
+bench/bench-summary.py "$bench/bench.json"
 
 exit $size_ok

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Size and imports of the win32 or the handheld's (wince) programs, against
 # their budgets.
-#   tools/size-report.sh [build folder]    (default: build/win32)
+#   bench/size-report.sh [build folder]    (default: build/win32)
 # Prints each .exe's size, its sections and the DLLs it imports; exits 1 when
 # a program is over its budget or imports anything but the system's own DLLs.
 set -euo pipefail

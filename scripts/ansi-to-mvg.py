@@ -3,7 +3,7 @@
 ImageMagick drawing (MVG): one cell per character, in the xterm colours, bold
 text in the bold face.
 
-    tools/ansi-to-mvg.py FONT.ttf BOLD.ttf < screen.txt > screen.mvg
+    scripts/ansi-to-mvg.py FONT.ttf BOLD.ttf < screen.txt > screen.mvg
     convert mvg:screen.mvg screen.png
 """
 import re

@@ -5,7 +5,7 @@
 #   docs/velloria-terminal.txt   the host program on an 80 x 24 terminal (tmux)
 #   docs/velloria-terminal.png   the same screen, drawn in its colours
 #
-#   tools/screenshots.sh [win32 build dir] [host build dir]
+#   scripts/screenshots.sh [win32 build dir] [host build dir]
 #
 # The build dirs default to the presets' (build/win32, build/host). Needs wine,
 # xvfb-run, xdotool, tmux, python3 and ImageMagick (Debian's imagemagick).
@@ -75,6 +75,6 @@ tmux -L "$socket" capture-pane -p -t velloria >docs/velloria-terminal.txt
 tmux -L "$socket" capture-pane -p -e -t velloria >"$work/screen.ans"
 font=$(fc-match -f '%{file}' 'DejaVu Sans Mono')
 bold=$(fc-match -f '%{file}' 'DejaVu Sans Mono:bold')
-python3 tools/ansi-to-mvg.py "$font" "$bold" <"$work/screen.ans" >"$work/screen.mvg"
+python3 scripts/ansi-to-mvg.py "$font" "$bold" <"$work/screen.ans" >"$work/screen.mvg"
 convert "mvg:$work/screen.mvg" docs/velloria-terminal.png
 echo "screenshots: docs/velloria-terminal.txt docs/velloria-terminal.png"

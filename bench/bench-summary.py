@@ -3,7 +3,7 @@
 each registry size, how it grows with the file, and each host program's
 start-to-exit time against the trivial program's.
 
-    tools/bench-summary.py build/bench/bench.json
+    bench/bench-summary.py build/bench/bench.json
 """
 import json
 import sys
