@@ -181,7 +181,7 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     const fs::path dir = scratch.Outside();
     const std::string programs = " '" VELLORIA_EXE "' '" TARQUELL_EXE "'";
     const ChildRun again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
-                            " " PROJECT_DIR "/launcher/Tarquell.rc" + programs);
+                            " " PROJECT_DIR "/launcher/res/Tarquell.rc" + programs);
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(FileBytes(dir / "again.cab"), FileBytes(VELLORIA_CAB)) << "made again elsewhere, later";
 
