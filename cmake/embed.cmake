@@ -1,7 +1,6 @@
-# Writes the bytes of IN as the host's embedded resource image in OUT.
+# Writes the bytes of IN as a program's embedded resources in OUT, handed to
+# the host's module as the program starts.
 file(READ ${IN} hex HEX)
-string(LENGTH "${hex}" len)
-math(EXPR size "${len} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
-file(WRITE ${OUT} "// Generated from ${IN}.\n#include <stddef.h>\n\nextern const unsigned char kHostResources[];\nextern const size_t kHostResourcesSize;\n\nalignas(4) const unsigned char kHostResources[] = {\n${bytes}};\nconst size_t kHostResourcesSize = ${size};\n")
+file(WRITE ${OUT} "// Generated from ${IN}.\n#include <stddef.h>\n\nnamespace host {\nvoid SetModuleResources(const unsigned char* bytes, size_t size);\n}\n\nnamespace {\n\nalignas(4) const unsigned char kResources[] = {\n${bytes}};\n\nstruct HandedIn {\n    HandedIn() { host::SetModuleResources(kResources, sizeof kResources); }\n} handedIn;\n\n}  // namespace\n")

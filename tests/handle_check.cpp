@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "registry_debug.h"
+#include "registry/registry_debug.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "call_lines.h"
 #include "observer.h"
-#include "registry_store.h"
+#include "registry/registry_store.h"
 
 namespace host {
 

@@ -2,7 +2,7 @@
 // neither program reads any, so the entry gets an empty command line.
 #include <windows.h>
 
-#include "device.h"
+#include "device/device.h"
 
 int main()
 {

@@ -33,7 +33,7 @@ endfunction()
 # device folder writes every file, and its notice as the terminal's text.
 function(zk_target_ctlpnl name)
   add_executable(${name} host.cpp)
-  target_link_libraries(${name} PRIVATE winapi host_headers)
+  target_link_libraries(${name} PRIVATE platform_api host_headers)
 endfunction()
 
 # zk_resources(<target> <file.rc>): the resource script compiled by windres

@@ -16,12 +16,12 @@
 #include <vector>
 
 #include "coredll.h"
-#include "device.h"
+#include "device/device.h"
 #include "facts.h"
 #include "host_device.h"
 #include "machine.h"
 #include "pe.h"
-#include "regfile.h"
+#include "registry/regfile.h"
 #include "registry/helpers.h"
 #include "resources/res_file.h"
 #include "run_arm.h"

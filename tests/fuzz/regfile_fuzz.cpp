@@ -11,7 +11,7 @@
 #include <tuple>
 #include <vector>
 
-#include "regfile.h"
+#include "registry/regfile.h"
 
 namespace {
 

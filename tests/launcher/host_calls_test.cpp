@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "device.h"
+#include "device/device.h"
 #include "host_device.h"
 #include "host_watch.h"
 #include "registry/expected_calls.h"

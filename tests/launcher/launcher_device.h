@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
+#include "device/device.h"
 #include "host_device.h"
 
 class LauncherDevice : public ::testing::Test {

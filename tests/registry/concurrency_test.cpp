@@ -19,9 +19,9 @@
 
 #include "catalogue.h"
 #include "child_run.h"
-#include "device.h"
+#include "device/device.h"
 #include "device_files.h"
-#include "regfile.h"
+#include "registry/regfile.h"
 #include "registry.h"
 #include "registry/helpers.h"
 #include "scratch.h"

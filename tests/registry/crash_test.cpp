@@ -16,11 +16,11 @@
 
 #include "catalogue.h"
 #include "child_run.h"
-#include "device.h"
+#include "device/device.h"
 #include "device_files.h"
 #include "registry.h"
 #include "registry/helpers.h"
-#include "registry_store.h"
+#include "registry/registry_store.h"
 #include "scratch.h"
 
 namespace {

@@ -15,7 +15,7 @@
 
 #include "catalogue.h"
 #include "device_files.h"
-#include "regfile.h"
+#include "registry/regfile.h"
 #include "registry.h"
 #include "registry/helpers.h"
 #include "scratch.h"

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "child_run.h"
-#include "device.h"
+#include "device/device.h"
 #include "facts.h"
 #include "host_device.h"
 #include "reg_text.h"
-#include "regfile.h"
+#include "registry/regfile.h"
 
 // A key's path as registry.reg names it.
 inline std::string KeyPath(HKEY hive, const std::wstring& subkey)

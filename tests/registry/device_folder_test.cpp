@@ -19,11 +19,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "device.h"
+#include "device/device.h"
 #include "device_files.h"
 #include "host_device.h"
 #include "registry/helpers.h"
-#include "registry_store.h"
+#include "registry/registry_store.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include "device.h"
+#include "device/device.h"
 #include "scratch.h"
 
 namespace {

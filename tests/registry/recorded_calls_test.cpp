@@ -10,9 +10,9 @@
 #include "device_files.h"
 #include "facts.h"
 #include "registry.h"
-#include "registry_debug.h"
+#include "registry/registry_debug.h"
 #include "host_watch.h"
-#include "regfile.h"
+#include "registry/regfile.h"
 #include "registry/expected_calls.h"
 #include "scratch.h"
 

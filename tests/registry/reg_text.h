@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "regfile.h"
+#include "registry/regfile.h"
 
 // What every registry.reg a test writes starts with: the version line and
 // the blank line after it.

@@ -2,7 +2,7 @@
 
 #include "device_files.h"
 #include "host_device.h"
-#include "regfile.h"
+#include "registry/regfile.h"
 
 using host::reg::Utf8FromWide;
 using host::reg::WideFromUtf8;

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "screen.h"
+#include "terminal/screen.h"
 
 class ScriptedTerminal : public host::Terminal {
 public:

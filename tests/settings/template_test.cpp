@@ -13,14 +13,12 @@
 #include <vector>
 
 #include "dialog.h"
-#include "dialog_template.h"
+#include "process/module.h"
+#include "terminal/dialog_template.h"
 #include "facts.h"
 #include "velloria_ids.h"
 #include "resources/res_file.h"
 #include "resources/version_block.h"
-
-extern const unsigned char kHostResources[];
-extern const size_t kHostResourcesSize;
 
 namespace {
 
@@ -93,7 +91,8 @@ TEST(DialogTemplate, EveryButtonAndNoStaticIsBoundInTheMessageMap)
 // Every entry of the .res in US English, and one icon group: 130.
 TEST(Resources, EverythingIsInUsEnglishWithOneIconGroup)
 {
-    std::vector<ResEntry> entries = ReadRes(kHostResources, kHostResourcesSize);
+    const std::string_view res = host::ModuleResources();
+    std::vector<ResEntry> entries = ReadRes(reinterpret_cast<const unsigned char*>(res.data()), res.size());
     ASSERT_GT(entries.size(), 1u);
     EXPECT_EQ(entries[0].type, u"#0") << "a .res starts with an empty entry";
     int groups = 0;

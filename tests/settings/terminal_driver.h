@@ -24,11 +24,11 @@
 #include <utility>
 #include <vector>
 
-#include "device.h"
+#include "device/device.h"
 #include "dialog_driver.h"
 #include "facts.h"
 #include "host_watch.h"
-#include "screen.h"
+#include "terminal/screen.h"
 #include "settings/scripted_terminal.h"
 
 // A terminal whose input the test hands over one event at a time, from

@@ -5,7 +5,7 @@
 #include <stdlib.h>
 
 #include "catalogue.h"
-#include "device.h"
+#include "device/device.h"
 
 int main(int argc, char** argv)
 {

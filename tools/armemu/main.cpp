@@ -13,7 +13,7 @@
 
 #include "call_lines.h"
 #include "coredll.h"
-#include "device.h"
+#include "device/device.h"
 #include "machine.h"
 #include "text.h"
 

@@ -10,7 +10,7 @@
 
 #include "coredll.h"
 #include "pe.h"
-#include "window.h"
+#include "terminal/window.h"
 
 namespace armemu {
 

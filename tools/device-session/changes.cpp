@@ -4,7 +4,7 @@
 
 #include "catalogue.h"
 #include "registry.h"
-#include "registry_store.h"
+#include "registry/registry_store.h"
 #include "text.h"
 
 namespace session {

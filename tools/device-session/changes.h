@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "regfile.h"
+#include "registry/regfile.h"
 
 namespace session {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "cab_header.h"
-#include "device.h"
+#include "device/device.h"
 
 namespace session {
 

@@ -16,7 +16,7 @@
 
 #include "changes.h"
 #include "children.h"
-#include "device.h"
+#include "device/device.h"
 #include "install.h"
 #include "startup.h"
 #include "text.h"

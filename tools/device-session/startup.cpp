@@ -13,7 +13,7 @@
 #include <windows.h>
 
 #include "children.h"
-#include "device.h"
+#include "device/device.h"
 #include "install.h"
 #include "text.h"
 

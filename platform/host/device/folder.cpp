@@ -1,7 +1,7 @@
 // The device's folders: where the device is, finding an entry as the
 // device's file system does (without regard to case), and opening a folder
 // of it, never through a link.
-#include "device.h"
+#include "device/device.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "device_io.h"
+#include "device/device_io.h"
 #include "text.h"
 
 namespace host {

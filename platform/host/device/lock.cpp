@@ -1,5 +1,5 @@
 // The device folder's lock: flock on the folder itself.
-#include "device.h"
+#include "device/device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "device_io.h"
+#include "device/device_io.h"
 
 namespace host {
 

@@ -1,6 +1,6 @@
 // Reading a file of the device: bounded, never blocking, and stamped so
 // that a later change to it can be told.
-#include "device.h"
+#include "device/device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "device_io.h"
+#include "device/device_io.h"
 
 namespace host {
 

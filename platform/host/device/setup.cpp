@@ -1,6 +1,6 @@
 // Setting the device folder up, and where this build's stand-in control
 // panel is: the one place that knows.
-#include "device.h"
+#include "device/device.h"
 
 #include <errno.h>
 #include <fcntl.h>

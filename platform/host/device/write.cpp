@@ -1,7 +1,7 @@
 // Writing a file of the device whole: a new temporary file beside it,
 // flushed and renamed over it, so that a crash at any step leaves the old
 // file or the new one, never a mix.
-#include "device.h"
+#include "device/device.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -10,7 +10,7 @@
 
 #include <string>
 
-#include "device_io.h"
+#include "device/device_io.h"
 
 namespace host {
 namespace {

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "device.h"
+#include "device/device.h"
 #include "observer.h"
 #include "text.h"
 
@@ -206,8 +206,6 @@ std::optional<std::wstring> Copy(LPCWSTR text)
     return text ? std::optional<std::wstring>(text) : std::nullopt;
 }
 
-char thisModule;
-
 }  // namespace
 
 BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
@@ -229,14 +227,4 @@ BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine,
         SetLastError(error);
     }
     return result;
-}
-
-HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
-{
-    // Only the program itself is a module here.
-    if (lpModuleName) {
-        SetLastError(ERROR_MOD_NOT_FOUND);
-        return NULL;
-    }
-    return reinterpret_cast<HMODULE>(&thisModule);
 }

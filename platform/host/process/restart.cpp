@@ -14,7 +14,7 @@
 
 #include <string>
 
-#include "device.h"
+#include "device/device.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The registry's key handles, and the check of their use at exit.
-#include "handles.h"
+#include "registry/handles.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -9,7 +9,7 @@
 #include <map>
 #include <mutex>
 
-#include "registry_debug.h"
+#include "registry/registry_debug.h"
 
 namespace host {
 namespace {

@@ -1,4 +1,4 @@
-#include "regfile.h"
+#include "registry/regfile.h"
 
 #include <algorithm>
 

@@ -10,9 +10,9 @@
 
 #include <windows.h>
 
-#include "handles.h"
+#include "registry/handles.h"
 #include "observer.h"
-#include "registry_store.h"
+#include "registry/registry_store.h"
 #include "text.h"
 
 namespace host {

@@ -1,4 +1,4 @@
-#include "registry_store.h"
+#include "registry/registry_store.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "device.h"
+#include "device/device.h"
 
 extern const char kDefaultRegistry[];  // default.reg, embedded at build time
 

@@ -9,8 +9,8 @@
 
 #include <windows.h>
 
-#include "device.h"
-#include "regfile.h"
+#include "device/device.h"
+#include "registry/regfile.h"
 
 namespace host {
 

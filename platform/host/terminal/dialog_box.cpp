@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "dialog_template.h"
-#include "screen.h"
+#include "terminal/dialog_template.h"
+#include "terminal/screen.h"
 #include "text.h"
-#include "window.h"
+#include "terminal/window.h"
 
 namespace host {
 namespace {

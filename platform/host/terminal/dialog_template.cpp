@@ -1,10 +1,10 @@
 // Strings in a template are UTF-16; names and ordinals as in any resource.
-#include "dialog_template.h"
+#include "terminal/dialog_template.h"
 
 #include <string>
 #include <vector>
 
-#include "layout.h"
+#include "terminal/layout.h"
 #include "text.h"
 
 namespace host {

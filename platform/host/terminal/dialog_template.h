@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "window.h"
+#include "terminal/window.h"
 
 namespace host {
 

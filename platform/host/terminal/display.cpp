@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "screen.h"
+#include "terminal/screen.h"
 
 // After our headers: it defines names such as `columns` as macros.
 #include <ncursesw/term.h>

@@ -1,7 +1,7 @@
 // Dialog units map to cells at about x/2 columns and y/11 rows. The template
 // may be far wider or taller than its controls; the terminal shows the box
 // that holds them.
-#include "layout.h"
+#include "terminal/layout.h"
 
 #include <algorithm>
 

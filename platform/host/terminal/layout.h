@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "window.h"
+#include "terminal/window.h"
 
 namespace host {
 

@@ -7,8 +7,8 @@
 
 #include <algorithm>
 
-#include "screen.h"
-#include "window.h"
+#include "terminal/screen.h"
+#include "terminal/window.h"
 
 namespace host {
 namespace {

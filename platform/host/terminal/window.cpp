@@ -9,8 +9,8 @@
 #include <set>
 
 #include "observer.h"
-#include "screen.h"
-#include "window.h"
+#include "terminal/screen.h"
+#include "terminal/window.h"
 
 namespace host {
 namespace {
@@ -236,4 +236,15 @@ BOOL WINAPI SetWindowPos(HWND hWnd, HWND hWndInsertAfter, int X, int Y, int cx, 
     r.right = side(int64_t(r.left) + width);
     r.bottom = side(int64_t(r.top) + height);
     return TRUE;
+}
+
+// An icon is its group's resource data; the terminal doesn't draw it.
+HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName)
+{
+    host::ReportUserCall("LoadIconW", NULL,
+                         {reinterpret_cast<LONG_PTR>(hInstance), reinterpret_cast<LONG_PTR>(lpIconName)});
+    HRSRC info = FindResourceW(hInstance, lpIconName, RT_GROUP_ICON);
+    if (!info)
+        return nullptr;
+    return static_cast<HICON>(LockResource(LoadResource(hInstance, info)));
 }

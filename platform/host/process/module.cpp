@@ -1,17 +1,22 @@
-// Resources: the program's compiled .res (kHostResources), embedded in the
-// host build. A .res is a run of entries, each a header (data size, header
-// size, type, name, flags, language) and its data, both DWORD-aligned.
+// The running program's module and its resources: the compiled .res its
+// build embedded and handed in at start-up (SetModuleResources). A .res is a
+// run of entries, each a header (data size, header size, type, name, flags,
+// language) and its data, both DWORD-aligned.
+#include "process/module.h"
+
 #include <windows.h>
 
 #include <string>
 
 #include "text.h"
-#include "window.h"
-
-extern const unsigned char kHostResources[];
-extern const size_t kHostResourcesSize;
 
 namespace {
+
+const unsigned char* g_resources = nullptr;
+size_t g_resourcesSize = 0;
+
+// What GetModuleHandleW(NULL) returns: only the program itself is a module.
+char thisModule;
 
 DWORD ReadDword(const BYTE* at)
 {
@@ -57,8 +62,8 @@ struct ResourceEntry {
 template <typename Visit>
 void ForEachEntry(Visit visit)
 {
-    const BYTE* at = kHostResources;
-    const BYTE* end = kHostResources + kHostResourcesSize;
+    const BYTE* at = g_resources;
+    const BYTE* end = g_resources + g_resourcesSize;
     while (end - at >= 32) {
         ResourceEntry entry{at, ReadDword(at), ReadDword(at + 4)};
         size_t dataSpace = (size_t(entry.dataSize) + 3) & ~size_t(3);
@@ -72,6 +77,30 @@ void ForEachEntry(Visit visit)
 }
 
 }  // namespace
+
+namespace host {
+
+void SetModuleResources(const unsigned char* bytes, size_t size)
+{
+    g_resources = bytes;
+    g_resourcesSize = size;
+}
+
+std::string_view ModuleResources()
+{
+    return {reinterpret_cast<const char*>(g_resources), g_resourcesSize};
+}
+
+}  // namespace host
+
+HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
+{
+    if (lpModuleName) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return NULL;
+    }
+    return reinterpret_cast<HMODULE>(&thisModule);
+}
 
 HRSRC WINAPI FindResourceW(HMODULE, LPCWSTR lpName, LPCWSTR lpType)
 {
@@ -116,15 +145,4 @@ DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo)
         return 0;
     }
     return ReadDword(reinterpret_cast<const BYTE*>(hResInfo));
-}
-
-// An icon is its group's resource data; the terminal doesn't draw it.
-HICON WINAPI LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName)
-{
-    host::ReportUserCall("LoadIconW", NULL,
-                         {reinterpret_cast<LONG_PTR>(hInstance), reinterpret_cast<LONG_PTR>(lpIconName)});
-    HRSRC info = FindResourceW(hInstance, lpIconName, RT_GROUP_ICON);
-    if (!info)
-        return nullptr;
-    return static_cast<HICON>(LockResource(LoadResource(hInstance, info)));
 }
