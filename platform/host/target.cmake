@@ -28,14 +28,6 @@ function(zk_target_program name)
   target_link_libraries(${name} PRIVATE host_entry)
 endfunction()
 
-# The stand-in control panel (tools/ctlpnl): a program of the host, which the
-# device's set-up installs as \Windows\ctlpnl.exe; it writes its log as the
-# device folder writes every file, and its notice as the terminal's text.
-function(zk_target_ctlpnl name)
-  add_executable(${name} host.cpp)
-  target_link_libraries(${name} PRIVATE platform_api host_headers)
-endfunction()
-
 # zk_resources(<target> <file.rc>): the resource script compiled by windres
 # into a .res whose bytes are linked into the program, where FindResourceW
 # reads them.

@@ -19,13 +19,6 @@ function(zk_target_program name)
   target_link_options(${name} PRIVATE -municode -static -s -Wl,--gc-sections)
 endfunction()
 
-# The stand-in control panel (tools/ctlpnl): a desktop program, which the
-# launcher starts once it is copied to C:\Windows (by the tests under Wine,
-# or by hand).
-function(zk_target_ctlpnl name)
-  zk_program(${name} SOURCES win32.cpp)
-endfunction()
-
 # zk_resources(<target> <file.rc>): the script compiled with the program;
 # windres finds the program's ids header and the icons from the program's folder and the
 # script's.

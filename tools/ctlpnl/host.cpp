@@ -12,7 +12,7 @@
 #include <string>
 
 #include "applet.h"
-#include "device.h"
+#include "device/device.h"
 #include "text.h"
 
 namespace {
