@@ -21,7 +21,7 @@
 
 #include "catalogue.h"
 #include "registry.h"
-#include "host_watch.h"
+#include "registry/registry_store.h"
 #include "velloria_ids.h"
 
 extern const char kDefaultRegistry[];  // the default image, as the host embeds it
