@@ -30,7 +30,7 @@
 #include <windows.h>
 
 #include "facts.h"
-#include "registry/helpers.h"
+#include "support/helpers.h"
 
 namespace {
 

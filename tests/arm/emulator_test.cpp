@@ -18,12 +18,12 @@
 #include "coredll.h"
 #include "device/device.h"
 #include "facts.h"
-#include "host_device.h"
+#include "support/host_device.h"
 #include "machine.h"
 #include "pe.h"
 #include "registry/regfile.h"
-#include "registry/helpers.h"
-#include "resources/res_file.h"
+#include "support/helpers.h"
+#include "support/res_file.h"
 #include "run_arm.h"
 
 namespace {

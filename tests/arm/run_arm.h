@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "child_run.h"
+#include "support/child_run.h"
 
 // The output is stdout and stderr of the emulator and what it started.
 struct ArmRun : ChildRun {

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "cab_header.h"
-#include "child_run.h"
+#include "support/child_run.h"
 #include "facts.h"
-#include "host_device.h"
+#include "support/host_device.h"
 #include "install.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "resources/version_block.h"
-#include "wine/from_host.h"
+#include "support/version_block.h"
+#include "support/from_host.h"
 
 namespace {
 

@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "device/device.h"
-#include "host_device.h"
-#include "host_watch.h"
-#include "registry/expected_calls.h"
+#include "support/host_device.h"
+#include "support/host_watch.h"
+#include "support/expected_calls.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <filesystem>
 #include <tuple>
 
-#include "host_device.h"
-#include "host_watch.h"
-#include "child_run.h"
+#include "support/host_device.h"
+#include "support/host_watch.h"
+#include "support/child_run.h"
 
 namespace {
 

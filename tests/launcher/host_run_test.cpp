@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "child_run.h"
+#include "support/child_run.h"
 #include "launcher_device.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "facts.h"
 #include "launcher_flag.h"
-#include "registry/expected_calls.h"
+#include "support/expected_calls.h"
 
 // The flag cleared: its key opened, the flag read (`found` or not), set and
 // the key closed.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "device/device.h"
-#include "host_device.h"
+#include "support/host_device.h"
 
 class LauncherDevice : public ::testing::Test {
 protected:

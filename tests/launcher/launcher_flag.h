@@ -5,7 +5,7 @@
 #include <windows.h>
 
 #include "facts.h"
-#include "registry/helpers.h"
+#include "support/helpers.h"
 
 using facts::kOneAlignment;
 

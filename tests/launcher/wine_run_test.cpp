@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "launcher_flag.h"
-#include "wine/from_host.h"
+#include "support/from_host.h"
 
 namespace {
 

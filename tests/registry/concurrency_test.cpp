@@ -18,13 +18,13 @@
 #include <windows.h>
 
 #include "catalogue.h"
-#include "child_run.h"
+#include "support/child_run.h"
 #include "device/device.h"
-#include "device_files.h"
+#include "support/device_files.h"
 #include "registry/regfile.h"
 #include "registry.h"
-#include "registry/helpers.h"
-#include "scratch.h"
+#include "support/helpers.h"
+#include "support/scratch.h"
 
 namespace {
 

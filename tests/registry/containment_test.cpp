@@ -16,11 +16,11 @@
 #include <windows.h>
 
 #include "catalogue.h"
-#include "device_files.h"
+#include "support/device_files.h"
 #include "registry/regfile.h"
 #include "registry.h"
-#include "registry/helpers.h"
-#include "scratch.h"
+#include "support/helpers.h"
+#include "support/scratch.h"
 #include "text.h"
 
 namespace {

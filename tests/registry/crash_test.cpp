@@ -15,13 +15,13 @@
 #include <windows.h>
 
 #include "catalogue.h"
-#include "child_run.h"
+#include "support/child_run.h"
 #include "device/device.h"
-#include "device_files.h"
+#include "support/device_files.h"
 #include "registry.h"
-#include "registry/helpers.h"
+#include "support/helpers.h"
 #include "registry/registry_store.h"
-#include "scratch.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -20,9 +20,9 @@
 #include <windows.h>
 
 #include "device/device.h"
-#include "device_files.h"
-#include "host_device.h"
-#include "registry/helpers.h"
+#include "support/device_files.h"
+#include "support/host_device.h"
+#include "support/helpers.h"
 #include "registry/registry_store.h"
 
 namespace {

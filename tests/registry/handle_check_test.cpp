@@ -9,7 +9,7 @@
 #include <windows.h>
 
 #include "device/device.h"
-#include "scratch.h"
+#include "support/scratch.h"
 
 namespace {
 

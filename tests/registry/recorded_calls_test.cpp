@@ -7,14 +7,14 @@
 #include <windows.h>
 
 #include "catalogue.h"
-#include "device_files.h"
+#include "support/device_files.h"
 #include "facts.h"
 #include "registry.h"
 #include "registry/registry_debug.h"
-#include "host_watch.h"
+#include "support/host_watch.h"
 #include "registry/regfile.h"
-#include "registry/expected_calls.h"
-#include "scratch.h"
+#include "support/expected_calls.h"
+#include "support/scratch.h"
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include "catalogue.h"
 #include "registry.h"
 #include "facts.h"
-#include "registry/helpers.h"
-#include "scratch.h"
+#include "support/helpers.h"
+#include "support/scratch.h"
 
 namespace {
 

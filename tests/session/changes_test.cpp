@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "changes.h"
-#include "registry/reg_text.h"
+#include "support/reg_text.h"
 
 namespace {
 

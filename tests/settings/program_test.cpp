@@ -15,10 +15,10 @@
 
 #include <windows.h>
 
-#include "child_run.h"
-#include "host_device.h"
-#include "registry/helpers.h"
-#include "registry/reg_text.h"
+#include "support/child_run.h"
+#include "support/host_device.h"
+#include "support/helpers.h"
+#include "support/reg_text.h"
 
 namespace {
 

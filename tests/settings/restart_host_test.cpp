@@ -14,8 +14,8 @@
 #include <fstream>
 
 #include "facts.h"
-#include "host_device.h"
-#include "registry/device_files.h"
+#include "support/host_device.h"
+#include "support/device_files.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "terminal/dialog_template.h"
 #include "facts.h"
 #include "velloria_ids.h"
-#include "resources/res_file.h"
-#include "resources/version_block.h"
+#include "support/res_file.h"
+#include "support/version_block.h"
 
 namespace {
 

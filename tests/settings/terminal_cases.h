@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "registry/expected_calls.h"
+#include "support/expected_calls.h"
 
 namespace {
 

@@ -25,9 +25,9 @@
 #include <vector>
 
 #include "device/device.h"
-#include "dialog_driver.h"
+#include "support/dialog_driver.h"
 #include "facts.h"
-#include "host_watch.h"
+#include "support/host_watch.h"
 #include "terminal/screen.h"
 #include "settings/scripted_terminal.h"
 

@@ -13,7 +13,7 @@
 #include <tuple>
 #include <vector>
 
-#include "resources/res_file.h"
+#include "support/res_file.h"
 #include "scripted_terminal.h"
 #include "velloria_ids.h"
 

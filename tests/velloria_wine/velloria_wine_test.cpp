@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "dialog_driver.h"
+#include "support/dialog_driver.h"
 #include "facts.h"
-#include "registry/helpers.h"
-#include "wine/from_host.h"
+#include "support/helpers.h"
+#include "support/from_host.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include <windows.h>
 
-#include "resources/res_file.h"
+#include "support/res_file.h"
 
 struct VersionNode {
     std::u16string key;

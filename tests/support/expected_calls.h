@@ -11,7 +11,7 @@
 #include <windows.h>
 
 #include "facts.h"
-#include "host_watch.h"
+#include "support/host_watch.h"
 
 namespace calls {
 

@@ -10,11 +10,11 @@
 #include <fstream>
 #include <string>
 
-#include "child_run.h"
+#include "support/child_run.h"
 #include "device/device.h"
 #include "facts.h"
-#include "host_device.h"
-#include "reg_text.h"
+#include "support/host_device.h"
+#include "support/reg_text.h"
 #include "registry/regfile.h"
 
 // A key's path as registry.reg names it.

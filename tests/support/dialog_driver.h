@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "facts.h"
-#include "registry/scratch.h"
+#include "support/scratch.h"
 
 class DialogDriver : public ::testing::Test {
 protected:

@@ -1,10 +1,10 @@
-#include "scratch.h"
+#include "support/scratch.h"
 
 #include <vector>
 
 #include "catalogue.h"
 #include "registry.h"
-#include "registry/helpers.h"
+#include "support/helpers.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "scratch.h"
+#include "support/scratch.h"
 
-#include "device_files.h"
-#include "host_device.h"
+#include "support/device_files.h"
+#include "support/host_device.h"
 #include "registry/regfile.h"
 
 using host::reg::Utf8FromWide;
