@@ -46,10 +46,10 @@ bool Same(const reg::Value& a, const reg::Value& b)
 template <typename Visit>
 void EachValue(const reg::Document& doc, Visit visit)
 {
-    for (const reg::Section& section : doc.sections)
-        for (const reg::Item& entry : section.items)
-            if (entry.isValue)
-                visit(section.path, entry.value);
+    reg::Each(doc, [&](std::string_view key, const reg::Value* value) {
+        if (value)
+            visit(std::string(key), *value);
+    });
 }
 
 }  // namespace
@@ -63,19 +63,17 @@ Values::Values(const reg::Document& doc)
     });
     entries_.reserve(count);
     bytes_.reserve(bytes);
-    for (const reg::Section& section : doc.sections) {
-        keys_.push_back(section.path);
-        for (const reg::Item& item : section.items) {
-            if (!item.isValue)
-                continue;
-            const reg::Value& value = item.value;
-            entries_.push_back({uint32_t(keys_.size() - 1), value.type, uint32_t(bytes_.size()),
-                                uint32_t(value.name.size()), uint32_t(bytes_.size() + value.name.size()),
-                                uint32_t(value.data.size())});
-            bytes_ += value.name;
-            bytes_.append(value.data.begin(), value.data.end());
+    reg::Each(doc, [&](std::string_view key, const reg::Value* value) {
+        if (!value) {
+            keys_.emplace_back(key);
+            return;
         }
-    }
+        entries_.push_back({uint32_t(keys_.size() - 1), value->type, uint32_t(bytes_.size()),
+                            uint32_t(value->name.size()), uint32_t(bytes_.size() + value->name.size()),
+                            uint32_t(value->data.size())});
+        bytes_ += value->name;
+        bytes_.append(value->data.begin(), value->data.end());
+    });
     sorted_.resize(entries_.size());
     for (size_t i = 0; i < sorted_.size(); ++i)
         sorted_[i] = uint32_t(i);

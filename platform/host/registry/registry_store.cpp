@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "device.h"
 
@@ -87,7 +88,7 @@ public:
         }
         doing = "parsing it";
         reg::ParseError error;
-        if (!reg::Parse(bytes, parsed.doc, error)) {
+        if (!reg::Parse(std::move(bytes), parsed.doc, error)) {
             std::string where = folder_.PathOf(kRegistryFile);
             if (error.line)
                 where += ":" + std::to_string(error.line);
@@ -147,11 +148,14 @@ private:
 
 // Memory ran out somewhere in the store, the file still as it was: what this
 // process held of it is dropped, so that the next call reads it again, and
-// the line is made only once that memory is given back.
+// the line is made only once that memory is given back. It is told once: the
+// calls after it would mostly say the same.
 LONG OutOfMemory(LONG result)
 {
+    static bool told = false;
     parsed.Forget();
-    TellDeviceProblem((parsed.root.empty() ? std::string() : parsed.root + "/") + kRegistryFile +
+    if (!std::exchange(told, true))
+        TellDeviceProblem((parsed.root.empty() ? std::string() : parsed.root + "/") + kRegistryFile +
                       ": out of memory while " + doing + "; the registry is left as it is");
     return result;
 }
