@@ -23,13 +23,12 @@ using Model = std::vector<std::tuple<std::string, std::string, uint32_t, std::ve
 Model ModelOf(const Document& doc)
 {
     Model model;
-    for (const Section& section : doc.sections) {
-        model.emplace_back(section.path, "[key]", 0, std::vector<uint8_t>());
-        for (const Item& entry : section.items)
-            if (entry.isValue)
-                model.emplace_back(section.path, entry.value.name, entry.value.type,
-                                   entry.value.data);
-    }
+    Each(doc, [&](std::string_view key, const Value* value) {
+        if (value)
+            model.emplace_back(key, value->name, value->type, value->data);
+        else
+            model.emplace_back(key, "[key]", 0, std::vector<uint8_t>());
+    });
     return model;
 }
 
@@ -74,12 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     // The changes the registry makes: values set in place or appended, of
     // each kind, and a new key.
-    const std::string key = doc.sections.empty() ? "HKEY_LOCAL_MACHINE\\SYSTEM\\GWE"
-                                                 : doc.sections[size % doc.sections.size()].path;
-    const std::string name = size % 3 == 0 && !doc.sections.empty() &&
-                                     !doc.sections[size % doc.sections.size()].items.empty()
-                                 ? doc.sections[size % doc.sections.size()].items[0].value.name
-                                 : "Animate";
+    const std::vector<std::string> keys = KeysOf(doc);
+    const std::string key = keys.empty() ? "HKEY_LOCAL_MACHINE\\SYSTEM\\GWE" : keys[size % keys.size()];
+    std::string name = "Animate";
+    if (size % 3 == 0) {
+        // The key's first value, when it has one.
+        for (const auto& [valueKey, valueName, type, bytes] : ModelOf(doc))
+            if (valueName != "[key]" && valueKey == key) {
+                name = valueName;
+                break;
+            }
+    }
     SetValue(doc, key, {name, 4, {1, 0, 0, 0}});
     SetValue(doc, key, {"text \"quoted\" \\", 1, {'a', 0, 0, 0}});
     SetValue(doc, key, {"", 3, std::vector<uint8_t>(data, data + (size < 64 ? size : 64))});

@@ -71,9 +71,9 @@ bool Whole(const std::string& bytes, std::string& problem)
     if (!ReadsAs(bytes, doc, problem))
         return false;
     static const host::reg::Document full = ParseReg(kFullDevice);
-    for (const host::reg::Section& section : full.sections)
-        if (!host::reg::KeyExists(doc, section.path)) {
-            problem = "no key " + section.path;
+    for (const std::string& key : host::reg::KeysOf(full))
+        if (!host::reg::KeyExists(doc, key)) {
+            problem = "no key " + key;
             return false;
         }
     return true;

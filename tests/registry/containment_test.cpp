@@ -135,10 +135,10 @@ Document RandomRegistry(const std::vector<Place>& places, std::mt19937& random)
 std::map<Place, Stored> ValuesOf(const Document& doc)
 {
     std::map<Place, Stored> values;
-    for (const host::reg::Section& section : doc.sections)
-        for (const host::reg::Item& entry : section.items)
-            if (entry.isValue)
-                values[PlaceOf(section.path, entry.value.name)] = {true, entry.value.type, entry.value.data};
+    host::reg::Each(doc, [&](std::string_view key, const host::reg::Value* value) {
+        if (value)
+            values[PlaceOf(std::string(key), value->name)] = {true, value->type, value->data};
+    });
     return values;
 }
 
@@ -201,15 +201,14 @@ TEST(Containment, RandomPressesOverRandomRegistriesChangeOnlyTheCataloguesValues
             expected[place] = Dword(value);
         EXPECT_EQ(ValuesOf(now), expected);
 
-        for (const host::reg::Section& section : old.sections)
-            EXPECT_TRUE(host::reg::KeyExists(now, section.path)) << "key deleted: " << section.path;
+        for (const std::string& key : host::reg::KeysOf(old))
+            EXPECT_TRUE(host::reg::KeyExists(now, key)) << "key deleted: " << key;
         size_t created = 0;
-        for (const host::reg::Section& section : now.sections) {
-            if (host::reg::KeyExists(old, section.path))
+        for (const std::string& key : host::reg::KeysOf(now)) {
+            if (host::reg::KeyExists(old, key))
                 continue;
             ++created;
-            EXPECT_TRUE(host::reg::SameName(section.path, kOwnKey) && ensured)
-                << "key created: " << section.path;
+            EXPECT_TRUE(host::reg::SameName(key, kOwnKey) && ensured) << "key created: " << key;
         }
         EXPECT_LE(created, 1u);
         if (HasFailure())

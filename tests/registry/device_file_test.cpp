@@ -137,17 +137,15 @@ TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
 
         const host::reg::Document doc = ParseReg(c.after);
         EXPECT_EQ(host::reg::Write(doc), c.after);
-        for (const host::reg::Section& section : doc.sections)
-            for (const host::reg::Item& item : section.items) {
-                const size_t root = section.path.find('\\');
-                const HKEY hive = section.path[root - 1] == 'R' ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-                if (item.isValue) {
-                    EXPECT_EQ(ReadValue(hive, WideFromUtf8(section.path.substr(root + 1)),
-                                        WideFromUtf8(item.value.name).c_str()),
-                              Value(item.value.type, item.value.data))
-                        << item.value.name;
-                }
+        host::reg::Each(doc, [&](std::string_view path, const host::reg::Value* value) {
+            const size_t root = path.find('\\');
+            const HKEY hive = path[root - 1] == 'R' ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+            if (value) {
+                EXPECT_EQ(ReadValue(hive, WideFromUtf8(path.substr(root + 1)), WideFromUtf8(value->name).c_str()),
+                          Value(value->type, value->data))
+                    << value->name;
             }
+        });
     }
 }
 
@@ -179,8 +177,9 @@ TEST_F(DeviceFile, WhatIsWrittenReadsBackTheSame)
 
     const host::reg::Document read = ParseReg(written);
     for (const host::reg::Value& value : values) {
-        const host::reg::Value* back = host::reg::FindValue(read, "HKEY_LOCAL_MACHINE\\Test\\Values", value.name);
-        ASSERT_NE(back, nullptr) << value.name;
+        const std::optional<host::reg::Value> back =
+            host::reg::FindValue(read, "HKEY_LOCAL_MACHINE\\Test\\Values", value.name);
+        ASSERT_TRUE(back) << value.name;
         EXPECT_EQ(back->name, value.name);
         EXPECT_EQ(Value(back->type, back->data), Value(value.type, value.data)) << value.name;
     }

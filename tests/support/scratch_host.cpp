@@ -35,6 +35,6 @@ std::wstring StoredValueName(HKEY hive, const WCHAR* key, const WCHAR* name)
 {
     const std::string path = KeyPath(hive, key);
     const host::reg::Document doc = RegistryDocument();
-    const host::reg::Value* value = host::reg::FindValue(doc, path, Utf8FromWide(name));
+    const std::optional<host::reg::Value> value = host::reg::FindValue(doc, path, Utf8FromWide(name));
     return value ? WideFromUtf8(value->name) : L"";
 }

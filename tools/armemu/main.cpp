@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <memory>
+#include <new>
 
 #include "call_lines.h"
 #include "coredll.h"
@@ -49,6 +50,12 @@ int main(int argc, char** argv)
         armemu::CoreDll coredll;
         armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;
+    } catch (const std::bad_alloc&) {
+        // A call's own shortage is that call's failure (the registry's
+        // included); this one is the emulator's, outside any.
+        fprintf(stderr, "armemu: out of memory running %s; stopped\n",
+                host::text::Printable(argv[i]).c_str());
+        return 70;
     } catch (const std::exception& error) {
         // The reason may name what the program file holds (an import's name).
         fprintf(stderr, "armemu: %s\n", host::text::Printable(error.what()).c_str());

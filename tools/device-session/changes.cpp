@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "catalogue.h"
 #include "registry.h"
 #include "registry/registry_store.h"
@@ -44,39 +46,105 @@ bool Same(const reg::Value& a, const reg::Value& b)
 template <typename Visit>
 void EachValue(const reg::Document& doc, Visit visit)
 {
-    for (const reg::Section& section : doc.sections)
-        for (const reg::Item& entry : section.items)
-            if (entry.isValue)
-                visit(section.path, entry.value);
+    reg::Each(doc, [&](std::string_view key, const reg::Value* value) {
+        if (value)
+            visit(std::string(key), *value);
+    });
 }
 
 }  // namespace
 
-std::optional<reg::Document> Snapshot()
+Values::Values(const reg::Document& doc)
 {
-    std::optional<reg::Document> snapshot;
+    size_t bytes = 0, count = 0;
+    EachValue(doc, [&](const std::string&, const reg::Value& value) {
+        bytes += value.name.size() + value.data.size();
+        ++count;
+    });
+    entries_.reserve(count);
+    bytes_.reserve(bytes);
+    reg::Each(doc, [&](std::string_view key, const reg::Value* value) {
+        if (!value) {
+            keys_.emplace_back(key);
+            return;
+        }
+        entries_.push_back({uint32_t(keys_.size() - 1), value->type, uint32_t(bytes_.size()),
+                            uint32_t(value->name.size()), uint32_t(bytes_.size() + value->name.size()),
+                            uint32_t(value->data.size())});
+        bytes_ += value->name;
+        bytes_.append(value->data.begin(), value->data.end());
+    });
+    sorted_.resize(entries_.size());
+    for (size_t i = 0; i < sorted_.size(); ++i)
+        sorted_[i] = uint32_t(i);
+    std::sort(sorted_.begin(), sorted_.end(), [&](uint32_t a, uint32_t b) {
+        const int keys = host::text::CompareNames(keys_[entries_[a].key], keys_[entries_[b].key]);
+        return keys ? keys < 0 : host::text::CompareNames(NameOf(entries_[a]), NameOf(entries_[b])) < 0;
+    });
+}
+
+std::string_view Values::NameOf(const Entry& entry) const
+{
+    return std::string_view(bytes_).substr(entry.nameAt, entry.nameLength);
+}
+
+reg::Value Values::ValueOf(size_t i) const
+{
+    const Entry& entry = entries_[i];
+    const auto data = reinterpret_cast<const uint8_t*>(bytes_.data()) + entry.dataAt;
+    return {std::string(NameOf(entry)), entry.type, std::vector<uint8_t>(data, data + entry.dataLength)};
+}
+
+std::optional<reg::Value> Values::Find(std::string_view key, std::string_view name) const
+{
+    const auto at = std::lower_bound(sorted_.begin(), sorted_.end(), 0, [&](uint32_t i, int) {
+        const int keys = host::text::CompareNames(keys_[entries_[i].key], key);
+        return keys ? keys < 0 : host::text::CompareNames(NameOf(entries_[i]), name) < 0;
+    });
+    if (at == sorted_.end() || !reg::SameName(keys_[entries_[*at].key], key) ||
+        !reg::SameName(NameOf(entries_[*at]), name))
+        return std::nullopt;
+    return ValueOf(*at);
+}
+
+std::optional<Values> Snapshot()
+{
+    std::optional<Values> snapshot;
     host::ReadRegistry([&](const reg::Document& doc) {
-        snapshot = doc;
+        snapshot.emplace(doc);
         return LONG(ERROR_SUCCESS);
     });
     return snapshot;
 }
 
-std::vector<Change> Compare(const reg::Document& before, const reg::Document& after)
+std::vector<Change> Compare(const Values& before, const reg::Document& after)
 {
     std::vector<Change> changes;
     EachValue(after, [&](const std::string& key, const reg::Value& value) {
-        const reg::Value* old = reg::FindValue(before, key, value.name);
+        std::optional<reg::Value> old = before.Find(key, value.name);
         if (old && Same(*old, value))
             return;
-        Change change{key, value.name, std::nullopt, value};
-        if (old)
-            change.before = *old;
-        changes.push_back(change);
+        changes.push_back({key, value.name, std::move(old), value});
     });
-    EachValue(before, [&](const std::string& key, const reg::Value& value) {
-        if (!reg::FindValue(after, key, value.name))
-            changes.push_back({key, value.name, value, std::nullopt});
+    for (size_t i = 0; i < before.size(); ++i) {
+        reg::Value value = before.ValueOf(i);
+        if (!reg::FindValue(after, before.KeyOf(i), value.name))
+            changes.push_back({before.KeyOf(i), value.name, std::move(value), std::nullopt});
+    }
+    return changes;
+}
+
+std::vector<Change> Compare(const reg::Document& before, const reg::Document& after)
+{
+    return Compare(Values(before), after);
+}
+
+std::optional<std::vector<Change>> ChangesSince(const Values& before)
+{
+    std::optional<std::vector<Change>> changes;
+    host::ReadRegistry([&](const reg::Document& doc) {
+        changes = Compare(before, doc);
+        return LONG(ERROR_SUCCESS);
     });
     return changes;
 }

@@ -283,14 +283,14 @@ private:
     int restarts_ = 0;
 };
 
-int ListChanges(const host::reg::Document& before)
+int ListChanges(const session::Values& before)
 {
-    const std::optional<host::reg::Document> after = session::Snapshot();
-    if (!after) {
+    const std::optional<std::vector<session::Change>> found = session::ChangesSince(before);
+    if (!found) {
         Say("\nThe device registry can't be read now, so what changed can't be told.\n");
         return 1;
     }
-    const std::vector<session::Change> changes = session::Compare(before, *after);
+    const std::vector<session::Change>& changes = *found;
     if (changes.empty()) {
         Say("\nNothing changed in the device registry during this session.\n");
         return 0;
@@ -359,7 +359,7 @@ int main(int argc, char** argv)
         host::TellDeviceProblem(problem);
         return 1;
     }
-    const std::optional<host::reg::Document> before = session::Snapshot();
+    const std::optional<session::Values> before = session::Snapshot();
     if (!before) {
         fprintf(stderr, "device-session: the device registry %s can't be read; "
                         "--reset starts over from the default image\n", registry.c_str());

@@ -4,8 +4,6 @@
 
 #include <stdio.h>
 
-#include <unordered_map>
-
 namespace host::reg {
 namespace {
 
@@ -34,36 +32,6 @@ std::vector<std::string_view> Split(std::string_view path)
             return parts;
         start = end + 1;
     }
-}
-
-// Makes the section `index` and the keys above it found by their folded
-// paths. A key above several sections keeps the case of the first. The keys
-// above are looked at from the nearest up, to the first one known: the keys
-// above a known key are known too.
-void IndexSection(Document& doc, size_t index)
-{
-    const std::string& path = doc.sections[index].path;
-    std::string folded = Folded(path);
-    doc.sectionOf.emplace(folded, index);
-    if (!doc.keys.emplace(std::move(folded), path).second)
-        return;
-    for (size_t end = path.rfind('\\'); end != std::string::npos && end > 0;
-         end = path.rfind('\\', end - 1)) {
-        if (!doc.keys.emplace(Folded(std::string_view(path).substr(0, end)), path.substr(0, end)).second)
-            return;
-    }
-}
-
-Section* FindSection(Document& doc, std::string_view path)
-{
-    const auto it = doc.sectionOf.find(Folded(path));
-    return it == doc.sectionOf.end() ? nullptr : &doc.sections[it->second];
-}
-
-const Section* FindSection(const Document& doc, std::string_view path)
-{
-    const auto it = doc.sectionOf.find(Folded(path));
-    return it == doc.sectionOf.end() ? nullptr : &doc.sections[it->second];
 }
 
 constexpr const char* kSpace = " \t\r";
@@ -219,13 +187,19 @@ class ValueReader {
 public:
     explicit ValueReader(std::string_view text) : s_(text) {}
 
+    bool Name(std::string& name, std::string& error)
+    {
+        if (Peek() != '@')
+            return Quoted(name, error);
+        ++i_;
+        name.clear();
+        return true;
+    }
+
     bool Read(Value& value, std::string& error)
     {
-        if (Peek() == '@') {
-            ++i_;
-        } else if (!Quoted(value.name, error)) {
+        if (!Name(value.name, error))
             return false;
-        }
         SkipSpace();
         if (Peek() != '=')
             return Fail(error, "expected '=' after the value name");
@@ -372,18 +346,20 @@ bool CrAlone(std::string_view text)
            (end + 1 == text.size() || text[end + 1] != '\n');
 }
 
-// The file's text as UTF-8, or an error naming the line of the first bad
-// character.
-bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError& error)
+// The line number of the place `at` in `text`.
+size_t LineAt(std::string_view text, size_t at)
 {
-    auto lineAt = [](std::string_view done) {
-        const bool crAlone = CrAlone(done);
-        size_t line = 1;
-        for (size_t i = 0; i < done.size(); ++i)
-            line += done[i] == '\n' ||
-                    (crAlone && done[i] == '\r' && (i + 1 == done.size() || done[i + 1] != '\n'));
-        return line;
-    };
+    const bool crAlone = CrAlone(text);
+    size_t line = 1;
+    for (size_t i = 0; i < at; ++i)
+        line += text[i] == '\n' || (crAlone && text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+    return line;
+}
+
+// The file's text as UTF-8, in doc.text, or an error naming the line of the
+// first bad character. UTF-8 bytes are kept as they are, without a copy.
+bool Decode(std::string&& bytes, Document& doc, ParseError& error)
+{
     if (bytes.size() >= 2 && uint8_t(bytes[0]) == 0xFE && uint8_t(bytes[1]) == 0xFF) {
         error = {0, "UTF-16 big-endian text is not supported; use UTF-8 or UTF-16LE"};
         return false;
@@ -394,72 +370,66 @@ bool Decode(std::string_view bytes, Document& doc, std::string& text, ParseError
             return false;
         }
         doc.encoding = Encoding::Utf16Le;
-        std::u16string units;
-        units.reserve(bytes.size() / 2);
-        for (size_t i = 2; i < bytes.size(); i += 2)
-            units += char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8);
-        text.reserve(bytes.size());
-        for (size_t i = 0; i < units.size();) {
-            const char32_t cp = text::NextUtf16(units, i);
+        std::string& text = doc.text;
+        text.reserve(bytes.size() / 2 + bytes.size() / 8);
+        auto unit = [&](size_t i) { return char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8); };
+        for (size_t i = 2; i < bytes.size(); i += 2) {
+            char32_t cp = unit(i);
+            if (cp >= 0xD800 && cp < 0xDC00 && i + 2 < bytes.size() && unit(i + 2) >= 0xDC00 &&
+                unit(i + 2) < 0xE000) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+                i += 2;
+            }
             if (text::IsSurrogate(cp) || cp == 0) {
-                error = {lineAt(text), "malformed UTF-16LE text"};
+                error = {LineAt(text, text.size()), "malformed UTF-16LE text"};
                 return false;
             }
             AppendUtf8(text, cp);
         }
+        bytes = std::string();
         return true;
     }
-    if (bytes.size() >= 3 && bytes.substr(0, 3) == "\xEF\xBB\xBF") {
+    size_t start = 0;
+    if (bytes.size() >= 3 && std::string_view(bytes).substr(0, 3) == "\xEF\xBB\xBF") {
         doc.encoding = Encoding::Utf8Bom;
-        bytes.remove_prefix(3);
+        start = 3;
     }
-    for (size_t i = 0; i < bytes.size();) {
-        if (uint8_t(bytes[i] - 1) < 0x7F) {  // ASCII but NUL, the common case, kept quick
+    const std::string_view view = std::string_view(bytes).substr(start);
+    for (size_t i = 0; i < view.size();) {
+        if (uint8_t(view[i] - 1) < 0x7F) {  // ASCII but NUL, the common case, kept quick
             ++i;
             continue;
         }
         const size_t at = i;
-        const int32_t cp = text::NextUtf8(bytes, i);
+        const int32_t cp = text::NextUtf8(view, i);
         if (cp <= 0) {
-            error = {lineAt(bytes.substr(0, at)), "malformed UTF-8 text"};
+            error = {LineAt(view, at), "malformed UTF-8 text"};
             return false;
         }
     }
-    text.assign(bytes);
+    doc.text = std::move(bytes);
+    doc.text.erase(0, start);
     return true;
 }
 
-// Each line with its ending. In a file whose first line ends in CR alone,
-// CR alone ends a line too, as CRLF and LF do; in any other, lines end at LF
-// only, so that a stray CR stays in its line. New lines are given the ending
-// most lines have (the first line's when they tie).
-std::vector<std::string> Lines(const std::string& text, Document& doc)
+// Where the line from `start` ends, its ending included. In a file whose
+// first line ends in CR alone, CR alone ends a line too, as CRLF and LF do;
+// in any other, lines end at LF only, so that a stray CR stays in its line.
+size_t LineEnd(std::string_view text, size_t start, bool crAlone)
 {
-    const bool crAlone = CrAlone(text);
-    const std::string_view kEndings[] = {"\r\n", "\n", "\r"};
-    size_t count[3] = {}, first = 1;
-    std::vector<std::string> lines;
-    for (size_t start = 0; start < text.size();) {
-        size_t end = crAlone ? text.find_first_of("\r\n", start) : text.find('\n', start);
-        end = end == std::string::npos ? text.size() : end + 1;
-        if (crAlone && text[end - 1] == '\r' && end < text.size() && text[end] == '\n')
-            ++end;
-        lines.emplace_back(text, start, end - start);
-        const std::string_view ending = EndingOf(lines.back(), crAlone);
-        for (size_t kind = 0; kind < 3; ++kind)
-            if (!ending.empty() && ending == kEndings[kind]) {
-                first = lines.size() == 1 ? kind : first;
-                ++count[kind];
-            }
-        start = end;
-    }
-    size_t most = first;
-    for (size_t kind = 0; kind < 3; ++kind)
-        most = count[kind] > count[most] ? kind : most;
-    doc.eol = kEndings[most];
-    doc.crAlone = crAlone;
-    doc.lastEnded = lines.empty() || !EndingOf(lines.back(), crAlone).empty();
-    return lines;
+    size_t end = crAlone ? text.find_first_of("\r\n", start) : text.find('\n', start);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    if (crAlone && text[end - 1] == '\r' && end < text.size() && text[end] == '\n')
+        ++end;
+    return end;
+}
+
+// The last line of a stretch of lines.
+std::string_view LastLine(std::string_view lines, bool crAlone)
+{
+    const std::string_view body = lines.substr(0, lines.size() - EndingOf(lines, crAlone).size());
+    const size_t cut = crAlone ? body.find_last_of("\r\n") : body.rfind('\n');
+    return lines.substr(cut == std::string_view::npos ? 0 : cut + 1);
 }
 
 // What follows the name and '=' of a value line.
@@ -473,6 +443,22 @@ std::string_view DataOf(std::string_view line)
     }
     const std::string_view rest = i < line.size() ? TrimLeft(line.substr(i)) : std::string_view();
     return rest.empty() || rest[0] != '=' ? std::string_view() : TrimLeft(rest.substr(1));
+}
+
+// A value's lines as one: each continuation line's text after the last's
+// backslash.
+std::string Logical(std::string_view lines, bool crAlone)
+{
+    std::string logical;
+    for (size_t start = 0; start < lines.size();) {
+        const size_t end = LineEnd(lines, start, crAlone);
+        const std::string_view line = TrimLeft(Body(lines.substr(start, end - start)));
+        if (start > 0)
+            logical.resize(TrimRight(logical).size() - 1);
+        logical += line;
+        start = end;
+    }
+    return logical;
 }
 
 bool ReadSectionPath(std::string_view line, std::string& path, std::string& error)
@@ -505,78 +491,225 @@ bool ReadSectionPath(std::string_view line, std::string& path, std::string& erro
     return true;
 }
 
+uint32_t HashFolded(std::string_view folded)
+{
+    const size_t hash = std::hash<std::string_view>()(folded);
+    return uint32_t(hash ^ hash >> 32);
+}
+
+std::string_view FoldedOf(const Document& doc, uint32_t section)
+{
+    const Span span = doc.sections[section].folded;
+    return std::string_view(doc.folded).substr(span.at, span.size);
+}
+
+uint32_t FindSection(const Document& doc, std::string_view path)
+{
+    const std::string folded = Folded(path);
+    return doc.sectionOf.Find(HashFolded(folded),
+                              [&](uint32_t section) { return FoldedOf(doc, section) == folded; });
+}
+
+// Adds the section last made to the folded paths and the table of them.
+void IndexSection(Document& doc, std::string_view path)
+{
+    Section& section = doc.sections.back();
+    const std::string folded = Folded(path);
+    section.folded = {uint32_t(doc.folded.size()), uint32_t(folded.size())};
+    doc.folded += folded;
+    doc.sectionOf.Add(HashFolded(folded), uint32_t(doc.sections.size() - 1));
+}
+
+// The tree of firstOf: leaves at n + i hold sorted[i], each node the least
+// of its two below.
+void BuildFirstOf(Document& doc)
+{
+    const size_t n = doc.sorted.size();
+    doc.firstOf.assign(2 * n, ValueIndex::kNone);
+    std::copy(doc.sorted.begin(), doc.sorted.end(), doc.firstOf.begin() + n);
+    for (size_t i = n; i-- > 1;)
+        doc.firstOf[i] = std::min(doc.firstOf[2 * i], doc.firstOf[2 * i + 1]);
+}
+
+// The first section in the file among sorted[from, to).
+uint32_t FirstAmong(const Document& doc, size_t from, size_t to)
+{
+    uint32_t first = ValueIndex::kNone;
+    const size_t n = doc.sorted.size();
+    for (from += n, to += n; from < to; from /= 2, to /= 2) {
+        if (from & 1)
+            first = std::min(first, doc.firstOf[from++]);
+        if (to & 1)
+            first = std::min(first, doc.firstOf[--to]);
+    }
+    return first;
+}
+
+size_t LowerBound(const Document& doc, std::string_view folded)
+{
+    return size_t(std::lower_bound(doc.sorted.begin(), doc.sorted.end(), folded,
+                                   [&](uint32_t section, std::string_view f) { return FoldedOf(doc, section) < f; }) -
+                  doc.sorted.begin());
+}
+
+// The first section in the file that is the key of the folded path, or is
+// below it; kNone when there is none.
+uint32_t FirstAtOrBelow(const Document& doc, const std::string& folded)
+{
+    // Every path below lies from folded + '\' up to folded + ']', the
+    // character after it.
+    const uint32_t below = FirstAmong(doc, LowerBound(doc, folded + '\\'), LowerBound(doc, folded + ']'));
+    const uint32_t at = doc.sectionOf.Find(HashFolded(folded), [&](uint32_t section) {
+        return FoldedOf(doc, section) == folded;
+    });
+    return std::min(at, below);
+}
+
+void SortSections(Document& doc)
+{
+    doc.sorted.resize(doc.sections.size());
+    for (uint32_t i = 0; i < doc.sorted.size(); ++i)
+        doc.sorted[i] = i;
+    std::sort(doc.sorted.begin(), doc.sorted.end(),
+              [&](uint32_t a, uint32_t b) { return FoldedOf(doc, a) < FoldedOf(doc, b); });
+    BuildFirstOf(doc);
+}
+
+std::string NameOf(const Document& doc, const Item& item)
+{
+    std::string name, error;
+    ValueReader(TrimLeft(doc.View(item.text))).Name(name, error);
+    return name;
+}
+
+Value ValueOf(const Document& doc, const Item& item)
+{
+    Value value;
+    std::string error;
+    ValueReader(Logical(doc.View(item.text), doc.crAlone)).Read(value, error);
+    return value;
+}
+
+// The place among the section's items of its value `name`; kNone when none.
+uint32_t FindItem(const Document& doc, const Section& section, std::string_view name)
+{
+    auto same = [&](uint32_t i) {
+        const Item& item = doc.items[section.first + i];
+        return item.isValue && SameName(NameOf(doc, item), name);
+    };
+    if (section.values != ValueIndex::kNone)
+        return doc.values[section.values].Find(ValueIndex::HashOf(name), same);
+    for (uint32_t i = 0; i < section.count; ++i)
+        if (same(i))
+            return i;
+    return ValueIndex::kNone;
+}
+
+// A key of more values than this gets a table of them.
+constexpr uint32_t kFewValues = 8;
+
+// Appends `lines` to the text, and gives where they are.
+Span Append(Document& doc, std::string_view lines)
+{
+    const Span span{uint32_t(doc.text.size()), uint32_t(lines.size())};
+    doc.text += lines;
+    return span;
+}
+
 }  // namespace
 
 bool Parse(std::string_view bytes, Document& doc, ParseError& error)
 {
+    return Parse(std::string(bytes), doc, error);
+}
+
+bool Parse(std::string&& bytes, Document& doc, ParseError& error)
+{
     doc = Document();
-    std::string text;
-    if (!Decode(bytes, doc, text, error))
+    if (!Decode(std::move(bytes), doc, error))
         return false;
-    std::vector<std::string> lines = Lines(text, doc);
-    text = std::string();
+    const std::string_view text = doc.text;
+    const bool crAlone = doc.crAlone = CrAlone(text);
+    const std::string_view kEndings[] = {"\r\n", "\n", "\r"};
+    size_t count[3] = {}, first = 1, lineNo = 0, start = 0;
+    // The next line, with its ending; false at the end of the file.
+    auto next = [&](Span& line) {
+        if (start >= text.size())
+            return false;
+        const size_t end = LineEnd(text, start, crAlone);
+        line = {uint32_t(start), uint32_t(end - start)};
+        const std::string_view ending = EndingOf(text.substr(start, end - start), crAlone);
+        for (size_t kind = 0; kind < 3; ++kind)
+            if (!ending.empty() && ending == kEndings[kind]) {
+                first = lineNo == 0 ? kind : first;
+                ++count[kind];
+            }
+        doc.lastEnded = !ending.empty();
+        start = end;
+        ++lineNo;
+        return true;
+    };
 
-    size_t n = 0;
-    while (n < lines.size() && IsBlank(lines[n]))
-        doc.head.push_back(std::move(lines[n++]));
-    if (n == lines.size()) {
-        error = {n + 1, "empty file: expected \"Windows Registry Editor Version 5.00\""};
+    Span line;
+    bool got;
+    while ((got = next(line)) && IsBlank(doc.View(line)))
+        doc.head.push_back(line);
+    if (!got) {
+        error = {lineNo + 1, "empty file: expected \"Windows Registry Editor Version 5.00\""};
         return false;
     }
-    const std::string_view version = TrimRight(TrimLeft(Body(lines[n])));
+    const std::string_view version = TrimRight(TrimLeft(Body(doc.View(line))));
     if (version != kVersion5 && version != kVersion4) {
-        error = {n + 1, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
+        error = {lineNo, "expected \"Windows Registry Editor Version 5.00\" or \"REGEDIT4\""};
         return false;
     }
-    doc.head.push_back(std::move(lines[n++]));
+    doc.head.push_back(line);
 
-    // The tables of keys made large enough at once, as a key's of values.
-    size_t headers = 0;
-    for (size_t i = n; i < lines.size(); ++i)
-        headers += TrimLeft(lines[i]).substr(0, 1) == "[";
-    doc.sectionOf.reserve(headers);
-    doc.keys.reserve(headers);
-
-    std::vector<size_t> sectionLines;             // where each section starts
-    std::vector<std::vector<size_t>> itemLines;   // where each item starts
-    for (; n < lines.size(); ++n) {
-        const size_t lineNo = n + 1;
-        const std::string_view line = TrimLeft(Body(lines[n]));
-        if (line.empty() || line[0] == ';') {
+    ValueIndex values;  // the current key's
+    auto finish = [&] {
+        if (doc.sections.empty())
+            return;
+        Section& section = doc.sections.back();
+        section.count = uint32_t(doc.items.size() - section.first);
+        if (section.count > kFewValues) {
+            section.values = uint32_t(doc.values.size());
+            doc.values.push_back(std::move(values));
+            values = ValueIndex();
+        } else {
+            values.Clear();
+        }
+    };
+    std::string path, message, logical;
+    Value value;
+    while (next(line)) {
+        const std::string_view trimmed = TrimLeft(Body(doc.View(line)));
+        if (trimmed.empty() || trimmed[0] == ';') {
             if (doc.sections.empty())
-                doc.head.push_back(std::move(lines[n]));
+                doc.head.push_back(line);
             else
-                doc.sections.back().items.push_back({false, {}, std::move(lines[n]), {}});
+                doc.items.push_back({line, false});
             continue;
         }
-        std::string message;
-        if (line[0] == '[') {
-            Section section;
-            if (!ReadSectionPath(line, section.path, message) ||
-                !(message = KeyOverLimit(section.path)).empty()) {
+        if (trimmed[0] == '[') {
+            if (!ReadSectionPath(trimmed, path, message) || !(message = KeyOverLimit(path)).empty()) {
                 error = {lineNo, message};
                 return false;
             }
-            if (const Section* first = FindSection(doc, section.path)) {
-                error = {lineNo, "the key [" + Shown(section.path) + "] appears twice (first at line " +
-                                     std::to_string(sectionLines[size_t(first - doc.sections.data())]) + ")"};
+            if (const uint32_t earlier = FindSection(doc, path); earlier != ValueIndex::kNone) {
+                error = {lineNo, "the key [" + Shown(path) + "] appears twice (first at line " +
+                                     std::to_string(LineAt(text, doc.sections[earlier].header.at)) + ")"};
                 return false;
             }
-            // Its table of values made large enough at once: grown as it
-            // fills, a large key's table costs more than the key's lines.
-            size_t next = n + 1;
-            while (next < lines.size() && TrimLeft(lines[next]).substr(0, 1) != "[")
-                ++next;
-            section.values.Reserve(next - n - 1);
-            section.items.reserve(next - n - 1);
-            section.header = std::move(lines[n]);
-            doc.sections.push_back(std::move(section));
-            IndexSection(doc, doc.sections.size() - 1);
-            sectionLines.push_back(lineNo);
-            itemLines.emplace_back();
+            finish();
+            Section section;
+            section.header = line;
+            section.path = {uint32_t(trimmed.data() + 1 - text.data()), uint32_t(path.size())};
+            section.first = uint32_t(doc.items.size());
+            doc.sections.push_back(section);
+            IndexSection(doc, path);
             continue;
         }
-        if (line[0] != '"' && line[0] != '@') {
+        if (trimmed[0] != '"' && trimmed[0] != '@') {
             error = {lineNo, "expected a [key], a \"value\"=, @= or a ; comment"};
             return false;
         }
@@ -585,76 +718,67 @@ bool Parse(std::string_view bytes, Document& doc, ParseError& error)
             return false;
         }
 
-        Item item{true, {}, {}, {}};
-        std::string logical(line);
-        item.text = std::move(lines[n]);
+        const size_t valueLine = lineNo;
+        Span lines = line;
+        logical.assign(trimmed);
         const bool hex = StartsWithNoCase(DataOf(logical), "hex");
         while (hex && !TrimRight(logical).empty() && TrimRight(logical).back() == '\\') {
             logical.resize(TrimRight(logical).size() - 1);
-            if (++n == lines.size()) {
-                error = {lineNo, "the value continues past the end of the file"};
+            if (!next(line)) {
+                error = {valueLine, "the value continues past the end of the file"};
                 return false;
             }
-            logical += TrimLeft(Body(lines[n]));
-            item.text += lines[n];
+            logical += TrimLeft(Body(doc.View(line)));
+            lines.size += line.size;
         }
-        if (!ValueReader(logical).Read(item.value, message) ||
-            !(message = ValueOverLimit(item.value)).empty()) {
-            error = {lineNo, message};
+        if (!ValueReader(logical).Read(value, message) || !(message = ValueOverLimit(value)).empty()) {
+            error = {valueLine, message};
             return false;
         }
-        Section& section = doc.sections.back();
-        const size_t hash = ValueIndex::HashOf(item.value.name);
-        const size_t first = section.values.Find(section.items, item.value.name, hash);
-        if (first != ValueIndex::kNone) {
-            error = {lineNo, "the value " +
-                                 (item.value.name.empty() ? "@" : "\"" + Shown(item.value.name) + "\"") +
-                                 " appears twice in this key (first at line " +
-                                 std::to_string(itemLines.back()[first]) + ")"};
+        const Section& section = doc.sections.back();
+        const uint32_t hash = ValueIndex::HashOf(value.name);
+        const uint32_t earlier = values.Find(hash, [&](uint32_t i) {
+            return SameName(NameOf(doc, doc.items[section.first + i]), value.name);
+        });
+        if (earlier != ValueIndex::kNone) {
+            error = {valueLine, "the value " + (value.name.empty() ? "@" : "\"" + Shown(value.name) + "\"") +
+                                    " appears twice in this key (first at line " +
+                                    std::to_string(LineAt(text, doc.items[section.first + earlier].text.at)) +
+                                    ")"};
             return false;
         }
-        section.values.Add(hash, section.items.size());
-        section.items.push_back(std::move(item));
-        itemLines.back().resize(section.items.size(), 0);
-        itemLines.back().back() = lineNo;
+        values.Add(hash, uint32_t(doc.items.size() - section.first));
+        doc.items.push_back({lines, true});
     }
+    finish();
+    size_t most = first;
+    for (size_t kind = 0; kind < 3; ++kind)
+        most = count[kind] > count[most] ? kind : most;
+    doc.eol = kEndings[most];
+    SortSections(doc);
     return true;
 }
 
 std::string Write(const Document& doc)
 {
-    size_t size = 3;
-    for (const std::string& line : doc.head)
-        size += line.size() + 2;
-    for (const Section& section : doc.sections)
-        size += section.path.size() + 64 * section.items.size();
     std::string out;
-    out.reserve(size);
+    out.reserve(doc.text.size() + 64);
     // Each line with its own ending, or the one given; the file's last line
     // without one when the file's had none.
     size_t lastEnd = 0;
-    auto put = [&](std::string_view line, std::string_view eol) {
+    auto put = [&](std::string_view line) {
         out += line;
         const size_t ending = EndingOf(line, doc.crAlone).size();
         lastEnd = out.size() - ending;
         if (!ending)
-            out += eol;
+            out += doc.eol;
     };
-    for (const std::string& line : doc.head)
-        put(line, doc.eol);
+    for (Span line : doc.head)
+        put(doc.View(line));
     for (const Section& section : doc.sections) {
-        if (section.header.empty())
-            put("[" + section.path + "]", doc.eol);
-        else
-            put(section.header, doc.eol);
-        for (const Item& item : section.items) {
-            if (!item.isValue || !item.text.empty()) {
-                put(item.text, doc.eol);
-                continue;
-            }
-            for (const std::string& line : Render(item.value))
-                put(line, item.eol.empty() ? doc.eol : item.eol);
-        }
+        put(doc.View(section.header));
+        for (uint32_t i = section.first; i < section.first + section.count; ++i)
+            put(doc.View(doc.items[i].text));
     }
     if (!doc.lastEnded)
         out.resize(lastEnd);
@@ -662,16 +786,25 @@ std::string Write(const Document& doc)
     case Encoding::Utf8:
         return out;
     case Encoding::Utf8Bom:
-        return "\xEF\xBB\xBF" + out;
+        out.insert(0, "\xEF\xBB\xBF");
+        return out;
     case Encoding::Utf16Le:
         break;
     }
-    const std::u16string units = Utf16FromUtf8(out);
     std::string bytes = "\xFF\xFE";
-    bytes.reserve(2 + 2 * units.size());
-    for (char16_t unit : units) {
-        bytes += char(unit & 0xFF);
-        bytes += char(unit >> 8);
+    bytes.reserve(2 + 2 * out.size());
+    for (size_t i = 0; i < out.size();) {
+        const char32_t cp = char32_t(text::NextUtf8(out, i));
+        const auto unit = [&](char32_t u) {
+            bytes += char(u & 0xFF);
+            bytes += char(u >> 8);
+        };
+        if (cp >= 0x10000) {
+            unit(0xD800 + ((cp - 0x10000) >> 10));
+            unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            unit(cp);
+        }
     }
     return bytes;
 }
@@ -706,50 +839,38 @@ std::string ValueOverLimit(const Value& value)
 Document Empty()
 {
     Document doc;
-    doc.head = {std::string(kVersion5), ""};
+    doc.text = std::string(kVersion5);
+    doc.head = {{0, uint32_t(kVersion5.size())}, {uint32_t(kVersion5.size()), 0}};
     return doc;
 }
 
-size_t ValueIndex::HashOf(std::string_view name)
+uint32_t ValueIndex::HashOf(std::string_view name)
 {
-    return std::hash<std::string>()(Folded(name));
+    return HashFolded(Folded(name));
 }
 
-void ValueIndex::Reserve(size_t count)
-{
-    if (2 * count > slots_.size())
-        Grow(2 * count);
-}
-
-size_t ValueIndex::Find(const std::vector<Item>& items, std::string_view name, size_t hash) const
-{
-    const size_t mask = slots_.size() - 1;
-    for (size_t i = hash & mask; !slots_.empty(); i = (i + 1) & mask) {
-        const Slot& slot = slots_[i];
-        if (slot.item == kNone)
-            break;
-        if (slot.hash == hash && SameName(items[slot.item].value.name, name))
-            return slot.item;
-    }
-    return kNone;
-}
-
-void ValueIndex::Add(size_t hash, size_t item)
+void ValueIndex::Add(uint32_t hash, uint32_t place)
 {
     if (2 * (count_ + 1) > slots_.size())
         Grow(2 * (count_ + 1));
     const size_t mask = slots_.size() - 1;
     size_t i = hash & mask;
-    while (slots_[i].item != kNone)
+    while (slots_[i].place != kNone)
         i = (i + 1) & mask;
-    slots_[i] = {hash, item};
+    slots_[i] = {hash, place};
     ++count_;
 }
 
-void ValueIndex::ShiftFrom(size_t from)
+void ValueIndex::ShiftFrom(uint32_t from)
 {
     for (Slot& slot : slots_)
-        slot.item += slot.item != kNone && slot.item >= from;
+        slot.place += slot.place != kNone && slot.place >= from;
+}
+
+void ValueIndex::Clear()
+{
+    std::fill(slots_.begin(), slots_.end(), Slot());
+    count_ = 0;
 }
 
 void ValueIndex::Grow(size_t slots)
@@ -761,14 +882,14 @@ void ValueIndex::Grow(size_t slots)
     slots_.assign(size, Slot());
     count_ = 0;
     for (const Slot& slot : old)
-        if (slot.item != kNone)
-            Add(slot.hash, slot.item);
+        if (slot.place != kNone)
+            Add(slot.hash, slot.place);
 }
 
 bool KeyExists(const Document& doc, std::string_view path)
 {
     return path.find('\\') == std::string_view::npos  // a root
-           || doc.keys.count(Folded(path)) != 0;
+           || FirstAtOrBelow(doc, Folded(path)) != ValueIndex::kNone;
 }
 
 std::string StoredPath(const Document& doc, std::string_view path)
@@ -777,9 +898,15 @@ std::string StoredPath(const Document& doc, std::string_view path)
     for (size_t start = 0;;) {
         const size_t end = path.find('\\', start);
         std::string_view part = path.substr(start, end == std::string_view::npos ? end : end - start);
-        const auto it = doc.keys.find(Folded(path.substr(0, end)));
-        if (it != doc.keys.end())
-            part = std::string_view(it->second).substr(it->second.rfind('\\') + 1);
+        const uint32_t first = FirstAtOrBelow(doc, Folded(path.substr(0, end)));
+        if (first != ValueIndex::kNone) {
+            // The same component of the first key at or below it.
+            const std::string_view firstPath = doc.View(doc.sections[first].path);
+            size_t at = 0;
+            for (size_t level = std::count(path.begin(), path.begin() + start, '\\'); level > 0; --level)
+                at = firstPath.find('\\', at) + 1;
+            part = firstPath.substr(at, firstPath.find('\\', at) - at);
+        }
         if (start > 0)
             stored += '\\';
         stored += part;
@@ -789,62 +916,115 @@ std::string StoredPath(const Document& doc, std::string_view path)
     }
 }
 
-const Value* FindValue(const Document& doc, std::string_view path, std::string_view name)
+std::optional<Value> FindValue(const Document& doc, std::string_view path, std::string_view name)
 {
-    const Section* section = FindSection(doc, path);
-    if (!section)
-        return nullptr;
-    const size_t found = section->values.Find(section->items, name, ValueIndex::HashOf(name));
-    return found == ValueIndex::kNone ? nullptr : &section->items[found].value;
+    const uint32_t section = FindSection(doc, path);
+    if (section == ValueIndex::kNone)
+        return std::nullopt;
+    const uint32_t found = FindItem(doc, doc.sections[section], name);
+    if (found == ValueIndex::kNone)
+        return std::nullopt;
+    return ValueOf(doc, doc.items[doc.sections[section].first + found]);
 }
+
+void Each(const Document& doc, const std::function<void(std::string_view key, const Value* value)>& visit)
+{
+    for (const Section& section : doc.sections) {
+        const std::string_view path = doc.View(section.path);
+        visit(path, nullptr);
+        for (uint32_t i = section.first; i < section.first + section.count; ++i) {
+            if (doc.items[i].isValue) {
+                const Value value = ValueOf(doc, doc.items[i]);
+                visit(path, &value);
+            }
+        }
+    }
+}
+
+std::vector<std::string> KeysOf(const Document& doc)
+{
+    std::vector<std::string> keys;
+    for (const Section& section : doc.sections)
+        keys.emplace_back(doc.View(section.path));
+    return keys;
+}
+
+namespace {
+
+// Puts `item` at `at` of the section's items, which may be its end.
+void InsertItem(Document& doc, uint32_t section, uint32_t at, Item item)
+{
+    Section& s = doc.sections[section];
+    doc.items.insert(doc.items.begin() + s.first + at, item);
+    ++s.count;
+    for (size_t i = section + 1; i < doc.sections.size(); ++i)
+        ++doc.sections[i].first;
+}
+
+}  // namespace
 
 void AddKey(Document& doc, std::string_view path)
 {
     // Sections are separated by a blank line, as the registry editor writes them.
-    std::vector<Item>* last = doc.sections.empty() ? nullptr : &doc.sections.back().items;
-    if (last) {
-        if (last->empty() || last->back().isValue || !IsBlank(last->back().text))
-            last->push_back({false, {}, "", {}});
-    } else if (doc.head.empty() || !IsBlank(doc.head.back())) {
-        doc.head.push_back("");
+    if (!doc.sections.empty()) {
+        const Section& last = doc.sections.back();
+        const Item* item = last.count ? &doc.items[last.first + last.count - 1] : nullptr;
+        if (!item || item->isValue || !IsBlank(LastLine(doc.View(item->text), doc.crAlone)))
+            InsertItem(doc, uint32_t(doc.sections.size() - 1), last.count, {});
+    } else if (doc.head.empty() || !IsBlank(doc.View(doc.head.back()))) {
+        doc.head.push_back({});
     }
+    const std::string stored = StoredPath(doc, path);
     Section section;
-    section.path = StoredPath(doc, path);
+    section.header = Append(doc, "[" + stored + "]");
+    section.path = {section.header.at + 1, uint32_t(stored.size())};
+    section.first = uint32_t(doc.items.size());
+    doc.sections.push_back(section);
+    IndexSection(doc, stored);
     // A blank line ends the file, as the registry editor writes it, unless
     // the file ended without a line break.
     if (doc.lastEnded)
-        section.items.push_back({false, {}, "", {}});
-    doc.sections.push_back(std::move(section));
-    IndexSection(doc, doc.sections.size() - 1);
+        InsertItem(doc, uint32_t(doc.sections.size() - 1), 0, {});
+    const std::string_view folded = FoldedOf(doc, uint32_t(doc.sections.size() - 1));
+    doc.sorted.insert(doc.sorted.begin() + LowerBound(doc, folded), uint32_t(doc.sections.size() - 1));
+    BuildFirstOf(doc);
 }
 
 bool SetValue(Document& doc, std::string_view path, const Value& value)
 {
-    Section* section = FindSection(doc, path);
-    if (!section) {
+    uint32_t index = FindSection(doc, path);
+    if (index == ValueIndex::kNone) {
         AddKey(doc, path);
-        section = &doc.sections.back();
+        index = uint32_t(doc.sections.size() - 1);
     }
-    const size_t hash = ValueIndex::HashOf(value.name);
-    if (const size_t found = section->values.Find(section->items, value.name, hash);
-        found != ValueIndex::kNone) {
-        Item& item = section->items[found];
-        if (item.value.type == value.type && item.value.data == value.data)
+    const uint32_t found = FindItem(doc, doc.sections[index], value.name);
+    // Each line ends as the value's lines did, or as new lines do.
+    auto render = [&](const Value& shown, const std::string& eol) {
+        std::string lines;
+        for (const std::string& line : Render(shown))
+            lines += line + (eol.empty() ? doc.eol : eol);
+        return Append(doc, lines);
+    };
+    if (found != ValueIndex::kNone) {
+        const uint32_t at = doc.sections[index].first + found;
+        Value now = ValueOf(doc, doc.items[at]);
+        if (now.type == value.type && now.data == value.data)
             return false;
-        item.value.type = value.type;
-        item.value.data = value.data;
-        if (!item.text.empty())
-            item.eol = std::string(EndingOf(item.text, doc.crAlone));
-        item.text.clear();
+        now.type = value.type;  // the name as stored stays
+        now.data = value.data;
+        doc.items[at].text = render(now, std::string(EndingOf(doc.View(doc.items[at].text), doc.crAlone)));
         return true;
     }
-    size_t insertAt = section->items.size();
-    while (insertAt > 0 && !section->items[insertAt - 1].isValue)
+    const Section& section = doc.sections[index];
+    uint32_t insertAt = section.count;
+    while (insertAt > 0 && !doc.items[section.first + insertAt - 1].isValue)
         --insertAt;
-    if (insertAt < section->items.size())
-        section->values.ShiftFrom(insertAt);
-    section->items.insert(section->items.begin() + insertAt, Item{true, value, {}, {}});
-    section->values.Add(hash, insertAt);
+    const Span lines = render(value, {});
+    if (section.values != ValueIndex::kNone) {
+        doc.values[section.values].ShiftFrom(insertAt);
+        doc.values[section.values].Add(ValueIndex::HashOf(value.name), insertAt);
+    }
+    InsertItem(doc, index, insertAt, {lines, true});
     return true;
 }
 

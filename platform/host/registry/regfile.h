@@ -6,9 +6,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "text.h"
@@ -30,63 +31,93 @@ struct Value {
     std::vector<uint8_t> data;
 };
 
-// One item of a key's section: a value, or a comment or blank line.
-// Lines are kept as read, each with its ending (CRLF, LF, or CR alone); a
-// line made new has none, and is given the document's when written.
-struct Item {
-    bool isValue = false;            // otherwise a comment or blank line
-    Value value;
-    std::string text;  // its lines as read, with their endings; empty once the value changed
-    std::string eol;   // a changed value's: the ending its lines had
+// A stretch of the document's text.
+struct Span {
+    uint32_t at = 0, size = 0;
 };
 
-// A key's values found by name, without regard to case: a flat table of the
-// hashes of their folded names (text::Folded) and their items' places, at
-// most half full, so that a lookup reads one place in memory rather than a
-// chain of nodes scattered over the heap. A key of 100,000 values no longer
-// fits the caches, and such a chain cost a miss at every step.
+// One item of a key's section: a value's lines, or a comment or blank line,
+// each with its ending as read (CRLF, LF, or CR alone); a line made new has
+// none, and is given the document's when written. A value is read from its
+// lines when it is asked for, so that a document costs little more than its
+// text.
+struct Item {
+    Span text;
+    bool isValue = false;  // otherwise a comment or blank line
+};
+
+// A table of hashes and the places they were found at, at most half full,
+// so that a lookup reads one place in memory rather than a chain of nodes
+// scattered over the heap: a key's values by their folded names, or the
+// document's keys by their folded paths. What is at a place is compared by
+// the caller.
 class ValueIndex {
 public:
-    static constexpr size_t kNone = size_t(-1);
-    static size_t HashOf(std::string_view name);
+    static constexpr uint32_t kNone = uint32_t(-1);
+    static uint32_t HashOf(std::string_view name);  // of the name folded (text::Folded)
 
-    void Reserve(size_t count);
-    // The place in `items` of the value called `name`, whose HashOf is
-    // `hash`; kNone when there is none.
-    size_t Find(const std::vector<Item>& items, std::string_view name, size_t hash) const;
-    void Add(size_t hash, size_t item);
-    // The items from `from` on have moved one place on.
-    void ShiftFrom(size_t from);
+    // The first place with `hash` for which `same(place)` holds; kNone when
+    // there is none.
+    template <typename Same>
+    uint32_t Find(uint32_t hash, const Same& same) const
+    {
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = hash & mask; !slots_.empty(); i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.place == kNone)
+                break;
+            if (slot.hash == hash && same(slot.place))
+                return slot.place;
+        }
+        return kNone;
+    }
+    void Add(uint32_t hash, uint32_t place);
+    // The places from `from` on have moved one on.
+    void ShiftFrom(uint32_t from);
+    void Clear();
 
 private:
     struct Slot {
-        size_t hash = 0, item = kNone;
+        uint32_t hash = 0, place = kNone;
     };
     void Grow(size_t slots);
     std::vector<Slot> slots_;  // a power of two of them, or none
     size_t count_ = 0;
 };
 
+// A key's section: its items are the document's items[first, first + count).
 struct Section {
-    std::string path;    // full key path with its root, as read, e.g. HKEY_CURRENT_USER\Software
-    std::string header;  // the "[...]" line as read; empty for a new section
-    std::vector<Item> items;
-    ValueIndex values;
+    Span path;    // full key path with its root, as read, e.g. HKEY_CURRENT_USER\Software
+    Span header;  // the "[...]" line as read, or as made for a new key (then without an ending)
+    Span folded;  // the path folded, in Document::folded
+    uint32_t first = 0, count = 0;
+    uint32_t values = ValueIndex::kNone;  // its table in Document::values; none for a few values
 };
 
 enum class Encoding { Utf8, Utf8Bom, Utf16Le };  // UTF-16LE always has its mark
 
+// The file's text once (decoded to UTF-8), and where its lines are: whatever
+// was not changed is written back by copying it. What a change writes is
+// added at the end of the text.
 struct Document {
     Encoding encoding = Encoding::Utf8;  // written back as read
     std::string eol = "\n";  // ends new lines: the ending most of the file's lines have
     bool lastEnded = true;   // the file's last line has an ending
     bool crAlone = false;    // CR alone ends a line (the first line ends so)
-    std::vector<std::string> head;  // the version line and what precedes the first key
+    std::string text;
+    std::vector<Span> head;  // the version line and what precedes the first key
     std::vector<Section> sections;
-    // Folded key path -> its section; folded path of every key that exists
-    // (each section's and those above it) -> that path as first stored.
-    std::unordered_map<std::string, size_t> sectionOf;
-    std::unordered_map<std::string, std::string> keys;
+    std::vector<Item> items;
+    std::vector<ValueIndex> values;  // the tables of keys with many values
+    // Every section's path folded, one after the other; the sections by it,
+    // found by hash (sectionOf) and in sorted order (sorted), and the first
+    // section in the file of each run of the sorted order (firstOf, a tree
+    // of minimums), which gives the stored case of a key above others.
+    std::string folded;
+    ValueIndex sectionOf;
+    std::vector<uint32_t> sorted, firstOf;
+
+    std::string_view View(Span span) const { return std::string_view(text).substr(span.at, span.size); }
 };
 
 struct ParseError {
@@ -99,6 +130,7 @@ struct ParseError {
 // a key or value past the limits above included. Time and memory are linear
 // in the size of the file.
 bool Parse(std::string_view bytes, Document& doc, ParseError& error);
+bool Parse(std::string&& bytes, Document& doc, ParseError& error);  // the bytes kept as the text
 
 // The file's bytes, in the encoding it was read in. Parse(Write(d)) gives
 // back d's keys and values, and Write of that gives the same bytes; Write of
@@ -122,7 +154,12 @@ bool KeyExists(const Document& doc, std::string_view path);
 // The path with the case of each existing component as stored.
 std::string StoredPath(const Document& doc, std::string_view path);
 
-const Value* FindValue(const Document& doc, std::string_view path, std::string_view name);
+std::optional<Value> FindValue(const Document& doc, std::string_view path, std::string_view name);
+
+// Each key that has a section, in file order, and then each of its values:
+// `value` is null for the key itself.
+void Each(const Document& doc, const std::function<void(std::string_view key, const Value* value)>& visit);
+std::vector<std::string> KeysOf(const Document& doc);  // each key's path with a section, in file order
 
 // Adds a section for a key that does not exist yet, at the end of the file.
 void AddKey(Document& doc, std::string_view path);

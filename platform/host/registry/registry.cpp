@@ -6,6 +6,7 @@
 // ERROR_INVALID_PARAMETER, and a change registry.reg can't hold with
 // ERROR_NOT_ENOUGH_MEMORY; neither changes anything.
 #include <algorithm>
+#include <optional>
 #include <string>
 
 #include <windows.h>
@@ -202,10 +203,10 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
     LONG result = host::ReadRegistry([&](const host::reg::Document& doc) -> LONG {
         if (!host::reg::KeyExists(doc, path))
             return ERROR_KEY_DELETED;
-        const host::reg::Value* found = host::reg::FindValue(doc, path, host::Utf8(lpValueName));
+        std::optional<host::reg::Value> found = host::reg::FindValue(doc, path, host::Utf8(lpValueName));
         if (!found)
             return ERROR_FILE_NOT_FOUND;
-        value = *found;
+        value = std::move(*found);
         return ERROR_SUCCESS;
     });
     if (result != ERROR_SUCCESS)

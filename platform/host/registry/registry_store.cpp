@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <mutex>
+#include <new>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "device/device.h"
 
@@ -37,6 +39,8 @@ struct Parsed {
 std::mutex parsedMutex;
 Parsed parsed;
 SaveHook saveHook;  // guarded by parsedMutex
+// What the store is doing, for the line that tells memory ran out.
+const char* doing = "";
 
 // Holds the folder's lock and brings `parsed` up to date: ERROR_SUCCESS and
 // a device without registry.reg gets one from the default image first.
@@ -61,6 +65,7 @@ public:
         parsed.Forget();
         parsed.root = folder_.path();
 
+        doing = "reading it";
         std::string bytes;
         FileRead read = ReadDeviceFile(folder_, kRegistryFile, reg::kMostFileBytes, bytes, parsed.stamp,
                                        problem, &parsed.held);
@@ -81,8 +86,9 @@ public:
             status_ = ERROR_REGISTRY_IO_FAILED;
             return;
         }
+        doing = "parsing it";
         reg::ParseError error;
-        if (!reg::Parse(bytes, parsed.doc, error)) {
+        if (!reg::Parse(std::move(bytes), parsed.doc, error)) {
             std::string where = folder_.PathOf(kRegistryFile);
             if (error.line)
                 where += ":" + std::to_string(error.line);
@@ -98,6 +104,7 @@ public:
     // Saves the document; what this process holds is then the file saved.
     LONG Save()
     {
+        doing = "writing it out";
         const std::string bytes = reg::Write(parsed.doc);
         if (bytes.size() > reg::kMostFileBytes) {
             // Never written: the file could not be read back. What this
@@ -139,29 +146,55 @@ private:
     LONG status_ = ERROR_SUCCESS;
 };
 
+// Memory ran out somewhere in the store, the file still as it was: what this
+// process held of it is dropped, so that the next call reads it again, and
+// the line is made only once that memory is given back. It is told once: the
+// calls after it would mostly say the same.
+LONG OutOfMemory(LONG result)
+{
+    static bool told = false;
+    parsed.Forget();
+    if (!std::exchange(told, true))
+        TellDeviceProblem((parsed.root.empty() ? std::string() : parsed.root + "/") + kRegistryFile +
+                      ": out of memory while " + doing + "; the registry is left as it is");
+    return result;
+}
+
 }  // namespace
 
 LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read)
 {
     std::lock_guard<std::mutex> guard(parsedMutex);
-    Current current;
-    if (current.status() != ERROR_SUCCESS)
-        return current.status();
-    return read(parsed.doc);
+    try {
+        doing = "reading it";
+        Current current;
+        if (current.status() != ERROR_SUCCESS)
+            return current.status();
+        doing = "looking up a key or value";
+        return read(parsed.doc);
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(ERROR_BADDB);
+    }
 }
 
 LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change)
 {
     std::lock_guard<std::mutex> guard(parsedMutex);
-    Current current;
-    if (current.status() != ERROR_SUCCESS)
-        return current.status();
-    bool changed = false;
-    const LONG result = change(parsed.doc, changed);
-    if (!changed)
-        return result;
-    const LONG saved = current.Save();
-    return saved != ERROR_SUCCESS ? saved : result;
+    try {
+        doing = "reading it";
+        Current current;
+        if (current.status() != ERROR_SUCCESS)
+            return current.status();
+        doing = "making a change";
+        bool changed = false;
+        const LONG result = change(parsed.doc, changed);
+        if (!changed)
+            return result;
+        const LONG saved = current.Save();
+        return saved != ERROR_SUCCESS ? saved : result;
+    } catch (const std::bad_alloc&) {
+        return OutOfMemory(ERROR_NOT_ENOUGH_MEMORY);
+    }
 }
 
 void SetSaveHook(SaveHook hook)
