@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "screen.h"
+#include "text.h"
 #include "window.h"
 
 namespace host {
@@ -124,6 +125,9 @@ void Canvas::Put(int64_t column, int64_t row, wchar_t ch, unsigned look)
 {
     if (column < 0 || row < 0 || column >= columns_ || row >= rows_)
         return;
+    // A program's text may hold what the terminal would act on.
+    if (host::text::IsControl(char32_t(ch)))
+        ch = L'?';
     cells_[size_t(row) * size_t(columns_) + size_t(column)] = Cell{ch, look};
 }
 
