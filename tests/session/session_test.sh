@@ -201,6 +201,18 @@ case_rotate_arm() {
   printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*Velloria.lnk is a malformed shortcut'
+  rm "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  keys s
+  wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is missing\.$'
+  mkdir "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  keys s
+  wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is a folder, not a shortcut file\.$'
+  rmdir "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  mv "$device/Windows/Start Menu" "$device/Windows/Menu"
+  keys s
+  wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is missing\.$' 2
+  mv "$device/Windows/Menu" "$device/Windows/Start Menu"
+  expect_count ' is there is no | is not a shortcut file' 0
   quit
 
   start
@@ -411,7 +423,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     "a shortcut through a linked folder@set_up && ln -s '$out' '$d/Windows/out' && shortcut '\\Windows\\out\\escape.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@a.lnk: a shortcut to .*escape.sh, whose folder is missing or not the device's own"
     "a shortcut to a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/e.sh' && shortcut '\\Windows\\e.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a link, not a program"
     "a shortcut to a FIFO@set_up && mkfifo '$d/Windows/f' && shortcut '\\Windows\\f' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a FIFO, not a program"
-    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: not a shortcut file"
+    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a link, not a shortcut file\.$"
     "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
     "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
