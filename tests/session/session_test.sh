@@ -374,6 +374,11 @@ case_planted() {
   local out=$work/outside d=$device
   newline_named() {
     set_up && printf '#!/bin/sh\n"%s" &\n' "$work/late" >"$d/Windows/StartUp/a"$'\n'"b.sh" &&
+  # Bidirectional formats and line separators in a value's name and data.
+  bidi_value() {
+    printf '\n[HKEY_CURRENT_USER\\Software\\Bidi]\n"l\342\200\256r"="x\342\201\246y\342\200\250z\330\234w\342\200\217v"\n' \
+      >"$work/bidi.reg" && starting "cat '$work/bidi.reg' >>'$d/registry.reg'"
+  }
       chmod +x "$d/Windows/StartUp/a"$'\n'"b.sh"
   }
   flag_raised() {
@@ -412,6 +417,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
     "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
     "Windows a file@echo x >'$d/Windows'@q@1@Windows is "
+    "a registry value with bidirectional formats@bidi_value@rq@0@Bidi \"l\\?r\": absent -> \"x\\?y\\?z\\?w\\?v\""
     "the launcher a link out, reset@set_up && ln -sf '$out/mine' '$d/Windows/StartUp/Tarquell.exe'@q --reset@0@started over"
     "the request a FIFO@set_up && mkfifo '$d/restart-requested'@q@0@restart-requested is no restart request"
     "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
@@ -448,8 +454,9 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     grep -qE -- "$line" "$work/out" "$work/err" || fail "$what: no /$line/ in: $(cat "$work/out" "$work/err")"
     [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
       fail "$what: something outside was written: $(ls -A "$out")"
-    # C0 and DEL, and C1 as UTF-8 writes it (CSI is \302\233).
-    ! LC_ALL=C grep -qE "$(printf '[\001-\010\013-\037\177]|\302[\200-\237]')" "$work/out" "$work/err" ||
+    # C0 and DEL, C1 as UTF-8 writes it (CSI is \302\233), and the
+    # bidirectional formats and separators (U+061C, U+200E-F, U+2028-E, U+2066-9).
+    ! LC_ALL=C grep -qE "$(printf '[\001-\010\013-\037\177]|\302[\200-\237]|\330\234|\342\200[\216\217\250-\256]|\342\201[\246-\251]')" "$work/out" "$work/err" ||
       fail "$what: a control character reached the terminal: $(cat -v "$work/out" "$work/err")"
   done
 }
