@@ -14,6 +14,7 @@
 
 #include "children.h"
 #include "device.h"
+#include "hold.h"
 #include "install.h"
 #include "text.h"
 
@@ -80,6 +81,46 @@ void Tell(const std::string& line)
     printf("%s\n", host::text::Printable(line).c_str());
 }
 
+// "a", "a and b", "a, b and 3 more"
+std::string Listed(const std::vector<std::string>& names)
+{
+    constexpr size_t kNamed = 3;
+    std::string list;
+    const size_t named = names.size() > kNamed + 1 ? kNamed : names.size();
+    for (size_t i = 0; i < named; ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    if (named < names.size())
+        list += " and " + std::to_string(names.size() - named) + " more";
+    return list;
+}
+
+// What became of the start-up program `name` and what it started.
+std::string Outcome(const std::string& name, const Settled& settled)
+{
+    const std::string after = " after " + std::to_string(kStartUpLimitMs / 1000) + " s";
+    std::string outcome = name;
+    if (!settled.started)
+        outcome += " is still running" + after;
+    else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
+        outcome += " ended with " + DescribeStatus(settled.status);
+    else
+        outcome += " ended";
+    // What ended in the last moment is not told as running on.
+    const bool lingering = settled.timedOut && (!settled.started || !settled.running.empty());
+    if (!settled.others.empty())
+        outcome += "; it opened " + Listed(settled.others);
+    else if (!lingering)
+        outcome += "; it opened nothing";
+    if (!lingering)
+        return outcome;
+    const bool others = !settled.running.empty();
+    if (others)
+        outcome += (settled.started ? "; what it started (" : ", and so is what it started (") +
+                   Listed(settled.running) + ")" + (settled.started ? " is still running" + after : "");
+    return outcome + (!settled.started && others ? "; they go" : settled.started ? " and goes" : "; it goes") +
+           " on in the background until the next restart or quit";
+}
+
 void RunOne(const host::DeviceFolder& entries, const std::string& entry)
 {
     std::string devicePath = std::string(kStartUpDevicePath) + "\\" + entry;
@@ -107,42 +148,29 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
+    // The program may open a dialog; the session's next line waits for it.
+    host::LetGoTerminal();
     std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
     if (Emulated(*folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
         const pid_t pid = StartEmulated(folder->fd(), name);
         if (pid < 0) {
+            host::HoldTerminal();
             Tell("Could not start " + shown + ": " + strerror(errno) + ".");
             return;
         }
         process.dwProcessId = DWORD(pid);
     } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, nullptr, &process)) {
+        host::HoldTerminal();
         Tell("Could not start " + shown + " (error " + std::to_string(GetLastError()) + ").");
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
+    host::HoldTerminal();
     fflush(stdout);
-
-    std::string outcome = name;
-    if (!settled.started)
-        outcome += " is still running";
-    else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
-        outcome += " ended with " + DescribeStatus(settled.status);
-    else
-        outcome += " ended";
-    if (settled.others.empty()) {
-        outcome += "; it opened nothing";
-    } else {
-        outcome += "; it opened ";
-        for (size_t i = 0; i < settled.others.size(); ++i)
-            outcome += (i ? ", " : "") + settled.others[i];
-    }
-    if (settled.timedOut)
-        outcome += "; something it started is still running after " +
-                   std::to_string(kStartUpLimitMs / 1000) + " s, and the device goes on";
-    Tell(outcome + ".");
+    Tell(Outcome(name, settled) + ".");
 }
 
 }  // namespace
