@@ -19,7 +19,7 @@ starts=0
 device=$work/device
 cleanup() {
   local each
-  for each in $(tagged_pids); do kill -KILL "$each" 2>/dev/null; done
+  for each in $(tag=$$- tagged_pids); do kill -KILL "$each" 2>/dev/null; done
   for each in "$work"/tmux.*.sock; do
     [ -S "$each" ] && tmux -S "$each" kill-server 2>/dev/null
   done
@@ -458,7 +458,7 @@ tagged_pids() {
 # "[given back]".
 in_pane() {
   rm -f "$work/pid" "$work/status" "$work/before" "$work/after"
-  tag=$$-$starts
+  tag=$$-$starts.
   {
     printf 'stty -g >"%s/before"\n' "$work"
     printf 'env --default-signal=INT,QUIT ZK_SESSION_TEST=%s' "$tag"
