@@ -15,18 +15,23 @@ namespace {
 // This process's own open of the shared file: a lock belongs to an open
 // file, so each process opens it anew, and not across an exec, so a
 // program's children never hold its lock.
-int Own()
+int g_own = -2;  // not looked for yet
+
+int OpenShared()
 {
-    static int own = -2;
-    if (own != -2)
-        return own;
-    own = -1;
     const char* named = getenv(kTerminalHoldVariable);
     char* end = nullptr;
     const long fd = named && *named ? strtol(named, &end, 10) : -1;
-    if (fd >= 0 && fd < 65536 && end && *end == 0)
-        own = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
-    return own;
+    if (fd < 0 || fd >= 65536 || !end || *end != 0)
+        return -1;
+    return open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+}
+
+int Own()
+{
+    if (g_own == -2)
+        g_own = OpenShared();
+    return g_own;
 }
 
 }  // namespace
@@ -38,7 +43,10 @@ bool ShareTerminal()
     if (shared < 0)
         return false;
     setenv(kTerminalHoldVariable, std::to_string(shared).c_str(), 1);
-    return Own() >= 0;
+    if (g_own >= 0)
+        close(g_own);
+    g_own = OpenShared();
+    return g_own >= 0;
 }
 
 void HoldTerminal()
