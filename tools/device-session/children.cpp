@@ -437,6 +437,49 @@ Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs)
     }
 }
 
+namespace {
+
+// "a", "a and b", "a, b and 3 more"
+std::string Listed(const std::vector<std::string>& names)
+{
+    constexpr size_t kNamed = 3;
+    std::string list;
+    const size_t named = names.size() > kNamed + 1 ? kNamed : names.size();
+    for (size_t i = 0; i < named; ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    if (named < names.size())
+        list += " and " + std::to_string(names.size() - named) + " more";
+    return list;
+}
+
+}  // namespace
+
+std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs)
+{
+    const std::string after = " after " + std::to_string(limitMs / 1000) + " s";
+    std::string outcome = name;
+    if (!settled.started)
+        outcome += " is still running" + after;
+    else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
+        outcome += " ended with " + DescribeStatus(settled.status);
+    else
+        outcome += " ended";
+    // What ended in the last moment is not told as running on.
+    const bool lingering = settled.timedOut && (!settled.started || !settled.running.empty());
+    if (!settled.others.empty())
+        outcome += "; it opened " + Listed(settled.others);
+    else if (!lingering)
+        outcome += "; it opened nothing";
+    if (!lingering)
+        return outcome;
+    const bool others = !settled.running.empty();
+    if (others)
+        outcome += (settled.started ? "; what it started (" : ", and so is what it started (") +
+                   Listed(settled.running) + ")" + (settled.started ? " is still running" + after : "");
+    return outcome + (!settled.started && others ? "; they go" : settled.started ? " and goes" : "; it goes") +
+           " on in the background until the next restart or quit";
+}
+
 std::string DescribeStatus(int status)
 {
     if (WIFEXITED(status))

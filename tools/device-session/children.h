@@ -64,4 +64,8 @@ Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs);
 // "exit status 3", "signal 9"
 std::string DescribeStatus(int status);
 
+// What became of the program `name` and of what it started, waited for
+// `limitMs`, as one sentence without its full stop.
+std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs);
+
 }  // namespace session
