@@ -241,13 +241,19 @@ bool SameName(std::wstring_view a, std::wstring_view b)
     return Folded(a) == Folded(b);
 }
 
+bool IsControl(char32_t cp)
+{
+    return cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+           (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
 std::string Printable(std::string_view utf8)
 {
     std::string shown;
     shown.reserve(utf8.size());
     for (size_t i = 0; i < utf8.size();) {
         const int32_t cp = NextUtf8(utf8, i);
-        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0))
+        if (cp < 0 || IsControl(char32_t(cp)))
             shown += '?';
         else
             AppendUtf8(shown, char32_t(cp));

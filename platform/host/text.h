@@ -62,11 +62,16 @@ bool SameName(std::wstring_view a, std::wstring_view b);
 // <0, 0, >0 as `a` sorts before, with, after `b`, case folded.
 int CompareNames(std::string_view a, std::string_view b);
 
+// What the terminal must not be handed from the device: C0, DEL and C1,
+// which move the cursor or start an escape sequence, and the bidirectional
+// formats and line and paragraph separators, which reorder or break what the
+// user reads around them.
+bool IsControl(char32_t cp);
+
 // Text from the device as the user reads it on the terminal: every control
-// character (C0, DEL and C1, which would move the cursor or start an escape
-// sequence) and every malformed sequence shows as '?'. Whatever a device
-// folder, a registry or an ARM program holds goes through here before it is
-// written to the terminal.
+// character (IsControl) and every malformed sequence shows as '?'. Whatever a
+// device folder, a registry or an ARM program holds goes through here before
+// it is written to the terminal.
 std::string Printable(std::string_view utf8);
 
 }  // namespace host::text

@@ -3,7 +3,7 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell> <Velloria> [<wince build>]
-#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal,
+#   cases: rotate, rotate-arm, no-rotation, options, start-up, planted, terminal,
 #          terminal-arm (with $ARMEMU)
 set -uo pipefail
 
@@ -19,7 +19,7 @@ starts=0
 device=$work/device
 cleanup() {
   local each
-  [ -s "$work/lingering.pid" ] && kill "$(cat "$work/lingering.pid")" 2>/dev/null
+  for each in $(tag=$$- tagged_pids); do kill -KILL "$each" 2>/dev/null; done
   for each in "$work"/tmux.*.sock; do
     [ -S "$each" ] && tmux -S "$each" kill-server 2>/dev/null
   done
@@ -79,12 +79,12 @@ count() {
 # Waits until the screen (or file $3) has at least $2 (default 1) lines
 # matching $1.
 wait_for() {
-  local pattern=$1 wanted=${2:-1} deadline=$((SECONDS + 10))
+  local pattern=$1 wanted=${2:-1} deadline=$((SECONDS + ${patience:-10}))
   while [ "$SECONDS" -lt "$deadline" ]; do
     [ "$(count "$pattern" "${3:-}")" -ge "$wanted" ] && return 0
     sleep 0.05
   done
-  fail "no ${wanted}x /$pattern/ ${3:-on the screen} within 10 s"
+  fail "no ${wanted}x /$pattern/ ${3:-on the screen} within ${patience:-10} s"
   show_screen
   exit 1
 }
@@ -201,6 +201,18 @@ case_rotate_arm() {
   printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*Velloria.lnk is a malformed shortcut'
+  rm "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  keys s
+  wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is missing\.$'
+  mkdir "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  keys s
+  wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is a folder, not a shortcut file\.$'
+  rmdir "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  mv "$device/Windows/Start Menu" "$device/Windows/Menu"
+  keys s
+  wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is missing\.$' 2
+  mv "$device/Windows/Menu" "$device/Windows/Start Menu"
+  expect_count ' is there is no | is not a shortcut file' 0
   quit
 
   start
@@ -334,25 +346,6 @@ Opening Velloria, the settings program...
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
 }
 
-case_lingering() {
-  # What a start-up program leaves running is waited for up to 10 s, once:
-  # the programs after it don't wait for it again.
-  set_up || fail "set-up failed"
-  printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 120\n' "$work/lingering.pid" >"$work/linger"
-  printf '#!/bin/sh\n"%s" &\n' "$work/linger" >"$device/Windows/StartUp/aaa.sh"
-  chmod +x "$work/linger" "$device/Windows/StartUp/aaa.sh"
-
-  run_plain 0 "the session" rq --device "$device"
-  local order expected='Starting \Windows\StartUp\aaa.sh
-aaa.sh ended; it opened nothing; something it started is still running after 10 s, and the device goes on.
-Starting \Windows\StartUp\Tarquell.exe
-Tarquell.exe ended; it opened nothing.
-The device is up.'
-  order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
-  expect_text 'the start-up run' "$order" "$expected"
-  kill -0 "$(cat "$work/lingering.pid")" 2>/dev/null || fail "the lingering program is gone"
-}
-
 # Whatever was left in a device folder, the session writes and runs nothing
 # outside it, waits on nothing, and says what it refused. One row a plant:
 # what, how to plant it (in $d, with $out outside; "set_up" makes a device
@@ -380,6 +373,11 @@ case_planted() {
   escaping_value() {
     printf '\n[HKEY_CURRENT_USER\\Software\\Zel\033]0;owned\007]\n"na\033[2Jme"="da\033]0;x\007t\302\233a"\n' \
       >"$work/escapes.reg" && starting "cat '$work/escapes.reg' >>'$d/registry.reg'"
+  }
+  # Bidirectional formats and line separators in a value's name and data.
+  bidi_value() {
+    printf '\n[HKEY_CURRENT_USER\\Software\\Bidi]\n"l\342\200\256r"="x\342\201\246y\342\200\250z\330\234w\342\200\217v"\n' \
+      >"$work/bidi.reg" && starting "cat '$work/bidi.reg' >>'$d/registry.reg'"
   }
   # The stand-in control panel run where its path is past the kernel's
   # limit, from a folder outside the device.
@@ -411,7 +409,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     "a shortcut through a linked folder@set_up && ln -s '$out' '$d/Windows/out' && shortcut '\\Windows\\out\\escape.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@a.lnk: a shortcut to .*escape.sh, whose folder is missing or not the device's own"
     "a shortcut to a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/e.sh' && shortcut '\\Windows\\e.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a link, not a program"
     "a shortcut to a FIFO@set_up && mkfifo '$d/Windows/f' && shortcut '\\Windows\\f' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a FIFO, not a program"
-    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: not a shortcut file"
+    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a link, not a shortcut file\.$"
     "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
     "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
     "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
@@ -419,6 +417,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     "the control panel unable to tell its own folder@deep_panel@rq@0@cannot tell the folder it is in"
     "the control panel given terminal escapes@escaping_panel@rq@0@no applet \"x.\\]0;owned..\\[2J\""
     "a registry value with terminal escapes@escaping_value@rq@0@Zel.\\]0;owned. \"na.\\[2Jme\": absent -> \"da.\\]0;x.t.a\""
+    "a registry value with bidirectional formats@bidi_value@rq@0@Bidi \"l\\?r\": absent -> \"x\\?y\\?z\\?w\\?v\""
   )
   printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
   chmod +x "$work/late"
@@ -436,9 +435,21 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
     grep -qE -- "$line" "$work/out" "$work/err" || fail "$what: no /$line/ in: $(cat "$work/out" "$work/err")"
     [ "$(ls -A "$out" | tr '\n' ' ')" = "escape.sh mine " ] && [ "$(cat "$out/mine")" = mine ] ||
       fail "$what: something outside was written: $(ls -A "$out")"
-    # C0 and DEL, and C1 as UTF-8 writes it (CSI is \302\233).
-    ! LC_ALL=C grep -qE "$(printf '[\001-\010\013-\037\177]|\302[\200-\237]')" "$work/out" "$work/err" ||
+    # C0 and DEL, C1 as UTF-8 writes it (CSI is \302\233), and the
+    # bidirectional formats and separators (U+061C, U+200E-F, U+2028-E, U+2066-9).
+    ! LC_ALL=C grep -qE "$(printf '[\001-\010\013-\037\177]|\302[\200-\237]|\330\234|\342\200[\216\217\250-\256]|\342\201[\246-\251]')" "$work/out" "$work/err" ||
       fail "$what: a control character reached the terminal: $(cat -v "$work/out" "$work/err")"
+  done
+}
+
+# The processes the program in_pane started last, and what those started,
+# still running: each carries its tag in its environment.
+tag=
+tagged_pids() {
+  local each
+  [ -n "$tag" ] || return 0
+  for each in /proc/[0-9]*/environ; do
+    grep -qaF "ZK_SESSION_TEST=$tag" "$each" 2>/dev/null && { each=${each#/proc/}; echo "${each%/environ}"; }
   done
 }
 
@@ -447,9 +458,10 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
 # "[given back]".
 in_pane() {
   rm -f "$work/pid" "$work/status" "$work/before" "$work/after"
+  tag=$$-$starts.
   {
     printf 'stty -g >"%s/before"\n' "$work"
-    printf 'env --default-signal=INT,QUIT'
+    printf 'env --default-signal=INT,QUIT ZK_SESSION_TEST=%s' "$tag"
     printf ' %q' "$@"
     printf ' </dev/tty & echo $! >"%s/pid"; wait $!; echo $? >"%s/status"\n' "$work" "$work"
     printf 'stty -g >"%s/after"; printf "\\n[given back]\\n"; exec sleep 60\n' "$work"
@@ -465,11 +477,13 @@ screen_modes() {
 }
 
 # However Velloria or the session ends, the terminal is given back whole,
-# and a session that is ended ends the Velloria it started. One row a way
-# out: what, the program, then what is done: a key, a signal (in capitals)
-# sent to the program, or /text to wait for on the screen; a line the
-# screen must show after (a reason told once the terminal is back), and the
-# program's exit status.
+# and nothing the program started is left running. One row a way out: what,
+# the program, then what is done: a key, a signal (in capitals) sent to the
+# program, /text to wait for on the screen (/3xtext: for the third line of
+# it), +N to let N seconds pass, =N to find N processes of the row's running
+# (the program among them); lines the screen must show after (a reason told
+# once the terminal is back), joined by " && ", and the program's exit
+# status.
 host_terminal_rows=(
   "Velloria closed|$velloria|c"
   "Velloria hung up|$velloria|HUP"
@@ -488,6 +502,7 @@ host_terminal_rows=(
 # StrongARM, a start-up program of an --arm session among them.
 crafted=${wince:+$wince/tests/arm/crafted/CraftedDialogs.exe}
 armemu=${ARMEMU:-}  # from the test's environment
+endless=$work/endless  # a device whose start-up program never ends
 arm_terminal_rows=(
   "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
   "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
@@ -497,6 +512,11 @@ arm_terminal_rows=(
   "a save refused under a nested ARM dialog, told once the terminal is back|env CE_DEVICE_ROOT=$work/unsaved $armemu $crafted|/Crafted s n c c|^ce-device: .*registry\\.reg"
   "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
   "a fault in an ARM start-up program's dialog, in a session|$session --arm --device $device|r /Crafted f /^> q|crafted.exe ended with exit status 70"
+  "an ARM start-up program's dialog up past 10 s, Velloria opened only once it closed|$work/pending $session --arm --device $device|/Crafted +12 Escape /soft.reset c /^> q|^crafted.exe ended with exit status 2; it opened nothing\.$ && ^Opening Velloria|0"
+  "the session terminated under an ARM start-up program's dialog|$session --arm --device $device|r /Crafted TERM||143"
+  "an endless ARM start-up program without a window, ended by each restart and by quit|$session --arm --device $endless|r /^> =2 r /2xstill.running /2x^> =2 q|^endless.exe is still running after 10 s; it goes on in the background until the next restart or quit\.$ && ^Tarquell.exe ended; it opened nothing\.$|0"
+  "the session terminated with an endless ARM program in the background|$session --arm --device $endless|r /^> TERM||143"
+  "a pipeline around a session with an endless ARM program|$work/piped $session --arm --device $endless|/^> r /2x^> q|^endless.exe is still running after 10 s|0"
 )
 
 case_terminal() {
@@ -508,22 +528,36 @@ case_terminal_arm() {
   set_up || fail "set-up failed"
   cp "$crafted" "$device/Windows/StartUp/crafted.exe"
   mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
-  terminal_rows "${arm_terminal_rows[@]}"
+  mkdir -p "$endless/Windows/StartUp"
+  cp "$wince/tests/arm/crafted/CraftedEndless.exe" "$endless/Windows/StartUp/endless.exe"
+  # A restart due when the session starts; the session's output piped on.
+  printf '#!/bin/sh\necho warm >"%s/restart-requested"\nexec "$@"\n' "$device" >"$work/pending"
+  printf '#!/usr/bin/env bash\n"$@" | tee "%s/piped.log"\n' "$work" >"$work/piped"
+  chmod +x "$work/pending" "$work/piped"
+  patience=25 terminal_rows "${arm_terminal_rows[@]}"
 }
 
 terminal_rows() {
-  local row what command steps after status step pid child
+  local row what command steps after status step pid child line
   export CE_DEVICE_ROOT=$device
   for row in "$@"; do
     IFS='|' read -r what command steps after status <<<"$row"
     # shellcheck disable=SC2086
     in_pane $command
     [[ $steps == /* ]] || wait_for "$dialog"
+    for _ in {1..100}; do [ -s "$work/pid" ] && break; sleep 0.05; done
     pid=$(cat "$work/pid")
     child=$(pgrep -P "$pid" | head -1)
     for step in $steps; do
-      if [[ $step == /* ]]; then
+      if [[ $step =~ ^/([0-9]+)x(.*)$ ]]; then
+        wait_for "${BASH_REMATCH[2]}" "${BASH_REMATCH[1]}"
+      elif [[ $step == /* ]]; then
         wait_for "${step#/}"
+      elif [[ $step =~ ^\+([0-9]+)$ ]]; then
+        sleep "${BASH_REMATCH[1]}"
+      elif [[ $step =~ ^=([0-9]+)$ ]]; then
+        [ "$(tagged_pids | wc -l)" -eq "${BASH_REMATCH[1]}" ] ||
+          fail "$what: $(tagged_pids | wc -l) of its processes running, not ${BASH_REMATCH[1]}"
       elif [[ $step =~ ^[A-Z]+$ ]]; then
         kill -"$step" "$pid"
       else
@@ -536,7 +570,12 @@ terminal_rows() {
     [ "$(count '\$<[0-9]')" = 0 ] || fail "$what: a terminfo delay was written out as text"
     cmp -s "$work/before" "$work/after" || fail "$what: the terminal's modes changed"
     [ -n "$child" ] && kill -0 "$child" 2>/dev/null && fail "$what: Velloria is still running"
-    [ -z "$after" ] || [ "$(count "$after")" -ge 1 ] || { fail "$what: no /$after/ on the screen"; show_screen; }
+    [ -z "$(tagged_pids)" ] || fail "$what: left running: $(tagged_pids | tr '\n' ' ')"
+    while [ -n "$after" ]; do
+      line=${after%% && *}
+      [ "$line" = "$after" ] && after= || after=${after#* && }
+      [ "$(count "$line")" -ge 1 ] || { fail "$what: no /$line/ on the screen"; show_screen; }
+    done
     [ -z "$status" ] || [ "$(cat "$work/status")" = "$status" ] ||
       fail "$what: exit status $(cat "$work/status"), expected $status"
   done

@@ -15,6 +15,7 @@
 
 #include "support/res_file.h"
 #include "scripted_terminal.h"
+#include "text.h"
 #include "velloria_ids.h"
 
 namespace {
@@ -186,6 +187,34 @@ TEST(TerminalPainting, AControlOfAnySizeIsPaintedOnlyWhereTheScreenIs)
         RunProbe(probe);
         ASSERT_EQ(terminal.shown.size(), 2u);
         EXPECT_EQ(bool(terminal.shown.back().At(79, 23).look & host::kLookButton), size.reachesTheCorner);
+    }
+}
+
+// What a program's text may hold that the terminal would act on, cursor
+// moves and escapes, reordering and line breaks, is shown as '?', both in
+// the device's text told on the terminal and in a dialog's cells; what
+// merely looks unusual is shown as it is.
+TEST(TerminalPainting, ControlAndFormatCharactersShowAsQuestionMarks)
+{
+    const struct {
+        char32_t cp;
+        bool shown;
+    } table[] = {
+        {0x1B, false},   {0x7F, false},   {0x9B, false},   {0x061C, false}, {0x200E, false},
+        {0x200F, false}, {0x2028, false}, {0x2029, false}, {0x202A, false}, {0x202E, false},
+        {0x2066, false}, {0x2069, false}, {0x20, true},    {0xA0, true},    {0x061B, true},
+        {0x200D, true},  {0x2027, true},  {0x202F, true},  {0x2065, true},  {0x206A, true},
+        {0x1F600, true},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(testing::Message() << "U+" << std::hex << unsigned(row.cp));
+        std::string utf8 = "a";
+        host::text::AppendUtf8(utf8, row.cp);
+        EXPECT_EQ(host::text::Printable(utf8 + "b"), row.shown ? utf8 + "b" : "a?b");
+        host::Canvas canvas(2, 1);
+        canvas.Put(1, 0, wchar_t(row.cp), host::kLookCaption);
+        EXPECT_EQ(canvas.At(1, 0).ch, row.shown ? wchar_t(row.cp) : L'?');
+        EXPECT_EQ(canvas.At(1, 0).look, unsigned(host::kLookCaption));
     }
 }
 

@@ -1,6 +1,5 @@
 #include "children.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -10,12 +9,15 @@
 #include <string.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <set>
+
+#include "terminal/hold.h"
 
 namespace session {
 namespace {
@@ -66,6 +68,154 @@ std::string NameOf(pid_t pid)
 
 constexpr int kEndSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 
+// The processes of the system, each with its parent, as /proc lists them;
+// a plain table, filled without allocating, so that the handler of an
+// ending signal can walk it.
+constexpr size_t kMostProcesses = 32768;
+struct Process {
+    pid_t pid;
+    pid_t parent;
+    bool ours;  // the session's, or started by one of its
+};
+Process g_processes[kMostProcesses];
+size_t g_processCount = 0;
+
+pid_t Number(const char* text)
+{
+    pid_t number = 0;
+    for (; *text >= '0' && *text <= '9'; ++text)
+        number = number * 10 + (*text - '0');
+    return *text == 0 ? number : 0;
+}
+
+// The parent in /proc/<pid>/stat, which reads "pid (name) state ppid ...";
+// the name may hold anything, even ')', so the last ')' ends it. 0 when gone.
+pid_t ParentOf(int proc, const char* pid)
+{
+    char path[64] = {};
+    size_t length = 0;
+    while (pid[length] && length < 32) {
+        path[length] = pid[length];
+        ++length;
+    }
+    memcpy(path + length, "/stat", 6);
+    const int fd = openat(proc, path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    char stat[512];
+    const ssize_t got = read(fd, stat, sizeof stat - 1);
+    close(fd);
+    if (got <= 0)
+        return 0;
+    stat[got] = 0;
+    const char* named = nullptr;
+    for (const char* at = stat; *at; ++at)
+        if (*at == ')')
+            named = at;
+    if (!named || named[1] != ' ' || !named[2] || named[3] != ' ')
+        return 0;
+    pid_t parent = 0;
+    for (const char* at = named + 4; *at >= '0' && *at <= '9'; ++at)
+        parent = parent * 10 + (*at - '0');
+    return parent;
+}
+
+// Fills the table, marking the descendants of this process; the session's
+// children in `skipped` are left out with what they started. Signal-safe.
+void ListProcesses(const std::set<pid_t>* skipped = nullptr)
+{
+    g_processCount = 0;
+    const int proc = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (proc < 0)
+        return;
+    struct Entry {
+        uint64_t inode;
+        int64_t offset;
+        unsigned short length;
+        unsigned char type;
+        char name[1];
+    };
+    alignas(8) char listing[4096];
+    long got;
+    while ((got = syscall(SYS_getdents64, proc, listing, sizeof listing)) > 0) {
+        for (long at = 0; at < got;) {
+            const Entry* entry = reinterpret_cast<const Entry*>(listing + at);
+            at += entry->length;
+            const pid_t pid = Number(entry->name);
+            const pid_t parent = pid > 0 ? ParentOf(proc, entry->name) : 0;
+            if (parent > 0 && g_processCount < kMostProcesses)
+                g_processes[g_processCount++] = {pid, parent, false};
+        }
+    }
+    close(proc);
+    // From the session down, a generation a pass.
+    const pid_t self = getpid();
+    for (bool more = true; more;) {
+        more = false;
+        for (size_t i = 0; i < g_processCount; ++i) {
+            Process& each = g_processes[i];
+            if (each.ours)
+                continue;
+            if (each.parent == self) {
+                each.ours = !skipped || !skipped->count(each.pid);
+            } else {
+                for (size_t j = 0; j < g_processCount && !each.ours; ++j)
+                    each.ours = g_processes[j].ours && g_processes[j].pid == each.parent;
+            }
+            more = more || each.ours;
+        }
+    }
+}
+
+// Sends `signal` (0: none) to every process the session started and what
+// they started; how many there are. Signal-safe.
+size_t SignalOurs(int signal)
+{
+    ListProcesses();
+    size_t ours = 0;
+    for (size_t i = 0; i < g_processCount; ++i) {
+        if (!g_processes[i].ours)
+            continue;
+        ++ours;
+        if (signal != 0)
+            kill(g_processes[i].pid, signal);
+        if (signal != 0 && signal != SIGKILL)
+            kill(g_processes[i].pid, SIGCONT);  // a stopped one, to take it
+    }
+    return ours;
+}
+
+void Pause10Ms()
+{
+    const timespec pause = {0, 10 * 1000000};
+    nanosleep(&pause, nullptr);
+}
+
+void ReapEnded()
+{
+    while (waitpid(-1, nullptr, WNOHANG) > 0) {
+    }
+}
+
+// As EndAll, signal-safe.
+void EndOurs(int signal)
+{
+    if (SignalOurs(signal) == 0)
+        return;
+    // Two seconds to end, as the signal lets a program give the screen back;
+    // then killed, and again what a killed one started meanwhile.
+    for (int left = 200; left > 0; --left) {
+        ReapEnded();
+        if (SignalOurs(0) == 0)
+            return;
+        Pause10Ms();
+    }
+    for (int round = 0; round < 500 && SignalOurs(SIGKILL) > 0; ++round) {
+        Pause10Ms();
+        ReapEnded();
+    }
+}
+
 // The program RunAndWait runs, while it is not reaped; the terminal's modes.
 volatile sig_atomic_t running = 0;
 termios givenModes;
@@ -73,24 +223,11 @@ bool haveModes = false;
 
 void OnEndSignal(int signal, siginfo_t* info, void*)
 {
-    const pid_t program = running;
-    if (program > 0 && (signal == SIGINT || signal == SIGQUIT) && info && info->si_code == SI_KERNEL)
+    if (running > 0 && (signal == SIGINT || signal == SIGQUIT) && info && info->si_code == SI_KERNEL)
         return;  // typed at the terminal: the program has it too
-    if (program > 0) {
-        // The same signal ends it and lets it give the screen back; one that
-        // doesn't end in two seconds is killed.
-        kill(program, signal);
-        int left = 200;
-        while (waitpid(program, nullptr, WNOHANG) == 0 && --left > 0) {
-            const timespec pause = {0, 10 * 1000000};
-            nanosleep(&pause, nullptr);
-        }
-        if (left == 0) {
-            kill(program, SIGKILL);
-            while (waitpid(program, nullptr, 0) < 0 && errno == EINTR) {
-            }
-        }
-    }
+    // The same signal ends every program and lets each give the screen back;
+    // only then is the terminal the session's to give back.
+    EndOurs(signal);
     if (haveModes)
         tcsetattr(STDIN_FILENO, TCSADRAIN, &givenModes);
     struct sigaction fallback = {};
@@ -168,6 +305,7 @@ pid_t StartEmulated(int folder, const std::string& name)
 int RunAndWait(const std::string& path, std::string& problem)
 {
     int status = -1;
+    host::LetGoTerminal();
     const pid_t pid = fork();
     if (pid == 0) {
         for (int each : kEndSignals)
@@ -201,6 +339,7 @@ int RunAndWait(const std::string& path, std::string& problem)
             status = -1;
         }
     }
+    host::HoldTerminal();
     return status;
 }
 
@@ -218,37 +357,43 @@ void EndWholeOnSignals(const termios* modes)
         sigaction(each, &action, nullptr);
 }
 
-// From each process's parent, in /proc.
 std::set<pid_t> Children()
 {
     std::set<pid_t> children;
-    const pid_t self = getpid();
-    DIR* processes = opendir("/proc");
-    if (!processes)
-        return children;
-    while (dirent* entry = readdir(processes)) {
-        char* end;
-        const long pid = strtol(entry->d_name, &end, 10);
-        if (*end != 0 || pid <= 0)
-            continue;
-        // pid (name) state ppid ...; the name may hold anything, even ')'
-        // or a newline, so the last ')' of the whole file ends it.
-        const std::string stat = ReadProcFile(std::string("/proc/") + entry->d_name + "/stat");
-        const size_t close = stat.rfind(')');
-        char state;
-        int parent;
-        if (close != std::string::npos && sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
-            parent == self)
-            children.insert(pid_t(pid));
-    }
-    closedir(processes);
+    ListProcesses();
+    for (size_t i = 0; i < g_processCount; ++i)
+        if (g_processes[i].parent == getpid())
+            children.insert(g_processes[i].pid);
     return children;
 }
 
+void EndAll()
+{
+    EndOurs(SIGTERM);
+}
+
+namespace {
+
+// The names of what runs that the session started, apart from `pid` and
+// the children in `earlier` with what they started.
+std::vector<std::string> StillRunning(pid_t pid, const std::set<pid_t>& earlier)
+{
+    std::vector<std::string> names;
+    ListProcesses(&earlier);
+    for (size_t i = 0; i < g_processCount; ++i)
+        if (g_processes[i].ours && g_processes[i].pid != pid)
+            names.push_back(NameOf(g_processes[i].pid));
+    return names;
+}
+
+}  // namespace
+
 Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs)
 {
+    constexpr long long kLookMs = 200;
     Settled settled;
-    const long long deadline = NowMs() + limitMs;
+    long long looked = NowMs();
+    long long deadline = looked + limitMs;
     for (;;) {
         // Reap first, then sleep until the next child ends: a child that
         // ends in between leaves a note in the pipe. Each child is looked at
@@ -271,18 +416,68 @@ Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs)
         }
         if (found < 0 && errno == ECHILD)
             return settled;
-        const std::set<pid_t> now = Children();
-        if (std::includes(earlier.begin(), earlier.end(), now.begin(), now.end()))
+        const std::set<pid_t> children = Children();
+        if (std::includes(earlier.begin(), earlier.end(), children.begin(), children.end()))
             return settled;
-        const long long left = deadline - NowMs();
+        // The time a program's dialog is up is not counted: looked at a few
+        // times a second.
+        const long long now = NowMs();
+        if (host::TerminalHeldElsewhere())
+            deadline += now - looked;
+        looked = now;
+        const long long left = deadline - now;
         if (left <= 0) {
             settled.timedOut = true;
+            settled.running = StillRunning(settled.started ? 0 : pid, earlier);
             return settled;
         }
         pollfd note = {childNotes[0], POLLIN, 0};
-        if (poll(&note, 1, int(left)) > 0)
+        if (poll(&note, 1, int(std::min(left, kLookMs))) > 0)
             Drain();
     }
+}
+
+namespace {
+
+// "a", "a and b", "a, b and 3 more"
+std::string Listed(const std::vector<std::string>& names)
+{
+    constexpr size_t kNamed = 3;
+    std::string list;
+    const size_t named = names.size() > kNamed + 1 ? kNamed : names.size();
+    for (size_t i = 0; i < named; ++i)
+        list += (i == 0 ? "" : i + 1 == names.size() ? " and " : ", ") + names[i];
+    if (named < names.size())
+        list += " and " + std::to_string(names.size() - named) + " more";
+    return list;
+}
+
+}  // namespace
+
+std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs)
+{
+    const std::string after = " after " + std::to_string(limitMs / 1000) + " s";
+    std::string outcome = name;
+    if (!settled.started)
+        outcome += " is still running" + after;
+    else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
+        outcome += " ended with " + DescribeStatus(settled.status);
+    else
+        outcome += " ended";
+    // What ended in the last moment is not told as running on.
+    const bool lingering = settled.timedOut && (!settled.started || !settled.running.empty());
+    if (!settled.others.empty())
+        outcome += "; it opened " + Listed(settled.others);
+    else if (!lingering)
+        outcome += "; it opened nothing";
+    if (!lingering)
+        return outcome;
+    const bool others = !settled.running.empty();
+    if (others)
+        outcome += (settled.started ? "; what it started (" : ", and so is what it started (") +
+                   Listed(settled.running) + ")" + (settled.started ? " is still running" + after : "");
+    return outcome + (!settled.started && others ? "; they go" : settled.started ? " and goes" : "; it goes") +
+           " on in the background until the next restart or quit";
 }
 
 std::string DescribeStatus(int status)

@@ -157,7 +157,13 @@ bool FollowShortcut(const host::DeviceFolder& folder, const std::string& name,
     if (fd >= 0)
         close(fd);
     if (length < 0 || size_t(length) > kShortcutLimit) {
-        why = length < 0 ? "not a shortcut file" : "a shortcut over 1 KiB";
+        // Read as "<shortcut> is <why>".
+        if (length >= 0)
+            why = "a shortcut over 1 KiB";
+        else if (fstatat(folder.fd(), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+            why = errno == ENOENT ? "missing" : std::string("unreadable (") + strerror(errno) + ")";
+        else
+            why = std::string(host::KindOf(info.st_mode)) + ", not a shortcut file";
         return false;
     }
     const std::optional<cab::DevicePath> path = cab::ShortcutTarget(std::string_view(text, size_t(length)), why);
@@ -193,14 +199,14 @@ int OpenShortcut(const cab::DevicePath& shortcut, std::string& why)
     cab::DevicePath target;
     if (!folder.ok() || !FollowShortcut(folder, folder.Find(shortcut.back()), targetFolder, name, target, why)) {
         if (!folder.ok())
-            why = "there is no " + cab::Joined(shortcut);
+            why = "missing";
         return -1;
     }
     // Left open across exec: the emulator reads this file, whatever is put
     // in its place meanwhile.
     const int fd = openat(targetFolder.fd(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
-        why = cab::Joined(target) + ": " + strerror(errno);
+        why = "a shortcut to " + cab::Joined(target) + ", which can't be read (" + strerror(errno) + ")";
     return fd;
 }
 

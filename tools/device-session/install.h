@@ -29,9 +29,9 @@ host::DeviceFolder DeviceFolderAt(const cab::DevicePath& path, bool create, std:
 bool IsShortcut(const std::string& name);
 
 // Where the shortcut file `name` of `folder` leads: the target's folder and
-// name, a regular file inside the device. False with `why` when the shortcut
-// is malformed, leaves the device, or leads to a link, a special file or
-// nothing.
+// name, a regular file inside the device. False with `why`, which reads after
+// "<shortcut> is", when the shortcut is missing, no file, malformed, leaves
+// the device, or leads to a link, a special file or nothing.
 bool FollowShortcut(const host::DeviceFolder& folder, const std::string& name,
                     host::DeviceFolder& targetFolder, std::string& targetName, cab::DevicePath& target,
                     std::string& why);

@@ -17,6 +17,7 @@
 #include "changes.h"
 #include "children.h"
 #include "device/device.h"
+#include "terminal/hold.h"
 #include "install.h"
 #include "startup.h"
 #include "text.h"
@@ -207,6 +208,8 @@ public:
         ++restarts_;
         printf("\n=== The device restarts (warm start %d) ===\n", restarts_);
         fflush(stdout);
+        // Nothing that ran before the restart runs on after it.
+        session::EndAll();
         session::RunStartUp();
         Say("The device is up.\n");
     }
@@ -373,6 +376,10 @@ int main(int argc, char** argv)
     fflush(stdout);
 
     session::AdoptOrphans();
+    // The session's lines and prompt hold the terminal; a program's dialog
+    // holds it while it is up.
+    host::ShareTerminal();
+    host::HoldTerminal();
     Keys keys;
     session::EndWholeOnSignals(keys.Modes());
     Session device(keys, velloria);
@@ -382,5 +389,8 @@ int main(int argc, char** argv)
     }
     device.OpenSettings();
     device.Desktop();
+    // Whatever still runs is ended with the device, so nothing outlives the
+    // session or holds its output.
+    session::EndAll();
     return ListChanges(*before);
 }

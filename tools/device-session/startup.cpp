@@ -14,6 +14,7 @@
 
 #include "children.h"
 #include "device/device.h"
+#include "terminal/hold.h"
 #include "install.h"
 #include "text.h"
 
@@ -107,42 +108,29 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
+    // The program may open a dialog; the session's next line waits for it.
+    host::LetGoTerminal();
     std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
     if (Emulated(*folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
         const pid_t pid = StartEmulated(folder->fd(), name);
         if (pid < 0) {
+            host::HoldTerminal();
             Tell("Could not start " + shown + ": " + strerror(errno) + ".");
             return;
         }
         process.dwProcessId = DWORD(pid);
     } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, nullptr, &process)) {
+        host::HoldTerminal();
         Tell("Could not start " + shown + " (error " + std::to_string(GetLastError()) + ").");
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
+    host::HoldTerminal();
     fflush(stdout);
-
-    std::string outcome = name;
-    if (!settled.started)
-        outcome += " is still running";
-    else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
-        outcome += " ended with " + DescribeStatus(settled.status);
-    else
-        outcome += " ended";
-    if (settled.others.empty()) {
-        outcome += "; it opened nothing";
-    } else {
-        outcome += "; it opened ";
-        for (size_t i = 0; i < settled.others.size(); ++i)
-            outcome += (i ? ", " : "") + settled.others[i];
-    }
-    if (settled.timedOut)
-        outcome += "; something it started is still running after " +
-                   std::to_string(kStartUpLimitMs / 1000) + " s, and the device goes on";
-    Tell(outcome + ".");
+    Tell(DescribeSettled(name, settled, kStartUpLimitMs) + ".");
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 
 #include <string>
 
+#include "terminal/hold.h"
 #include "terminal/screen.h"
 
 // After our headers: it defines names such as `columns` as macros.
@@ -190,6 +191,9 @@ public:
             return false;
         }
 
+        // Another program's dialog, or the session's own lines, keep the
+        // terminal until they are done with it.
+        HoldTerminal();
         g_back = GivenBack();
         g_back.fd = STDOUT_FILENO;
         g_back.haveModes = tcgetattr(STDOUT_FILENO, &g_back.modes) == 0;
@@ -201,6 +205,7 @@ public:
         if (!screen_) {
             setlocale(LC_CTYPE, savedLocale_.c_str());
             LeaveEndSignals();
+            LetGoTerminal();
             g_back.fd = -1;
             unusable_ = named + " can't be used for the dialog";
             return false;
@@ -242,6 +247,7 @@ public:
         TellHeld();
         LeaveEndSignals();
         g_back.fd = -1;
+        LetGoTerminal();
     }
 
     std::string Unusable() const override { return unusable_; }

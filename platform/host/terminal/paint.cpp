@@ -9,6 +9,7 @@
 
 #include "terminal/screen.h"
 #include "terminal/window.h"
+#include "text.h"
 
 namespace host {
 namespace {
@@ -124,6 +125,9 @@ void Canvas::Put(int64_t column, int64_t row, wchar_t ch, unsigned look)
 {
     if (column < 0 || row < 0 || column >= columns_ || row >= rows_)
         return;
+    // A program's text may hold what the terminal would act on.
+    if (host::text::IsControl(char32_t(ch)))
+        ch = L'?';
     cells_[size_t(row) * size_t(columns_) + size_t(column)] = Cell{ch, look};
 }
 

@@ -1,6 +1,8 @@
 // ARM programs the emulator must stop, one per CRAFTED: each makes one call
 // CE 3.0's COREDLL has, then the call the emulator must stop at, with the
-// line that names it.
+// line that names it. Endless is for the device session: it never ends and
+// opens no window, calling the system over and over as a program that polls
+// does.
 #include <windows.h>
 
 extern "C" {
@@ -28,6 +30,12 @@ typedef int (*Code)();
 {
     GetModuleHandleW(NULL);
     return reinterpret_cast<Code>(static_cast<char*>(__imp_GetModuleHandleW) + 0x800)();
+}
+
+[[maybe_unused]] int Endless()
+{
+    for (;;)
+        GetModuleHandleW(NULL);
 }
 
 }  // namespace
