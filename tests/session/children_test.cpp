@@ -91,8 +91,8 @@ TEST_F(SessionChildren, EndAllEndsEveryProgramAndWhatItStarted)
         EXPECT_TRUE(Gone(each)) << "pid " << each << " outlived the end";
 }
 
-// What runs on past the wait is named; what an earlier program left running
-// is neither waited for nor named again.
+// What runs on past the wait is named, and only that; what an earlier
+// program left running is neither waited for nor named again.
 TEST_F(SessionChildren, WaitNamesWhatRunsOnAndLeavesEarlierProgramsOut)
 {
     const pid_t earlier = fork();
@@ -124,6 +124,24 @@ TEST_F(SessionChildren, WaitNamesWhatRunsOnAndLeavesEarlierProgramsOut)
     EXPECT_EQ(session::DescribeSettled("starter", settled, 10000),
               "starter ended; what it started (lingerer) is still running after 10 s and goes on in the "
               "background until the next restart or quit");
+
+    // A program running on, with a child that ended and that it never
+    // reaps: only what runs is named, and not the lingerer of before.
+    const std::set<pid_t> now = session::Children();
+    const pid_t keeper = fork();
+    if (keeper == 0) {
+        if (fork() == 0)
+            _exit(0);
+        if (fork() == 0) {
+            prctl(PR_SET_NAME, "lingerer");
+            RunOn(false);
+        }
+        RunOn(false);
+    }
+    settled = session::WaitForAll(keeper, now, 300);
+    EXPECT_FALSE(settled.started);
+    EXPECT_TRUE(settled.timedOut);
+    EXPECT_EQ(settled.running, std::vector<std::string>{"lingerer"});
     EXPECT_FALSE(Gone(earlier));
 }
 

@@ -481,7 +481,7 @@ screen_modes() {
 # the program, then what is done: a key, a signal (in capitals) sent to the
 # program, /text to wait for on the screen (/3xtext: for the third line of
 # it), +N to let N seconds pass, =N to find N processes of the row's running
-# (the program among them); lines the screen must show after (a reason told
+# (the program among them), !name to call the step function step_name; lines the screen must show after (a reason told
 # once the terminal is back), joined by " && ", and the program's exit
 # status.
 host_terminal_rows=(
@@ -503,6 +503,14 @@ host_terminal_rows=(
 crafted=${wince:+$wince/tests/arm/crafted/CraftedDialogs.exe}
 armemu=${ARMEMU:-}  # from the test's environment
 endless=$work/endless  # a device whose start-up program never ends
+late=$work/late  # one whose start-up program opens its dialog when told
+step_late_dialog() {
+  sed -i 's/"late"=dword:00000001/"late"=dword:00000000/' "$late/registry.reg"
+}
+step_prompt_shown() {
+  [ "$(screen_modes)" = 010000 ] && screen | grep -v '^$' | tail -1 | grep -qx '> *' ||
+    { fail "$what: the prompt is not what the terminal shows"; show_screen; }
+}
 arm_terminal_rows=(
   "a fault in an ARM dialog procedure|$armemu $crafted|/Crafted f|armemu: .*write to 0x100"
   "ARM callbacks nested too deeply|$armemu $crafted|/Crafted d|armemu: .*callbacks nested too deeply"
@@ -516,6 +524,7 @@ arm_terminal_rows=(
   "the session terminated under an ARM start-up program's dialog|$session --arm --device $device|r /Crafted TERM||143"
   "an endless ARM start-up program without a window, ended by each restart and by quit|$session --arm --device $endless|r /^> =2 r /2xstill.running /2x^> =2 q|^endless.exe is still running after 10 s; it goes on in the background until the next restart or quit\.$ && ^Tarquell.exe ended; it opened nothing\.$|0"
   "the session terminated with an endless ARM program in the background|$session --arm --device $endless|r /^> TERM||143"
+  "a background ARM program's dialog kept waiting while the session's prompt is up|$session --arm --device $late|r /^> !late_dialog +2 !prompt_shown q|^late.exe is still running after 10 s|0"
   "a pipeline around a session with an endless ARM program|$work/piped $session --arm --device $endless|/^> r /2x^> q|^endless.exe is still running after 10 s|0"
 )
 
@@ -530,6 +539,9 @@ case_terminal_arm() {
   mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
   mkdir -p "$endless/Windows/StartUp"
   cp "$wince/tests/arm/crafted/CraftedEndless.exe" "$endless/Windows/StartUp/endless.exe"
+  mkdir -p "$late" && printf q | "$session" --device "$late" >/dev/null 2>&1 &&
+    printf '\n[HKEY_CURRENT_USER\\Software\\Crafted]\n"late"=dword:00000001\n' >>"$late/registry.reg" &&
+    cp "$crafted" "$late/Windows/StartUp/late.exe" || fail "the late device can't be set up"
   # A restart due when the session starts; the session's output piped on.
   printf '#!/bin/sh\necho warm >"%s/restart-requested"\nexec "$@"\n' "$device" >"$work/pending"
   printf '#!/usr/bin/env bash\n"$@" | tee "%s/piped.log"\n' "$work" >"$work/piped"
@@ -555,6 +567,8 @@ terminal_rows() {
         wait_for "${step#/}"
       elif [[ $step =~ ^\+([0-9]+)$ ]]; then
         sleep "${BASH_REMATCH[1]}"
+      elif [[ $step == !* ]]; then
+        "step_${step#!}"
       elif [[ $step =~ ^=([0-9]+)$ ]]; then
         [ "$(tagged_pids | wc -l)" -eq "${BASH_REMATCH[1]}" ] ||
           fail "$what: $(tagged_pids | wc -l) of its processes running, not ${BASH_REMATCH[1]}"

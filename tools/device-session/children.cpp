@@ -76,6 +76,7 @@ struct Process {
     pid_t pid;
     pid_t parent;
     bool ours;  // the session's, or started by one of its
+    bool ended;  // a zombie, not yet reaped
 };
 Process g_processes[kMostProcesses];
 size_t g_processCount = 0;
@@ -90,7 +91,7 @@ pid_t Number(const char* text)
 
 // The parent in /proc/<pid>/stat, which reads "pid (name) state ppid ...";
 // the name may hold anything, even ')', so the last ')' ends it. 0 when gone.
-pid_t ParentOf(int proc, const char* pid)
+pid_t ParentOf(int proc, const char* pid, bool& ended)
 {
     char path[64] = {};
     size_t length = 0;
@@ -114,6 +115,7 @@ pid_t ParentOf(int proc, const char* pid)
             named = at;
     if (!named || named[1] != ' ' || !named[2] || named[3] != ' ')
         return 0;
+    ended = named[2] == 'Z';
     pid_t parent = 0;
     for (const char* at = named + 4; *at >= '0' && *at <= '9'; ++at)
         parent = parent * 10 + (*at - '0');
@@ -142,9 +144,10 @@ void ListProcesses(const std::set<pid_t>* skipped = nullptr)
             const Entry* entry = reinterpret_cast<const Entry*>(listing + at);
             at += entry->length;
             const pid_t pid = Number(entry->name);
-            const pid_t parent = pid > 0 ? ParentOf(proc, entry->name) : 0;
+            bool ended = false;
+            const pid_t parent = pid > 0 ? ParentOf(proc, entry->name, ended) : 0;
             if (parent > 0 && g_processCount < kMostProcesses)
-                g_processes[g_processCount++] = {pid, parent, false};
+                g_processes[g_processCount++] = {pid, parent, false, ended};
         }
     }
     close(proc);
@@ -381,7 +384,7 @@ std::vector<std::string> StillRunning(pid_t pid, const std::set<pid_t>& earlier)
     std::vector<std::string> names;
     ListProcesses(&earlier);
     for (size_t i = 0; i < g_processCount; ++i)
-        if (g_processes[i].ours && g_processes[i].pid != pid)
+        if (g_processes[i].ours && !g_processes[i].ended && g_processes[i].pid != pid)
             names.push_back(NameOf(g_processes[i].pid));
     return names;
 }

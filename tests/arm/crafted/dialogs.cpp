@@ -9,6 +9,9 @@
 //   wide    makes its own button 2^30 cells wide and high
 //   save    sets a value of the device's registry (HKEY_CURRENT_USER's own)
 //   close   ends this dialog; the program's result is the outermost's
+// While HKEY_CURRENT_USER\Software\Crafted "late" is set, the program runs
+// without a window before its dialog opens, as one does that opens a window
+// when something happens.
 #include <windows.h>
 
 #include "dialogs.h"
@@ -77,9 +80,22 @@ INT_PTR Open(HINSTANCE instance, HWND parent, DLGPROC procedure)
     return dialog ? DialogBoxIndirectParamW(instance, dialog, parent, procedure, 0) : -1;
 }
 
+bool Late()
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Crafted", 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD value = 0, size = sizeof value;
+    const LONG read = RegQueryValueExW(key, L"late", NULL, NULL, reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return read == ERROR_SUCCESS && value != 0;
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, LPWSTR, int)
 {
+    while (Late()) {
+    }
     return int(Open(instance, NULL, Procedure));
 }
