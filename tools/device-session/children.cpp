@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <set>
 
+#include "terminal/give_back.h"
 #include "terminal/hold.h"
 
 namespace session {
@@ -221,8 +222,7 @@ void EndOurs(int signal)
 
 // The program RunAndWait runs, while it is not reaped; the terminal's modes.
 volatile sig_atomic_t running = 0;
-termios givenModes;
-bool haveModes = false;
+host::TerminalGiveBack given;  // the terminal's line modes only: the session draws no screen
 
 void OnEndSignal(int signal, siginfo_t* info, void*)
 {
@@ -231,13 +231,7 @@ void OnEndSignal(int signal, siginfo_t* info, void*)
     // The same signal ends every program and lets each give the screen back;
     // only then is the terminal the session's to give back.
     EndOurs(signal);
-    if (haveModes)
-        tcsetattr(STDIN_FILENO, TCSADRAIN, &givenModes);
-    struct sigaction fallback = {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(signal, &fallback, nullptr);
-    raise(signal);
+    host::GiveBackAndRaise(signal, given);
 }
 
 void Drain()
@@ -349,8 +343,9 @@ int RunAndWait(const std::string& path, std::string& problem)
 void EndWholeOnSignals(const termios* modes)
 {
     if (modes) {
-        givenModes = *modes;
-        haveModes = true;
+        given.fd = STDIN_FILENO;
+        given.modes = *modes;
+        given.haveModes = true;
     }
     struct sigaction action = {};
     action.sa_sigaction = OnEndSignal;

@@ -18,6 +18,7 @@
 
 #include <string>
 
+#include "terminal/give_back.h"
 #include "terminal/hold.h"
 #include "terminal/screen.h"
 
@@ -34,11 +35,7 @@ Terminal* g_terminal = nullptr;
 // What gives the terminal back, set while a dialog is shown: read by the
 // signal handler, so plain data only.
 struct GivenBack {
-    int fd = -1;            // the terminal, output
-    termios modes;          // as found
-    bool haveModes = false;
-    char reset[256];        // leaves the screen's modes: attributes, mouse, keypad, cursor, alternate screen
-    size_t resetLength = 0;
+    TerminalGiveBack terminal;  // the terminal, output
     int heldError = -1;     // the process's stderr, while lines for it are held
     int held = -1;          // the file they are held in
 };
@@ -77,26 +74,11 @@ void TellHeld()
     g_back.held = -1;
 }
 
-// Everything the screen changed, undone. Signal-safe.
-void GiveBack()
-{
-    if (g_back.fd >= 0) {
-        WriteAll(g_back.fd, g_back.reset, g_back.resetLength);
-        if (g_back.haveModes)
-            tcsetattr(g_back.fd, TCSADRAIN, &g_back.modes);
-    }
-    TellHeld();
-}
-
+// Ends as the signal would have ended it, once the terminal is whole and
+// what was held for stderr is told.
 void OnEndSignal(int signal)
 {
-    GiveBack();
-    // Ends as the signal would have ended it, now that the terminal is whole.
-    struct sigaction fallback = {};
-    fallback.sa_handler = SIG_DFL;
-    sigemptyset(&fallback.sa_mask);
-    sigaction(signal, &fallback, nullptr);
-    raise(signal);
+    GiveBackAndRaise(signal, g_back.terminal, TellHeld);
 }
 
 void CatchEndSignals()
@@ -139,9 +121,9 @@ void AddReset(const char* bytes)
         else
             plain += *at;
     }
-    if (g_back.resetLength + plain.size() <= sizeof g_back.reset) {
-        memcpy(g_back.reset + g_back.resetLength, plain.data(), plain.size());
-        g_back.resetLength += plain.size();
+    if (g_back.terminal.resetLength + plain.size() <= sizeof g_back.terminal.reset) {
+        memcpy(g_back.terminal.reset + g_back.terminal.resetLength, plain.data(), plain.size());
+        g_back.terminal.resetLength += plain.size();
     }
 }
 
@@ -195,8 +177,8 @@ public:
         // terminal until they are done with it.
         HoldTerminal();
         g_back = GivenBack();
-        g_back.fd = STDOUT_FILENO;
-        g_back.haveModes = tcgetattr(STDOUT_FILENO, &g_back.modes) == 0;
+        g_back.terminal.fd = STDOUT_FILENO;
+        g_back.terminal.haveModes = tcgetattr(STDOUT_FILENO, &g_back.terminal.modes) == 0;
         CatchEndSignals();
         const char* previous = setlocale(LC_CTYPE, nullptr);
         savedLocale_ = previous ? previous : "C";
@@ -206,7 +188,7 @@ public:
             setlocale(LC_CTYPE, savedLocale_.c_str());
             LeaveEndSignals();
             LetGoTerminal();
-            g_back.fd = -1;
+            g_back.terminal.fd = -1;
             unusable_ = named + " can't be used for the dialog";
             return false;
         }
@@ -246,7 +228,7 @@ public:
         setlocale(LC_CTYPE, savedLocale_.c_str());
         TellHeld();
         LeaveEndSignals();
-        g_back.fd = -1;
+        g_back.terminal.fd = -1;
         LetGoTerminal();
     }
 
