@@ -8,6 +8,7 @@
 
 #include "pe.h"
 #include "text.h"
+#include "window.h"
 
 namespace armemu {
 
@@ -181,16 +182,26 @@ uint32_t CreateProcessW_(Machine& m)
     return uint32_t(result);
 }
 
-uint32_t KernelIoControl_(Machine& m)
+uint32_t KernelIoControl_(Machine& m, bool refusesReset)
 {
     uint32_t code = m.Argument(0), in = m.Argument(1), inSize = m.Argument(2), out = m.Argument(3),
              outSize = m.Argument(4), returned = m.Argument(5);
     // Only the restart is known: its buffers are none. Others fail on the host.
     std::vector<uint8_t> inBytes = in ? m.Read(in, std::min<uint32_t>(inSize, 4096)) : std::vector<uint8_t>();
     std::vector<uint8_t> outBytes(out ? std::min<uint32_t>(outSize, 4096) : 0);
+    // Told as the USER calls are, so that a trace shows where the program
+    // stopped.
+    host::ReportUserCall("KernelIoControl", NULL, {LONG_PTR(code)});
+    if (refusesReset && code == IOCTL_HAL_REBOOT) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
     DWORD count = 0;
     BOOL result = KernelIoControl(code, in ? inBytes.data() : NULL, inSize, out ? outBytes.data() : NULL,
                                   outSize, returned ? &count : NULL);
+    // "If the system is reset, this call does not return."
+    if (result && code == IOCTL_HAL_REBOOT)
+        throw Reset();
     return uint32_t(result);
 }
 
@@ -324,7 +335,6 @@ const Export kKernelExports[] = {
     {"FindResourceW", 532, FindResourceW_},
     {"LoadResource", 533, LoadResource_},
     {"SizeofResource", 534, SizeofResource_},
-    {"KernelIoControl", 557, KernelIoControl_},
     {"memcpy", 1044, memcpy_},
     {"memset", 1047, memset_},
     {"GetModuleHandleW", 1177, GetModuleHandleW_},
@@ -332,8 +342,9 @@ const Export kKernelExports[] = {
 
 }  // namespace
 
-CoreDll::CoreDll() : exports_(std::begin(kKernelExports), std::end(kKernelExports))
+CoreDll::CoreDll(bool refusesReset) : exports_(std::begin(kKernelExports), std::end(kKernelExports))
 {
+    exports_.push_back({"KernelIoControl", 557, [refusesReset](Machine& m) { return KernelIoControl_(m, refusesReset); }});
     for (const UserExport& e : kUserExports)
         exports_.push_back({e.name, e.ordinal, [this, call = e.call](Machine& m) { return call(m, user_); }});
 }

@@ -33,7 +33,9 @@ struct UserState {
 // it must outlive.
 class CoreDll {
 public:
-    CoreDll();
+    // `refusesReset`: the device lacks the restart call, so the restart
+    // fails with FALSE, as CE documents for a device without it.
+    explicit CoreDll(bool refusesReset = false);
     CoreDll(const CoreDll&) = delete;
     CoreDll& operator=(const CoreDll&) = delete;
 

@@ -28,6 +28,7 @@
 #include <unicorn/unicorn.h>
 
 #include "pe.h"
+#include "status.h"
 
 namespace armemu {
 
@@ -35,6 +36,10 @@ namespace armemu {
 struct Fault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Thrown where the program asked for a restart that the device carries out:
+// on CE that call never returns, so nothing of the program runs after it.
+struct Reset {};
 
 class Machine;
 

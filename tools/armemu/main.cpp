@@ -2,10 +2,12 @@
 // StrongARM, its COREDLL served by the host platform over the device folder
 // ($CE_DEVICE_ROOT, as for the host programs).
 //
-//   armemu [--trace FILE] PROGRAM.exe
+//   armemu [--trace FILE] [--refuse-reset] PROGRAM.exe
 //
 // Exits with the program's result; 70 when the program can't be loaded or
-// stops on a fault, with the reason on stderr.
+// stops on a fault, with the reason on stderr; 75 (kResetStatus) when it
+// stops at a restart the device carries out. --refuse-reset makes the device
+// one without the restart call: the call fails and the program runs on.
 #include <stdio.h>
 #include <string.h>
 
@@ -20,13 +22,18 @@
 int main(int argc, char** argv)
 {
     const char* tracePath = nullptr;
+    bool refusesReset = false;
     int i = 1;
-    if (i + 1 < argc && strcmp(argv[i], "--trace") == 0) {
-        tracePath = argv[i + 1];
-        i += 2;
+    for (; i + 1 < argc; ++i) {
+        if (strcmp(argv[i], "--trace") == 0 && i + 2 < argc)
+            tracePath = argv[++i];
+        else if (strcmp(argv[i], "--refuse-reset") == 0)
+            refusesReset = true;
+        else
+            break;
     }
     if (i + 1 != argc) {
-        fprintf(stderr, "usage: armemu [--trace FILE] PROGRAM.exe\n");
+        fprintf(stderr, "usage: armemu [--trace FILE] [--refuse-reset] PROGRAM.exe\n");
         return 64;
     }
     std::unique_ptr<FILE, int (*)(FILE*)> trace(nullptr, fclose);
@@ -46,9 +53,11 @@ int main(int argc, char** argv)
         host::SetObserver(&lines);
     try {
         host::PrepareDevice();
-        armemu::CoreDll coredll;
+        armemu::CoreDll coredll(refusesReset);
         armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;
+    } catch (const armemu::Reset&) {
+        return armemu::kResetStatus;
     } catch (const std::exception& error) {
         // The reason may name what the program file holds (an import's name).
         fprintf(stderr, "armemu: %s\n", host::text::Printable(error.what()).c_str());

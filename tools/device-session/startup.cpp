@@ -15,6 +15,7 @@
 #include "children.h"
 #include "device.h"
 #include "install.h"
+#include "status.h"
 #include "text.h"
 
 namespace session {
@@ -128,6 +129,8 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
     std::string outcome = name;
     if (!settled.started)
         outcome += " is still running";
+    else if (Emulated(*folder, name) && WIFEXITED(settled.status) && WEXITSTATUS(settled.status) == armemu::kResetStatus)
+        outcome += " stopped at its restart";
     else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
         outcome += " ended with " + DescribeStatus(settled.status);
     else
@@ -210,21 +213,25 @@ std::vector<std::string> StartUpNames()
     return names;
 }
 
-void RunStartUp()
+std::string RunStartUp(const std::function<bool()>& restartAsked)
 {
     const std::vector<std::string> names = StartUpNames();
     if (names.empty()) {
         printf("There are no start-up programs in %s.\n", kStartUpDevicePath);
-        return;
+        return "";
     }
     std::string problem;
     const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
     if (!folder.ok()) {
         Tell("The start-up folder can't be opened: " + problem + ".");
-        return;
+        return "";
     }
-    for (const std::string& name : names)
+    for (const std::string& name : names) {
         RunOne(folder, name);
+        if (restartAsked())
+            return std::string(kStartUpDevicePath) + "\\" + name;
+    }
+    return "";
 }
 
 }  // namespace session
