@@ -18,6 +18,8 @@ namespace {
 
 // The first of the numbers the ARM side knows the host's windows by.
 constexpr uint32_t kFirstWindow = 0x00A00004;
+// What the ARM side knows the host's one font by.
+constexpr uint32_t kFont = 0x00B00004;
 
 // CE's offsets into a dialog's window data (32-bit slots), and the host's
 // pointer-sized ones.
@@ -73,12 +75,14 @@ INT_PTR CALLBACK ArmDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     if (!running)
         return FALSE;
     const Running dialog = *running;  // the list may grow while the procedure runs
-    uint32_t armParam = uint32_t(lParam);
-    // The control that sent a command is a window.
+    uint32_t armParam = uint32_t(lParam), armWParam = uint32_t(wParam);
+    // The control that sent a command is a window; a font set is a font.
     if (message == WM_COMMAND && lParam)
         armParam = ArmWindow(*user, reinterpret_cast<HWND>(lParam));
+    if (message == WM_SETFONT && wParam)
+        armWParam = kFont;
     uint32_t result = dialog.machine->Call(dialog.procedure,
-                                           {ArmWindow(*user, window), message, uint32_t(wParam), armParam});
+                                           {ArmWindow(*user, window), message, armWParam, armParam});
     return INT_PTR(int32_t(result));
 }
 
