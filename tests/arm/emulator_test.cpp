@@ -278,12 +278,12 @@ TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRunAndIgnoresTheRes
 }
 
 // The stack is the file's reserve, page-rounded, 64 KiB for none and at
-// most 1 MiB.
-TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
+// most 1 MiB, less the 2 KB CE keeps at its end for overflow control.
+TEST(ArmEmulator, StackIsTheReserveClampedTo1MiBLess2Kb)
 {
     const struct {
         uint32_t reserve, stack;
-    } kStacks[] = {{0, 0x10000}, {0x8000, 0x8000}, {0x12345, 0x13000}, {0x100000, 0x100000}, {0x200000, 0x100000}};
+    } kStacks[] = {{0, 0xF800}, {0x8000, 0x7800}, {0x12345, 0x12800}, {0x100000, 0xFF800}, {0x200000, 0xFF800}};
     const std::vector<uint8_t> original = armemu::ReadImage(TARQUELL_EXE).file;
     HostDevice device;
     for (const auto& row : kStacks) {
@@ -295,6 +295,56 @@ TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
         std::vector<uint8_t> word(4);
         EXPECT_TRUE(machine.Peek(armemu::kStackTop - row.stack, word));
         EXPECT_FALSE(machine.Peek(armemu::kStackTop - row.stack - 4, word));
+    }
+}
+
+// The entry's code touching one word `used` bytes below the stack's top
+// (the entry's sp is 4 below it), then returning 0: sub r1, sp, #high;
+// sub r1, r1, #low; str r0, [r1]; mov r0, #0; mov pc, lr.
+std::vector<uint32_t> TouchStack(uint32_t used)
+{
+    const uint32_t below = used - 4;
+    return {0xE24D1C00 | (below >> 8 & 0xFF), 0xE2411000 | (below & 0xFF), 0xE5810000, 0xE3A00000, 0xE1A0F00E};
+}
+
+// A program using its whole stack runs; one word further is a stack
+// overflow, which ends it with one line saying so, never a write into
+// whatever lies below. An image reaching the stack's reserve is refused.
+TEST(ArmEmulator, AStackOverflowStopsTheProgramAndNothingMayLieAgainstTheStack)
+{
+    const armemu::Image image = armemu::ReadImage(TARQUELL_EXE);
+    constexpr uint32_t kReserve = 0x10000, kUsable = kReserve - 0x800;
+    // The last section made to end `gap` bytes below the stack's reserve.
+    const auto reaching = [&](std::vector<uint8_t>& file, uint32_t gap) {
+        const size_t last = image.sections.size() - 1;
+        const uint32_t end = armemu::kStackTop - kReserve - gap - image.imageBase;
+        SetHeader(file, int(Header(file, -4, 2) + 40 * last + 8), end - image.sections[last].rva);
+        SetHeader(file, 56, end);
+    };
+    const struct {
+        const char* what;
+        uint32_t used;     // bytes of stack the entry uses, or 0 for the original entry
+        uint32_t gap;      // how far below the reserve the image ends, or 0 as it is
+        const char* message;  // or null: it runs
+    } kRows[] = {
+        {"the reserve less 2 KB less 4 bytes", kUsable - 4, 0, nullptr},
+        {"the reserve less 2 KB plus 4 bytes", kUsable + 4, 0, "a stack overflow: write to 0x"},
+        {"an image a page below the reserve", 0, 0x1000, nullptr},
+        {"an image against the reserve", 0, 0, "reaches the stack's reserve at 0x"},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.what);
+        HostDevice device;
+        std::vector<uint8_t> changed = image.file;
+        SetHeader(changed, 72, kReserve);
+        if (row.used)
+            SetEntry(changed, image, TouchStack(row.used));
+        if (row.gap || (row.message && !row.used))
+            reaching(changed, row.gap);
+        ArmRun run = RunChanged(device, changed);
+        EXPECT_EQ(row.message ? 70 : 0, run.status) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(row.message ? row.message : "")) << run.output;
+        EXPECT_EQ(row.message ? 1 : 0, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;
     }
 }
 

@@ -91,7 +91,8 @@ public:
     const Image& image() const { return image_; }
     const std::string& path() const { return path_; }
     uint32_t base() const { return image_.imageBase; }
-    // The stack's size: the file's reserve, at most 1 MiB as on CE.
+    // The stack's size: the file's reserve (at most 1 MiB) less the 2 KB CE
+    // keeps at its end for overflow control.
     uint32_t stackSize() const { return stackSize_; }
 
 private:
