@@ -18,6 +18,7 @@
 #include "coredll.h"
 #include "device.h"
 #include "facts.h"
+#include "handles.h"
 #include "host_device.h"
 #include "machine.h"
 #include "pe.h"
@@ -25,6 +26,7 @@
 #include "registry/helpers.h"
 #include "resources/res_file.h"
 #include "run_arm.h"
+#include "settings/scripted_terminal.h"
 
 namespace {
 
@@ -401,6 +403,41 @@ TEST(ArmEmulator, StopsAtTheFirstCallOfWhatCe3Lacks)
     }
 }
 
+// A dialog whose template names a font is sent WM_SETFONT, with a font,
+// before WM_INITDIALOG and nothing else, as CE's dialog manager sends it.
+TEST(ArmEmulator, ADialogNamingAFontGetsItBeforeWmInitDialog)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    ScriptedTerminal terminal;
+    armemu::CoreDll coredll;
+    armemu::Machine machine(CRAFTED_FONT_EXE, coredll.exports());
+    EXPECT_EQ(0x11, machine.RunEntry());
+}
+
+// A program asking for a restart stops at the call, the restart asked for,
+// with the emulator's own status; on a device refusing it the call fails
+// and the program runs on to its end, nothing asked for.
+TEST(ArmEmulator, ARestartStopsTheProgramUnlessTheDeviceRefusesIt)
+{
+    const struct {
+        std::vector<const char*> options;
+        int status;
+        bool asked;
+    } kRows[] = {{{}, armemu::kResetStatus, true}, {{"--refuse-reset"}, 1, false}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.options.size());
+        HostDevice device;
+        std::vector<const char*> command = {ARMEMU};
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        command.push_back(CRAFTED_RESET_EXE);
+        const ChildRun run = RunToEnd(command);
+        EXPECT_EQ(row.status, run.status) << run.output;
+        EXPECT_EQ("", run.output);
+        EXPECT_EQ(row.asked, std::filesystem::exists(host::DeviceRoot() + "/" + host::kRestartRequestFile));
+    }
+}
+
 // Where the program's import of `name` is bound: calling it calls COREDLL.
 uint32_t Stub(armemu::Machine& machine, const std::string& name)
 {
@@ -476,6 +513,32 @@ TEST_F(LoadedTarquell, CreateProcessRefusesWhatCe3Refuses)
         EXPECT_EQ(0u, machine_.Call(Stub(machine_, "CreateProcessW"), arguments));
         EXPECT_EQ(row.index != 0, GetLastError() == ERROR_INVALID_PARAMETER) << GetLastError();
     }
+}
+
+// However often a program opens keys without closing them, the handle table
+// stays bounded: past kMostOpenKeys an open fails as CE's does when its table
+// is full, and makes no key; a key closed makes room again.
+TEST_F(LoadedTarquell, OpenKeysAreBoundedAsTheHandheldsHandleTable)
+{
+    const uint32_t name = WriteText(machine_, scratch_, u"k"), other = WriteText(machine_, scratch_ + 16, u"new");
+    const uint32_t out = scratch_ + 64;
+    const uint32_t open = Stub(machine_, "RegOpenKeyExW"), create = Stub(machine_, "RegCreateKeyExW");
+    const uint32_t close = Stub(machine_, "RegCloseKey");
+    std::vector<uint32_t> opened;
+    ASSERT_EQ(0u, machine_.Call(create, {0x80000001u, name, 0, 0, 0, 0, 0, out, 0}));
+    opened.push_back(machine_.Read32(out));
+    for (size_t i = 1; i < host::kMostOpenKeys; ++i) {
+        ASSERT_EQ(0u, machine_.Call(open, {0x80000001u, name, 0, KEY_READ, out})) << i;
+        opened.push_back(machine_.Read32(out));
+    }
+    EXPECT_EQ(uint32_t(ERROR_NOT_ENOUGH_MEMORY), machine_.Call(open, {0x80000001u, name, 0, KEY_READ, out}));
+    EXPECT_EQ(uint32_t(ERROR_NOT_ENOUGH_MEMORY), machine_.Call(create, {0x80000001u, other, 0, 0, 0, 0, 0, out, 0}));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"new"));
+    ASSERT_EQ(0u, machine_.Call(close, {opened.front()}));
+    EXPECT_EQ(0u, machine_.Call(open, {0x80000001u, name, 0, KEY_READ, out}));
+    opened.front() = machine_.Read32(out);
+    for (uint32_t key : opened)
+        machine_.Call(close, {key});
 }
 
 // The emulator's registry calls answer as the host's, because they are the
