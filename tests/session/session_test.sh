@@ -497,6 +497,7 @@ arm_terminal_rows=(
   "a save refused under a nested ARM dialog, told once the terminal is back|env CE_DEVICE_ROOT=$work/unsaved $armemu $crafted|/Crafted s n c c|^ce-device: .*registry\\.reg"
   "an ARM button made 2^30 cells wide|$armemu $crafted|/Crafted w c"
   "a fault in an ARM start-up program's dialog, in a session|$session --arm --device $device|r /Crafted f /^> q|crafted.exe ended with exit status 70"
+  "an ARM start-up program asking for a restart each time, in a session|$session --arm --device $work/resetting|r /^> q|StartUp.reset.exe asked for a restart again, after 3 in a row with no key pressed"
 )
 
 case_terminal() {
@@ -508,7 +509,15 @@ case_terminal_arm() {
   set_up || fail "set-up failed"
   cp "$crafted" "$device/Windows/StartUp/crafted.exe"
   mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
+  mkdir -p "$work/resetting" && printf q | "$session" --device "$work/resetting" >/dev/null 2>&1
+  cp "$wince/tests/arm/crafted/CraftedReset.exe" "$work/resetting/Windows/StartUp/reset.exe"
   terminal_rows "${arm_terminal_rows[@]}"
+  # Velloria's restart and the start-up program's, each told as its own; the
+  # restarts in a row stop after three, and nothing said they failed.
+  expect_order 'Velloria asked for a restart' 'warm start 1' 'reset.exe stopped at its restart' \
+    'reset.exe asked for a restart \(soft reset\)' 'warm start 2' 'warm start 3' 'after 3 in a row' 'The device is up'
+  expect_count 'warm start 4' 0
+  expect_count 'ended with exit status 75' 0
 }
 
 terminal_rows() {
