@@ -36,6 +36,15 @@ uint32_t ArmWindow(UserState& user, HWND window)
     for (size_t i = 0; i < windows.size(); ++i)
         if (windows[i] == window)
             return kFirstWindow + 4 * uint32_t(i);
+    // A window gone (its dialog ended) gives its number to the next, so that
+    // the table holds no more than the windows alive, however many dialogs
+    // a program opens.
+    for (size_t i = 0; i < windows.size(); ++i) {
+        if (!host::FindWindow(windows[i])) {
+            windows[i] = window;
+            return kFirstWindow + 4 * uint32_t(i);
+        }
+    }
     windows.push_back(window);
     return kFirstWindow + 4 * uint32_t(windows.size() - 1);
 }
