@@ -515,6 +515,30 @@ TEST_F(LoadedTarquell, CreateProcessRefusesWhatCe3Refuses)
     }
 }
 
+// CE 3.0 runs at most 32 processes: a program that 31 of the device's led
+// to may start one more (here a program that isn't there, so the start fails
+// as the host's does); one that 32 led to may not.
+TEST_F(LoadedTarquell, CreateProcessFailsOnceTheDeviceRuns32)
+{
+    const uint32_t name = WriteText(machine_, scratch_, u"\\nothing.exe"), information = scratch_ + 64;
+    PROCESS_INFORMATION process;
+    ASSERT_FALSE(CreateProcessW(L"\\nothing.exe", NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process));
+    const DWORD missing = GetLastError();
+    const struct {
+        const char* running;
+        DWORD error;
+    } kRows[] = {{"31", missing}, {"32", ERROR_NOT_ENOUGH_MEMORY}, {"4000", ERROR_NOT_ENOUGH_MEMORY}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.running);
+        setenv("CE_DEVICE_PROCESSES", row.running, 1);
+        SetLastError(0);
+        EXPECT_EQ(0u, machine_.Call(Stub(machine_, "CreateProcessW"), {name, 0, 0, 0, 0, 0, 0, 0, 0, information}));
+        EXPECT_EQ(row.error, GetLastError());
+        EXPECT_STREQ(row.running, getenv("CE_DEVICE_PROCESSES"));
+    }
+    unsetenv("CE_DEVICE_PROCESSES");
+}
+
 // However often a program opens keys without closing them, the handle table
 // stays bounded: past kMostOpenKeys an open fails as CE's does when its table
 // is full, and makes no key; a key closed makes room again.

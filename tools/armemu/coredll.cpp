@@ -1,6 +1,12 @@
 #include "coredll.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/types.h>
+
 #include <algorithm>
+#include <string>
 #include <iterator>
 
 #include <pkfuncs.h>
@@ -151,6 +157,41 @@ uint32_t RegCloseKey_(Machine& m)
     return uint32_t(RegCloseKey(HostKey(m.Argument(0))));
 }
 
+// CE 3.0 runs at most 32 processes at once. This one knows how many of the
+// device's processes led to it (the variable below, which each start hands
+// on) and which of those it started still run; a start past 32 fails.
+constexpr int kMostProcesses = 32;
+constexpr const char* kProcessCount = "CE_DEVICE_PROCESSES";
+
+std::vector<pid_t> g_started;
+
+bool StillRuns(pid_t pid)
+{
+    char path[32], state = 0;
+    snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE* stat = fopen(path, "r");
+    if (!stat)
+        return false;
+    // "pid (name) state ...": the name may hold anything but ends at the last ')'.
+    char line[512] = {};
+    const size_t got = fread(line, 1, sizeof line - 1, stat);
+    fclose(stat);
+    const char* end = strrchr(line, ')');
+    if (got && end && end[1] == ' ')
+        state = end[2];
+    return state && state != 'Z' && state != 'X';
+}
+
+// The device's processes counted here, this one among them.
+int ProcessesRunning()
+{
+    g_started.erase(std::remove_if(g_started.begin(), g_started.end(), [](pid_t pid) { return !StillRuns(pid); }),
+                    g_started.end());
+    const char* before = getenv(kProcessCount);
+    const int leading = before ? std::clamp(atoi(before), 1, kMostProcesses) : 1;
+    return leading + int(g_started.size());
+}
+
 uint32_t CreateProcessW_(Machine& m)
 {
     uint32_t app = m.Argument(0), command = m.Argument(1), processSecurity = m.Argument(2),
@@ -166,10 +207,23 @@ uint32_t CreateProcessW_(Machine& m)
     std::wstring line = commandLine.wide;
     BOOL result = FALSE;
     DWORD error = ERROR_INVALID_PARAMETER;
-    if (!refused) {
+    const int running = ProcessesRunning();
+    if (!refused && running >= kMostProcesses) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } else if (!refused) {
+        // What the new process counts as leading to it: this one's line and itself.
+        const char* before = getenv(kProcessCount);
+        const std::string saved = before ? before : "";
+        setenv(kProcessCount, std::to_string(running - int(g_started.size()) + 1).c_str(), 1);
         result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL, NULL, NULL, FALSE,
-                                flags, NULL, NULL, NULL, information ? &process : NULL);
+                                flags, NULL, NULL, NULL, &process);
         error = result ? 0 : GetLastError();
+        if (before)
+            setenv(kProcessCount, saved.c_str(), 1);
+        else
+            unsetenv(kProcessCount);
+        if (result)
+            g_started.push_back(pid_t(process.dwProcessId));
     }
     if (result && information) {
         m.Write32(information, uint32_t(reinterpret_cast<uintptr_t>(process.hProcess)));
