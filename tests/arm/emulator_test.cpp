@@ -539,6 +539,20 @@ TEST_F(LoadedTarquell, CreateProcessFailsOnceTheDeviceRuns32)
     unsetenv("CE_DEVICE_PROCESSES");
 }
 
+// A program that starts itself, each copy ending once it has started the
+// next: the device runs copies until 32 led to the last, whose start fails.
+TEST(ArmEmulator, ProgramsStartingEachOtherStopAt32)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    std::filesystem::copy_file(CRAFTED_LOOP_EXE, host::DeviceRoot() + "/loop.exe");
+    const ChildRun run = RunToEnd({ARMEMU, (host::DeviceRoot() + "/loop.exe").c_str()});
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_EQ("", run.output);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", L"starts") == Dword(32));
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", L"refused") == Dword(ERROR_NOT_ENOUGH_MEMORY));
+}
+
 // However often a program opens keys without closing them, the handle table
 // stays bounded: past kMostOpenKeys an open fails as CE's does when its table
 // is full, and makes no key; a key closed makes room again.

@@ -10,6 +10,7 @@
 // one without the restart call: the call fails and the program runs on.
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -53,7 +54,10 @@ int main(int argc, char** argv)
         host::SetObserver(&lines);
     try {
         host::PrepareDevice();
-        armemu::CoreDll coredll(refusesReset);
+        // A program started from this one runs on this same emulator.
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        armemu::CoreDll coredll(refusesReset, length > 0 ? std::string(self, size_t(length)) : std::string());
         armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;
     } catch (const armemu::Reset&) {
