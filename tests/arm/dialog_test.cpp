@@ -71,45 +71,33 @@ private:
     host::CallTrace trace_{[this](const std::string& line) { lines.push_back(line); }};
 };
 
-// Soft reset on a device that restarts: the restart call is the program's
-// last; nothing after it runs (no EndDialog, no write), and the flag stays.
-TEST_F(DialogCases, Arm_SoftResetStopsTheProgramAtTheRestartCall)
+// Soft reset where the device restarts: the restart call is the program's
+// last (no EndDialog, no write). On a device without the call: it fails,
+// the dialog ends through OnOK, and no restart is asked for. The flag stays
+// as it was either way.
+TEST_F(DialogCases, Arm_SoftResetStopsTheProgramUnlessTheDeviceRefusesIt)
 {
-    STOP_ON_FAILURE(EverySetting());
-    SET_PLACE(facts::kFlag, Dword(facts::kFlagSet));
-    ASSERT_NO_FATAL_FAILURE(Open());
-    Traced traced;
-    Send(host::InputEvent::Press('r'));  // its mnemonic: no lookup of the test's in the trace
-    const facts::Ending ending = End();
-    EXPECT_TRUE(ending.stoppedAtRestart);
-    EXPECT_EQ(std::vector<std::string>{"KernelIoControl " + std::to_string(facts::kRebootCode)}, traced.lines);
-    EXPECT_TRUE(std::filesystem::exists(host::DeviceRoot() + "/restart-requested"));
-    ExpectWritten(HERE, {{&facts::kFlag, facts::kFlagSet}}, "soft reset");
-}
-
-// A device without the restart call: the call fails, the dialog ends through
-// OnOK, no restart is asked for, and the flag stays as it was.
-TEST_F(DialogCases, Arm_ADeviceRefusingTheRestartEndsTheDialogThroughOnOk)
-{
-    refusesReset_ = true;
-    for (DWORD flag : {facts::kFlagCleared, facts::kFlagSet}) {
-        SCOPED_TRACE(flag);
-        FreshRegistry();
-        STOP_ON_FAILURE(EverySetting());
-        SET_PLACE(facts::kFlag, Dword(flag));
-        ASSERT_NO_FATAL_FAILURE(Open());
-        Traced traced;
-        Send(host::InputEvent::Press('r'));  // its mnemonic: no lookup of the test's in the trace
-        const facts::Ending ending = End();
-        EXPECT_FALSE(ending.stoppedAtRestart);
-        EXPECT_EQ(facts::kEndCode, ending.code.value_or(-1));
-        EXPECT_EQ(false, ending.restartFirst.value_or(true));
-        EXPECT_EQ((std::vector<std::string>{"KernelIoControl " + std::to_string(facts::kRebootCode),
-                                            "EndDialog " + std::to_string(facts::kEndCode)}),
-                  traced.lines);
-        EXPECT_FALSE(std::filesystem::exists(host::DeviceRoot() + "/restart-requested"));
-        ExpectWritten(HERE, {{&facts::kFlag, flag}}, "soft reset refused");
-    }
+    const std::string restart = "KernelIoControl " + std::to_string(facts::kRebootCode);
+    for (const bool refuses : {false, true})
+        for (const DWORD flag : {facts::kFlagCleared, facts::kFlagSet}) {
+            SCOPED_TRACE(testing::Message() << "refuses " << refuses << ", flag " << flag);
+            refusesReset_ = refuses;
+            FreshRegistry();
+            STOP_ON_FAILURE(EverySetting());
+            SET_PLACE(facts::kFlag, Dword(flag));
+            ASSERT_NO_FATAL_FAILURE(Open());
+            Traced traced;
+            Send(host::InputEvent::Press('r'));  // its mnemonic: no lookup of the test's in the trace
+            const facts::Ending ending = End();
+            EXPECT_EQ(!refuses, ending.stoppedAtRestart);
+            EXPECT_EQ(refuses ? facts::kEndCode : -1, ending.code.value_or(-1));
+            std::vector<std::string> calls = {restart};
+            if (refuses)
+                calls.push_back("EndDialog " + std::to_string(facts::kEndCode));
+            EXPECT_EQ(calls, traced.lines);
+            EXPECT_EQ(!refuses, std::filesystem::exists(host::DeviceRoot() + "/restart-requested"));
+            ExpectWritten(HERE, {{&facts::kFlag, flag}}, "soft reset");
+        }
 }
 
 }  // namespace
