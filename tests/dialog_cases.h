@@ -182,7 +182,8 @@ TEST_F(DialogCases, FirstOpen_CreatesTheOwnKeyButNoFlag)
 }
 
 // Every way out ends the dialog through OnOK, writes nothing, and only soft
-// reset asks for the restart, before the end.
+// reset asks for the restart, before the end; where the device restarts, the
+// program stops at that call instead.
 TEST_F(DialogCases, EveryWayOut_EndsTheDialogAndWritesNothing)
 {
     for (const facts::Way& way : facts::kWaysOut)
@@ -198,6 +199,7 @@ TEST_F(DialogCases, EveryWayOut_EndsTheDialogAndWritesNothing)
             EXPECT_EQ(facts::kEndCode, ending.code.value_or(facts::kEndCode));
             const bool restart = way.way == facts::WayOut::SoftReset;
             EXPECT_EQ(restart, ending.restartFirst.value_or(restart));
+            EXPECT_TRUE(restart || !ending.stoppedAtRestart);
             ExpectWritten(HERE, {{&facts::kFlag, flag}}, way.name);
         }
 }

@@ -205,6 +205,9 @@ struct Ending {
     bool ended = false;
     std::optional<INT_PTR> code;
     std::optional<bool> restartFirst;
+    // The program stopped at the restart call, which doesn't return where
+    // the device restarts: its dialog ended with it, with no end code.
+    bool stoppedAtRestart = false;
 };
 
 // The restart: the one kernel call soft reset makes.

@@ -18,6 +18,7 @@
 #include "coredll.h"
 #include "device/device.h"
 #include "facts.h"
+#include "registry/handles.h"
 #include "support/host_device.h"
 #include "machine.h"
 #include "pe.h"
@@ -25,6 +26,7 @@
 #include "support/helpers.h"
 #include "support/res_file.h"
 #include "run_arm.h"
+#include "settings/scripted_terminal.h"
 
 namespace {
 
@@ -278,12 +280,12 @@ TEST(ArmEmulator, StopsWithTheReasonOnWhatTheHandheldWouldNotRunAndIgnoresTheRes
 }
 
 // The stack is the file's reserve, page-rounded, 64 KiB for none and at
-// most 1 MiB.
-TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
+// most 1 MiB, less the 2 KB CE keeps at its end for overflow control.
+TEST(ArmEmulator, StackIsTheReserveClampedTo1MiBLess2Kb)
 {
     const struct {
         uint32_t reserve, stack;
-    } kStacks[] = {{0, 0x10000}, {0x8000, 0x8000}, {0x12345, 0x13000}, {0x100000, 0x100000}, {0x200000, 0x100000}};
+    } kStacks[] = {{0, 0xF800}, {0x8000, 0x7800}, {0x12345, 0x12800}, {0x100000, 0xFF800}, {0x200000, 0xFF800}};
     const std::vector<uint8_t> original = armemu::ReadImage(TARQUELL_EXE).file;
     HostDevice device;
     for (const auto& row : kStacks) {
@@ -295,6 +297,56 @@ TEST(ArmEmulator, StackIsTheReserveClampedTo1MiB)
         std::vector<uint8_t> word(4);
         EXPECT_TRUE(machine.Peek(armemu::kStackTop - row.stack, word));
         EXPECT_FALSE(machine.Peek(armemu::kStackTop - row.stack - 4, word));
+    }
+}
+
+// The entry's code touching one word `used` bytes below the stack's top
+// (the entry's sp is 4 below it), then returning 0: sub r1, sp, #high;
+// sub r1, r1, #low; str r0, [r1]; mov r0, #0; mov pc, lr.
+std::vector<uint32_t> TouchStack(uint32_t used)
+{
+    const uint32_t below = used - 4;
+    return {0xE24D1C00 | (below >> 8 & 0xFF), 0xE2411000 | (below & 0xFF), 0xE5810000, 0xE3A00000, 0xE1A0F00E};
+}
+
+// A program using its whole stack runs; one word further is a stack
+// overflow, which ends it with one line saying so, never a write into
+// whatever lies below. An image reaching the stack's reserve is refused.
+TEST(ArmEmulator, AStackOverflowStopsTheProgramAndNothingMayLieAgainstTheStack)
+{
+    const armemu::Image image = armemu::ReadImage(TARQUELL_EXE);
+    constexpr uint32_t kReserve = 0x10000, kUsable = kReserve - 0x800;
+    // The last section made to end `gap` bytes below the stack's reserve.
+    const auto reaching = [&](std::vector<uint8_t>& file, uint32_t gap) {
+        const size_t last = image.sections.size() - 1;
+        const uint32_t end = armemu::kStackTop - kReserve - gap - image.imageBase;
+        SetHeader(file, int(Header(file, -4, 2) + 40 * last + 8), end - image.sections[last].rva);
+        SetHeader(file, 56, end);
+    };
+    const struct {
+        const char* what;
+        uint32_t used;     // bytes of stack the entry uses, or 0 for the original entry
+        uint32_t gap;      // how far below the reserve the image ends, or 0 as it is
+        const char* message;  // or null: it runs
+    } kRows[] = {
+        {"the reserve less 2 KB less 4 bytes", kUsable - 4, 0, nullptr},
+        {"the reserve less 2 KB plus 4 bytes", kUsable + 4, 0, "a stack overflow: write to 0x"},
+        {"an image a page below the reserve", 0, 0x1000, nullptr},
+        {"an image against the reserve", 0, 0, "reaches the stack's reserve at 0x"},
+    };
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.what);
+        HostDevice device;
+        std::vector<uint8_t> changed = image.file;
+        SetHeader(changed, 72, kReserve);
+        if (row.used)
+            SetEntry(changed, image, TouchStack(row.used));
+        if (row.gap || (row.message && !row.used))
+            reaching(changed, row.gap);
+        ArmRun run = RunChanged(device, changed);
+        EXPECT_EQ(row.message ? 70 : 0, run.status) << run.output;
+        EXPECT_NE(std::string::npos, run.output.find(row.message ? row.message : "")) << run.output;
+        EXPECT_EQ(row.message ? 1 : 0, std::count(run.output.begin(), run.output.end(), '\n')) << run.output;
     }
 }
 
@@ -348,6 +400,41 @@ TEST(ArmEmulator, StopsAtTheFirstCallOfWhatCe3Lacks)
         EXPECT_TRUE(std::any_of(image.sections.begin(), image.sections.end(), [&](const armemu::Section& code) {
             return (code.characteristics & 0x20000000) && caller >= code.rva && caller < code.rva + code.virtualSize;
         })) << std::hex << caller;
+    }
+}
+
+// A dialog whose template names a font is sent WM_SETFONT, with a font,
+// before WM_INITDIALOG and nothing else, as CE's dialog manager sends it.
+TEST(ArmEmulator, ADialogNamingAFontGetsItBeforeWmInitDialog)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    ScriptedTerminal terminal;
+    armemu::CoreDll coredll;
+    armemu::Machine machine(CRAFTED_FONT_EXE, coredll.exports());
+    EXPECT_EQ(0x11, machine.RunEntry());
+}
+
+// A program asking for a restart stops at the call, the restart asked for,
+// with the emulator's own status; on a device refusing it the call fails
+// and the program runs on to its end, nothing asked for.
+TEST(ArmEmulator, ARestartStopsTheProgramUnlessTheDeviceRefusesIt)
+{
+    const struct {
+        std::vector<const char*> options;
+        int status;
+        bool asked;
+    } kRows[] = {{{}, armemu::kResetStatus, true}, {{"--refuse-reset"}, 1, false}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.options.size());
+        HostDevice device;
+        std::vector<const char*> command = {ARMEMU};
+        command.insert(command.end(), row.options.begin(), row.options.end());
+        command.push_back(CRAFTED_RESET_EXE);
+        const ChildRun run = RunToEnd(command);
+        EXPECT_EQ(row.status, run.status) << run.output;
+        EXPECT_EQ("", run.output);
+        EXPECT_EQ(row.asked, std::filesystem::exists(host::DeviceRoot() + "/" + host::kRestartRequestFile));
     }
 }
 
@@ -426,6 +513,70 @@ TEST_F(LoadedTarquell, CreateProcessRefusesWhatCe3Refuses)
         EXPECT_EQ(0u, machine_.Call(Stub(machine_, "CreateProcessW"), arguments));
         EXPECT_EQ(row.index != 0, GetLastError() == ERROR_INVALID_PARAMETER) << GetLastError();
     }
+}
+
+// CE 3.0 runs at most 32 processes: a program that 31 of the device's led
+// to may start one more (here a program that isn't there, so the start fails
+// as the host's does); one that 32 led to may not.
+TEST_F(LoadedTarquell, CreateProcessFailsOnceTheDeviceRuns32)
+{
+    const uint32_t name = WriteText(machine_, scratch_, u"\\nothing.exe"), information = scratch_ + 64;
+    PROCESS_INFORMATION process;
+    ASSERT_FALSE(CreateProcessW(L"\\nothing.exe", NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process));
+    const DWORD missing = GetLastError();
+    const struct {
+        const char* running;
+        DWORD error;
+    } kRows[] = {{"31", missing}, {"32", ERROR_NOT_ENOUGH_MEMORY}, {"4000", ERROR_NOT_ENOUGH_MEMORY}};
+    for (const auto& row : kRows) {
+        SCOPED_TRACE(row.running);
+        setenv("CE_DEVICE_PROCESSES", row.running, 1);
+        SetLastError(0);
+        EXPECT_EQ(0u, machine_.Call(Stub(machine_, "CreateProcessW"), {name, 0, 0, 0, 0, 0, 0, 0, 0, information}));
+        EXPECT_EQ(row.error, GetLastError());
+        EXPECT_STREQ(row.running, getenv("CE_DEVICE_PROCESSES"));
+    }
+    unsetenv("CE_DEVICE_PROCESSES");
+}
+
+// A program that starts itself, each copy ending once it has started the
+// next: the device runs copies until 32 led to the last, whose start fails.
+TEST(ArmEmulator, ProgramsStartingEachOtherStopAt32)
+{
+    HostDevice device;
+    host::PrepareDevice();
+    std::filesystem::copy_file(CRAFTED_LOOP_EXE, host::DeviceRoot() + "/loop.exe");
+    const ChildRun run = RunToEnd({ARMEMU, (host::DeviceRoot() + "/loop.exe").c_str()});
+    EXPECT_EQ(0, run.status) << run.output;
+    EXPECT_EQ("", run.output);
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", L"starts") == Dword(32));
+    EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", L"refused") == Dword(ERROR_NOT_ENOUGH_MEMORY));
+}
+
+// However often a program opens keys without closing them, the handle table
+// stays bounded: past kMostOpenKeys an open fails as CE's does when its table
+// is full, and makes no key; a key closed makes room again.
+TEST_F(LoadedTarquell, OpenKeysAreBoundedAsTheHandheldsHandleTable)
+{
+    const uint32_t name = WriteText(machine_, scratch_, u"k"), other = WriteText(machine_, scratch_ + 16, u"new");
+    const uint32_t out = scratch_ + 64;
+    const uint32_t open = Stub(machine_, "RegOpenKeyExW"), create = Stub(machine_, "RegCreateKeyExW");
+    const uint32_t close = Stub(machine_, "RegCloseKey");
+    std::vector<uint32_t> opened;
+    ASSERT_EQ(0u, machine_.Call(create, {0x80000001u, name, 0, 0, 0, 0, 0, out, 0}));
+    opened.push_back(machine_.Read32(out));
+    for (size_t i = 1; i < host::kMostOpenKeys; ++i) {
+        ASSERT_EQ(0u, machine_.Call(open, {0x80000001u, name, 0, KEY_READ, out})) << i;
+        opened.push_back(machine_.Read32(out));
+    }
+    EXPECT_EQ(uint32_t(ERROR_NOT_ENOUGH_MEMORY), machine_.Call(open, {0x80000001u, name, 0, KEY_READ, out}));
+    EXPECT_EQ(uint32_t(ERROR_NOT_ENOUGH_MEMORY), machine_.Call(create, {0x80000001u, other, 0, 0, 0, 0, 0, out, 0}));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"new"));
+    ASSERT_EQ(0u, machine_.Call(close, {opened.front()}));
+    EXPECT_EQ(0u, machine_.Call(open, {0x80000001u, name, 0, KEY_READ, out}));
+    opened.front() = machine_.Read32(out);
+    for (uint32_t key : opened)
+        machine_.Call(close, {key});
 }
 
 // The emulator's registry calls answer as the host's, because they are the

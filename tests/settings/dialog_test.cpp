@@ -13,7 +13,7 @@ namespace {
 
 class DialogCases : public TerminalDriver {
 protected:
-    DialogCases() : TerminalDriver([]() -> std::optional<INT_PTR> {
+    DialogCases() : TerminalDriver([](bool&) -> std::optional<INT_PTR> {
         CVelloriaDlg dialog;
         return dialog.DoModal();
     }) {}

@@ -73,7 +73,8 @@ TEST_F(DialogCases, Terminal_EachPressMakesItsCallsInOrder)
 }
 
 // The terminal's own ways to the same ends: mnemonics, the keyboard's focus,
-// and input that closes; a refused restart still ends the dialog.
+// and input that closes; a refused restart still ends the dialog, and where
+// the device restarts the program stops at the call.
 TEST_F(DialogCases, Terminal_KeysAndClosedInputEndAsTheWaysOutDo)
 {
     const struct {
@@ -102,7 +103,9 @@ TEST_F(DialogCases, Terminal_KeysAndClosedInputEndAsTheWaysOutDo)
         for (const host::InputEvent& key : way.keys)
             Send(key);
         const facts::Ending ending = End();
-        EXPECT_EQ(facts::kEndCode, ending.code.value_or(-1));
+        const bool stops = way.restart && !way.refused && ResetStops();
+        EXPECT_EQ(stops, ending.stoppedAtRestart);
+        EXPECT_EQ(stops ? -1 : facts::kEndCode, ending.code.value_or(-1));
         EXPECT_EQ(way.restart, ending.restartFirst.value_or(!way.restart));
         ExpectWritten(HERE, {}, way.name);
     }

@@ -80,10 +80,12 @@ private:
 class TerminalDriver : public DialogDriver {
 protected:
     // Runs the dialog to its end on the dialog's thread; its end code, or
-    // nullopt when it didn't run.
-    using RunDialog = std::function<std::optional<INT_PTR>()>;
+    // nullopt when it didn't run or stopped at the restart call (then its
+    // argument is set).
+    using RunDialog = std::function<std::optional<INT_PTR>(bool& stoppedAtRestart)>;
 
-    explicit TerminalDriver(RunDialog run) : run_(std::move(run)) {}
+    // `resetStops`: the program stops at a restart the device carries out.
+    explicit TerminalDriver(RunDialog run, bool resetStops = false) : run_(std::move(run)), resetStops_(resetStops) {}
     ~TerminalDriver() override { TerminalDriver::Stop(); }
 
     HWND Dialog() const override { return host::ActiveDialog(); }
@@ -95,6 +97,7 @@ protected:
         hidden_.clear();
         opening_.clear();
         restartFirst_ = false;
+        stopped_ = false;
         result_.reset();
         inOpening_ = true;
         // The opening's calls as made, registry and USER alike, until the
@@ -110,7 +113,9 @@ protected:
                 restartFirst_ = std::filesystem::exists(host::DeviceRoot() + "/restart-requested");
         });
         thread_ = std::thread([this] {
-            result_ = run_();
+            result_ = run_(stopped_);
+            if (stopped_)
+                restartFirst_ = std::filesystem::exists(host::DeviceRoot() + "/restart-requested");
             terminal_->MarkEnded();
         });
         running_ = terminal_->Send();  // until it waits for the user
@@ -147,10 +152,12 @@ protected:
     facts::Ending End()
     {
         Stop();
-        return {result_.has_value(), result_, restartFirst_};
+        return {result_.has_value() || stopped_, result_, restartFirst_, stopped_};
     }
 
     bool Running() const { return running_; }
+
+    bool ResetStops() const { return resetStops_; }
 
     void Send(const host::InputEvent& event)
     {
@@ -181,5 +188,7 @@ private:
     std::atomic<bool> inOpening_{false};
     std::vector<int> hidden_;
     bool restartFirst_ = false;
+    bool stopped_ = false;
+    const bool resetStops_;
     std::optional<INT_PTR> result_;
 };

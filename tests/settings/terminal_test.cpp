@@ -40,9 +40,12 @@ struct Probe {
 };
 
 Probe* g_probe;
+std::vector<std::pair<UINT, WPARAM>> g_messages;  // every message but commands, in order
 
 INT_PTR CALLBACK ProbeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message != WM_COMMAND)
+        g_messages.emplace_back(message, wParam);
     switch (message) {
     case WM_INITDIALOG:
         g_probe = reinterpret_cast<Probe*>(lParam);
@@ -318,6 +321,38 @@ TEST(TerminalTemplates, ClassesByOrdinalOrNameAndNothingElse)
     const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(RunProbe(probe, extended), -1);
     EXPECT_EQ(terminal.opened, 1) << "only the usable template reached the terminal";
+}
+
+// As CE's dialog manager does: a template naming a font (DS_SETFONT) has a
+// font set, one of the terminal's, before WM_INITDIALOG; one without gets
+// WM_INITDIALOG first.
+TEST(TerminalTemplates, AFontNamedIsSetBeforeWmInitDialog)
+{
+    const std::vector<WORD> fontless = OneControlTemplate({0xFFFF, 0x0080});
+    const struct {
+        const char* what;
+        const void* dialog;
+        std::vector<UINT> first;
+    } rows[] = {
+        {"Velloria's, with its FONT", VelloriaTemplate(), {WM_SETFONT, WM_INITDIALOG}},
+        {"one without a font", fontless.data(), {WM_INITDIALOG}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScriptedTerminal terminal;
+        Probe probe;
+        probe.endOnCancel = true;
+        g_messages.clear();
+        EXPECT_EQ(IDCANCEL, RunProbe(probe, row.dialog));
+        std::vector<UINT> first;
+        for (const auto& [message, wParam] : g_messages) {
+            first.push_back(message);
+            EXPECT_TRUE(message != WM_SETFONT || wParam != 0) << "a null font";
+            if (message == WM_INITDIALOG)
+                break;
+        }
+        EXPECT_EQ(row.first, first);
+    }
 }
 
 // Without a terminal, one line that names the dialog whatever its caption's

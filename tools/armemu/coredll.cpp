@@ -1,13 +1,26 @@
 #include "coredll.h"
 
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <string>
 #include <iterator>
 
 #include <pkfuncs.h>
 #include <windows.h>
 
+#include "device/device.h"
+#include "observer.h"
 #include "pe.h"
 #include "text.h"
+#include "terminal/window.h"
 
 namespace armemu {
 
@@ -150,7 +163,127 @@ uint32_t RegCloseKey_(Machine& m)
     return uint32_t(RegCloseKey(HostKey(m.Argument(0))));
 }
 
-uint32_t CreateProcessW_(Machine& m)
+// CE 3.0 runs at most 32 processes at once. This one knows how many of the
+// device's processes led to it (the variable below, which each start hands
+// on) and which of those it started still run; a start past 32 fails.
+constexpr int kMostProcesses = 32;
+constexpr const char* kProcessCount = "CE_DEVICE_PROCESSES";
+
+std::vector<pid_t> g_started;
+
+bool StillRuns(pid_t pid)
+{
+    char path[32], state = 0;
+    snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
+    FILE* stat = fopen(path, "r");
+    if (!stat)
+        return false;
+    // "pid (name) state ...": the name may hold anything but ends at the last ')'.
+    char line[512] = {};
+    const size_t got = fread(line, 1, sizeof line - 1, stat);
+    fclose(stat);
+    const char* end = strrchr(line, ')');
+    if (got && end && end[1] == ' ')
+        state = end[2];
+    return state && state != 'Z' && state != 'X';
+}
+
+// The device's processes counted here, this one among them.
+int ProcessesRunning()
+{
+    g_started.erase(std::remove_if(g_started.begin(), g_started.end(), [](pid_t pid) { return !StillRuns(pid); }),
+                    g_started.end());
+    const char* before = getenv(kProcessCount);
+    const int leading = before ? std::clamp(atoi(before), 1, kMostProcesses) : 1;
+    return leading + int(g_started.size());
+}
+
+// A handheld program in the device folder at `devicePath`, opened as the
+// host's process start finds programs (each name without regard to case,
+// never through a link): a CE executable's file, open; -1 for anything else.
+int OpenArmProgram(const std::string& devicePath)
+{
+    std::vector<std::string> names;
+    for (size_t start = 0; start <= devicePath.size();) {
+        size_t end = devicePath.find('\\', start);
+        if (end == std::string::npos)
+            end = devicePath.size();
+        const std::string name = devicePath.substr(start, end - start);
+        if (name == "." || name == ".." || name.find('/') != std::string::npos)
+            return -1;
+        if (!name.empty())
+            names.push_back(name);
+        start = end + 1;
+    }
+    std::string problem;
+    host::DeviceFolder folder = host::DeviceFolder::Root(problem);
+    for (size_t i = 0; folder.ok() && i + 1 < names.size(); ++i)
+        folder = folder.Sub(names[i], false, problem);
+    if (names.empty() || !folder.ok())
+        return -1;
+    const int fd = openat(folder.fd(), folder.Find(names.back()).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    struct stat info;
+    char magic[2] = {};
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && pread(fd, magic, 2, 0) == 2 &&
+        magic[0] == 'M' && magic[1] == 'Z')
+        return fd;
+    if (fd >= 0)
+        close(fd);
+    return -1;
+}
+
+// Starts `emulator` on the open program as a process of its own, never this
+// one's child (a middle process ends at once), with no command line; its
+// pid, or -1.
+pid_t StartArmProgram(const std::string& emulator, int fd)
+{
+    int notes[2];
+    if (pipe2(notes, O_CLOEXEC) != 0)
+        return -1;
+    const std::string program = "/proc/self/fd/" + std::to_string(fd);
+    const pid_t middle = fork();
+    if (middle == 0) {
+        const pid_t started = fork();
+        if (started == 0) {
+            char* argv[] = {const_cast<char*>(emulator.c_str()), const_cast<char*>(program.c_str()), nullptr};
+            execv(emulator.c_str(), argv);
+            _exit(127);
+        }
+        _exit(write(notes[1], &started, sizeof started) == sizeof started ? 0 : 1);
+    }
+    close(notes[1]);
+    pid_t pid = -1;
+    if (middle > 0) {
+        if (read(notes[0], &pid, sizeof pid) != sizeof pid)
+            pid = -1;
+        waitpid(middle, nullptr, 0);
+    }
+    close(notes[0]);
+    return pid;
+}
+
+// The host starts a host program; a handheld program in the device folder
+// runs on the emulator (`emulator`, when this run has one), as the device
+// would run it, told to the observer as the host's starts are.
+BOOL StartProgram(const std::string& emulator, const Text& application, LPWSTR line, PROCESS_INFORMATION& process)
+{
+    const int fd = emulator.empty() || !application.given ? -1 : OpenArmProgram(host::text::Utf8FromWide(application.wide));
+    if (fd < 0)
+        return CreateProcessW(application.Get(), line, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process);
+    const pid_t pid = StartArmProgram(emulator, fd);
+    close(fd);
+    if (pid > 0)
+        process = {reinterpret_cast<HANDLE>(uintptr_t(pid)), reinterpret_cast<HANDLE>(uintptr_t(pid)), DWORD(pid),
+                   DWORD(pid)};
+    const DWORD error = pid > 0 ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_NOT_ENOUGH_MEMORY);
+    if (host::Observer* observer = host::CurrentObserver())
+        observer->ProcessStarted({application.wide, line ? std::optional<std::wstring>(line) : std::nullopt, NULL,
+                                  NULL, FALSE, 0, NULL, std::nullopt, NULL, &process, pid > 0, error});
+    SetLastError(error);
+    return pid > 0;
+}
+
+uint32_t CreateProcessW_(Machine& m, const std::string& emulator)
 {
     uint32_t app = m.Argument(0), command = m.Argument(1), processSecurity = m.Argument(2),
              threadSecurity = m.Argument(3), inherit = m.Argument(4), flags = m.Argument(5),
@@ -165,10 +298,23 @@ uint32_t CreateProcessW_(Machine& m)
     std::wstring line = commandLine.wide;
     BOOL result = FALSE;
     DWORD error = ERROR_INVALID_PARAMETER;
-    if (!refused) {
-        result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL, NULL, NULL, FALSE,
-                                flags, NULL, NULL, NULL, information ? &process : NULL);
+    const int running = ProcessesRunning();
+    if (!refused && running >= kMostProcesses) {
+        error = ERROR_NOT_ENOUGH_MEMORY;
+    } else if (!refused) {
+        // What the new process counts as leading to it: this one's line and itself.
+        const char* before = getenv(kProcessCount);
+        const std::string saved = before ? before : "";
+        setenv(kProcessCount, std::to_string(running - int(g_started.size()) + 1).c_str(), 1);
+        (void)flags;  // CE's flags change nothing the emulated device does
+        result = StartProgram(emulator, application, commandLine.given ? line.data() : NULL, process);
         error = result ? 0 : GetLastError();
+        if (before)
+            setenv(kProcessCount, saved.c_str(), 1);
+        else
+            unsetenv(kProcessCount);
+        if (result)
+            g_started.push_back(pid_t(process.dwProcessId));
     }
     if (result && information) {
         m.Write32(information, uint32_t(reinterpret_cast<uintptr_t>(process.hProcess)));
@@ -181,16 +327,26 @@ uint32_t CreateProcessW_(Machine& m)
     return uint32_t(result);
 }
 
-uint32_t KernelIoControl_(Machine& m)
+uint32_t KernelIoControl_(Machine& m, bool refusesReset)
 {
     uint32_t code = m.Argument(0), in = m.Argument(1), inSize = m.Argument(2), out = m.Argument(3),
              outSize = m.Argument(4), returned = m.Argument(5);
     // Only the restart is known: its buffers are none. Others fail on the host.
     std::vector<uint8_t> inBytes = in ? m.Read(in, std::min<uint32_t>(inSize, 4096)) : std::vector<uint8_t>();
     std::vector<uint8_t> outBytes(out ? std::min<uint32_t>(outSize, 4096) : 0);
+    // Told as the USER calls are, so that a trace shows where the program
+    // stopped.
+    host::ReportUserCall("KernelIoControl", NULL, {LONG_PTR(code)});
+    if (refusesReset && code == IOCTL_HAL_REBOOT) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
     DWORD count = 0;
     BOOL result = KernelIoControl(code, in ? inBytes.data() : NULL, inSize, out ? outBytes.data() : NULL,
                                   outSize, returned ? &count : NULL);
+    // "If the system is reset, this call does not return."
+    if (result && code == IOCTL_HAL_REBOOT)
+        throw Reset();
     return uint32_t(result);
 }
 
@@ -318,13 +474,11 @@ const Export kKernelExports[] = {
     {"RegOpenKeyExW", 461, RegOpenKeyExW_},
     {"RegQueryValueExW", 463, RegQueryValueExW_},
     {"RegSetValueExW", 464, RegSetValueExW_},
-    {"CreateProcessW", 493, CreateProcessW_},
     {"GetLastError", 516, GetLastError_},
     {"SetLastError", 517, SetLastError_},
     {"FindResourceW", 532, FindResourceW_},
     {"LoadResource", 533, LoadResource_},
     {"SizeofResource", 534, SizeofResource_},
-    {"KernelIoControl", 557, KernelIoControl_},
     {"memcpy", 1044, memcpy_},
     {"memset", 1047, memset_},
     {"GetModuleHandleW", 1177, GetModuleHandleW_},
@@ -332,8 +486,11 @@ const Export kKernelExports[] = {
 
 }  // namespace
 
-CoreDll::CoreDll() : exports_(std::begin(kKernelExports), std::end(kKernelExports))
+CoreDll::CoreDll(bool refusesReset, const std::string& emulator)
+    : exports_(std::begin(kKernelExports), std::end(kKernelExports))
 {
+    exports_.push_back({"CreateProcessW", 493, [emulator](Machine& m) { return CreateProcessW_(m, emulator); }});
+    exports_.push_back({"KernelIoControl", 557, [refusesReset](Machine& m) { return KernelIoControl_(m, refusesReset); }});
     for (const UserExport& e : kUserExports)
         exports_.push_back({e.name, e.ordinal, [this, call = e.call](Machine& m) { return call(m, user_); }});
 }

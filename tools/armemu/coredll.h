@@ -7,6 +7,7 @@
 // host's observer is told by the host's functions (call_lines.h writes it).
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include <windows.h>
@@ -33,7 +34,12 @@ struct UserState {
 // it must outlive.
 class CoreDll {
 public:
-    CoreDll();
+    // `refusesReset`: the device lacks the restart call, so the restart
+    // fails with FALSE, as CE documents for a device without it.
+    // `emulator`: the emulator's program, which runs a handheld program the
+    // device folder holds when this one starts it; none, and only host
+    // programs start.
+    explicit CoreDll(bool refusesReset = false, const std::string& emulator = "");
     CoreDll(const CoreDll&) = delete;
     CoreDll& operator=(const CoreDll&) = delete;
 

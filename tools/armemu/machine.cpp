@@ -14,6 +14,7 @@ namespace {
 // the import stubs and the address a call from the host returns to.
 constexpr uint32_t kDefaultStack = 0x00010000;  // CE's 64 KiB, for a reserve of 0
 constexpr uint32_t kMaxStack = 0x00100000;      // CE clamps a larger reserve to 1 MiB
+constexpr uint32_t kStackGuard = 0x800;         // the reserve's end CE keeps for overflow control
 constexpr uint32_t kScratch = 0x00E00000;
 constexpr uint32_t kStubs = 0x00F00000;
 constexpr uint32_t kStubsSize = 0x1000;
@@ -38,7 +39,7 @@ uint32_t PageUp(uint32_t size)
     return (size + 0xFFF) & ~0xFFFu;
 }
 
-uint32_t StackSize(uint32_t reserve)
+uint32_t StackReserve(uint32_t reserve)
 {
     return reserve == 0 ? kDefaultStack : PageUp(std::min(reserve, kMaxStack));
 }
@@ -57,10 +58,18 @@ Machine::Machine(const std::string& path) : path_(path), image_(ReadImage(path))
 // still closes the emulator it opened.
 Machine::Machine(const std::string& path, const std::vector<Export>& exports) : Machine(path)
 {
-    stackSize_ = StackSize(image_.stackReserve);
-    if (image_.imageBase < 0x10000 || uint64_t(image_.imageBase) + image_.imageSize > kStackTop - stackSize_ ||
-        image_.imageBase & 0xFFFF)
+    // The stack is the reserve less the end CE keeps, which no access may
+    // reach; the image must end below the whole reserve, with a gap.
+    const uint32_t reserve = StackReserve(image_.stackReserve);
+    stackSize_ = reserve - kStackGuard;
+    if (image_.imageBase < 0x10000 || image_.imageBase & 0xFFFF || image_.imageBase >= kStackTop - reserve)
         throw Fault(path + ": image base " + Hex(image_.imageBase) + " is not where CE loads a program");
+    uint64_t end = uint64_t(image_.imageBase) + image_.imageSize;
+    for (const Section& section : image_.sections)
+        end = std::max(end, uint64_t(image_.imageBase) + section.rva + PageUp(std::max(section.virtualSize, section.rawSize)));
+    if (end >= kStackTop - reserve)
+        throw Fault(path + ": its image, ending at " + Hex(end) + ", reaches the stack's reserve at " +
+                    Hex(kStackTop - reserve));
     if (uc_open(UC_ARCH_ARM, UC_MODE_ARM, &uc_) != UC_ERR_OK)
         throw Fault("the ARM emulator can't start");
     if (uc_ctl_set_cpu_model(uc_, UC_CPU_ARM_SA1110) != UC_ERR_OK)
@@ -163,6 +172,10 @@ bool Machine::OnUnmapped(uc_engine*, uc_mem_type type, uint64_t address, int, in
         machine->fault_ = std::string(what) + Hex(address) +
                           (type == UC_MEM_WRITE_PROT || type == UC_MEM_READ_PROT || type == UC_MEM_FETCH_PROT
                                ? " (protected)" : " (unmapped)");
+        // Below the stack, down to the image: the program ran past its stack.
+        const uint32_t bottom = kStackTop - machine->stackSize_;
+        if (address < bottom && address >= uint64_t(machine->base()) + machine->image_.imageSize)
+            machine->fault_ = "a stack overflow: " + machine->fault_ + ", past the stack's end at " + Hex(bottom);
     }
     return false;
 }

@@ -28,6 +28,7 @@
 #include <unicorn/unicorn.h>
 
 #include "pe.h"
+#include "status.h"
 
 namespace armemu {
 
@@ -35,6 +36,10 @@ namespace armemu {
 struct Fault : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// Thrown where the program asked for a restart that the device carries out:
+// on CE that call never returns, so nothing of the program runs after it.
+struct Reset {};
 
 class Machine;
 
@@ -86,7 +91,8 @@ public:
     const Image& image() const { return image_; }
     const std::string& path() const { return path_; }
     uint32_t base() const { return image_.imageBase; }
-    // The stack's size: the file's reserve, at most 1 MiB as on CE.
+    // The stack's size: the file's reserve (at most 1 MiB) less the 2 KB CE
+    // keeps at its end for overflow control.
     uint32_t stackSize() const { return stackSize_; }
 
 private:

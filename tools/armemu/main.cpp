@@ -2,12 +2,15 @@
 // StrongARM, its COREDLL served by the host platform over the device folder
 // ($CE_DEVICE_ROOT, as for the host programs).
 //
-//   armemu [--trace FILE] PROGRAM.exe
+//   armemu [--trace FILE] [--refuse-reset] PROGRAM.exe
 //
 // Exits with the program's result; 70 when the program can't be loaded or
-// stops on a fault, with the reason on stderr.
+// stops on a fault, with the reason on stderr; 75 (kResetStatus) when it
+// stops at a restart the device carries out. --refuse-reset makes the device
+// one without the restart call: the call fails and the program runs on.
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <memory>
 #include <new>
@@ -21,13 +24,18 @@
 int main(int argc, char** argv)
 {
     const char* tracePath = nullptr;
+    bool refusesReset = false;
     int i = 1;
-    if (i + 1 < argc && strcmp(argv[i], "--trace") == 0) {
-        tracePath = argv[i + 1];
-        i += 2;
+    for (; i + 1 < argc; ++i) {
+        if (strcmp(argv[i], "--trace") == 0 && i + 2 < argc)
+            tracePath = argv[++i];
+        else if (strcmp(argv[i], "--refuse-reset") == 0)
+            refusesReset = true;
+        else
+            break;
     }
     if (i + 1 != argc) {
-        fprintf(stderr, "usage: armemu [--trace FILE] PROGRAM.exe\n");
+        fprintf(stderr, "usage: armemu [--trace FILE] [--refuse-reset] PROGRAM.exe\n");
         return 64;
     }
     std::unique_ptr<FILE, int (*)(FILE*)> trace(nullptr, fclose);
@@ -47,7 +55,10 @@ int main(int argc, char** argv)
         host::SetObserver(&lines);
     try {
         host::PrepareDevice();
-        armemu::CoreDll coredll;
+        // A program started from this one runs on this same emulator.
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        armemu::CoreDll coredll(refusesReset, length > 0 ? std::string(self, size_t(length)) : std::string());
         armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;
     } catch (const std::bad_alloc&) {
@@ -56,6 +67,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "armemu: out of memory running %s; stopped\n",
                 host::text::Printable(argv[i]).c_str());
         return 70;
+    } catch (const armemu::Reset&) {
+        return armemu::kResetStatus;
     } catch (const std::exception& error) {
         // The reason may name what the program file holds (an import's name).
         fprintf(stderr, "armemu: %s\n", host::text::Printable(error.what()).c_str());

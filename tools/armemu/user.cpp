@@ -18,6 +18,8 @@ namespace {
 
 // The first of the numbers the ARM side knows the host's windows by.
 constexpr uint32_t kFirstWindow = 0x00A00004;
+// What the ARM side knows the host's one font by.
+constexpr uint32_t kFont = 0x00B00004;
 
 // CE's offsets into a dialog's window data (32-bit slots), and the host's
 // pointer-sized ones.
@@ -34,6 +36,15 @@ uint32_t ArmWindow(UserState& user, HWND window)
     for (size_t i = 0; i < windows.size(); ++i)
         if (windows[i] == window)
             return kFirstWindow + 4 * uint32_t(i);
+    // A window gone (its dialog ended) gives its number to the next, so that
+    // the table holds no more than the windows alive, however many dialogs
+    // a program opens.
+    for (size_t i = 0; i < windows.size(); ++i) {
+        if (!host::FindWindow(windows[i])) {
+            windows[i] = window;
+            return kFirstWindow + 4 * uint32_t(i);
+        }
+    }
     windows.push_back(window);
     return kFirstWindow + 4 * uint32_t(windows.size() - 1);
 }
@@ -73,12 +84,14 @@ INT_PTR CALLBACK ArmDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     if (!running)
         return FALSE;
     const Running dialog = *running;  // the list may grow while the procedure runs
-    uint32_t armParam = uint32_t(lParam);
-    // The control that sent a command is a window.
+    uint32_t armParam = uint32_t(lParam), armWParam = uint32_t(wParam);
+    // The control that sent a command is a window; a font set is a font.
     if (message == WM_COMMAND && lParam)
         armParam = ArmWindow(*user, reinterpret_cast<HWND>(lParam));
+    if (message == WM_SETFONT && wParam)
+        armWParam = kFont;
     uint32_t result = dialog.machine->Call(dialog.procedure,
-                                           {ArmWindow(*user, window), message, uint32_t(wParam), armParam});
+                                           {ArmWindow(*user, window), message, armWParam, armParam});
     return INT_PTR(int32_t(result));
 }
 

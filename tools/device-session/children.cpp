@@ -452,12 +452,15 @@ std::string Listed(const std::vector<std::string>& names)
 
 }  // namespace
 
-std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs)
+std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs,
+                            bool stoppedAtRestart)
 {
     const std::string after = " after " + std::to_string(limitMs / 1000) + " s";
     std::string outcome = name;
     if (!settled.started)
         outcome += " is still running" + after;
+    else if (stoppedAtRestart)
+        outcome += " stopped at its restart";
     else if (!WIFEXITED(settled.status) || WEXITSTATUS(settled.status) != 0)
         outcome += " ended with " + DescribeStatus(settled.status);
     else

@@ -65,7 +65,9 @@ Settled WaitForAll(pid_t pid, std::set<pid_t> earlier, int limitMs);
 std::string DescribeStatus(int status);
 
 // What became of the program `name` and of what it started, waited for
-// `limitMs`, as one sentence without its full stop.
-std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs);
+// `limitMs`, as one sentence without its full stop; `stoppedAtRestart`: it
+// stopped at a restart it asked for, which is no failure.
+std::string DescribeSettled(const std::string& name, const Settled& settled, int limitMs,
+                            bool stoppedAtRestart = false);
 
 }  // namespace session

@@ -20,6 +20,7 @@
 #include "terminal/hold.h"
 #include "install.h"
 #include "startup.h"
+#include "status.h"
 #include "text.h"
 
 namespace {
@@ -203,14 +204,26 @@ class Session {
 public:
     Session(const Keys& keys, const std::string& velloria) : keys_(keys), velloria_(velloria) {}
 
+    // A start-up program that asks for a restart restarts the device again;
+    // restarts that follow one another with no key pressed stop after a few.
     void Restart()
     {
-        ++restarts_;
-        printf("\n=== The device restarts (warm start %d) ===\n", restarts_);
-        fflush(stdout);
-        // Nothing that ran before the restart runs on after it.
-        session::EndAll();
-        session::RunStartUp();
+        for (int inARow = 1;; ++inARow) {
+            ++restarts_;
+            printf("\n=== The device restarts (warm start %d) ===\n", restarts_);
+            fflush(stdout);
+            // Nothing that ran before the restart runs on after it.
+            session::EndAll();
+            const std::string asked = session::RunStartUp(TakeRestartRecord);
+            if (asked.empty())
+                break;
+            if (inARow == kMostRestartsInARow) {
+                printf("%s asked for a restart again, after %d in a row with no key pressed; this one is "
+                       "not carried out.\n", host::text::Printable(asked).c_str(), inARow);
+                break;
+            }
+            printf("%s asked for a restart (soft reset).\n", host::text::Printable(asked).c_str());
+        }
         Say("The device is up.\n");
     }
 
@@ -223,9 +236,12 @@ public:
                                              : session::RunAndWait(velloria_, problem);
         keys_.Restore();
         const bool closed = status >= 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        // The emulator's status for a program stopped at its restart.
+        const bool reset = status >= 0 && session::Emulating() && WIFEXITED(status) &&
+                           WEXITSTATUS(status) == armemu::kResetStatus;
         if (status < 0)
             printf("Velloria could not be opened: %s.\n", problem.c_str());
-        else if (!closed)
+        else if (!closed && !reset)
             printf("Velloria ended with %s.\n", session::DescribeStatus(status).c_str());
         if (TakeRestartRecord()) {
             Say("Velloria asked for a restart (soft reset).\n");
@@ -280,6 +296,7 @@ private:
     }
 
     static constexpr unsigned kStartMenuPrograms = 11;  // %CE11%
+    static constexpr int kMostRestartsInARow = 3;
 
     const Keys& keys_;
     std::string velloria_;  // empty: from the Start menu

@@ -16,6 +16,7 @@
 #include "device/device.h"
 #include "terminal/hold.h"
 #include "install.h"
+#include "status.h"
 #include "text.h"
 
 namespace session {
@@ -130,7 +131,10 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
     host::HoldTerminal();
     fflush(stdout);
-    Tell(DescribeSettled(name, settled, kStartUpLimitMs) + ".");
+    // A handheld program that stopped at the restart it asked for did not fail.
+    const bool restart = settled.started && Emulated(*folder, name) && WIFEXITED(settled.status) &&
+                         WEXITSTATUS(settled.status) == armemu::kResetStatus;
+    Tell(DescribeSettled(name, settled, kStartUpLimitMs, restart) + ".");
 }
 
 }  // namespace
@@ -198,21 +202,25 @@ std::vector<std::string> StartUpNames()
     return names;
 }
 
-void RunStartUp()
+std::string RunStartUp(const std::function<bool()>& restartAsked)
 {
     const std::vector<std::string> names = StartUpNames();
     if (names.empty()) {
         printf("There are no start-up programs in %s.\n", kStartUpDevicePath);
-        return;
+        return "";
     }
     std::string problem;
     const host::DeviceFolder folder = StartUpFolder(false, nullptr, problem);
     if (!folder.ok()) {
         Tell("The start-up folder can't be opened: " + problem + ".");
-        return;
+        return "";
     }
-    for (const std::string& name : names)
+    for (const std::string& name : names) {
         RunOne(folder, name);
+        if (restartAsked())
+            return std::string(kStartUpDevicePath) + "\\" + name;
+    }
+    return "";
 }
 
 }  // namespace session

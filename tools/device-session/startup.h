@@ -3,6 +3,7 @@
 // the folder Windows/StartUp in the device folder.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,9 @@ std::vector<std::string> StartUpNames();
 
 // Runs the start-up programs one after the other, as the handheld does at a
 // warm start, each with no command line; waits for each and for what it
-// started, and tells on stdout what happened.
-void RunStartUp();
+// started, and tells on stdout what happened. A program that asked for a
+// restart (`restartAsked` says so once it stopped) restarts the device at
+// once: the rest are not run, and its entry is returned; else "".
+std::string RunStartUp(const std::function<bool()>& restartAsked);
 
 }  // namespace session

@@ -92,9 +92,17 @@ bool Resolve(HKEY key, std::string& path, const char* function)
     return true;
 }
 
+bool HandleRoom()
+{
+    std::lock_guard<std::mutex> lock(handlesMutex);
+    return handles.size() < kMostOpenKeys;
+}
+
 HKEY NewHandle(const std::string& path, REGSAM access)
 {
     std::lock_guard<std::mutex> lock(handlesMutex);
+    if (handles.size() >= kMostOpenKeys)
+        return NULL;
     const ULONG_PTR value = nextHandle;
     nextHandle += 4;
     handles[value] = {path, access};

@@ -3,6 +3,8 @@
 // given out by NewHandle, never twice, so that a closed handle stays bad.
 #pragma once
 
+#include <stddef.h>
+
 #include <string>
 
 #include <windows.h>
@@ -16,7 +18,15 @@ const char* RootName(HKEY key);
 // is a misuse of `function`'s, counted (registry_debug.h): false.
 bool Resolve(HKEY key, std::string& path, const char* function);
 
-// A new handle for the key at `path`, opened with `access`.
+// Keys a process may hold open at once, as a handheld's handle table bounds
+// them; past it an open fails with ERROR_NOT_ENOUGH_MEMORY.
+constexpr size_t kMostOpenKeys = 1024;
+
+// Whether one more key may be opened.
+bool HandleRoom();
+
+// A new handle for the key at `path`, opened with `access`; null when
+// kMostOpenKeys are open.
 HKEY NewHandle(const std::string& path, REGSAM access);
 
 // Closes the handle `key` (a hive: nothing to close); false, counted as a

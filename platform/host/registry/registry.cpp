@@ -131,6 +131,8 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
     if (result == ERROR_SUCCESS) {
         // Windows gives back the hive itself for an empty path under a hive.
         *phkResult = path == base && host::RootName(hKey) ? hKey : host::NewHandle(path, samDesired);
+        if (!*phkResult)
+            return host::Record(call, ERROR_NOT_ENOUGH_MEMORY);  // the handle table is full
     }
     return host::Record(call, result);
 }
@@ -157,6 +159,9 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
     // Past the handheld's limits: too deep, or a name too long.
     if (!host::reg::KeyOverLimit(path).empty())
         return host::Record(call, ERROR_INVALID_PARAMETER);
+    // A full handle table fails the call before the key is made.
+    if (!host::HandleRoom())
+        return host::Record(call, ERROR_NOT_ENOUGH_MEMORY);
 
     DWORD disposition = REG_OPENED_EXISTING_KEY;
     const LONG result = host::ChangeRegistry([&](host::reg::Document& doc, bool& changed) -> LONG {

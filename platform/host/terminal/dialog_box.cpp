@@ -225,6 +225,12 @@ INT_PTR RunModal(Terminal& terminal, Window& dialog)
 
 }  // namespace
 
+HFONT TerminalFont()
+{
+    static const char font = 0;  // its address is the handle
+    return reinterpret_cast<HFONT>(const_cast<char*>(&font));
+}
+
 HWND ActiveDialog()
 {
     return g_modal.empty() ? nullptr : g_modal.back()->Handle();
@@ -262,6 +268,10 @@ INT_PTR WINAPI DialogBoxIndirectParamW(HINSTANCE, LPCDLGTEMPLATEW hDialogTemplat
     dialog->visible = (dialog->style & WS_VISIBLE) != 0;
     host::Running running(terminal, *dialog);
 
+    // As CE's dialog manager does, a template that names a font has it set
+    // first: the terminal's one font.
+    if (dialog->style & DS_SETFONT)
+        host::SendToWindow(dialog.get(), WM_SETFONT, reinterpret_cast<WPARAM>(host::TerminalFont()), FALSE);
     Window* first = host::NextFocus(*dialog, nullptr, true);
     if (host::SendToWindow(dialog.get(), WM_INITDIALOG,
                            reinterpret_cast<WPARAM>(first ? first->Handle() : nullptr), dwInitParam) ||

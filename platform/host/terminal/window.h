@@ -52,6 +52,9 @@ LRESULT SendToWindow(Window* window, UINT message, WPARAM wParam, LPARAM lParam)
 // first), forwards or back, wrapping round.
 Window* NextFocus(Window& dialog, Window* from, bool forward);
 
+// The font a dialog whose template names one is given: the terminal's own.
+HFONT TerminalFont();
+
 // Tells the observer, if any, of a USER call the program made.
 void ReportUserCall(const char* function, HWND window, std::initializer_list<LONG_PTR> arguments);
 
