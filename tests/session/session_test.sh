@@ -3,7 +3,7 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell> <Velloria> [<wince build>]
-#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering, planted, terminal,
+#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering-arm, planted, terminal,
 #          terminal-arm (with $ARMEMU)
 set -uo pipefail
 
@@ -333,23 +333,27 @@ Opening Velloria, the settings program...
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
 }
 
-case_lingering() {
+case_lingering_arm() {
   # What a start-up program leaves running is waited for up to 10 s, once:
-  # the programs after it don't wait for it again.
+  # the programs after it don't wait for it again. Handheld programs of our
+  # own: aaa.exe starts \Windows\Linger.exe, which runs until its registry
+  # key goes.
   set_up || fail "set-up failed"
-  printf '#!/bin/sh\necho $$ >"%s"\nexec sleep 120\n' "$work/lingering.pid" >"$work/linger"
-  printf '#!/bin/sh\n"%s" &\n' "$work/linger" >"$device/device:/Windows/StartUp/aaa.sh"
-  chmod +x "$work/linger" "$device/device:/Windows/StartUp/aaa.sh"
+  local crafted=$wince/tests/arm/crafted
+  cp "$crafted/CraftedStartsOneThatLingers.exe" "$device/device:/Windows/StartUp/aaa.exe"
+  cp "$crafted/CraftedLingers.exe" "$device/device:/Windows/Linger.exe"
+  printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran\\Linger]\n' >>"$device/registry.reg"
 
-  run_plain 0 "the session" rq --device "$device"
-  local order expected='Starting \Windows\StartUp\aaa.sh
-aaa.sh ended; it opened nothing; something it started is still running after 10 s, and the device goes on.
-Starting \Windows\StartUp\Tarquell.exe
+  run_plain 0 "the session" rq --arm --device "$device"
+  local order expected='Starting \Windows\StartUp\aaa.exe
+aaa.exe ended; it opened nothing; something it started is still running after 10 s, and the device goes on.
+Starting \Windows\StartUp\Tarquell.lnk, which starts \Program Files\Velloria\Tarquell.exe
 Tarquell.exe ended; it opened nothing.
 The device is up.'
   order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
   expect_text 'the start-up run' "$order" "$expected"
-  kill -0 "$(cat "$work/lingering.pid")" 2>/dev/null || fail "the lingering program is gone"
+  # The key gone, the lingering program ends (before the device goes).
+  sed -i '/Zelkoran\\Linger/d' "$device/registry.reg" && sleep 0.3
 }
 
 # Whatever was left in a device folder, the session writes and runs nothing

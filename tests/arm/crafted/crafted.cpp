@@ -1,6 +1,7 @@
-// ARM programs the emulator must stop, one per CRAFTED: each makes one call
-// CE 3.0's COREDLL has, then the call the emulator must stop at, with the
-// line that names it.
+// ARM programs of our own, one per CRAFTED: those the emulator must stop
+// each make one call CE 3.0's COREDLL has, then the call the emulator must
+// stop at, with the line that names it; two more start a program that
+// lingers, and linger, for the device session.
 #include <windows.h>
 
 extern "C" {
@@ -28,6 +29,24 @@ typedef int (*Code)();
 {
     GetModuleHandleW(NULL);
     return reinterpret_cast<Code>(static_cast<char*>(__imp_GetModuleHandleW) + 0x800)();
+}
+
+// Starts \Windows\Linger.exe and ends.
+[[maybe_unused]] int StartsOneThatLingers()
+{
+    PROCESS_INFORMATION process;
+    return CreateProcessW(L"\\Windows\\Linger.exe", NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process) ? 0
+                                                                                                          : 1;
+}
+
+// Runs for as long as the key HKEY_CURRENT_USER\Software\Zelkoran\Linger
+// is there: CE 3.0 gives a program nothing else it could wait on.
+[[maybe_unused]] int Lingers()
+{
+    HKEY key;
+    while (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Zelkoran\\Linger", 0, KEY_READ, &key) == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return 0;
 }
 
 }  // namespace
