@@ -179,7 +179,8 @@ bool SetUpDevice(const std::string& controlPanel);
 
 // Makes the device's copy of the build's program `from` (a host path) the
 // file `name` of `folder` when it is missing or differs from the build's.
-// A copy over 64 MiB is never read, and renewed.
+// A copy over 64 MiB is never read, and renewed; a folder by that name is
+// left as it is.
 inline constexpr size_t kRenewLimit = 64 << 20;
 bool Renew(const DeviceFolder& folder, std::string_view name, const std::string& from, std::string& problem);
 

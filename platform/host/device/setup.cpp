@@ -17,6 +17,10 @@ namespace host {
 bool Renew(const DeviceFolder& folder, std::string_view name, const std::string& from, std::string& problem)
 {
     const std::string found = folder.Find(name);
+    // A folder by that name is the device's own, and no program's place.
+    struct stat info;
+    if (fstatat(folder.fd(), found.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
+        return true;
     std::string held, build;
     FileStamp stamp;
     std::string ignored;
