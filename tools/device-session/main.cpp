@@ -112,6 +112,7 @@ bool IsDeviceFolder(const std::string& root, std::string& problem)
         empty = false;
         // This layout or the earlier one (the device's files beside registry.reg).
         device = device || strcmp(name, host::kRegistryFile) == 0 || strcmp(name, host::kFilesFolder) == 0 ||
+                 strcmp(name, host::kPrivateFolder) == 0 ||
                  host::text::SameName(name, host::kWindowsFolder);
     }
     closedir(listing);

@@ -15,6 +15,7 @@
 #include "children.h"
 #include "device.h"
 #include "install.h"
+#include "programs.h"
 #include "text.h"
 
 namespace session {
@@ -100,12 +101,16 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
         Tell("Skipped " + shown + leadsTo + ": " + notOne + ".");
         return;
     }
+    std::wstring application = host::text::WideFromUtf8(devicePath);
+    if (!Emulated(*folder, name) && host::CheckProgram(application) == ERROR_BAD_EXE_FORMAT) {
+        Tell("Skipped " + shown + leadsTo + ": not a handheld program, not run (error 193).");
+        return;
+    }
     Tell("Starting " + shown + leadsTo);
     fflush(stdout);
 
     // What an earlier program left running is not waited for again.
     const std::set<pid_t> earlier = Children();
-    std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
     if (Emulated(*folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
@@ -117,10 +122,7 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
         process.dwProcessId = DWORD(pid);
     } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, nullptr, &process)) {
-        const DWORD error = GetLastError();
-        Tell((error == ERROR_BAD_EXE_FORMAT ? "Skipped " + shown + leadsTo + ": not a handheld program, not run"
-                                            : "Could not start " + shown) +
-             " (error " + std::to_string(error) + ").");
+        Tell("Could not start " + shown + " (error " + std::to_string(GetLastError()) + ").");
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);

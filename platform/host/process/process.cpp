@@ -307,6 +307,17 @@ BOOL Start(LPCWSTR applicationName, LPWSTR commandLine, LPPROCESS_INFORMATION in
     return TRUE;
 }
 
+}  // namespace
+
+unsigned long host::CheckProgram(const std::wstring& devicePath)
+{
+    Program program;
+    const DWORD error = FindProgram(devicePath.c_str(), program);
+    return error == ERROR_SUCCESS ? ChooseRun(program) : error;
+}
+
+namespace {
+
 std::optional<std::wstring> Copy(LPCWSTR text)
 {
     return text ? std::optional<std::wstring>(text) : std::nullopt;

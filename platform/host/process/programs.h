@@ -20,4 +20,9 @@ struct HostPrograms {
 void UseHostPrograms(const HostPrograms& programs);
 const HostPrograms& CurrentHostPrograms();
 
+// What CreateProcessW would find at the device path `devicePath`, without
+// starting anything: ERROR_SUCCESS, or the error the start would fail with
+// (ERROR_BAD_EXE_FORMAT for a file that is no program).
+unsigned long CheckProgram(const std::wstring& devicePath);
+
 }  // namespace host
