@@ -21,7 +21,8 @@ namespace {
 constexpr size_t kLogLimit = 1 << 20;
 
 // Adds the command line to the log as every file of the device is written:
-// the whole log made new beside it and renamed into place, so that a log
+// the whole log made new in the emulator's private area and renamed into
+// place, so that a log
 // that is a hard link to a file outside the device leaves that file as it
 // was. A link or anything but a file where the log belongs is left alone.
 bool Record(const std::string& commandLine, std::string& problem)

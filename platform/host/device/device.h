@@ -30,8 +30,8 @@ inline constexpr const char kFilesFolder[] = "device:";      // the device's roo
 inline constexpr const char kPrivateFolder[] = "emulator:";  // the emulator's private area
 inline constexpr const char kWindowsFolder[] = "Windows";
 inline constexpr const char kControlPanelFile[] = "ctlpnl.exe";  // in \Windows
-// Ends the name of a file being written in its place (see Replace); one left
-// by a crash is nobody's file.
+// Ends the name of a file being written (see Replace); one left by a crash is
+// nobody's file.
 inline constexpr const char kWritingSuffix[] = ".tmp";
 
 // What a file of mode `mode` is, as the lines that refuse it say: "a file",
@@ -59,7 +59,9 @@ public:
     // emulator's state.
     static DeviceFolder Root(std::string& problem);
 
-    // The device's own file system: the device's `\`. Made when missing.
+    // The device's own file system: the device's `\`. Made when missing; a
+    // device of the earlier layout (its files beside registry.reg) is moved
+    // into it at its first use, once, under the folder's lock.
     static DeviceFolder Files(std::string& problem);
     // The emulator's private area, on the same file system as Files(), which no device path
     // reaches: temporary files, staging, install records. Made when missing.
@@ -184,10 +186,11 @@ bool SetUpDevice(const std::string& controlPanel);
 inline constexpr size_t kRenewLimit = 64 << 20;
 bool Renew(const DeviceFolder& folder, std::string_view name, const std::string& from, std::string& problem);
 
-// SetUpDevice with the build's stand-in control panel. Both are the
-// device_setup library's (setup.cpp), the one place that knows where the
-// stand-in is; the programs' start-up, the device session and the tests link
-// it.
+// SetUpDevice with the build's stand-in control panel, which it also hands
+// to process start (programs.h). These are the device_setup library's
+// (setup.cpp), the one place told where the stand-in is (by the build:
+// cmake/build-programs.cmake); the programs' start-up, the device session
+// and the tests link it.
 void PrepareDevice();
 
 }  // namespace host

@@ -21,15 +21,16 @@ bool Renew(const DeviceFolder& folder, std::string_view name, const std::string&
     struct stat info;
     if (fstatat(folder.fd(), found.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
         return true;
-    std::string held, build;
+    // Either unreadable (missing, too large, no file), and the copy is made.
+    const size_t slash = from.rfind('/');
+    std::string held, build, ignored;
     FileStamp stamp;
-    std::string ignored;
-    const DeviceFolder at = DeviceFolder::At(from.substr(0, from.rfind('/') + 1), ignored);
-    if (ReadDeviceFile(folder, found, kRenewLimit, held, stamp, ignored) == FileRead::Done &&
-        at.ok() && ReadDeviceFile(at, from.substr(from.rfind('/') + 1), kRenewLimit, build, stamp, ignored) == FileRead::Done &&
-        held == build)
-        return true;
-    return folder.Install(from, found, problem);
+    const DeviceFolder builds = DeviceFolder::At(from.substr(0, slash + 1), ignored);
+    const bool same =
+        ReadDeviceFile(folder, found, kRenewLimit, held, stamp, ignored) == FileRead::Done && builds.ok() &&
+        ReadDeviceFile(builds, from.substr(slash + 1), kRenewLimit, build, stamp, ignored) == FileRead::Done &&
+        held == build;
+    return same || folder.Install(from, found, problem);
 }
 
 bool SetUpDevice(const std::string& controlPanel)

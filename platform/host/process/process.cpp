@@ -15,11 +15,10 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <string.h>
 
 #include <string>
 #include <vector>
@@ -34,13 +33,14 @@
 extern "C" __attribute__((weak)) const char* ZkTestHostProgram(const char* role);
 
 namespace host {
-
 namespace {
+
 HostPrograms& Programs()
 {
     static HostPrograms programs;
     return programs;
 }
+
 }  // namespace
 
 void UseHostPrograms(const HostPrograms& programs)
@@ -107,10 +107,10 @@ bool IsArmProgram(int fd)
 struct Program {
     int folder = -1;
     std::string name;
-    std::string path;  // the device file's, on the host
+    std::string path;                // the device file's, on the host
     std::vector<std::string> names;  // its device path
-    std::string run;   // the build's program that runs
-    int file = -1;     // the device file, for the emulator to read
+    std::string run;                 // the build's program that runs
+    int file = -1;                   // the device file, for the emulator to read
     ~Program()
     {
         if (folder >= 0)
