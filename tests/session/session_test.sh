@@ -340,15 +340,20 @@ case_lingering_arm() {
   cp "$crafted/CraftedStartsOneThatLingers.exe" "$device/device:/Windows/StartUp/aaa.exe"
   cp "$crafted/CraftedLingers.exe" "$device/device:/Windows/Linger.exe"
   printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran\\Linger]\n' >>"$device/registry.reg"
+  # A script beside them, as a cabinet could install it, is no program.
+  printf '#!/bin/sh\ntouch "%s/ran"\n' "$work" >"$device/device:/Windows/StartUp/zz.exe"
+  chmod +x "$device/device:/Windows/StartUp/zz.exe"
 
   run_plain 0 "the session" rq --arm --device "$device"
   local order expected='Starting \Windows\StartUp\aaa.exe
 aaa.exe ended; it opened nothing; something it started is still running after 10 s, and the device goes on.
 Starting \Windows\StartUp\Tarquell.lnk, which starts \Program Files\Velloria\Tarquell.exe
 Tarquell.exe ended; it opened nothing.
+Skipped \Windows\StartUp\zz.exe: not a handheld program, not run (error 193).
 The device is up.'
   order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
   expect_text 'the start-up run' "$order" "$expected"
+  [ ! -e "$work/ran" ] || fail "the start-up script ran on the host"
   # The key gone, the lingering program ends (before the device goes).
   sed -i '/Zelkoran\\Linger/d' "$device/registry.reg" && sleep 0.3
 }
