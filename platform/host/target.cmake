@@ -48,6 +48,6 @@ endmacro()
 
 # A test: no test may end with a registry key handle open or misused.
 function(zk_target_test name)
-  target_sources(${name} PRIVATE ${ZK_TEST_SUPPORT}/handle_check.cpp)
+  target_sources(${name} PRIVATE ${ZK_TEST_SUPPORT}/handle_check.cpp ${ZK_TEST_SUPPORT}/host_programs.cpp)
   target_link_libraries(${name} PRIVATE device_setup call_lines host_headers)
 endfunction()

@@ -3,6 +3,7 @@
 // with the reason, never runs on.
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -545,8 +546,8 @@ TEST(ArmEmulator, ProgramsStartingEachOtherStopAt32)
 {
     HostDevice device;
     host::PrepareDevice();
-    std::filesystem::copy_file(CRAFTED_LOOP_EXE, host::DeviceRoot() + "/loop.exe");
-    const ChildRun run = RunToEnd({ARMEMU, (host::DeviceRoot() + "/loop.exe").c_str()});
+    std::filesystem::copy_file(CRAFTED_LOOP_EXE, device.Files() / "loop.exe");
+    const ChildRun run = RunToEnd({ARMEMU, (device.Files() / "loop.exe").c_str()});
     EXPECT_EQ(0, run.status) << run.output;
     EXPECT_EQ("", run.output);
     EXPECT_TRUE(ReadValue(HKEY_CURRENT_USER, L"", L"starts") == Dword(32));
@@ -577,6 +578,25 @@ TEST_F(LoadedTarquell, OpenKeysAreBoundedAsTheHandheldsHandleTable)
     opened.front() = machine_.Read32(out);
     for (uint32_t key : opened)
         machine_.Call(close, {key});
+}
+
+// A program's CreateProcessW starts only a handheld program or the build's
+// own: a runnable script the device holds, wherever it is, is no program
+// (ERROR_BAD_EXE_FORMAT, said in one line) and never runs.
+TEST_F(LoadedTarquell, CreateProcessRunsNoScriptTheDeviceHolds)
+{
+    const std::filesystem::path ran = device_.Outside() / "ran";
+    const std::string script = "#!/bin/sh\ntouch '" + ran.string() + "'\n";
+    device_.Write("Windows/run.exe", script, 0755);
+    device_.Write("Program Files/run.exe", script, 0755);
+    for (const char16_t* program : {u"\\Windows\\run.exe", u"\\Program Files\\run.exe"}) {
+        const uint32_t name = WriteText(machine_, scratch_, program);
+        SetLastError(0);
+        EXPECT_EQ(0u, machine_.Call(Stub(machine_, "CreateProcessW"), {name, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+        EXPECT_EQ(DWORD(ERROR_BAD_EXE_FORMAT), GetLastError());
+    }
+    usleep(200000);  // what was started in spite of it has run by now
+    EXPECT_FALSE(std::filesystem::exists(ran));
 }
 
 // The emulator's registry calls answer as the host's, because they are the

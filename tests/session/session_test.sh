@@ -3,7 +3,7 @@
 # (tmux), the screen read back. Each wait polls the screen with a deadline.
 #
 #   session_test.sh <case> <device-session> <Tarquell> <Velloria> [<wince build>]
-#   cases: rotate, rotate-arm, no-rotation, options, start-up, planted, terminal,
+#   cases: rotate, rotate-arm, no-rotation, options, start-up, lingering-arm, planted, terminal,
 #          terminal-arm (with $ARMEMU)
 set -uo pipefail
 
@@ -161,15 +161,15 @@ case_rotate() {
   expect_count "$notice" 1
   expect_count 'Velloria ended with' 0  # on the emulator it stops at the restart, which is no failure
   expect_order 'Velloria asked for a restart' 'warm start 1' "Starting \\\\Windows\\\\StartUp\\\\${startup_entry:-Tarquell.exe}" \
-    "$notice" 'Tarquell.exe ended; it opened ctlpnl\.exe\.' 'The device is up\.' "$prompt"
-  expect_text ctlpnl.log "$(cat "$device/Windows/ctlpnl.log" 2>&1)" cplmain.cpl,7
+    "$notice" 'Tarquell.exe ended; it opened ctlpnl\.' 'The device is up\.' "$prompt"
+  expect_text ctlpnl.log "$(cat "$device/device:/Windows/ctlpnl.log" 2>&1)" cplmain.cpl,7
   [ ! -e "$device/restart-requested" ] || fail "the restart request was not taken"
 
   soft_reset 2 2
   expect_count "$notice" 1
   expect_count 'Tarquell.exe ended; it opened nothing\.' 1
   expect_order 'warm start 2' 'Tarquell.exe ended; it opened nothing\.'
-  [ "$(wc -l <"$device/Windows/ctlpnl.log")" -eq 1 ] || fail "the control panel opened again"
+  [ "$(wc -l <"$device/device:/Windows/ctlpnl.log")" -eq 1 ] || fail "the control panel opened again"
 
   quit
   expect_text 'the list of changes' "$(changes)" 'What changed in the device registry during this session:
@@ -185,34 +185,34 @@ case_rotate() {
 # the host's programs on that device runs the host's launcher again, not the
 # handheld's.
 case_rotate_arm() {
-  local lnk='38#"\Program Files\Velloria\' programs="$device/Program Files/Velloria"
+  local lnk='38#"\Program Files\Velloria\' programs="$device/device:/Program Files/Velloria"
   session_options=--arm startup_entry='Tarquell.lnk, which starts \\Program Files\\Velloria\\Tarquell.exe' case_rotate
   [ "$failures" -eq 0 ] || return
   expect_count 'Installed .*/Velloria.cab on the device\.' 1
   cmp -s "$programs/Velloria.exe" "$wince/settings/Velloria.exe" || fail "Velloria.exe is not the build's"
   cmp -s "$programs/Tarquell.exe" "$wince/launcher/Tarquell.exe" || fail "Tarquell.exe is not the build's"
-  expect_text "the Start menu's shortcut" "$(cat "$device/Windows/Start Menu/Programs/Velloria.lnk")" "${lnk}Velloria.exe\""
-  expect_text 'the start-up shortcut' "$(cat "$device/Windows/StartUp/Tarquell.lnk")" "${lnk}Tarquell.exe\""
-  expect_text 'the start-up folder' "$(ls "$device/Windows/StartUp")" Tarquell.lnk
+  expect_text "the Start menu's shortcut" "$(cat "$device/device:/Windows/Start Menu/Programs/Velloria.lnk")" "${lnk}Velloria.exe\""
+  expect_text 'the start-up shortcut' "$(cat "$device/device:/Windows/StartUp/Tarquell.lnk")" "${lnk}Tarquell.exe\""
+  expect_text 'the start-up folder' "$(ls "$device/device:/Windows/StartUp")" Tarquell.lnk
 
   # The desktop opens Velloria through its shortcut: a broken one opens nothing.
   session_options=--arm start
   keys c
   wait_for "$prompt"
-  printf '9#"\\x.exe"' >"$device/Windows/Start Menu/Programs/Velloria.lnk"
+  printf '9#"\\x.exe"' >"$device/device:/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*Velloria.lnk is a malformed shortcut'
-  rm "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  rm "$device/device:/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is missing\.$'
-  mkdir "$device/Windows/Start Menu/Programs/Velloria.lnk"
+  mkdir "$device/device:/Windows/Start Menu/Programs/Velloria.lnk"
   keys s
   wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is a folder, not a shortcut file\.$'
-  rmdir "$device/Windows/Start Menu/Programs/Velloria.lnk"
-  mv "$device/Windows/Start Menu" "$device/Windows/Menu"
+  rmdir "$device/device:/Windows/Start Menu/Programs/Velloria.lnk"
+  mv "$device/device:/Windows/Start Menu" "$device/device:/Windows/Menu"
   keys s
   wait_for 'Velloria could not be opened: .*\\Velloria\.lnk is missing\.$' 2
-  mv "$device/Windows/Menu" "$device/Windows/Start Menu"
+  mv "$device/device:/Windows/Menu" "$device/device:/Windows/Start Menu"
   expect_count ' is there is no | is not a shortcut file' 0
   quit
 
@@ -228,7 +228,7 @@ case_no_rotation() {
   start
   soft_reset 1
   expect_nothing_opened
-  [ ! -e "$device/Windows/ctlpnl.log" ] || fail "the control panel was started"
+  [ ! -e "$device/device:/Windows/ctlpnl.log" ] || fail "the control panel was started"
   quit
   expect_text 'the list of changes' "$(changes)" 'What changed in the device registry during this session:
   HKEY_CURRENT_USER\SOFTWARE\Zelkoran "align": absent -> 0  (the recalibration flag)'
@@ -282,25 +282,26 @@ case_options() {
     fail "a new device failed: $(cat "$work/err")"
   out_has "^Emulated device: $work/device \(new, set up from the default image\)"
   out_has '^Nothing changed in the device registry during this session\.'
-  [ -x "$device/Windows/StartUp/Tarquell.exe" ] || fail "no Tarquell.exe in the start-up folder"
-  cmp -s "$device/Windows/StartUp/Tarquell.exe" "$tarquell" || fail "the start-up Tarquell.exe is not the launcher"
+  [ -f "$device/device:/Windows/StartUp/Tarquell.exe" ] || fail "no Tarquell.exe in the start-up folder"
+  [ -x "$device/device:/Windows/StartUp/Tarquell.exe" ] && fail "the start-up Tarquell.exe is runnable on the host"
+  cmp -s "$device/device:/Windows/StartUp/Tarquell.exe" "$tarquell" || fail "the start-up Tarquell.exe is not the launcher"
   cp "$device/registry.reg" "$work/default.reg"
 
   # --reset puts back the registry and the launcher, drops a pending
   # restart, and keeps every other file.
   sed -i 's/"Rotate"=dword:00000000/"Rotate"=dword:00000003/' "$device/registry.reg"
   echo warm >"$device/restart-requested"
-  printf '#!/bin/sh\nexit 0\n' >"$device/Windows/StartUp/Tarquell.exe"
+  printf '#!/bin/sh\nexit 0\n' >"$device/device:/Windows/StartUp/Tarquell.exe"
   echo keep >"$device/notes.txt"
-  echo keep >"$device/Windows/StartUp/readme.txt"
+  echo keep >"$device/device:/Windows/StartUp/readme.txt"
   run_plain 0 "--reset" q --device "$device" --reset
   out_has 'started over from the default image'
   grep -q 'warm start' "$work/out" && fail "the dropped restart was carried out"
   cmp -s "$device/registry.reg" "$work/default.reg" || fail "registry.reg is not the default image"
-  cmp -s "$device/Windows/StartUp/Tarquell.exe" "$tarquell" || fail "Tarquell.exe was not installed anew"
+  cmp -s "$device/device:/Windows/StartUp/Tarquell.exe" "$tarquell" || fail "Tarquell.exe was not installed anew"
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
-  [ -e "$device/notes.txt" ] && [ -e "$device/Windows/StartUp/readme.txt" ] &&
-    [ -e "$device/Windows/ctlpnl.exe" ] || fail "--reset removed other files"
+  [ -e "$device/notes.txt" ] && [ -e "$device/device:/Windows/StartUp/readme.txt" ] &&
+    [ -e "$device/device:/Windows/ctlpnl.exe" ] || fail "--reset removed other files"
   out_has '^Nothing changed in the device registry during this session\.'
 
   # A corrupt registry is left alone, with a way out named.
@@ -313,38 +314,61 @@ case_options() {
 
 case_start_up() {
   # A restart still due from before the session is carried out first; the
-  # start-up programs run by name, a file that is no program is skipped, and
-  # what a start-up program leaves running is waited for.
+  # start-up programs run by name; a file that is no program, and a script
+  # however runnable, is skipped with one line and never run.
   set_up || fail "set-up failed"
-  local folder=$device/Windows/StartUp
-  printf '#!/bin/sh\nsleep 0.3\necho "late child done"\n' >"$work/late"
-  printf '#!/bin/sh\n"%s" &\necho "aaa ran"\n' "$work/late" >"$folder/aaa.sh"
-  chmod +x "$work/late" "$folder/aaa.sh"
+  local folder=$device/device:/Windows/StartUp
+  printf '#!/bin/sh\necho "aaa ran"\n' >"$folder/aaa.sh"
+  chmod +x "$folder/aaa.sh"
   echo text >"$folder/notes.txt"
-  printf '#!/bin/sh\nexit 3\n' >"$folder/Zz.sh"
+  printf '#!/bin/sh\necho "Zz ran"\nexit 3\n' >"$folder/Zz.sh"
   chmod +x "$folder/Zz.sh"
   echo warm >"$device/restart-requested"
 
   run_plain 0 "the session" rq --device "$device"
-  grep -q '^late child done$' "$work/out" || fail "no output of the late child"
+  grep -q 'ran$' "$work/out" && fail "a script of the start-up folder ran"
   local order
-  order=$(grep -E '^(A restart|=== |Starting|aaa ran|late child|aaa.sh ended|Skipped|Tarquell.exe ended|Zz.sh ended|The device is up|Opening Velloria)' "$work/out")
+  order=$(grep -E '^(A restart|=== |Starting|aaa ran|Zz ran|Skipped|Could not|Tarquell.exe ended|The device is up|Opening Velloria)' "$work/out")
   local expected='A restart asked for before this session is still due.
 === The device restarts (warm start 1) ===
-Starting \Windows\StartUp\aaa.sh
-aaa ran
-late child done
-aaa.sh ended; it opened late.
-Skipped \Windows\StartUp\notes.txt: not a program.
+Skipped \Windows\StartUp\aaa.sh: not a handheld program, not run (error 193).
+Skipped \Windows\StartUp\notes.txt: not a handheld program, not run (error 193).
 Starting \Windows\StartUp\Tarquell.exe
 Tarquell.exe ended; it opened nothing.
-Starting \Windows\StartUp\Zz.sh
-Zz.sh ended with exit status 3; it opened nothing.
+Skipped \Windows\StartUp\Zz.sh: not a handheld program, not run (error 193).
 The device is up.
 Opening Velloria, the settings program...
 === The device restarts (warm start 2) ==='
-  expect_text 'the start-up run' "$(printf '%s\n' "$order" | head -14)" "$expected"
+  expect_text 'the start-up run' "$(printf '%s\n' "$order" | head -10)" "$expected"
   [ ! -e "$device/restart-requested" ] || fail "the restart request is still there"
+}
+
+case_lingering_arm() {
+  # What a start-up program leaves running is waited for up to 10 s, once:
+  # the programs after it don't wait for it again. Handheld programs of our
+  # own: aaa.exe starts \Windows\Linger.exe, which runs until its registry
+  # key goes.
+  set_up || fail "set-up failed"
+  local crafted=$wince/tests/arm/crafted
+  cp "$crafted/CraftedStartsOneThatLingers.exe" "$device/device:/Windows/StartUp/aaa.exe"
+  cp "$crafted/CraftedLingers.exe" "$device/device:/Windows/Linger.exe"
+  printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran\\Linger]\n' >>"$device/registry.reg"
+  # A script beside them, as a cabinet could install it, is no program.
+  printf '#!/bin/sh\ntouch "%s/ran"\n' "$work" >"$device/device:/Windows/StartUp/zz.exe"
+  chmod +x "$device/device:/Windows/StartUp/zz.exe"
+
+  run_plain 0 "the session" rq --arm --device "$device"
+  local order expected='Starting \Windows\StartUp\aaa.exe
+aaa.exe ended; what it started (Linger.exe) is still running after 10 s and goes on in the background until the next restart or quit.
+Starting \Windows\StartUp\Tarquell.lnk, which starts \Program Files\Velloria\Tarquell.exe
+Tarquell.exe ended; it opened nothing.
+Skipped \Windows\StartUp\zz.exe: not a handheld program, not run (error 193).
+The device is up.'
+  order=$(sed -n '/warm start 1/,/The device is up/p' "$work/out" | tail -n +2)
+  expect_text 'the start-up run' "$order" "$expected"
+  [ ! -e "$work/ran" ] || fail "the start-up script ran on the host"
+  # The key gone, the lingering program ends (before the device goes).
+  sed -i '/Zelkoran\\Linger/d' "$device/registry.reg" && sleep 0.3
 }
 
 # Whatever was left in a device folder, the session writes and runs nothing
@@ -355,70 +379,46 @@ Opening Velloria, the settings program...
 case_planted() {
   local out=$work/outside d=$device
   newline_named() {
-    set_up && printf '#!/bin/sh\n"%s" &\n' "$work/late" >"$d/Windows/StartUp/a"$'\n'"b.sh" &&
-      chmod +x "$d/Windows/StartUp/a"$'\n'"b.sh"
+    set_up && cp "$out/escape.sh" "$d/device:/Windows/StartUp/a"$'\n'"b.sh"
   }
   flag_raised() {
     set_up && printf '\n[HKEY_CURRENT_USER\\Software\\Zelkoran]\n"align"=dword:00000001\n' >>"$d/registry.reg"
   }
-  # A start-up program doing what it likes with what the device holds.
-  starting() {
-    set_up && printf '#!/usr/bin/env bash\n%s\n' "$1" >"$d/Windows/StartUp/a.sh" && chmod +x "$d/Windows/StartUp/a.sh"
-  }
-  # What a program of the device may hand the terminal: escapes in the
-  # control panel's command line, and in a registry value's key, name and
-  # data (CSI as one character among them).
-  escaping_panel() {
-    starting "'$d/Windows/ctlpnl.exe' \"\$(printf 'x\\033]0;owned\\007\\033[2J')\""
-  }
-  escaping_value() {
-    printf '\n[HKEY_CURRENT_USER\\Software\\Zel\033]0;owned\007]\n"na\033[2Jme"="da\033]0;x\007t\302\233a"\n' \
-      >"$work/escapes.reg" && starting "cat '$work/escapes.reg' >>'$d/registry.reg'"
-  }
-  # Bidirectional formats and line separators in a value's name and data.
-  bidi_value() {
-    printf '\n[HKEY_CURRENT_USER\\Software\\Bidi]\n"l\342\200\256r"="x\342\201\246y\342\200\250z\330\234w\342\200\217v"\n' \
-      >"$work/bidi.reg" && starting "cat '$work/bidi.reg' >>'$d/registry.reg'"
-  }
-  # The stand-in control panel run where its path is past the kernel's
-  # limit, from a folder outside the device.
-  deep_panel() {
-    local long i
-    long=$(printf 'd%.0s' {1..200})
-    set_up && mkdir "$d/deep" &&
-      (cd "$d/deep" && for i in {1..25}; do mkdir "$long" && cd "$long" || exit 1; done &&
-        cp "$d/Windows/ctlpnl.exe" .) &&
-      starting "cd '$d/deep' && for i in \$(seq 25); do cd '$long'; done &&
-exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
+  # A script, runnable, in a program's place: each way the device starts a
+  # program finds it there, and none runs it.
+  script_at() {
+    cp "$out/escape.sh" "$d/device:/$1" && chmod +x "$d/device:/$1"
   }
   shortcut() {  # the text of a shortcut to the device path $1
     local target="\"$1\""
     printf '%d#%s' "${#target}" "$target"
   }
   local rows=(
-    "Windows a link out@ln -s '$out' '$d/Windows'@q@1@Windows is a link"
-    "StartUp a link out@mkdir -p '$d/Windows' && ln -s '$out' '$d/Windows/StartUp'@q@1@StartUp is a link"
-    "Windows a file@echo x >'$d/Windows'@q@1@Windows is "
-    "the launcher a link out, reset@set_up && ln -sf '$out/mine' '$d/Windows/StartUp/Tarquell.exe'@q --reset@0@started over"
+    "Windows a link out@ln -s '$out' '$d/device:/Windows'@q@1@Windows is a link"
+    "StartUp a link out@mkdir -p '$d/device:/Windows' && ln -s '$out' '$d/device:/Windows/StartUp'@q@1@StartUp is a link"
+    "Windows a file@echo x >'$d/device:/Windows'@q@1@Windows is "
+    "the launcher a link out, reset@set_up && ln -sf '$out/mine' '$d/device:/Windows/StartUp/Tarquell.exe'@q --reset@0@started over"
     "the request a FIFO@set_up && mkfifo '$d/restart-requested'@q@0@restart-requested is no restart request"
-    "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
-    "a start-up program a FIFO@set_up && mkfifo '$d/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a FIFO, not a program"
-    "a start-up program named with a newline@newline_named@rq@0@^a\?b\.sh ended; it opened late\.$"
-    "a shortcut to a program@set_up && printf '#!/bin/sh\\necho ran by its shortcut\\n' >'$d/Windows/hi.sh' && chmod +x '$d/Windows/hi.sh' && shortcut '\\Windows\\HI.SH' >'$d/Windows/StartUp/a.lnk'@rq@0@^ran by its shortcut$"
-    "a malformed shortcut@set_up && printf '%s' '9#\"\\Windows\\ctlpnl.exe\"' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a malformed shortcut"
-    "a shortcut out of the device@set_up && shortcut '\\..\\escape.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut whose target leaves the device"
-    "a shortcut through a linked folder@set_up && ln -s '$out' '$d/Windows/out' && shortcut '\\Windows\\out\\escape.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@a.lnk: a shortcut to .*escape.sh, whose folder is missing or not the device's own"
-    "a shortcut to a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/e.sh' && shortcut '\\Windows\\e.sh' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a link, not a program"
-    "a shortcut to a FIFO@set_up && mkfifo '$d/Windows/f' && shortcut '\\Windows\\f' >'$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a FIFO, not a program"
-    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a link, not a shortcut file\.$"
-    "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
-    "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
-    "the control panel's log a FIFO@flag_raised && mkfifo '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
-    "the control panel's log a hard link out@flag_raised && ln '$out/mine' '$d/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
-    "the control panel unable to tell its own folder@deep_panel@rq@0@cannot tell the folder it is in"
-    "the control panel given terminal escapes@escaping_panel@rq@0@no applet \"x.\\]0;owned..\\[2J\""
-    "a registry value with terminal escapes@escaping_value@rq@0@Zel.\\]0;owned. \"na.\\[2Jme\": absent -> \"da.\\]0;x.t.a\""
-    "a registry value with bidirectional formats@bidi_value@rq@0@Bidi \"l\\?r\": absent -> \"x\\?y\\?z\\?w\\?v\""
+    "a start-up program a link out@set_up && ln -s '$out/escape.sh' '$d/device:/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a link, not a program"
+    "a start-up program a FIFO@set_up && mkfifo '$d/device:/Windows/StartUp/a.exe'@rq@0@Skipped .*a.exe: a FIFO, not a program"
+    "a start-up program named with a newline@newline_named@rq@0@^Skipped .*a\?b\.sh: not a handheld program"
+    "a start-up program a script@set_up && script_at Windows/StartUp/a.exe@rq@0@^Skipped .*a\.exe: not a handheld program"
+    "the launcher's copy a script@set_up && script_at Windows/StartUp/Tarquell.exe@rq@0@^Tarquell.exe ended; it opened nothing"
+    "a shortcut to a script@set_up && script_at Windows/hi.sh && shortcut '\\Windows\\HI.SH' >'$d/device:/Windows/StartUp/a.lnk'@rq@0@^Skipped .*a.lnk, which starts .*HI.SH: not a handheld program"
+    "the control panel's copy a script@flag_raised && script_at Windows/ctlpnl.exe@rq@0@stylus alignment page is open"
+    "a planted temporary name blocking the control panel's log@flag_raised && mkdir '$d/device:/Windows/ctlpnl.log.tmp'@rq@0@stylus alignment page is open"
+    "a planted temporary name blocking the registry@flag_raised && mkdir '$d/registry.reg.tmp'@rq@0@\"align\": 1 -> 0"
+    "a start-up program named with terminal escapes@set_up && touch \"$d/device:/Windows/StartUp/x\$(printf '\\033]0;owned\\007\\033[2J')\"@rq@0@^Skipped .*x.\\]0;owned..\\[2J: not a handheld program"
+    "a malformed shortcut@set_up && printf '%s' '9#\"\\Windows\\ctlpnl.exe\"' >'$d/device:/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a malformed shortcut"
+    "a shortcut out of the device@set_up && shortcut '\\..\\escape.sh' >'$d/device:/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut whose target leaves the device"
+    "a shortcut through a linked folder@set_up && ln -s '$out' '$d/device:/Windows/out' && shortcut '\\Windows\\out\\escape.sh' >'$d/device:/Windows/StartUp/a.lnk'@rq@0@a.lnk: a shortcut to .*escape.sh, whose folder is missing or not the device's own"
+    "a shortcut to a link out@set_up && ln -s '$out/escape.sh' '$d/device:/Windows/e.sh' && shortcut '\\Windows\\e.sh' >'$d/device:/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a link, not a program"
+    "a shortcut to a FIFO@set_up && mkfifo '$d/device:/Windows/f' && shortcut '\\Windows\\f' >'$d/device:/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a shortcut to a FIFO, not a program"
+    "a shortcut that is a link out@set_up && ln -s '$out/escape.sh' '$d/device:/Windows/StartUp/a.lnk'@rq@0@Skipped .*a.lnk: a link, not a shortcut file\.$"
+    "a copy left by a crash in StartUp@set_up && cp '$out/escape.sh' '$d/device:/Windows/StartUp/Tarquell.exe.tmp'@rq@0@^Tarquell.exe ended"
+    "the control panel's log a link out@flag_raised && ln -s '$out/mine' '$d/device:/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel's log a FIFO@flag_raised && mkfifo '$d/device:/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
+    "the control panel's log a hard link out@flag_raised && ln '$out/mine' '$d/device:/Windows/ctlpnl.log'@rq@0@stylus alignment page is open"
   )
   printf '#!/bin/sh\nsleep 0.3\n' >"$work/late"
   chmod +x "$work/late"
@@ -426,7 +426,7 @@ exec 3<ctlpnl.exe && cd '$out' && /proc/self/fd/3 cplmain.cpl,7"
   for row in "${rows[@]}"; do
     IFS='@' read -r what plant keys status line <<<"$row"
     rm -rf "$d" "$out"
-    mkdir -p "$d" "$out"
+    mkdir -p "$d/device:" "$out"
     echo mine >"$out/mine"
     printf '#!/bin/sh\ntouch "%s/ran"\n' "$out" >"$out/escape.sh"
     chmod +x "$out/escape.sh"
@@ -537,19 +537,22 @@ case_terminal() {
 
 case_terminal_arm() {
   set_up || fail "set-up failed"
-  cp "$crafted" "$device/Windows/StartUp/crafted.exe"
-  mkdir -p "$work/unsaved/registry.reg.tmp/kept"  # no temporary file can be made
+  cp "$crafted" "$device/device:/Windows/StartUp/crafted.exe"
+  # No temporary file can be made: no private area, and a folder where one
+  # would be made beside the registry.
+  mkdir -p "$work/unsaved/registry.reg.tmp/kept" && echo x >"$work/unsaved/emulator:"
+  # A device of the earlier layout, moved to the new one as the session starts.
   mkdir -p "$endless/Windows/StartUp"
   cp "$wince/tests/arm/crafted/CraftedEndless.exe" "$endless/Windows/StartUp/endless.exe"
   mkdir -p "$late" && printf q | "$session" --device "$late" >/dev/null 2>&1 &&
     printf '\n[HKEY_CURRENT_USER\\Software\\Crafted]\n"late"=dword:00000001\n' >>"$late/registry.reg" &&
-    cp "$crafted" "$late/Windows/StartUp/late.exe" || fail "the late device can't be set up"
+    cp "$crafted" "$late/device:/Windows/StartUp/late.exe" || fail "the late device can't be set up"
   # A restart due when the session starts; the session's output piped on.
   printf '#!/bin/sh\necho warm >"%s/restart-requested"\nexec "$@"\n' "$device" >"$work/pending"
   printf '#!/usr/bin/env bash\n"$@" | tee "%s/piped.log"\n' "$work" >"$work/piped"
   chmod +x "$work/pending" "$work/piped"
   mkdir -p "$work/resetting" && printf q | "$session" --device "$work/resetting" >/dev/null 2>&1
-  cp "$wince/tests/arm/crafted/CraftedReset.exe" "$work/resetting/Windows/StartUp/reset.exe"
+  cp "$wince/tests/arm/crafted/CraftedReset.exe" "$work/resetting/device:/Windows/StartUp/reset.exe"
   patience=25 terminal_rows "${arm_terminal_rows[@]}"
   # Velloria's restart and the start-up program's, each told as its own; the
   # restarts in a row stop after three, and nothing said they failed.
@@ -616,7 +619,9 @@ terminal_given_back() {
   wait_for '^\[given back\]$'
   in_pane "$velloria"
   wait_for "$dialog"
-  mkdir -p "$device/registry.reg.tmp/kept"  # no temporary file can be made
+  # No temporary file can be made: no private area, and a folder where one
+  # would be made beside the registry.
+  rm -rf "$device/emulator:" && echo x >"$device/emulator:" && mkdir -p "$device/registry.reg.tmp/kept"
   keys BTab BTab Enter
   sleep 0.5
   expect_count 'ce-device' 0

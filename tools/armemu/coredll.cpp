@@ -198,92 +198,7 @@ int ProcessesRunning()
     return leading + int(g_started.size());
 }
 
-// A handheld program in the device folder at `devicePath`, opened as the
-// host's process start finds programs (each name without regard to case,
-// never through a link): a CE executable's file, open; -1 for anything else.
-int OpenArmProgram(const std::string& devicePath)
-{
-    std::vector<std::string> names;
-    for (size_t start = 0; start <= devicePath.size();) {
-        size_t end = devicePath.find('\\', start);
-        if (end == std::string::npos)
-            end = devicePath.size();
-        const std::string name = devicePath.substr(start, end - start);
-        if (name == "." || name == ".." || name.find('/') != std::string::npos)
-            return -1;
-        if (!name.empty())
-            names.push_back(name);
-        start = end + 1;
-    }
-    std::string problem;
-    host::DeviceFolder folder = host::DeviceFolder::Root(problem);
-    for (size_t i = 0; folder.ok() && i + 1 < names.size(); ++i)
-        folder = folder.Sub(names[i], false, problem);
-    if (names.empty() || !folder.ok())
-        return -1;
-    const int fd = openat(folder.fd(), folder.Find(names.back()).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
-    struct stat info;
-    char magic[2] = {};
-    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && pread(fd, magic, 2, 0) == 2 &&
-        magic[0] == 'M' && magic[1] == 'Z')
-        return fd;
-    if (fd >= 0)
-        close(fd);
-    return -1;
-}
-
-// Starts `emulator` on the open program as a process of its own, never this
-// one's child (a middle process ends at once), with no command line; its
-// pid, or -1.
-pid_t StartArmProgram(const std::string& emulator, int fd)
-{
-    int notes[2];
-    if (pipe2(notes, O_CLOEXEC) != 0)
-        return -1;
-    const std::string program = "/proc/self/fd/" + std::to_string(fd);
-    const pid_t middle = fork();
-    if (middle == 0) {
-        const pid_t started = fork();
-        if (started == 0) {
-            char* argv[] = {const_cast<char*>(emulator.c_str()), const_cast<char*>(program.c_str()), nullptr};
-            execv(emulator.c_str(), argv);
-            _exit(127);
-        }
-        _exit(write(notes[1], &started, sizeof started) == sizeof started ? 0 : 1);
-    }
-    close(notes[1]);
-    pid_t pid = -1;
-    if (middle > 0) {
-        if (read(notes[0], &pid, sizeof pid) != sizeof pid)
-            pid = -1;
-        waitpid(middle, nullptr, 0);
-    }
-    close(notes[0]);
-    return pid;
-}
-
-// The host starts a host program; a handheld program in the device folder
-// runs on the emulator (`emulator`, when this run has one), as the device
-// would run it, told to the observer as the host's starts are.
-BOOL StartProgram(const std::string& emulator, const Text& application, LPWSTR line, PROCESS_INFORMATION& process)
-{
-    const int fd = emulator.empty() || !application.given ? -1 : OpenArmProgram(host::text::Utf8FromWide(application.wide));
-    if (fd < 0)
-        return CreateProcessW(application.Get(), line, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process);
-    const pid_t pid = StartArmProgram(emulator, fd);
-    close(fd);
-    if (pid > 0)
-        process = {reinterpret_cast<HANDLE>(uintptr_t(pid)), reinterpret_cast<HANDLE>(uintptr_t(pid)), DWORD(pid),
-                   DWORD(pid)};
-    const DWORD error = pid > 0 ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_NOT_ENOUGH_MEMORY);
-    if (host::Observer* observer = host::CurrentObserver())
-        observer->ProcessStarted({application.wide, line ? std::optional<std::wstring>(line) : std::nullopt, NULL,
-                                  NULL, FALSE, 0, NULL, std::nullopt, NULL, &process, pid > 0, error});
-    SetLastError(error);
-    return pid > 0;
-}
-
-uint32_t CreateProcessW_(Machine& m, const std::string& emulator)
+uint32_t CreateProcessW_(Machine& m)
 {
     uint32_t app = m.Argument(0), command = m.Argument(1), processSecurity = m.Argument(2),
              threadSecurity = m.Argument(3), inherit = m.Argument(4), flags = m.Argument(5),
@@ -307,7 +222,9 @@ uint32_t CreateProcessW_(Machine& m, const std::string& emulator)
         const std::string saved = before ? before : "";
         setenv(kProcessCount, std::to_string(running - int(g_started.size()) + 1).c_str(), 1);
         (void)flags;  // CE's flags change nothing the emulated device does
-        result = StartProgram(emulator, application, commandLine.given ? line.data() : NULL, process);
+        // A handheld program runs on a new emulator, as the host starts it.
+        result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL, NULL, NULL, FALSE, 0,
+                                NULL, NULL, NULL, &process);
         error = result ? 0 : GetLastError();
         if (before)
             setenv(kProcessCount, saved.c_str(), 1);
@@ -315,6 +232,9 @@ uint32_t CreateProcessW_(Machine& m, const std::string& emulator)
             unsetenv(kProcessCount);
         if (result)
             g_started.push_back(pid_t(process.dwProcessId));
+        if (error == ERROR_BAD_EXE_FORMAT)
+            fprintf(stderr, "armemu: %s is not run: it is no program this device runs\n",
+                    host::text::Printable(host::text::Utf8FromWide(application.wide)).c_str());
     }
     if (result && information) {
         m.Write32(information, uint32_t(reinterpret_cast<uintptr_t>(process.hProcess)));
@@ -486,10 +406,10 @@ const Export kKernelExports[] = {
 
 }  // namespace
 
-CoreDll::CoreDll(bool refusesReset, const std::string& emulator)
+CoreDll::CoreDll(bool refusesReset)
     : exports_(std::begin(kKernelExports), std::end(kKernelExports))
 {
-    exports_.push_back({"CreateProcessW", 493, [emulator](Machine& m) { return CreateProcessW_(m, emulator); }});
+    exports_.push_back({"CreateProcessW", 493, CreateProcessW_});
     exports_.push_back({"KernelIoControl", 557, [refusesReset](Machine& m) { return KernelIoControl_(m, refusesReset); }});
     for (const UserExport& e : kUserExports)
         exports_.push_back({e.name, e.ordinal, [this, call = e.call](Machine& m) { return call(m, user_); }});

@@ -36,10 +36,7 @@ class CoreDll {
 public:
     // `refusesReset`: the device lacks the restart call, so the restart
     // fails with FALSE, as CE documents for a device without it.
-    // `emulator`: the emulator's program, which runs a handheld program the
-    // device folder holds when this one starts it; none, and only host
-    // programs start.
-    explicit CoreDll(bool refusesReset = false, const std::string& emulator = "");
+    explicit CoreDll(bool refusesReset = false);
     CoreDll(const CoreDll&) = delete;
     CoreDll& operator=(const CoreDll&) = delete;
 

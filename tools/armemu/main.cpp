@@ -9,6 +9,7 @@
 // stops at a restart the device carries out. --refuse-reset makes the device
 // one without the restart call: the call fails and the program runs on.
 #include <stdio.h>
+#include <sys/prctl.h>
 #include <string.h>
 #include <unistd.h>
 
@@ -19,7 +20,24 @@
 #include "coredll.h"
 #include "device/device.h"
 #include "machine.h"
+#include "process/programs.h"
 #include "text.h"
+
+namespace {
+
+// The process is named after the program it runs (Linger.exe, not armemu),
+// so that whoever lists what runs on the device sees the device's names.
+void NameAfter(const char* program)
+{
+    char path[4096];
+    const ssize_t length = readlink(program, path, sizeof path - 1);
+    std::string name = length > 0 ? std::string(path, size_t(length)) : std::string(program);
+    name = name.substr(name.rfind('/') + 1);
+    if (!name.empty())
+        prctl(PR_SET_NAME, name.substr(0, 15).c_str());
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -38,6 +56,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "usage: armemu [--trace FILE] [--refuse-reset] PROGRAM.exe\n");
         return 64;
     }
+    NameAfter(argv[i]);
     std::unique_ptr<FILE, int (*)(FILE*)> trace(nullptr, fclose);
     if (tracePath) {
         trace.reset(fopen(tracePath, "w"));
@@ -55,10 +74,13 @@ int main(int argc, char** argv)
         host::SetObserver(&lines);
     try {
         host::PrepareDevice();
-        // A program started from this one runs on this same emulator.
+        // A handheld program the program starts runs here too, in a new
+        // emulator.
         char self[4096];
         const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
-        armemu::CoreDll coredll(refusesReset, length > 0 ? std::string(self, size_t(length)) : std::string());
+        if (length > 0)
+            host::UseHostPrograms({"", "", std::string(self, size_t(length))});
+        armemu::CoreDll coredll(refusesReset);
         armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;
     } catch (const std::bad_alloc&) {

@@ -93,7 +93,7 @@ bool CabinetFile(const std::string& cab, unsigned number, size_t limit, std::str
 
 host::DeviceFolder DeviceFolderAt(const cab::DevicePath& path, bool create, std::string& problem)
 {
-    host::DeviceFolder folder = host::DeviceFolder::Root(problem);
+    host::DeviceFolder folder = host::DeviceFolder::Files(problem);
     for (size_t i = 0; i < path.size() && folder.ok(); ++i)
         folder = folder.Sub(path[i], create, problem);
     return folder;

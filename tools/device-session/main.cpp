@@ -17,6 +17,7 @@
 #include "changes.h"
 #include "children.h"
 #include "device/device.h"
+#include "process/programs.h"
 #include "terminal/hold.h"
 #include "install.h"
 #include "startup.h"
@@ -111,7 +112,9 @@ bool IsDeviceFolder(const std::string& root, std::string& problem)
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
         empty = false;
-        device = device || strcmp(name, host::kRegistryFile) == 0 ||
+        // This layout or the earlier one (the device's files beside registry.reg).
+        device = device || strcmp(name, host::kRegistryFile) == 0 || strcmp(name, host::kFilesFolder) == 0 ||
+                 strcmp(name, host::kPrivateFolder) == 0 ||
                  host::text::SameName(name, host::kWindowsFolder);
     }
     closedir(listing);
@@ -359,6 +362,7 @@ int main(int argc, char** argv)
 #ifdef ZK_ARMEMU
         // The handheld's programs come from their cabinet, as on the device.
         session::UseEmulator(ZK_ARMEMU);
+        host::UseHostPrograms({"", "", ZK_ARMEMU});
         velloria.clear();
         if (access(ZK_WINCE_CAB, R_OK) != 0) {
             fprintf(stderr, "device-session: %s is missing: build the wince preset first\n", ZK_WINCE_CAB);
@@ -374,7 +378,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "device-session: this build has no emulated StrongARM (configure with ZK_WINCE_DIR)\n");
         return 1;
 #endif
-    } else if (!session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
+    } else if (host::UseHostPrograms({"", ZK_TARQUELL, ""}),
+               !session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
         // What set-up has told already is not told again.
         host::TellDeviceProblem(problem);
         return 1;

@@ -16,6 +16,7 @@
 #include "device/device.h"
 #include "terminal/hold.h"
 #include "install.h"
+#include "process/programs.h"
 #include "status.h"
 #include "text.h"
 
@@ -34,9 +35,9 @@ constexpr int kStartUpLimitMs = 10000;
 // missing of it.
 host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& problem)
 {
-    const host::DeviceFolder root = host::DeviceFolder::Root(problem);
-    const host::DeviceFolder windows = root.ok() ? root.Sub(host::kWindowsFolder, create, problem)
-                                                 : host::DeviceFolder();
+    const host::DeviceFolder files = host::DeviceFolder::Files(problem);
+    const host::DeviceFolder windows = files.ok() ? files.Sub(host::kWindowsFolder, create, problem)
+                                                  : host::DeviceFolder();
     if (!windows.ok())
         return {};
     if (existed)
@@ -52,8 +53,6 @@ std::string NotAProgram(const host::DeviceFolder& folder, const std::string& nam
         return strerror(errno);
     if (!S_ISREG(info.st_mode))
         return std::string(host::KindOf(info.st_mode)) + ", not a program";
-    if (faccessat(folder.fd(), name.c_str(), X_OK, 0) != 0)
-        return "not a program";
     return "";
 }
 
@@ -104,6 +103,11 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
         Tell("Skipped " + shown + leadsTo + ": " + notOne + ".");
         return;
     }
+    std::wstring application = host::text::WideFromUtf8(devicePath);
+    if (!Emulated(*folder, name) && host::CheckProgram(application) == ERROR_BAD_EXE_FORMAT) {
+        Tell("Skipped " + shown + leadsTo + ": not a handheld program, not run (error 193).");
+        return;
+    }
     Tell("Starting " + shown + leadsTo);
     fflush(stdout);
 
@@ -111,7 +115,6 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
     const std::set<pid_t> earlier = Children();
     // The program may open a dialog; the session's next line waits for it.
     host::LetGoTerminal();
-    std::wstring application = host::text::WideFromUtf8(devicePath);
     PROCESS_INFORMATION process = {};
     if (Emulated(*folder, name)) {
         // A handheld program: the shell's start, on the emulated StrongARM.
@@ -154,11 +157,10 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     // place.
     const bool installed = unlinkat(folder.fd(), folder.Find(kLauncherShortcut).c_str(), 0) == 0;
     const std::string name = folder.Find(kLauncherName);
-    // The launcher of the other build (the handheld's after an --arm session,
-    // or the host's) is replaced by this session's.
-    if (present && !renew && !installed &&
-        IsWindowsProgram(folder.fd(), name) == IsWindowsProgram(AT_FDCWD, tarquell))
-        return true;
+    // The device's copy only marks the launcher's place: the build's runs
+    // there, and the copy is renewed when it differs.
+    if (present && !renew && !installed)
+        return host::Renew(folder, name, tarquell, problem);
     return folder.Install(tarquell, name, problem);
 }
 

@@ -1,6 +1,8 @@
-// Setting the device folder up, and where this build's stand-in control
-// panel is: the one place that knows.
+// Setting the device folder up, and handing the build's stand-in control
+// panel (named by the build) to process start: the one place that knows.
 #include "device/device.h"
+#include "device/device_io.h"
+#include "process/programs.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -11,6 +13,25 @@
 extern const char kDefaultRegistry[];  // default.reg, embedded at build time
 
 namespace host {
+
+bool Renew(const DeviceFolder& folder, std::string_view name, const std::string& from, std::string& problem)
+{
+    const std::string found = folder.Find(name);
+    // A folder by that name is the device's own, and no program's place.
+    struct stat info;
+    if (fstatat(folder.fd(), found.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode))
+        return true;
+    // Either unreadable (missing, too large, no file), and the copy is made.
+    const size_t slash = from.rfind('/');
+    std::string held, build, ignored;
+    FileStamp stamp;
+    const DeviceFolder builds = DeviceFolder::At(from.substr(0, slash + 1), ignored);
+    const bool same =
+        ReadDeviceFile(folder, found, kRenewLimit, held, stamp, ignored) == FileRead::Done && builds.ok() &&
+        ReadDeviceFile(builds, from.substr(slash + 1), kRenewLimit, build, stamp, ignored) == FileRead::Done &&
+        held == build;
+    return same || folder.Install(from, found, problem);
+}
 
 bool SetUpDevice(const std::string& controlPanel)
 {
@@ -26,14 +47,19 @@ bool SetUpDevice(const std::string& controlPanel)
         errno == ENOENT)
         ok = WriteWhole(root, kRegistryFile, kDefaultRegistry, 0644, false, problem);
 
-    // \Windows and the stand-in control panel in it.
-    const DeviceFolder windows = ok ? root.Sub(kWindowsFolder, true, problem) : DeviceFolder();
-    ok = ok && windows.ok();
-    bool present = false;
+    // The device's files apart (an earlier layout moved), and what crashed
+    // writes left in the private area gone.
+    const DeviceFolder files = ok ? DeviceFolder::Files(problem) : DeviceFolder();
+    ok = ok && files.ok();
     if (ok)
-        windows.Find(kControlPanelFile, &present);
-    if (ok && !present)
-        ok = windows.Install(controlPanel, kControlPanelFile, problem);
+        RemoveLeftovers(DeviceFolder::Private(problem));
+
+    // \Windows and the stand-in control panel in it.
+    const DeviceFolder windows = ok ? files.Sub(kWindowsFolder, true, problem) : DeviceFolder();
+    ok = ok && windows.ok();
+    // The device's copy, renewed when it differs from the build's: the
+    // build's runs in its place whatever it holds.
+    ok = ok && Renew(windows, kControlPanelFile, controlPanel, problem);
 
     if (!ok)
         TellDeviceProblem(problem);
@@ -42,6 +68,7 @@ bool SetUpDevice(const std::string& controlPanel)
 
 void PrepareDevice()
 {
+    UseHostPrograms({ZK_CTLPNL, "", ""});
     SetUpDevice(ZK_CTLPNL);
 }
 

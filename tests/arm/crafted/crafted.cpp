@@ -1,8 +1,9 @@
-// ARM programs the emulator must stop, one per CRAFTED: each makes one call
-// CE 3.0's COREDLL has, then the call the emulator must stop at, with the
-// line that names it. Endless is for the device session: it never ends and
-// opens no window, calling the system over and over as a program that polls
-// does.
+// ARM programs of our own, one per CRAFTED: those the emulator must stop
+// each make one call CE 3.0's COREDLL has, then the call the emulator must
+// stop at, with the line that names it; the others are for the device
+// session. Endless never ends and opens no window, calling the system over
+// and over as a program that polls does; two more start a program that
+// lingers, and linger.
 #include <windows.h>
 
 extern "C" {
@@ -36,6 +37,24 @@ typedef int (*Code)();
 {
     for (;;)
         GetModuleHandleW(NULL);
+}
+
+// Starts \Windows\Linger.exe and ends.
+[[maybe_unused]] int StartsOneThatLingers()
+{
+    PROCESS_INFORMATION process;
+    return CreateProcessW(L"\\Windows\\Linger.exe", NULL, NULL, NULL, FALSE, 0, NULL, NULL, NULL, &process) ? 0
+                                                                                                          : 1;
+}
+
+// Runs for as long as the key HKEY_CURRENT_USER\Software\Zelkoran\Linger
+// is there: CE 3.0 gives a program nothing else it could wait on.
+[[maybe_unused]] int Lingers()
+{
+    HKEY key;
+    while (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Zelkoran\\Linger", 0, KEY_READ, &key) == ERROR_SUCCESS)
+        RegCloseKey(key);
+    return 0;
 }
 
 }  // namespace
