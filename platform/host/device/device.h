@@ -52,6 +52,12 @@ public:
     // The device folder itself, made (with its parents) when missing.
     static DeviceFolder Root(std::string& problem);
 
+    // The device's own file system: the device's `\`. Made when missing.
+    static DeviceFolder Files(std::string& problem);
+    // The emulator's private area, on the same file system as Files(), which no device path
+    // reaches: temporary files, staging, install records. Made when missing.
+    static DeviceFolder Private(std::string& problem);
+
     // The folder at the host path `path`, which must exist (a folder of the
     // device a program found itself in, say).
     static DeviceFolder At(const std::string& path, std::string& problem);

@@ -138,6 +138,17 @@ DeviceFolder DeviceFolder::Root(std::string& problem)
     return DeviceFolder(fd, root);
 }
 
+DeviceFolder DeviceFolder::Files(std::string& problem)
+{
+    return Root(problem);
+}
+
+DeviceFolder DeviceFolder::Private(std::string& problem)
+{
+    const DeviceFolder root = Root(problem);
+    return root.ok() ? root.Sub(".state", true, problem) : DeviceFolder();
+}
+
 DeviceFolder DeviceFolder::At(const std::string& path, std::string& problem)
 {
     const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
