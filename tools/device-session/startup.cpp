@@ -42,6 +42,8 @@ host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& proble
     return windows.Sub(kStartUpFolder, create, problem);
 }
 
+bool Emulated(const host::DeviceFolder& folder, const std::string& name);
+
 // Why the entry `name` of the start-up folder is no program to run, or "".
 std::string NotAProgram(const host::DeviceFolder& folder, const std::string& name)
 {
@@ -50,7 +52,8 @@ std::string NotAProgram(const host::DeviceFolder& folder, const std::string& nam
         return strerror(errno);
     if (!S_ISREG(info.st_mode))
         return std::string(host::KindOf(info.st_mode)) + ", not a program";
-    if (faccessat(folder.fd(), name.c_str(), X_OK, 0) != 0)
+    // An installed handheld program is data on the host, never runnable.
+    if (!Emulated(folder, name) && faccessat(folder.fd(), name.c_str(), X_OK, 0) != 0)
         return "not a program";
     return "";
 }
@@ -170,9 +173,9 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     return folder.Install(tarquell, name, problem);
 }
 
-bool InstallFromCabinet(const std::string& cab, std::string& problem)
+bool InstallFromCabinet(const std::string& cab, Changed& changed, std::string& warning, std::string& problem)
 {
-    if (!InstallCabinet(cab, problem))
+    if (!InstallCabinet(cab, changed, warning, problem))
         return false;
     // The launcher a session of the host's programs copied in is not the
     // handheld's: the cabinet's shortcut starts that.
