@@ -117,7 +117,8 @@ bool IsDeviceFolder(const std::string& root, std::string& problem)
         if (strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
             continue;
         empty = false;
-        device = device || strcmp(name, host::kRegistryFile) == 0 ||
+        // This layout or the earlier one (the device's files beside registry.reg).
+        device = device || strcmp(name, host::kRegistryFile) == 0 || strcmp(name, host::kFilesFolder) == 0 ||
                  host::text::SameName(name, host::kWindowsFolder);
     }
     closedir(listing);

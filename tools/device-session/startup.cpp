@@ -32,9 +32,9 @@ constexpr int kStartUpLimitMs = 10000;
 // missing of it.
 host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& problem)
 {
-    const host::DeviceFolder root = host::DeviceFolder::Root(problem);
-    const host::DeviceFolder windows = root.ok() ? root.Sub(host::kWindowsFolder, create, problem)
-                                                 : host::DeviceFolder();
+    const host::DeviceFolder files = host::DeviceFolder::Files(problem);
+    const host::DeviceFolder windows = files.ok() ? files.Sub(host::kWindowsFolder, create, problem)
+                                                  : host::DeviceFolder();
     if (!windows.ok())
         return {};
     if (existed)

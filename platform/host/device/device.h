@@ -1,5 +1,8 @@
-// The emulated device: one folder on the host, holding registry.reg and the
-// device's files (\Windows\ctlpnl.exe is <root>/Windows/ctlpnl.exe).
+// The emulated device: one folder on the host, holding the emulator's own
+// state (registry.reg, the restart request), its private area and, in a
+// folder of their own, the device's files (\Windows\ctlpnl.exe is
+// <root>/device:/Windows/ctlpnl.exe). No device path reaches past that
+// folder, and ':' is no name a device path can spell.
 //
 // The folder is untrusted: whatever a user, a script or a crash left in it,
 // nothing here writes, creates or replaces anything outside it, follows a
@@ -14,6 +17,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -22,6 +26,8 @@ namespace host {
 // The device folder's own files and folders.
 inline constexpr const char kRegistryFile[] = "registry.reg";
 inline constexpr const char kRestartRequestFile[] = "restart-requested";
+inline constexpr const char kFilesFolder[] = "device:";      // the device's root folder
+inline constexpr const char kPrivateFolder[] = "emulator:";  // the emulator's private area
 inline constexpr const char kWindowsFolder[] = "Windows";
 inline constexpr const char kControlPanelFile[] = "ctlpnl.exe";  // in \Windows
 // Ends the name of a file being written in its place (see Replace); one left
@@ -49,7 +55,8 @@ public:
     DeviceFolder(DeviceFolder&& other) noexcept;
     DeviceFolder& operator=(DeviceFolder&& other) noexcept;
 
-    // The device folder itself, made (with its parents) when missing.
+    // The device folder itself, made (with its parents) when missing: the
+    // emulator's state.
     static DeviceFolder Root(std::string& problem);
 
     // The device's own file system: the device's `\`. Made when missing.
@@ -58,8 +65,9 @@ public:
     // reaches: temporary files, staging, install records. Made when missing.
     static DeviceFolder Private(std::string& problem);
 
-    // The folder at the host path `path`, which must exist (a folder of the
-    // device a program found itself in, say).
+    // The folder at the host path `path`, which must exist. It has no
+    // private area: its files are written through a temporary name beside
+    // them.
     static DeviceFolder At(const std::string& path, std::string& problem);
 
     bool ok() const { return fd_ >= 0; }
@@ -76,23 +84,29 @@ public:
     // is set. A link, or anything but a folder, where it belongs is refused.
     DeviceFolder Sub(std::string_view name, bool create, std::string& problem) const;
 
-    // Writes `bytes` as the file `name`: into `name`.tmp, created new and
-    // exclusive (one left over from a crash is removed first; a link there is
-    // removed, never followed), flushed, renamed over `name`, and the folder
+    // Writes `bytes` as the file `name`: into a temporary file of the
+    // private area (of a folder without one, `name`.tmp, one left over from
+    // a crash removed first, a link there removed, never followed), created
+    // new and exclusive, flushed, renamed over `name`, and the folder
     // flushed. A file replaced keeps its mode and owner; a new one gets
     // `mode`. On failure `name` is as it was and `problem` says why.
     bool Replace(std::string_view name, std::string_view bytes, mode_t mode,
                  std::string& problem) const;
 
     // Copies the regular file `from` (a host path outside the device) to
-    // `name` as Replace writes, executable. The one copy for installing a
-    // program into the device.
+    // `name` as Replace writes. The one copy for installing a program into
+    // the device: data on the host, never runnable there.
     bool Install(const std::string& from, std::string_view name, std::string& problem) const;
+
+    // The private area temporary files of this folder are made in; -1 for
+    // none.
+    int privateFd() const { return private_ ? *private_ : -1; }
 
 private:
     DeviceFolder(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     int fd_ = -1;
     std::string path_;
+    std::shared_ptr<const int> private_;
 };
 
 // Holds the device folder's lock for as long as it lives. The lock is the
@@ -156,7 +170,8 @@ bool WriteWhole(const DeviceFolder& folder, std::string_view name, std::string_v
 void TellDeviceProblem(const std::string& problem);
 
 // Sets up the device folder, finishing whatever is missing, every time: the
-// folder, registry.reg from the default image, \Windows, and
+// folder, a device of the earlier layout moved to this one, temporary files
+// left by a crash removed, registry.reg from the default image, \Windows, and
 // \Windows\ctlpnl.exe copied from `controlPanel`. Safe from several processes
 // at once. False, told on stderr, when the folder holds something in their
 // way (a file or a link where \Windows belongs).

@@ -13,4 +13,12 @@ std::string SystemProblem(const std::string& what);
 // Reads the open file `fd` to its end; `size` is what it is expected to hold.
 bool ReadAll(int fd, size_t size, std::string& bytes);
 
+// Removes the temporary files in the private area `area` that crashed
+// writers left.
+class DeviceFolder;
+void RemoveLeftovers(const DeviceFolder& area);
+
+// Whether this thread holds the device folder's lock (a DeviceLock lives).
+bool HoldsDeviceLock();
+
 }  // namespace host

@@ -1,6 +1,7 @@
-// The device's folders: where the device is, finding an entry as the
-// device's file system does (without regard to case), and opening a folder
-// of it, never through a link.
+// The device's folders: where the device is, its layout (the emulator's
+// state apart from the device's files), finding an entry as the device's
+// file system does (without regard to case), and opening a folder of it,
+// never through a link.
 #include "device.h"
 
 #include <dirent.h>
@@ -12,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
 #include <string>
 
 #include "device_io.h"
@@ -29,6 +31,110 @@ bool MakeFolders(const std::string& path)
         if (slash == std::string::npos)
             return true;
     }
+}
+
+// The device's root while an earlier layout moves into kFilesFolder: made in
+// the private area, filled, and renamed into place last, so that a move
+// stopped half-way is taken up again at the next start.
+constexpr const char kMovingFolder[] = "moving";
+
+// What the device folder keeps for itself in either layout: it stays where it
+// is when an earlier layout moves.
+bool EmulatorsOwn(const char* name)
+{
+    for (const char* own : {".", "..", kRegistryFile, kRestartRequestFile, kFilesFolder, kPrivateFolder})
+        if (strcmp(name, own) == 0)
+            return true;
+    return false;
+}
+
+// A leftover of an earlier layout's write of the emulator's own files.
+bool EmulatorsLeftover(const std::string& name)
+{
+    return name == std::string(kRegistryFile) + kWritingSuffix ||
+           name == std::string(kRestartRequestFile) + kWritingSuffix;
+}
+
+// The folder `name` of `dir`, its exact name, made (private to this user)
+// when missing; never through a link.
+int OwnFolder(int dir, const char* name, std::string& problem, const std::string& shown)
+{
+    if (mkdirat(dir, name, 0700) != 0 && errno != EEXIST) {
+        problem = SystemProblem("cannot create " + shown);
+        return -1;
+    }
+    const int fd = openat(dir, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        struct stat info;
+        problem = fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && !S_ISDIR(info.st_mode)
+                      ? shown + " is " + KindOf(info.st_mode) + ", where the emulator's own folder belongs; "
+                        "move it away and start again"
+                      : SystemProblem("cannot open " + shown);
+    }
+    return fd;
+}
+
+// An open folder shared by the folders whose temporary files it holds.
+std::shared_ptr<const int> Shared(int fd)
+{
+    return std::shared_ptr<const int>(new int(fd), [](const int* held) {
+        close(*held);
+        delete held;
+    });
+}
+
+bool IsFolder(int dir, const char* name)
+{
+    struct stat info;
+    return fstatat(dir, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Moves a device of the earlier layout (its files beside registry.reg) into
+// kFilesFolder; a new device gets an empty one. Each entry is renamed whole,
+// so nothing is copied and nothing lost; the caller holds the lock.
+bool MoveToFiles(const DeviceFolder& root, int privateFd, std::string& problem)
+{
+    const std::string moving = root.PathOf(kPrivateFolder) + "/" + kMovingFolder;
+    const int into = OwnFolder(privateFd, kMovingFolder, problem, moving);
+    if (into < 0)
+        return false;
+    bool ok = true;
+    const int listingFd = openat(root.fd(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* listing = listingFd >= 0 ? fdopendir(listingFd) : nullptr;
+    if (!listing) {
+        ok = false;
+        problem = SystemProblem("cannot list " + root.path());
+        if (listingFd >= 0)
+            close(listingFd);
+    }
+    while (ok) {
+        errno = 0;
+        const dirent* item = readdir(listing);
+        if (!item) {
+            ok = errno == 0;
+            if (!ok)
+                problem = SystemProblem("cannot list " + root.path());
+            break;
+        }
+        const std::string name = item->d_name;
+        if (EmulatorsOwn(name.c_str()) || (EmulatorsLeftover(name) && unlinkat(root.fd(), name.c_str(), 0) == 0))
+            continue;
+        if (renameat(root.fd(), name.c_str(), into, name.c_str()) != 0) {
+            problem = SystemProblem("cannot move " + root.PathOf(name) + " into " + moving);
+            ok = false;
+        }
+    }
+    if (listing)
+        closedir(listing);
+    ok = ok && fsync(into) == 0;
+    close(into);
+    if (ok && renameat(privateFd, kMovingFolder, root.fd(), kFilesFolder) != 0) {
+        problem = SystemProblem("cannot rename " + moving + " to " + root.PathOf(kFilesFolder));
+        ok = false;
+    }
+    if (ok)
+        fsync(root.fd());
+    return ok;
 }
 
 }  // namespace
@@ -135,18 +241,58 @@ DeviceFolder DeviceFolder::Root(std::string& problem)
         problem = SystemProblem("cannot open the device folder " + root);
         return {};
     }
-    return DeviceFolder(fd, root);
-}
-
-DeviceFolder DeviceFolder::Files(std::string& problem)
-{
-    return Root(problem);
+    DeviceFolder folder(fd, root);
+    // Without a private area (a read-only folder, something in its place)
+    // the folder's own files are written beside themselves; Private() and
+    // Files() tell why.
+    std::string why;
+    if (const int area = OwnFolder(fd, kPrivateFolder, why, folder.PathOf(kPrivateFolder)); area >= 0)
+        folder.private_ = Shared(area);
+    else
+        problem = why;
+    return folder;
 }
 
 DeviceFolder DeviceFolder::Private(std::string& problem)
 {
     const DeviceFolder root = Root(problem);
-    return root.ok() ? root.Sub(".state", true, problem) : DeviceFolder();
+    if (!root.ok())
+        return {};
+    const int fd = root.private_ ? dup(*root.private_) : -1;
+    if (fd < 0) {
+        if (problem.empty())
+            problem = SystemProblem("cannot open " + root.PathOf(kPrivateFolder));
+        return {};
+    }
+    DeviceFolder area(fd, root.PathOf(kPrivateFolder));
+    area.private_ = root.private_;
+    return area;
+}
+
+DeviceFolder DeviceFolder::Files(std::string& problem)
+{
+    const DeviceFolder root = Root(problem);
+    const DeviceFolder area = root.ok() ? Private(problem) : DeviceFolder();
+    if (!area.ok())
+        return {};
+    if (!IsFolder(root.fd(), kFilesFolder)) {
+        // The move is the folder's first use, once, under its lock (unless
+        // this process holds it already: flock is not counted).
+        std::optional<DeviceLock> lock;
+        if (!HoldsDeviceLock())
+            lock.emplace(root, problem);
+        if ((lock && !lock->ok()) ||
+            (!IsFolder(root.fd(), kFilesFolder) && !MoveToFiles(root, area.fd(), problem)))
+            return {};
+    }
+    const int fd = openat(root.fd(), kFilesFolder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        problem = SystemProblem("cannot open " + root.PathOf(kFilesFolder));
+        return {};
+    }
+    DeviceFolder files(fd, root.PathOf(kFilesFolder));
+    files.private_ = root.private_;
+    return files;
 }
 
 DeviceFolder DeviceFolder::At(const std::string& path, std::string& problem)
@@ -191,7 +337,9 @@ DeviceFolder DeviceFolder::Sub(std::string_view name, bool create, std::string& 
         problem = SystemProblem("cannot open " + PathOf(match));
         return {};
     }
-    return DeviceFolder(fd, PathOf(match));
+    DeviceFolder sub(fd, PathOf(match));
+    sub.private_ = private_;
+    return sub;
 }
 
 }  // namespace host

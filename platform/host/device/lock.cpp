@@ -11,6 +11,16 @@
 #include "device_io.h"
 
 namespace host {
+namespace {
+
+thread_local int locksHeld = 0;
+
+}  // namespace
+
+bool HoldsDeviceLock()
+{
+    return locksHeld > 0;
+}
 
 DeviceLock::DeviceLock(const DeviceFolder& folder, std::string& problem)
 {
@@ -27,12 +37,16 @@ DeviceLock::DeviceLock(const DeviceFolder& folder, std::string& problem)
     }
     if (fd_ < 0)
         problem = SystemProblem("cannot lock the device folder " + folder.path());
+    else
+        ++locksHeld;
 }
 
 DeviceLock::~DeviceLock()
 {
-    if (fd_ >= 0)
+    if (fd_ >= 0) {
+        --locksHeld;
         close(fd_);  // lets go of the lock
+    }
 }
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // Setting the device folder up, and where this build's stand-in control
 // panel is: the one place that knows.
 #include "device.h"
+#include "device_io.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -26,8 +27,15 @@ bool SetUpDevice(const std::string& controlPanel)
         errno == ENOENT)
         ok = WriteWhole(root, kRegistryFile, kDefaultRegistry, 0644, false, problem);
 
+    // The device's files apart (an earlier layout moved), and what crashed
+    // writes left in the private area gone.
+    const DeviceFolder files = ok ? DeviceFolder::Files(problem) : DeviceFolder();
+    ok = ok && files.ok();
+    if (ok)
+        RemoveLeftovers(DeviceFolder::Private(problem));
+
     // \Windows and the stand-in control panel in it.
-    const DeviceFolder windows = ok ? root.Sub(kWindowsFolder, true, problem) : DeviceFolder();
+    const DeviceFolder windows = ok ? files.Sub(kWindowsFolder, true, problem) : DeviceFolder();
     ok = ok && windows.ok();
     bool present = false;
     if (ok)

@@ -1,4 +1,4 @@
-// Process start. A device path \A\B.exe names <device folder>/A/B.exe, each
+// Process start. A device path \A\B.exe names A/B.exe in the device's files, each
 // name matched without regard to case, as the device's file system does, and
 // none of them a link. The
 // program gets the command line as its single argument and runs on its own:
@@ -59,8 +59,10 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
     if (names.empty())
         return ERROR_FILE_NOT_FOUND;
 
-    program.path = host::DeviceRoot();
-    program.folder = open(program.path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    std::string problem;
+    const host::DeviceFolder files = host::DeviceFolder::Files(problem);
+    program.path = files.path();
+    program.folder = files.ok() ? dup(files.fd()) : -1;
     if (program.folder < 0)
         return ERROR_FILE_NOT_FOUND;
     for (size_t i = 0; i < names.size(); ++i) {
