@@ -207,7 +207,7 @@ DeviceFolder::~DeviceFolder()
 }
 
 DeviceFolder::DeviceFolder(DeviceFolder&& other) noexcept
-    : fd_(other.fd_), path_(std::move(other.path_))
+    : fd_(other.fd_), path_(std::move(other.path_)), private_(std::move(other.private_))
 {
     other.fd_ = -1;
 }
@@ -219,6 +219,7 @@ DeviceFolder& DeviceFolder::operator=(DeviceFolder&& other) noexcept
             close(fd_);
         fd_ = other.fd_;
         path_ = std::move(other.path_);
+        private_ = std::move(other.private_);
         other.fd_ = -1;
     }
     return *this;
