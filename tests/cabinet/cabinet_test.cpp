@@ -108,6 +108,13 @@ size_t String(const std::string& h, int id)  // the text of string `id`
 }
 void Text(std::string& h, size_t at, const std::string& text) { h.replace(at, text.size(), text); }
 
+// The device's own file system on the host: its `\`.
+fs::path DeviceFiles()
+{
+    std::string problem;
+    return host::DeviceFolder::Files(problem).path();
+}
+
 // The device as its user finds it: each path of its file system, a file's
 // mode and bytes, a link's target; the emulator's private area left out.
 std::map<std::string, std::string> Listing()
@@ -366,11 +373,11 @@ TEST(Cabinet, AnInstallOverAnotherIsAllOrNothingAndListsWhatItChanged)
         HostDevice device;
         InstallVelloria();
         if (!row.prepared.first.empty() && row.prepared.first.back() == '/') {
-            fs::remove(device.Root() / row.prepared.first.substr(0, row.prepared.first.size() - 1));
-            fs::create_directories(device.Root() / row.prepared.first);
+            fs::remove(DeviceFiles() / row.prepared.first.substr(0, row.prepared.first.size() - 1));
+            fs::create_directories(DeviceFiles() / row.prepared.first);
         }
         else if (!row.prepared.first.empty())
-            device.Write(row.prepared.first, row.prepared.second);
+            std::ofstream(DeviceFiles() / row.prepared.first) << row.prepared.second;
         const auto before = Listing();
         const std::string cab = Made(device.Outside(), row.change, row.programs);
         std::string problem, warning;
@@ -386,7 +393,7 @@ TEST(Cabinet, AnInstallOverAnotherIsAllOrNothingAndListsWhatItChanged)
             const std::string path = fs::path(line.substr(line.find('\\') + 1)).string();
             std::string host = path;
             std::replace(host.begin(), host.end(), '\\', '/');
-            EXPECT_EQ(fs::exists(device.Root() / host), line.rfind("removed", 0) != 0) << row.what << ": " << line;
+            EXPECT_EQ(fs::exists(DeviceFiles() / host), line.rfind("removed", 0) != 0) << row.what << ": " << line;
         }
     }
 }
@@ -413,7 +420,7 @@ TEST(Cabinet, InstallAndRemovalOnTheDevicesListing)
                                                "Program Files/Velloria/Velloria.exe 420",
                                                "Windows/Start Menu/Programs/Velloria.lnk 420",
                                                "Windows/StartUp/Tarquell.lnk 420"}));
-    EXPECT_EQ(device.Read(kProgramFiles + "Velloria.exe"), FileBytes(VELLORIA_EXE));
+    EXPECT_EQ(FileBytes(DeviceFiles() / (kProgramFiles + "Velloria.exe")), FileBytes(VELLORIA_EXE));
     EXPECT_EQ(changed.size(), 4u);
     EXPECT_EQ(session::InstalledApplications(), std::vector<std::string>{std::string(facts::kMaker) + " Velloria"});
 
@@ -427,13 +434,13 @@ TEST(Cabinet, InstallAndRemovalOnTheDevicesListing)
     // A link put in a program's place is taken for nobody's file: what it
     // leads to outside stays, and so does the link, and its folder.
     ASSERT_TRUE(Install(VELLORIA_CAB, problem)) << problem;
-    device.Write("../outside.exe", "the user's");
-    fs::remove(device.Root() / kProgramFiles / "Tarquell.exe");
-    fs::create_symlink(device.Outside() / "outside.exe", device.Root() / kProgramFiles / "Tarquell.exe");
+    std::ofstream(device.Outside() / "outside.exe") << "the user's";
+    fs::remove(DeviceFiles() / kProgramFiles / "Tarquell.exe");
+    fs::create_symlink(device.Outside() / "outside.exe", DeviceFiles() / kProgramFiles / "Tarquell.exe");
     ASSERT_TRUE(session::RemoveApplication(std::string(facts::kMaker) + " Velloria", changed, problem)) << problem;
     EXPECT_EQ(FileBytes(device.Outside() / "outside.exe"), "the user's");
-    EXPECT_TRUE(fs::is_symlink(device.Root() / kProgramFiles / "Tarquell.exe"));
-    EXPECT_FALSE(fs::exists(device.Root() / kProgramFiles / "Velloria.exe"));
+    EXPECT_TRUE(fs::is_symlink(DeviceFiles() / kProgramFiles / "Tarquell.exe"));
+    EXPECT_FALSE(fs::exists(DeviceFiles() / kProgramFiles / "Velloria.exe"));
 }
 
 // One row a step an install can fail at, or stop at as in a crash, over
@@ -476,12 +483,12 @@ TEST(Cabinet, AnInstallFailingOrStoppedAtAnyStepLeavesTheDeviceAsItWas)
             EXPECT_TRUE(Listing() == before) << what << ": the device was changed";
             continue;
         }
-        EXPECT_EQ(device.Read(kProgramFiles + "Velloria.exe"), "MZ new") << what;
-        EXPECT_EQ(device.Read(kProgramFiles + "New.exe"), "MZ") << what;
-        EXPECT_FALSE(fs::exists(device.Root() / kStartUp / "Tarquell.lnk")) << what;
+        EXPECT_EQ(FileBytes(DeviceFiles() / (kProgramFiles + "Velloria.exe")), "MZ new") << what;
+        EXPECT_EQ(FileBytes(DeviceFiles() / (kProgramFiles + "New.exe")), "MZ") << what;
+        EXPECT_FALSE(fs::exists(DeviceFiles() / kStartUp / "Tarquell.lnk")) << what;
         session::Changed changed;
         ASSERT_TRUE(session::RemoveApplication("Velloria", changed, problem)) << what << ": " << problem;
-        EXPECT_FALSE(fs::exists(device.Root() / kProgramFiles)) << what << ": the record was not kept";
+        EXPECT_FALSE(fs::exists(DeviceFiles() / kProgramFiles)) << what << ": the record was not kept";
     }
 }
 
