@@ -232,7 +232,7 @@ case_rotate_arm() {
   expect_text 'the programs after the install' "$(ls "$programs")" Velloria.exe
   run_plain 0 "--remove" '' --device "$device" --remove Velloria
   out_has '^  removed \\Windows\\Start Menu\\Programs\\Velloria\.lnk$'
-  [ ! -e "$programs" ] && [ -d "$device/Program Files" ] || fail "--remove left the programs' folder or took \\Program Files"
+  [ ! -e "$programs" ] && [ -d "$(dirname "$programs")" ] || fail "--remove left the programs' folder or took \\Program Files"
 
   # Remove Programs from the desktop.
   session_options=--arm start
