@@ -62,7 +62,19 @@ TEST(Cabinet, CabextractListsItsFilesHeaderFirstAtOneFixedTimeAndExtractsThem)
 
 TEST(Cabinet, OurReaderReadsWhatGoesWhere)
 {
+    // The cabinet's own tables: one folder, stored, the build's programs at
+    // their sizes, after the header.
     std::string problem;
+    const std::optional<cab::Layout> layout = cab::ReadLayout(FileBytes(VELLORIA_CAB), problem);
+    ASSERT_TRUE(layout) << problem;
+    EXPECT_EQ(layout->folders, std::vector<cab::Compression>{cab::Compression::Stored});
+    std::vector<std::string> entries;
+    for (const cab::Layout::Entry& entry : layout->entries)
+        entries.push_back(entry.name + " " + std::to_string(entry.size));
+    EXPECT_EQ(entries, (std::vector<std::string>{"Velloria.000 " + std::to_string(Header().size()),
+                                                 "Tarquell.002 " + std::to_string(FileBytes(TARQUELL_EXE).size()),
+                                                 "Velloria.001 " + std::to_string(FileBytes(VELLORIA_EXE).size())}));
+
     const std::optional<cab::Header> header = cab::ReadHeader(Header(), problem);
     ASSERT_TRUE(header) << problem;
     EXPECT_EQ(header->appName + " by " + header->provider, std::string("Velloria by ") + facts::kMaker);
