@@ -234,6 +234,12 @@ case_rotate_arm() {
   out_has '^  removed \\Windows\\Start Menu\\Programs\\Velloria\.lnk$'
   [ ! -e "$programs" ] && [ -d "$(dirname "$programs")" ] || fail "--remove left the programs' folder or took \\Program Files"
 
+  # A file that is no cabinet is refused in one line naming it, before anything is written.
+  printf 'MSCF' >"$work/bad.cab"
+  run_plain 1 "--install of no cabinet" '' --device "$device" --arm --install "$work/bad.cab"
+  [ "$(cat "$work/err")" = "device-session: $work/bad.cab: is no cabinet (no MSCF signature)" ] ||
+    fail "no one line naming the file: $(cat "$work/err")"
+
   # Remove Programs from the desktop.
   session_options=--arm start
   keys c

@@ -424,13 +424,14 @@ int main(int argc, char** argv)
         }
         std::string warning;
         const bool done = session::InstallFromCabinet(cab, installed, warning, problem);
-        // The cabinet's names, and the device's in the way, are shown printable.
-        if (!warning.empty())
-            fprintf(stderr, "device-session: %s\n", host::text::Printable(warning).c_str());
+        // The cabinet's names, and the device's in the way, are shown printable;
+        // a cabinet refused is told in its one line.
         if (!done) {
             fprintf(stderr, "device-session: %s\n", host::text::Printable(problem.empty() ? cab : problem).c_str());
             return 1;
         }
+        if (!warning.empty())
+            fprintf(stderr, "device-session: %s\n", host::text::Printable(warning).c_str());
         printf("Installed %s on the device.\n", host::text::Printable(cab).c_str());
 #else
         fprintf(stderr, "device-session: this build has no emulated StrongARM (configure with ZK_WINCE_DIR)\n");
