@@ -391,8 +391,8 @@ int main(int argc, char** argv)
         return 1;
     const bool fresh = !Exists(registry);
     host::PrepareDevice();
-    session::PrepareInstalls();
     if (!options.remove.empty()) {
+        session::PrepareInstalls();
         session::Changed removed;
         if (!session::RemoveApplication(options.remove, removed, problem)) {
             fprintf(stderr, "device-session: %s\n", host::text::Printable(problem).c_str());
@@ -442,6 +442,8 @@ int main(int argc, char** argv)
         host::TellDeviceProblem(problem);
         return 1;
     }
+    // After the start-up folder is set up: a new device's is made with the launcher.
+    session::PrepareInstalls();
 
     printf("Emulated device: %s%s\n", root.c_str(),
            options.reset ? " (started over from the default image)"
