@@ -504,6 +504,27 @@ TEST(Cabinet, AnInstallFailingOrStoppedAtAnyStepLeavesTheDeviceAsItWas)
     }
 }
 
+// The journal of an install stopped half-way lies in the device folder,
+// which is untrusted: one planted there to undo names outside the device
+// is no journal, and is taken away.
+TEST(Cabinet, APlantedJournalReachesNothingOutsideTheDevice)
+{
+    HostDevice device;
+    InstallVelloria();
+    std::ofstream(device.Outside() / "outside.exe") << "the user's";
+    const auto before = Listing();
+    std::string problem;
+    const fs::path own = host::DeviceFolder::Private(problem).path();
+    for (const char* line : {"move\t\t../../outside.exe\tgone\t", "move\t..\\..\toutside.exe\tgone\t",
+                                    "made\t..\\..", "move\tProgram Files\\Velloria\tVelloria.exe\t\t../../../outside.exe"}) {
+        std::ofstream(own / "install-journal") << "moving\nrecord\tZelkoran Velloria\tkeep\n" << line << "\n";
+        session::PrepareInstalls();
+        EXPECT_EQ(FileBytes(device.Outside() / "outside.exe"), "the user's") << line;
+        EXPECT_TRUE(Listing() == before) << line;
+        EXPECT_FALSE(fs::exists(own / "install-journal")) << line;
+    }
+}
+
 // What the emulator keeps for itself is out of a cabinet's reach: a file
 // named as the registry at the device's root, or a folder where a save puts
 // its temporary file, changes neither the registry nor a later save.

@@ -220,7 +220,17 @@ struct Journal {
                 return false;
             }
         }
-        return cab::OneName(record);
+        // The private area is the device folder's too: a journal planted
+        // there names nothing outside the device and its own folders.
+        const auto inside = [](const cab::DevicePath& path) { return std::all_of(path.begin(), path.end(), cab::OneName); };
+        const auto own = [](const std::string& name) {
+            return name.empty() || (name != "." && name != ".." && name.find('/') == std::string::npos);
+        };
+        for (const Move& move : moves)
+            if (!inside(move.folder) || !cab::OneName(move.name) || !own(move.staged) || !own(move.aside))
+                return false;
+        return cab::OneName(record) && std::all_of(made.begin(), made.end(), inside) &&
+               std::all_of(old.begin(), old.end(), inside);
     }
 };
 
