@@ -50,24 +50,37 @@ public:
     HostDevice& operator=(const HostDevice&) = delete;
 
     const std::filesystem::path& Root() const { return root_; }
+    // The device's own files: its `\`.
+    std::filesystem::path Files() const { return root_ / "device:"; }
+    // Where `path` is: the emulator's own files (registry.reg, the restart
+    // request) at the root, everything else in the device's files.
+    std::filesystem::path At(const std::string& path) const
+    {
+        const std::string first = path.substr(0, path.find('/'));
+        for (const char* own : {"registry.reg", "registry.reg.tmp", "restart-requested", "restart-requested.tmp",
+                                "..", "emulator:", "device:"})
+            if (first == own)
+                return root_ / path;
+        return Files() / path;
+    }
     // Beside the device folder, out of the device's reach.
     const std::filesystem::path& Outside() const { return base_; }
 
     // A file in the device, folders made as needed.
     void Write(const std::string& path, const std::string& bytes, mode_t mode = 0644) const
     {
-        std::filesystem::path file = root_ / path;
+        std::filesystem::path file = At(path);
         std::filesystem::create_directories(file.parent_path());
         std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
         chmod(file.c_str(), mode);
     }
 
-    std::string Read(const std::string& path) const { return FileBytes(root_ / path); }
+    std::string Read(const std::string& path) const { return FileBytes(At(path)); }
 
     std::vector<std::string> Lines(const std::string& path) const
     {
         std::vector<std::string> lines;
-        std::ifstream file(root_ / path);
+        std::ifstream file(At(path));
         for (std::string line; std::getline(file, line);)
             lines.push_back(line);
         return lines;

@@ -56,6 +56,7 @@ endmacro()
 
 # A test: no test may end with a registry key handle open or misused.
 function(zk_target_test name)
-  target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/handle_check.cpp)
+  target_sources(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/handle_check.cpp
+                 ${PROJECT_SOURCE_DIR}/tests/host_programs.cpp)
   target_link_libraries(${name} PRIVATE device_setup call_lines host_headers)
 endfunction()

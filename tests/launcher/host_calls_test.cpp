@@ -6,6 +6,7 @@
 
 #include "device.h"
 #include "host_device.h"
+#include "host_programs.h"
 #include "host_watch.h"
 #include "registry/expected_calls.h"
 
@@ -16,7 +17,8 @@ protected:
     void SetUp() override
     {
         // A control panel that ends at once and leaves nothing behind.
-        device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
+        device_.Write("Windows/ctlpnl.exe", "its place");
+        UseTestProgram("controlPanel", "/bin/true");
     }
 
     void TearDown() override { host::SetSaveHook(nullptr); }

@@ -1,5 +1,6 @@
-// The host's CreateProcessW: device paths into the device folder, the
-// command line as the only argument, no waiting, no zombie, failures.
+// The host's CreateProcessW: device paths into the device's files, only the
+// build's programs run, the command line as the only argument, no waiting,
+// no zombie, failures.
 #include <windows.h>
 
 #include <errno.h>
@@ -16,6 +17,7 @@
 #include <tuple>
 
 #include "host_device.h"
+#include "host_programs.h"
 #include "host_watch.h"
 #include "child_run.h"
 
@@ -34,12 +36,19 @@ class HostProcessStart : public ::testing::Test {
 protected:
     void SetUp() override { std::memset(&info_, 0xbd, sizeof info_); }
 
-    // Installs the waiting program at `path`, with its gate in the same folder.
+    void TearDown() override { UseTestProgram("controlPanel", ""); }
+
+    // Puts a file at `path` in the device, and the waiting program, outside
+    // the device with its gate, in the build's control panel's place.
     void InstallWaitingProgram(const std::string& path)
     {
-        device_.Write(path, kWaitingProgram, 0755);
-        folder_ = std::filesystem::path(path).parent_path();
-        ASSERT_EQ(0, mkfifo((device_.Root() / folder_ / "gate").c_str(), 0600));
+        device_.Write(path, "any bytes");
+        folder_ = device_.Outside() / "program";
+        std::filesystem::create_directory(folder_);
+        std::ofstream(folder_ / "waiting") << kWaitingProgram;
+        chmod((folder_ / "waiting").c_str(), 0755);
+        UseTestProgram("controlPanel", folder_ / "waiting");
+        ASSERT_EQ(0, mkfifo((folder_ / "gate").c_str(), 0600));
     }
 
     BOOL Start(LPCWSTR program, const WCHAR* commandLine = L"cplmain.cpl,7")
@@ -53,16 +62,19 @@ protected:
     // are complete; closing it lets the program end.
     std::vector<std::string> NotesOfWaitingProgram()
     {
-        int gate = open((device_.Root() / folder_ / "gate").c_str(), O_WRONLY);
+        int gate = open((folder_ / "gate").c_str(), O_WRONLY);
         EXPECT_GE(gate, 0);
-        const std::vector<std::string> notes = device_.Lines(folder_ / "started");
+        std::vector<std::string> notes;
+        std::ifstream file(folder_ / "started");
+        for (std::string line; std::getline(file, line);)
+            notes.push_back(line);
         if (gate >= 0)
             close(gate);
         return notes;
     }
 
     HostDevice device_;
-    std::filesystem::path folder_;  // the program's, in the device
+    std::filesystem::path folder_;  // the waiting program's, outside the device
     PROCESS_INFORMATION info_;
 };
 
@@ -125,39 +137,57 @@ void Link(const std::filesystem::path& target, const std::filesystem::path& link
 
 const WCHAR* const kPanel = L"\\Windows\\ctlpnl.exe";
 
+// A PE for ARM, as far as its headers go.
+std::string ArmProgram()
+{
+    std::string pe(0x100, '\0');
+    pe[0] = 'M', pe[1] = 'Z', pe[0x3c] = 0x40;
+    pe.replace(0x40, 6, std::string("PE\0\0\xc0\x01", 6));
+    return pe;
+}
+
 const Refusal kRefusals[] = {
     {"MissingProgramIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/other.exe", kWaitingProgram, 0755); },
      {kPanel, L"\\Programs\\ctlpnl.exe"}, ERROR_FILE_NOT_FOUND},
-    {"FileThatIsNotExecutableIsFileNotFound",
-     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", kWaitingProgram, 0644); }, {kPanel},
-     ERROR_FILE_NOT_FOUND},
+    // Only the build's programs run: a script the device holds, runnable or
+    // not, in a program's place or where a shortcut or a start-up entry
+    // leads, is no program.
+    {"ScriptTheDeviceHoldsIsNoProgram",
+     [](const HostDevice& d) { d.Write("Windows/StartUp/run.exe", kWaitingProgram, 0755); },
+     {L"\\Windows\\keep.exe", L"\\Windows\\StartUp\\run.exe"}, ERROR_BAD_EXE_FORMAT},
+    {"LauncherOutsideASessionOfTheHostsProgramsIsNoProgram",
+     [](const HostDevice& d) { d.Write("Windows/StartUp/Tarquell.exe", kWaitingProgram, 0755); },
+     {L"\\Windows\\StartUp\\Tarquell.exe"}, ERROR_BAD_EXE_FORMAT},
+    {"HandheldProgramWithoutAnEmulatorIsNoProgram",
+     [](const HostDevice& d) { d.Write("Program Files/arm.exe", ArmProgram(), 0755); },
+     {L"\\Program Files\\arm.exe"}, ERROR_BAD_EXE_FORMAT},
     {"FolderIsFileNotFound", [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe/inside", "", 0755); },
      {kPanel, L"\\"}, ERROR_FILE_NOT_FOUND},
     {"PathCannotLeaveTheDeviceFolder", [](const HostDevice&) {},
      {L"\\..\\shell.exe", L"\\Windows\\..\\..\\shell.exe", L"\\Windows/../../shell.exe"}, ERROR_FILE_NOT_FOUND},
-    {"ExecutableThatIsNoProgramIsBadFormat",
-     [](const HostDevice& d) { d.Write("Windows/ctlpnl.exe", "MZ not a program here\n", 0755); }, {kPanel},
-     ERROR_BAD_FORMAT},
+    {"WindowsProgramThatIsNoHandheldsIsNoProgram",
+     [](const HostDevice& d) { d.Write("Windows/other.exe", "MZ not a program here\n", 0755); },
+     {L"\\Windows\\other.exe"}, ERROR_BAD_EXE_FORMAT},
     {"NoProgramNameIsAnInvalidParameter", [](const HostDevice&) {}, {nullptr}, ERROR_INVALID_PARAMETER},
     // Whatever was left in the device folder, nothing is run through a link
     // nor waited on as a special file.
     {"ProgramALinkOutIsAccessDenied",
-     [](const HostDevice& d) { Link(d.Outside() / "shell.exe", d.Root() / "Windows/ctlpnl.exe"); }, {kPanel},
+     [](const HostDevice& d) { Link(d.Outside() / "shell.exe", d.Files() / "Windows/ctlpnl.exe"); }, {kPanel},
      ERROR_ACCESS_DENIED},
     {"FolderALinkOutIsAccessDenied",
      [](const HostDevice& d) {
          std::filesystem::create_directory(d.Outside() / "win");
          std::filesystem::copy_file(d.Outside() / "shell.exe", d.Outside() / "win/ctlpnl.exe");
-         std::filesystem::remove_all(d.Root() / "Windows");
-         Link(d.Outside() / "win", d.Root() / "Windows");
+         std::filesystem::remove_all(d.Files() / "Windows");
+         Link(d.Outside() / "win", d.Files() / "Windows");
      },
      {kPanel}, ERROR_ACCESS_DENIED},
     {"ProgramALinkWithinTheDeviceIsAccessDenied",
-     [](const HostDevice& d) { Link("keep.exe", d.Root() / "Windows/ctlpnl.exe"); }, {kPanel}, ERROR_ACCESS_DENIED},
-    {"ProgramAFifoIsAccessDenied", [](const HostDevice& d) { mkfifo((d.Root() / "Windows/ctlpnl.exe").c_str(), 0755); },
+     [](const HostDevice& d) { Link("keep.exe", d.Files() / "Windows/ctlpnl.exe"); }, {kPanel}, ERROR_ACCESS_DENIED},
+    {"ProgramAFifoIsAccessDenied", [](const HostDevice& d) { mkfifo((d.Files() / "Windows/ctlpnl.exe").c_str(), 0755); },
      {kPanel}, ERROR_ACCESS_DENIED},
     {"ProgramALinkToADeviceNodeIsAccessDenied",
-     [](const HostDevice& d) { Link("/dev/zero", d.Root() / "Windows/ctlpnl.exe"); }, {kPanel}, ERROR_ACCESS_DENIED},
+     [](const HostDevice& d) { Link("/dev/zero", d.Files() / "Windows/ctlpnl.exe"); }, {kPanel}, ERROR_ACCESS_DENIED},
 };
 
 class HostProcessRefusal : public HostProcessStart, public testing::WithParamInterface<Refusal> {};

@@ -34,12 +34,12 @@ namespace {
 
 TEST_F(LauncherStates, ControlPanelIsFoundWhateverTheCaseOfItsPath)
 {
-    std::filesystem::rename(device_.Root() / "Windows", device_.Root() / "WINDOWS");
-    std::filesystem::rename(device_.Root() / "WINDOWS/ctlpnl.exe", device_.Root() / "WINDOWS/CtlPnl.EXE");
+    std::filesystem::rename(device_.Files() / "Windows", device_.Files() / "WINDOWS");
+    std::filesystem::rename(device_.Files() / "WINDOWS/ctlpnl.exe", device_.Files() / "WINDOWS/CtlPnl.EXE");
     SetFlag(1);
     RunLauncher();
     EXPECT_EQ(kOneAlignment, Starts("WINDOWS/ctlpnl.log"));
-    EXPECT_FALSE(std::filesystem::exists(device_.Root() / "Windows")) << "a second \\Windows was made";
+    EXPECT_FALSE(std::filesystem::exists(device_.Files() / "Windows")) << "a second \\Windows was made";
 }
 
 // A registry that can't be read can't take the key either: the launcher
@@ -54,18 +54,21 @@ TEST_F(LauncherStates, DamagedRegistry_IsLeftAsItWas)
     EXPECT_TRUE(Starts().empty());
 }
 
-// The device folder's control panel: set-up found it runnable.
+// The device's control panel: the build's copy, as data; a script put in its
+// place is renewed at set-up and never run.
 
-TEST_F(LauncherStates, NewDeviceGetsTheControlPanelAndKeepsIt)
+TEST_F(LauncherStates, NewDeviceGetsTheControlPanelAndRenewsIt)
 {
-    const std::filesystem::path panel = device_.Root() / "Windows/ctlpnl.exe";
-    EXPECT_EQ(std::filesystem::file_size(CTLPNL), std::filesystem::file_size(panel));
+    const std::filesystem::path panel = device_.Files() / "Windows/ctlpnl.exe";
+    EXPECT_EQ(FileBytes(CTLPNL), FileBytes(panel));
 
-    // One the user put there stays as it is.
-    std::filesystem::remove(panel);
-    device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
-    host::PrepareDevice();
-    EXPECT_EQ(std::filesystem::file_size(panel), 10u);
+    const std::filesystem::path ran = device_.Outside() / "ran";
+    device_.Write("Windows/ctlpnl.exe", "#!/bin/sh\ntouch '" + ran.string() + "'\n", 0755);
+    SetFlag(1);
+    RunLauncher();
+    EXPECT_EQ(kOneAlignment, Starts());
+    EXPECT_FALSE(std::filesystem::exists(ran)) << "the device's file was run";
+    EXPECT_EQ(FileBytes(CTLPNL), FileBytes(panel));
 }
 
 }  // namespace

@@ -18,8 +18,11 @@ protected:
     void SetUp() override
     {
         host::PrepareDevice();
-        ASSERT_EQ(0, access((device_.Root() / "Windows/ctlpnl.exe").c_str(), X_OK))
+        // The device's copy marks its place and is data on the host, never
+        // runnable: the build's runs in its place.
+        ASSERT_TRUE(std::filesystem::is_regular_file(device_.Files() / "Windows/ctlpnl.exe"))
             << "the device has no control panel";
+        EXPECT_NE(0, access((device_.Files() / "Windows/ctlpnl.exe").c_str(), X_OK));
     }
 
     std::vector<std::string> Starts(const char* log = "Windows/ctlpnl.log") const
@@ -27,12 +30,12 @@ protected:
         return device_.Lines(log);
     }
 
-    // Set-up puts a missing control panel back; one that is there but is no
-    // program stays, and fails to start.
+    // Set-up puts a missing or changed control panel back; a folder in its
+    // place stays, and the start finds no program there.
     void RemoveControlPanel()
     {
-        ASSERT_TRUE(std::filesystem::remove(device_.Root() / "Windows/ctlpnl.exe"));
-        device_.Write("Windows/ctlpnl.exe", "", 0644);
+        ASSERT_TRUE(std::filesystem::remove(device_.Files() / "Windows/ctlpnl.exe"));
+        std::filesystem::create_directory(device_.Files() / "Windows/ctlpnl.exe");
     }
 
     HostDevice device_;

@@ -187,8 +187,8 @@ TEST(Concurrency, PressersLaunchersAndReadersAtOnceLoseNothing)
     EXPECT_TRUE(Whole(ReadRegistryFile(), problem)) << problem;
     // The stand-in control panel, with the log of its runs, and the registry.
     EXPECT_EQ(FolderEntries(host::DeviceRoot()),
-              (std::vector<std::string>{"Windows", "Windows/ctlpnl.exe", "Windows/ctlpnl.log",
-                                        "registry.reg"}));
+              (std::vector<std::string>{"device:", "device:/Windows", "device:/Windows/ctlpnl.exe",
+                                        "device:/Windows/ctlpnl.log", "emulator:", "registry.reg"}));
     EXPECT_TRUE(LockIsFree()) << "the device folder is still locked";
     unsetenv("CE_HANDLE_CHECK");
 }

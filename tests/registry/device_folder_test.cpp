@@ -120,6 +120,7 @@ void RunCases(const Case* cases, size_t count,
         HostDevice device;
         device.Write("registry.reg", kFullDevice);
         device.Write("Windows/ctlpnl.exe", "#!/bin/sh\n", 0755);
+        fs::create_directory(device.Root() / "emulator:");
         fs::create_directory(device.Outside() / "elsewhere");
         std::ofstream(device.Outside() / "elsewhere/target") << "not the device's";
         c.plant(device);
@@ -152,8 +153,8 @@ void RunCases(const Case* cases, size_t count,
 Plant LinkAs(const char* name, const std::string& to)
 {
     return [=](const HostDevice& d) {
-        fs::remove_all(d.Root() / name);
-        fs::create_symlink(to[0] == '/' ? fs::path(to) : d.Outside() / to, d.Root() / name);
+        fs::remove_all(d.At(name));
+        fs::create_symlink(to[0] == '/' ? fs::path(to) : d.Outside() / to, d.At(name));
     };
 }
 
@@ -161,7 +162,7 @@ const Plant kNothing = [](const HostDevice&) {};
 
 Plant Remove(const char* name)
 {
-    return [=](const HostDevice& d) { fs::remove_all(d.Root() / name); };
+    return [=](const HostDevice& d) { fs::remove_all(d.At(name)); };
 }
 
 // Both plants, one after the other.
@@ -196,15 +197,17 @@ TEST(DeviceFolderSafety, PlantedLinksAndLeftoversAreNeverWrittenThrough)
     };
     RunCases(cases, std::size(cases), [](const HostDevice& device, const Case&) {
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(device.Root() / "registry.reg")));
-        EXPECT_FALSE(fs::exists(fs::symlink_status(device.Root() / "registry.reg.tmp")));
+        // Written through the private area: a name planted beside the file
+        // is nobody's, left as it was.
+        EXPECT_EQ(FolderEntries(device.Root() / "emulator:"), std::vector<std::string>{});
     });
 }
 
 Plant Fifo(const char* name)
 {
     return [=](const HostDevice& d) {
-        fs::remove(d.Root() / name);
-        ASSERT_EQ(mkfifo((d.Root() / name).c_str(), 0644), 0);
+        fs::remove(d.At(name));
+        ASSERT_EQ(mkfifo(d.At(name).c_str(), 0644), 0);
     };
 }
 
@@ -214,9 +217,12 @@ TEST(DeviceFolderSafety, SpecialFilesAreToldAtOnceAndNeverWaitedOn)
         {"a FIFO as registry.reg, probed", Fifo("registry.reg"), Probe, ERROR_REGISTRY_IO_FAILED, 1},
         {"a FIFO as registry.reg, pressed", Fifo("registry.reg"), Press, ERROR_REGISTRY_IO_FAILED, 1},
         {"a FIFO as registry.reg.tmp", Fifo("registry.reg.tmp"), Press, ERROR_SUCCESS, 0},
+        // No name the device can hold stops a later write.
         {"a folder as registry.reg.tmp",
-         [](const HostDevice& d) { fs::create_directory(d.Root() / "registry.reg.tmp"); }, Press,
-         ERROR_REGISTRY_IO_FAILED, 1, true, "cannot create @/registry.reg.tmp: "},
+         [](const HostDevice& d) { fs::create_directory(d.Root() / "registry.reg.tmp"); }, Press, ERROR_SUCCESS, 0},
+        {"a folder as \\Windows\\ctlpnl.exe.tmp, the panel missing",
+         Remove("Windows/ctlpnl.exe") + [](const HostDevice& d) { fs::create_directory(d.At("Windows/ctlpnl.exe.tmp")); },
+         SetUpDevice, 0, 0},
         {"a socket as registry.reg",
          [](const HostDevice& d) {
              fs::remove(d.Root() / "registry.reg");
@@ -346,25 +352,65 @@ TEST(DeviceFolderSafety, SetUpFinishesWhatIsMissingAndRefusesWhatIsInTheWay)
     const Case cases[] = {
         {"killed before the panel went into Windows", Remove("Windows/ctlpnl.exe"), SetUpDevice, 0, 0},
         {"killed while the panel was copied",
-         [](const HostDevice& d) { fs::rename(d.Root() / "Windows/ctlpnl.exe", d.Root() / "Windows/ctlpnl.exe.tmp"); },
+         [](const HostDevice& d) {
+             fs::rename(d.Files() / "Windows/ctlpnl.exe", d.Root() / "emulator:/999999999.0.tmp");
+         },
          SetUpDevice, 0, 0},
         {"windows in another case",
-         [](const HostDevice& d) { fs::rename(d.Root() / "Windows", d.Root() / "windows"); }, SetUpDevice, 0, 0},
+         [](const HostDevice& d) { fs::rename(d.Files() / "Windows", d.Files() / "windows"); }, SetUpDevice, 0, 0},
         {"no registry.reg", Remove("registry.reg"), SetUpDevice, 0, 0},
         {"a file where windows belongs",
          Remove("Windows") + [](const HostDevice& d) { d.Write("WINDOWS", "a file"); }, SetUpDevice, 0, 1},
     };
     RunCases(cases, std::size(cases), [](const HostDevice& device, const Case& c) {
-        const std::string windows = fs::exists(device.Root() / "windows") ? "windows" : "Windows";
-        std::vector<std::string> expected = {"registry.reg", "WINDOWS"};
+        const std::string windows = fs::exists(device.Files() / "windows") ? "windows" : "Windows";
+        std::vector<std::string> expected = {"WINDOWS"};
         if (c.lines == 0) {
-            expected = {"registry.reg", windows, windows + "/ctlpnl.exe"};
-            EXPECT_EQ(access((device.Root() / windows / "ctlpnl.exe").c_str(), X_OK), 0);
+            expected = {windows, windows + "/ctlpnl.exe"};
+            // Data on the host, never runnable: the build's runs in its place.
+            EXPECT_NE(access((device.Files() / windows / "ctlpnl.exe").c_str(), X_OK), 0);
         }
         std::sort(expected.begin(), expected.end());
-        EXPECT_EQ(FolderEntries(device.Root()), expected);
+        EXPECT_EQ(FolderEntries(device.Files()), expected);
+        EXPECT_EQ(FolderEntries(device.Root() / "emulator:"), std::vector<std::string>{});
         EXPECT_TRUE(fs::is_regular_file(device.Root() / "registry.reg"));
     });
+}
+
+// A device of the earlier layout (its files beside registry.reg) moves into
+// the device's own folder at its first start, and so does one whose move a
+// crash stopped half-way; nothing is lost, the emulator's own files stay.
+TEST(DeviceFolderSafety, AnEarlierLayoutMovesOnceAndLosesNothing)
+{
+    const struct {
+        const char* what;
+        bool halfWay;
+    } cases[] = {{"earlier layout", false}, {"a move stopped half-way", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        HostDevice device;
+        fs::create_directories(device.Root() / "Windows/StartUp");
+        std::ofstream(device.Root() / "registry.reg") << kFullDevice;
+        std::ofstream(device.Root() / "restart-requested") << "warm\n";
+        std::ofstream(device.Root() / "Windows/StartUp/Tarquell.exe") << "the launcher";
+        fs::create_directories(device.Root() / "Program Files/App");
+        std::ofstream(device.Root() / "Program Files/App/app.exe") << "an app";
+        if (c.halfWay) {
+            fs::create_directories(device.Root() / "emulator:/moving");
+            fs::rename(device.Root() / "Program Files", device.Root() / "emulator:/moving/Program Files");
+        }
+        EXPECT_EQ(InChild(SetUpDevice).status, 0);
+        EXPECT_EQ(FileBytes(device.Root() / "registry.reg"), kFullDevice);
+        EXPECT_EQ(device.Read("restart-requested"), "warm\n");
+        EXPECT_EQ(device.Read("Windows/StartUp/Tarquell.exe"), "the launcher");
+        EXPECT_EQ(device.Read("Program Files/App/app.exe"), "an app");
+        EXPECT_EQ(FolderEntries(device.Root() / "emulator:"), std::vector<std::string>{});
+        std::vector<std::string> top;
+        for (const auto& entry : fs::directory_iterator(device.Root()))
+            top.push_back(entry.path().filename());
+        std::sort(top.begin(), top.end());
+        EXPECT_EQ(top, (std::vector<std::string>{"device:", "emulator:", "registry.reg", "restart-requested"}));
+    }
 }
 
 }  // namespace

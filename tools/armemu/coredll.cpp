@@ -169,6 +169,9 @@ uint32_t CreateProcessW_(Machine& m)
         result = CreateProcessW(application.Get(), commandLine.given ? line.data() : NULL, NULL, NULL, FALSE,
                                 flags, NULL, NULL, NULL, information ? &process : NULL);
         error = result ? 0 : GetLastError();
+        if (error == ERROR_BAD_EXE_FORMAT)
+            fprintf(stderr, "armemu: %s is not run: it is no program this device runs\n",
+                    host::text::Printable(host::text::Utf8FromWide(application.wide)).c_str());
     }
     if (result && information) {
         m.Write32(information, uint32_t(reinterpret_cast<uintptr_t>(process.hProcess)));

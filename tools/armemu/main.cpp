@@ -8,6 +8,7 @@
 // stops on a fault, with the reason on stderr.
 #include <stdio.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -15,6 +16,7 @@
 #include "coredll.h"
 #include "device.h"
 #include "machine.h"
+#include "programs.h"
 #include "text.h"
 
 int main(int argc, char** argv)
@@ -46,6 +48,12 @@ int main(int argc, char** argv)
         host::SetObserver(&lines);
     try {
         host::PrepareDevice();
+        // A handheld program the program starts runs here too, in a new
+        // emulator.
+        char self[4096];
+        const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (length > 0)
+            host::UseHostPrograms({"", "", std::string(self, size_t(length))});
         armemu::CoreDll coredll;
         armemu::Machine machine(argv[i], coredll.exports());
         return machine.RunEntry() & 0xFF;

@@ -1,9 +1,9 @@
-// The device's control panel, standing in on the host as
-// <device folder>/Windows/ctlpnl.exe. It says on the terminal which page it
-// would show and notes each start in ctlpnl.log beside itself.
+// The device's control panel, standing in on the host: run from the build
+// for \Windows\ctlpnl.exe. It says on the terminal which page it would show
+// and notes each start in \Windows\ctlpnl.log of the device, found as every
+// host program finds it.
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -20,37 +20,17 @@ namespace {
 // Far more starts than a device ever sees; a log past it is left alone.
 constexpr size_t kLogLimit = 1 << 20;
 
-// The folder this program is in, from the kernel's link to it; empty, with
-// the reason, when that can't be told (a path past the kernel's limit, say).
-// Nothing else stands in for it: a name relative to the current folder
-// would be written wherever that is.
-std::string OwnFolder(std::string& problem)
-{
-    char self[PATH_MAX];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof self);
-    // A link that fills the buffer may have been cut short.
-    if (length <= 0 || size_t(length) >= sizeof self) {
-        problem = std::string("cannot tell the folder it is in (/proc/self/exe: ") +
-                  (length < 0 ? strerror(errno) : "too long") + ")";
-        return "";
-    }
-    const std::string path(self, size_t(length));
-    const size_t slash = path.rfind('/');
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // Adds the command line to the log as every file of the device is written:
 // the whole log made new beside it and renamed into place, so that a log
 // that is a hard link to a file outside the device leaves that file as it
 // was. A link or anything but a file where the log belongs is left alone.
 bool Record(const std::string& commandLine, std::string& problem)
 {
-    const std::string path = OwnFolder(problem);
-    if (path.empty())
-        return false;
-    const host::DeviceFolder folder = host::DeviceFolder::At(path, problem);
-    const host::DeviceLock lock(folder, problem);
-    if (!folder.ok() || !lock.ok())
+    const host::DeviceFolder root = host::DeviceFolder::Root(problem);
+    const host::DeviceLock lock(root, problem);
+    const host::DeviceFolder files = root.ok() && lock.ok() ? host::DeviceFolder::Files(problem) : host::DeviceFolder();
+    const host::DeviceFolder folder = files.ok() ? files.Sub(host::kWindowsFolder, false, problem) : host::DeviceFolder();
+    if (!folder.ok())
         return false;
     const std::string name = folder.Find(CTLPNL_LOG);
     struct stat info;

@@ -17,6 +17,7 @@
 #include "changes.h"
 #include "children.h"
 #include "device.h"
+#include "programs.h"
 #include "install.h"
 #include "startup.h"
 #include "text.h"
@@ -416,6 +417,7 @@ int main(int argc, char** argv)
 #ifdef ZK_ARMEMU
         // The handheld's programs come from their cabinet, as on the device.
         session::UseEmulator(ZK_ARMEMU);
+        host::UseHostPrograms({"", "", ZK_ARMEMU});
         velloria.clear();
         const std::string cab = options.cab.empty() ? ZK_WINCE_CAB : options.cab;
         if (options.cab.empty() && access(ZK_WINCE_CAB, R_OK) != 0) {
@@ -437,7 +439,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "device-session: this build has no emulated StrongARM (configure with ZK_WINCE_DIR)\n");
         return 1;
 #endif
-    } else if (!session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
+    } else if (host::UseHostPrograms({"", ZK_TARQUELL, ""}),
+               !session::InstallStartUp(ZK_TARQUELL, options.reset, problem)) {
         // What set-up has told already is not told again.
         host::TellDeviceProblem(problem);
         return 1;

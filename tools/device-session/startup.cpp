@@ -42,8 +42,6 @@ host::DeviceFolder StartUpFolder(bool create, bool* existed, std::string& proble
     return windows.Sub(kStartUpFolder, create, problem);
 }
 
-bool Emulated(const host::DeviceFolder& folder, const std::string& name);
-
 // Why the entry `name` of the start-up folder is no program to run, or "".
 std::string NotAProgram(const host::DeviceFolder& folder, const std::string& name)
 {
@@ -52,9 +50,6 @@ std::string NotAProgram(const host::DeviceFolder& folder, const std::string& nam
         return strerror(errno);
     if (!S_ISREG(info.st_mode))
         return std::string(host::KindOf(info.st_mode)) + ", not a program";
-    // An installed handheld program is data on the host, never runnable.
-    if (!Emulated(folder, name) && faccessat(folder.fd(), name.c_str(), X_OK, 0) != 0)
-        return "not a program";
     return "";
 }
 
@@ -122,7 +117,10 @@ void RunOne(const host::DeviceFolder& entries, const std::string& entry)
         process.dwProcessId = DWORD(pid);
     } else if (!CreateProcessW(application.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, nullptr, &process)) {
-        Tell("Could not start " + shown + " (error " + std::to_string(GetLastError()) + ").");
+        const DWORD error = GetLastError();
+        Tell((error == ERROR_BAD_EXE_FORMAT ? "Skipped " + shown + leadsTo + ": not a handheld program, not run"
+                                            : "Could not start " + shown) +
+             " (error " + std::to_string(error) + ").");
         return;
     }
     const Settled settled = WaitForAll(pid_t(process.dwProcessId), earlier, kStartUpLimitMs);
@@ -165,11 +163,10 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     // place.
     const bool installed = unlinkat(folder.fd(), folder.Find(kLauncherShortcut).c_str(), 0) == 0;
     const std::string name = folder.Find(kLauncherName);
-    // The launcher of the other build (the handheld's after an --arm session,
-    // or the host's) is replaced by this session's.
-    if (present && !renew && !installed &&
-        IsWindowsProgram(folder.fd(), name) == IsWindowsProgram(AT_FDCWD, tarquell))
-        return true;
+    // The device's copy only marks the launcher's place: the build's runs
+    // there, and the copy is renewed when it differs.
+    if (present && !renew && !installed)
+        return host::Renew(folder, name, tarquell, problem);
     return folder.Install(tarquell, name, problem);
 }
 

@@ -177,6 +177,12 @@ void TellDeviceProblem(const std::string& problem);
 // way (a file or a link where \Windows belongs).
 bool SetUpDevice(const std::string& controlPanel);
 
+// Makes the device's copy of the build's program `from` (a host path) the
+// file `name` of `folder` when it is missing or differs from the build's.
+// A copy over 64 MiB is never read, and renewed.
+inline constexpr size_t kRenewLimit = 64 << 20;
+bool Renew(const DeviceFolder& folder, std::string_view name, const std::string& from, std::string& problem);
+
 // SetUpDevice with the build's stand-in control panel. Both are the
 // device_setup library's (setup.cpp), the one place that knows where the
 // stand-in is; the programs' start-up, the device session and the tests link

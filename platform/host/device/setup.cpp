@@ -1,7 +1,8 @@
-// Setting the device folder up, and where this build's stand-in control
-// panel is: the one place that knows.
+// Setting the device folder up, and handing the build's stand-in control
+// panel (named by the build) to process start: the one place that knows.
 #include "device.h"
 #include "device_io.h"
+#include "programs.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,6 +13,20 @@
 extern const char kDefaultRegistry[];  // default.reg, embedded at build time
 
 namespace host {
+
+bool Renew(const DeviceFolder& folder, std::string_view name, const std::string& from, std::string& problem)
+{
+    const std::string found = folder.Find(name);
+    std::string held, build;
+    FileStamp stamp;
+    std::string ignored;
+    const DeviceFolder at = DeviceFolder::At(from.substr(0, from.rfind('/') + 1), ignored);
+    if (ReadDeviceFile(folder, found, kRenewLimit, held, stamp, ignored) == FileRead::Done &&
+        at.ok() && ReadDeviceFile(at, from.substr(from.rfind('/') + 1), kRenewLimit, build, stamp, ignored) == FileRead::Done &&
+        held == build)
+        return true;
+    return folder.Install(from, found, problem);
+}
 
 bool SetUpDevice(const std::string& controlPanel)
 {
@@ -37,11 +52,9 @@ bool SetUpDevice(const std::string& controlPanel)
     // \Windows and the stand-in control panel in it.
     const DeviceFolder windows = ok ? files.Sub(kWindowsFolder, true, problem) : DeviceFolder();
     ok = ok && windows.ok();
-    bool present = false;
-    if (ok)
-        windows.Find(kControlPanelFile, &present);
-    if (ok && !present)
-        ok = windows.Install(controlPanel, kControlPanelFile, problem);
+    // The device's copy, renewed when it differs from the build's: the
+    // build's runs in its place whatever it holds.
+    ok = ok && Renew(windows, kControlPanelFile, controlPanel, problem);
 
     if (!ok)
         TellDeviceProblem(problem);
@@ -50,6 +63,7 @@ bool SetUpDevice(const std::string& controlPanel)
 
 void PrepareDevice()
 {
+    UseHostPrograms({ZK_CTLPNL, "", ""});
     SetUpDevice(ZK_CTLPNL);
 }
 

@@ -1,9 +1,12 @@
-// Process start. A device path \A\B.exe names A/B.exe in the device's files, each
-// name matched without regard to case, as the device's file system does, and
-// none of them a link. The
-// program gets the command line as its single argument and runs on its own:
-// it is started from a short-lived middle process, so it never becomes this
-// process's child and is never left as its zombie.
+// Process start. A device path \A\B.exe names A/B.exe in the device's
+// files, each name matched without regard to case, as the device's file
+// system does, and none of them a link. What runs is never that file: the
+// build's own program for its place on the device (programs.h), or, for a PE
+// for ARM, the emulator reading it; anything else is no program
+// (ERROR_BAD_EXE_FORMAT). The program gets the command line as its single
+// argument and runs on its own: it is started from a short-lived middle
+// process, so it never becomes this process's child and is never left as
+// its zombie.
 //
 // As on the handheld, security attributes, handle inheritance, environment,
 // current directory and start-up information are not supported and are
@@ -16,24 +19,104 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <string.h>
+
 #include <string>
 #include <vector>
 
 #include "device.h"
 #include "observer.h"
+#include "programs.h"
 #include "text.h"
 
+// Defined only in test builds: the program a test runs in place of the
+// build's one for `role` (a member of HostPrograms, by name), or null.
+extern "C" __attribute__((weak)) const char* ZkTestHostProgram(const char* role);
+
+namespace host {
+
 namespace {
+HostPrograms& Programs()
+{
+    static HostPrograms programs;
+    return programs;
+}
+}  // namespace
+
+void UseHostPrograms(const HostPrograms& programs)
+{
+    for (auto member : {&HostPrograms::controlPanel, &HostPrograms::launcher, &HostPrograms::emulator})
+        if (!(programs.*member).empty())
+            Programs().*member = programs.*member;
+}
+
+const HostPrograms& CurrentHostPrograms()
+{
+    return Programs();
+}
+
+}  // namespace host
+
+namespace {
+
+// The build's programs, by their place on the device.
+struct Role {
+    const char* name;  // for the tests' hook
+    std::string host::HostPrograms::*program;
+    std::vector<const char*> place;
+};
+const Role kRoles[] = {
+    {"controlPanel", &host::HostPrograms::controlPanel, {"Windows", "ctlpnl.exe"}},
+    {"launcher", &host::HostPrograms::launcher, {"Windows", "StartUp", "Tarquell.exe"}},
+};
+
+// The build's program for the device path `names`; empty when there is none.
+std::string BuildProgramAt(const std::vector<std::string>& names)
+{
+    for (const Role& role : kRoles) {
+        if (role.place.size() != names.size())
+            continue;
+        bool same = true;
+        for (size_t i = 0; i < names.size(); ++i)
+            same = same && host::text::SameName(names[i], role.place[i]);
+        if (!same)
+            continue;
+        if (ZkTestHostProgram)
+            if (const char* test = ZkTestHostProgram(role.name))
+                return test;
+        return host::CurrentHostPrograms().*role.program;
+    }
+    return "";
+}
+
+// Whether the open file `fd` is a PE for ARM, a handheld program.
+bool IsArmProgram(int fd)
+{
+    unsigned char head[4096];
+    const ssize_t n = pread(fd, head, sizeof head, 0);
+    if (n < 0x40 || head[0] != 'M' || head[1] != 'Z')
+        return false;
+    const uint32_t pe = head[0x3c] | head[0x3d] << 8 | head[0x3e] << 16 | uint32_t(head[0x3f]) << 24;
+    if (pe > size_t(n) - 6 || memcmp(head + pe, "PE\0\0", 4) != 0)
+        return false;
+    const unsigned machine = head[pe + 4] | head[pe + 5] << 8;
+    return machine == 0x1c0 || machine == 0x1c2;  // ARM, Thumb
+}
 
 // A program found in the device folder: its folder, open, and its name there.
 struct Program {
     int folder = -1;
     std::string name;
-    std::string path;  // for its argv[0]
+    std::string path;  // the device file's, on the host
+    std::vector<std::string> names;  // its device path
+    std::string run;   // the build's program that runs
+    int file = -1;     // the device file, for the emulator to read
     ~Program()
     {
         if (folder >= 0)
             close(folder);
+        if (file >= 0)
+            close(file);
     }
 };
 
@@ -58,6 +141,7 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
     }
     if (names.empty())
         return ERROR_FILE_NOT_FOUND;
+    program.names = names;
 
     std::string problem;
     const host::DeviceFolder files = host::DeviceFolder::Files(problem);
@@ -80,7 +164,7 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
             return ERROR_ACCESS_DENIED;
         }
         if (last) {
-            if (!S_ISREG(info.st_mode) || faccessat(program.folder, found.c_str(), X_OK, 0) != 0)
+            if (!S_ISREG(info.st_mode))
                 return ERROR_FILE_NOT_FOUND;
             program.name = found;
             return ERROR_SUCCESS;
@@ -92,6 +176,24 @@ DWORD FindProgram(LPCWSTR devicePath, Program& program)
         program.folder = next;
     }
     return ERROR_FILE_NOT_FOUND;
+}
+
+// What runs for the program found: the build's program for its place, else
+// the emulator for a handheld program. Returns ERROR_SUCCESS or the error a
+// start gives.
+DWORD ChooseRun(Program& program)
+{
+    program.run = BuildProgramAt(program.names);
+    if (!program.run.empty())
+        return ERROR_SUCCESS;
+    const std::string emulator = host::CurrentHostPrograms().emulator;
+    // Read by the emulator from this open file, whatever is put in its place
+    // meanwhile; kept across exec.
+    program.file = openat(program.folder, program.name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK);
+    if (emulator.empty() || program.file < 0 || !IsArmProgram(program.file))
+        return ERROR_BAD_EXE_FORMAT;
+    program.run = emulator;
+    return ERROR_SUCCESS;
 }
 
 // What the middle process and the program tell the caller through a pipe.
@@ -111,9 +213,13 @@ void Tell(int pipe, Note::Kind kind, int value)
 // Windows error code.
 DWORD Spawn(const Program& program, LPCWSTR commandLine, pid_t& pid)
 {
-    std::string argument = commandLine ? host::text::Utf8FromWide(commandLine) : std::string();
-    char* argv[] = {const_cast<char*>(program.path.c_str()),
-                    commandLine ? const_cast<char*>(argument.c_str()) : nullptr, nullptr};
+    // The emulator is given the program's file; the build's programs the
+    // command line.
+    std::string argument = program.file >= 0 ? "/proc/self/fd/" + std::to_string(program.file)
+                           : commandLine    ? host::text::Utf8FromWide(commandLine)
+                                            : std::string();
+    char* argv[] = {const_cast<char*>(program.run.c_str()),
+                    commandLine || program.file >= 0 ? const_cast<char*>(argument.c_str()) : nullptr, nullptr};
 
     int notes[2];
     if (pipe2(notes, O_CLOEXEC) != 0)
@@ -129,11 +235,7 @@ DWORD Spawn(const Program& program, LPCWSTR commandLine, pid_t& pid)
         close(notes[0]);
         pid_t started = fork();
         if (started == 0) {
-            // Run from the folder found, never through a link put there
-            // since. A script's interpreter opens it through the folder, so
-            // that stays open across the exec.
-            const int folder = dup(program.folder);
-            execveat(folder, program.name.c_str(), argv, environ, AT_SYMLINK_NOFOLLOW);
+            execve(program.run.c_str(), argv, environ);
             Tell(notes[1], Note::ExecFailed, errno);
             _exit(127);
         }
@@ -183,6 +285,8 @@ BOOL Start(LPCWSTR applicationName, LPWSTR commandLine, LPPROCESS_INFORMATION in
     }
     Program program;
     DWORD error = FindProgram(applicationName, program);
+    if (error == ERROR_SUCCESS)
+        error = ChooseRun(program);
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
