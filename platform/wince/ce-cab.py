@@ -3,7 +3,8 @@
 
 usage: ce-cab.py <out.cab> <file.rc> <program.exe>...
 
-A CE 3.0 installation cabinet is an MS-CAB file (made here by gcab, MSZIP)
+A CE 3.0 installation cabinet is an MS-CAB file (made here by gcab, stored:
+the cabinets of CE 3.0's time are, and every device reads them)
 whose files carry 8.3 names: each program under the number of its row in
 FILES as its extension, and the installation header, which the device's
 installer (wceload) reads, as the .000 file. What is installed where is the
@@ -46,6 +47,9 @@ LINKS = [
 
 # The files' time in the cabinet, whatever the build's: 2026-01-01 00:00.
 FILE_TIME = 1767225600
+
+# gcab's options: without --zip, the files are stored.
+GCAB_OPTIONS = ['--create', '--nopath']
 
 FIXED_SIZE = 100
 FILE_FLAGS = 0x00000002       # not to be skipped by the user
@@ -198,7 +202,7 @@ def main(argv):
         # gcab writes the files' times as local time: the same everywhere in UTC.
         env = dict(os.environ, TZ='UTC')
         try:
-            subprocess.run(['gcab', '--create', '--zip', '--nopath', made] + [n for n, _ in order],
+            subprocess.run(['gcab'] + GCAB_OPTIONS + [made] + [n for n, _ in order],
                            cwd=stage, env=env, check=True)
         except FileNotFoundError:
             fail('gcab is missing (scripts/setup.sh installs it)')

@@ -189,6 +189,7 @@ case_rotate_arm() {
   session_options=--arm startup_entry='Tarquell.lnk, which starts \\Program Files\\Velloria\\Tarquell.exe' case_rotate
   [ "$failures" -eq 0 ] || return
   expect_count 'Installed .*/Velloria.cab on the device\.' 1
+  expect_count '^  added \\Program Files\\Velloria\\Velloria\.exe$' 1
   cmp -s "$programs/Velloria.exe" "$wince/settings/Velloria.exe" || fail "Velloria.exe is not the build's"
   cmp -s "$programs/Tarquell.exe" "$wince/launcher/Tarquell.exe" || fail "Tarquell.exe is not the build's"
   expect_text "the Start menu's shortcut" "$(cat "$device/device:/Windows/Start Menu/Programs/Velloria.lnk")" "${lnk}Velloria.exe\""
@@ -220,6 +221,49 @@ case_rotate_arm() {
   soft_reset 1
   expect_nothing_opened
   quit
+
+  # The host's session took the start-up shortcut away: the next install puts
+  # it back; the same cabinet once more changes no file.
+  for each in 1 2; do
+    session_options=--arm start
+    keys c
+    wait_for "$prompt"
+    quit
+  done
+  expect_count 'What installs and removals changed' 0
+
+  # Another cabinet, of one program: the earlier copy's launcher and its
+  # shortcut go. Then --remove takes the rest away, the standard folders left.
+  python3 -c "import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '$(dirname "$0")/../../platform/wince/ce-cab.py').load_module(); w.FILES = w.FILES[:1]; w.LINKS = w.LINKS[:1]; w.main(sys.argv)" \
+    "$work/fewer.cab" "$(dirname "$0")/../../launcher/res/Tarquell.rc" "$wince/settings/Velloria.exe" || fail "no cabinet made"
+  session_options="--arm --install $work/fewer.cab" start
+  keys c
+  wait_for "$prompt"
+  quit
+  expect_order 'What installs and removals changed' '^  removed \\Program Files\\Velloria\\Tarquell\.exe$' \
+    '^  removed \\Windows\\StartUp\\Tarquell\.lnk$' 'registry during this session'
+  expect_text 'the programs after the install' "$(ls "$programs")" Velloria.exe
+  run_plain 0 "--remove" '' --device "$device" --remove Velloria
+  out_has '^  removed \\Windows\\Start Menu\\Programs\\Velloria\.lnk$'
+  [ ! -e "$programs" ] && [ -d "$(dirname "$programs")" ] || fail "--remove left the programs' folder or took \\Program Files"
+
+  # A file that is no cabinet is refused in one line naming it, before anything is written.
+  printf 'MSCF' >"$work/bad.cab"
+  run_plain 1 "--install of no cabinet" '' --device "$device" --arm --install "$work/bad.cab"
+  [ "$(cat "$work/err")" = "device-session: $work/bad.cab: is no cabinet (no MSCF signature)" ] ||
+    fail "no one line naming the file: $(cat "$work/err")"
+
+  # Remove Programs from the desktop.
+  session_options=--arm start
+  keys c
+  wait_for "$prompt"
+  keys u
+  wait_for '^  1  Zelkoran Velloria$'
+  keys 1
+  wait_for 'Removed Zelkoran Velloria from the device\.'
+  quit
+  [ ! -e "$programs" ] || fail "the desktop's removal left the programs"
+  expect_count '^  removed \\Program Files\\Velloria\\Tarquell\.exe$' 1
 }
 
 case_no_rotation() {

@@ -51,6 +51,33 @@ std::optional<DevicePath> StandardFolder(unsigned n);
 // The header in `bytes`, or nullopt with `problem`, one line.
 std::optional<Header> ReadHeader(std::string_view bytes, std::string& problem);
 
+// How a cabinet's folder of data is compressed.
+enum class Compression { Stored, Mszip, Quantum, Lzx };
+
+// "stored", "MSZIP", "Quantum", "LZX".
+const char* CompressionName(Compression compression);
+
+// The MS-CAB file's own tables: its folders of data and its files.
+struct Layout {
+    struct Entry {
+        std::string name;  // a plain name: no folder, drive or separator
+        uint32_t size = 0;
+        uint32_t offset = 0;  // in its folder's data, decompressed
+        uint16_t folder = 0;
+    };
+    std::vector<Compression> folders;
+    std::vector<Entry> entries;
+
+    // The bytes a reader decompresses to extract every file.
+    uint64_t Unpacked() const;
+};
+
+// The tables of the cabinet `bytes`, or nullopt with `problem`, one line
+// ("is no cabinet ..."). Refused: a cabinet of a set, a file in no folder of
+// its own, a name that is no plain file name, two files of one name in any
+// case.
+std::optional<Layout> ReadLayout(std::string_view bytes, std::string& problem);
+
 // Whether `part` is one folder or file name on the device: not empty, not
 // "." or "..", without a separator, drive or wildcard.
 bool OneName(const std::string& part);

@@ -1,25 +1,64 @@
 // Installing a CE 3.0 cabinet on the emulated device, as the device's
-// installer (wceload) does, and following the shortcuts it makes.
+// installer (wceload) does, removing what it installed, and following the
+// shortcuts it makes.
 #pragma once
 
+#include <stdint.h>
+
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "cab_header.h"
 #include "device/device.h"
 
 namespace session {
 
-// The bytes of the cabinet's file numbered `number` (0: the installation
-// header), read by cabextract and no more than `limit` of them. False with
-// `problem` when there is no such file, or it is larger.
-bool CabinetFile(const std::string& cab, unsigned number, size_t limit, std::string& bytes,
-                 std::string& problem);
+// The most a cabinet's files may hold once decompressed, all together, and
+// the CPU time its reader (cabextract) is given.
+inline constexpr uint64_t kInstallLimit = 32 << 20;
+inline constexpr unsigned kReaderSeconds = 20;
 
-// Installs the cabinet `cab`: each file into its folder, each shortcut as a
-// shortcut file (name.lnk) in its folder; the folders are made when missing.
-// The header and every file are read and checked first: a cabinet refused
-// writes nothing to the device. False with `problem`, one line.
-bool InstallCabinet(const std::string& cab, std::string& problem);
+// What an install or a removal changed on the device, one file a line:
+// "added \Program Files\Velloria\Velloria.exe" (or "replaced", "removed").
+// A file replaced by the same bytes is no change.
+using Changed = std::vector<std::string>;
+
+// The steps of an install, for the tests: after the cabinet is extracted,
+// once every file is checked and staged, after each file moved into place,
+// once the install is recorded.
+enum class InstallStep { Extracted, Staged, Moved, Recorded };
+// Fail: the step fails, and the install is undone as on any failure. Crash:
+// the install stops there as a crash would, to be finished or undone by
+// FinishInterruptedInstall.
+enum class StepOutcome { Go, Fail, Crash };
+using InstallHook = std::function<StepOutcome(InstallStep)>;
+
+// Installs the cabinet `cab` as its installer does, all or nothing: the
+// cabinet read once, under kInstallLimit and kReaderSeconds, into the
+// emulator's private area; every file and shortcut checked against the
+// device's limits and the host's, then staged, then moved into place, the
+// files it replaces kept aside until it is done. An application of the same
+// maker and name installed before is removed in the same move. Files are
+// installed as data, never runnable. True with `changed` and, for a cabinet
+// the device may refuse, `warning`; false with `problem`, one line naming
+// the cabinet, the device as it was.
+bool InstallCabinet(const std::string& cab, Changed& changed, std::string& warning, std::string& problem,
+                    const InstallHook& hook = {});
+
+// The applications installed, as their records name them: "<maker> <application>".
+std::vector<std::string> InstalledApplications();
+
+// Removes the installed application `name` ("<maker> <application>", or the
+// application's name alone when only one has it) as Remove Programs does:
+// its files and shortcuts, only regular files inside the device and never
+// through a link, and the folders it made once they are empty, but never
+// one of the device's standard folders. Registry values stay.
+bool RemoveApplication(const std::string& name, Changed& changed, std::string& problem);
+
+// Finishes or undoes an install a crash stopped, and clears what staging
+// left; makes the device's standard folders (%CE1% to %CE17%). At start.
+void PrepareInstalls();
 
 // The folder `path` of the device, reached from its root without following
 // a link; made when missing and `create` is set.

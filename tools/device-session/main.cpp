@@ -27,7 +27,8 @@
 namespace {
 
 const char* const kHelp =
-    "Usage: device-session [--device DIR] [--reset] [--arm]\n"
+    "Usage: device-session [--device DIR] [--reset] [--arm [--install FILE.cab]]\n"
+    "                      [--remove NAME]\n"
     "Runs the emulated handheld on this terminal: opens the settings program\n"
     "Velloria, carries out the restarts it asks for by running the device's\n"
     "start-up programs (\\Windows\\StartUp, Tarquell among them), and on quit lists\n"
@@ -41,12 +42,16 @@ const char* const kHelp =
     "  --arm         the handheld's own ARM programs (the wince build), run on an\n"
     "                emulated StrongARM: Velloria.cab is installed as the device's\n"
     "                installer does, and Velloria opens from its Start menu shortcut\n"
+    "  --install FILE.cab  with --arm, installs this cabinet instead of Velloria.cab\n"
+    "  --remove NAME  removes the installed application NAME (\"<maker> <application>\",\n"
+    "                or the application's name) as Remove Programs does, and ends\n"
     "  --help        this text\n";
 
 struct Options {
     std::string device;
     bool reset = false;
     bool arm = false;
+    std::string cab, remove;
 };
 
 // 0 to go on, else the exit status.
@@ -60,6 +65,9 @@ int Parse(int argc, char** argv, Options& options)
         }
         if (arg == "--arm") {
             options.arm = true;
+        } else if ((arg == "--install" || arg == "--remove") && i + 1 < argc && *argv[i + 1]) {
+            (arg == "--install" ? options.cab : options.remove) = argv[++i];
+            options.arm = options.arm || arg == "--install";
         } else if (arg == "--reset") {
             options.reset = true;
         } else if (arg == "--device" || arg.rfind("--device=", 0) == 0) {
@@ -261,10 +269,11 @@ public:
             Say("\nAt the device's desktop. Press a key:\n"
                 "  s  open Velloria, the settings program\n"
                 "  r  restart the device\n"
+                "  u  remove an installed program (Settings > Remove Programs)\n"
                 "  q  quit, and list what changed in the device registry\n"
                 "> ");
             int key;
-            while (!strchr("sSrRqQ\3\4", key = keys_.Next()) || key == 0) {
+            while (!strchr("sSrRuUqQ\3\4", key = keys_.Next()) || key == 0) {
             }
             switch (key) {
             case 's': case 'S':
@@ -275,6 +284,10 @@ public:
                 Say("r\n");
                 Restart();
                 break;
+            case 'u': case 'U':
+                Say("u\n");
+                RemoveProgram();
+                break;
             default:  // q, Ctrl-C, Ctrl-D
                 Say("q\n");
                 return;
@@ -282,7 +295,40 @@ public:
         }
     }
 
+    // What installs and removals changed on the device, in order.
+    session::Changed changed;
+
 private:
+    // Remove Programs: the installed applications, one a digit.
+    void RemoveProgram()
+    {
+        const std::vector<std::string> names = session::InstalledApplications();
+        if (names.empty()) {
+            Say("No program is installed.\n");
+            return;
+        }
+        Say("Remove which program? (another key: none)\n");
+        for (size_t i = 0; i < names.size() && i < 9; ++i)
+            printf("  %zu  %s\n", i + 1, host::text::Printable(names[i]).c_str());
+        Say("> ");
+        const int key = keys_.Next();
+        const size_t chosen = key >= '1' && key <= '9' ? size_t(key - '1') : names.size();
+        if (chosen >= names.size() || chosen >= 9) {
+            Say("\nNothing removed.\n");
+            return;
+        }
+        printf("%c\n", key);
+        std::string problem;
+        session::Changed removed;
+        if (!session::RemoveApplication(names[chosen], removed, problem)) {
+            printf("%s could not be removed: %s.\n", host::text::Printable(names[chosen]).c_str(),
+                   host::text::Printable(problem).c_str());
+            return;
+        }
+        printf("Removed %s from the device.\n", host::text::Printable(names[chosen]).c_str());
+        changed.insert(changed.end(), removed.begin(), removed.end());
+    }
+
     // The handheld's Velloria: what its Start menu shortcut leads to.
     static int OpenFromStartMenu(std::string& problem)
     {
@@ -305,6 +351,16 @@ private:
     std::string velloria_;  // empty: from the Start menu
     int restarts_ = 0;
 };
+
+void ListFiles(const session::Changed& changed)
+{
+    if (changed.empty())
+        return;
+    Say("\nWhat installs and removals changed on the device during this session:\n");
+    for (const std::string& line : changed)
+        printf("  %s\n", host::text::Printable(line).c_str());
+    fflush(stdout);
+}
 
 int ListChanges(const session::Values& before)
 {
@@ -357,23 +413,49 @@ int main(int argc, char** argv)
         return 1;
     const bool fresh = !Exists(registry);
     host::PrepareDevice();
+    if (!options.remove.empty()) {
+        session::PrepareInstalls();
+        session::Changed removed;
+        if (!session::RemoveApplication(options.remove, removed, problem)) {
+            fprintf(stderr, "device-session: %s\n", host::text::Printable(problem).c_str());
+            return 1;
+        }
+        printf("Removed %s from the device.\n", host::text::Printable(options.remove).c_str());
+        ListFiles(removed);
+        return 0;
+    }
+    // Taken before anything is installed, so that the list at the end tells
+    // what the install changed too.
+    const std::optional<session::Values> before = session::Snapshot();
+    if (!before) {
+        fprintf(stderr, "device-session: the device registry %s can't be read; "
+                        "--reset starts over from the default image\n", registry.c_str());
+        return 1;
+    }
     std::string velloria = ZK_VELLORIA;
+    session::Changed installed;
     if (options.arm) {
 #ifdef ZK_ARMEMU
         // The handheld's programs come from their cabinet, as on the device.
         session::UseEmulator(ZK_ARMEMU);
         host::UseHostPrograms({"", "", ZK_ARMEMU});
         velloria.clear();
-        if (access(ZK_WINCE_CAB, R_OK) != 0) {
+        const std::string cab = options.cab.empty() ? ZK_WINCE_CAB : options.cab;
+        if (options.cab.empty() && access(ZK_WINCE_CAB, R_OK) != 0) {
             fprintf(stderr, "device-session: %s is missing: build the wince preset first\n", ZK_WINCE_CAB);
             return 1;
         }
-        if (!session::InstallFromCabinet(ZK_WINCE_CAB, problem)) {
-            // The cabinet's names, and the device's in the way, are shown printable.
-            fprintf(stderr, "device-session: %s\n", host::text::Printable(problem).c_str());
+        std::string warning;
+        const bool done = session::InstallFromCabinet(cab, installed, warning, problem);
+        // The cabinet's names, and the device's in the way, are shown printable;
+        // a cabinet refused is told in its one line.
+        if (!done) {
+            fprintf(stderr, "device-session: %s\n", host::text::Printable(problem.empty() ? cab : problem).c_str());
             return 1;
         }
-        printf("Installed %s on the device.\n", ZK_WINCE_CAB);
+        if (!warning.empty())
+            fprintf(stderr, "device-session: %s\n", host::text::Printable(warning).c_str());
+        printf("Installed %s on the device.\n", host::text::Printable(cab).c_str());
 #else
         fprintf(stderr, "device-session: this build has no emulated StrongARM (configure with ZK_WINCE_DIR)\n");
         return 1;
@@ -384,12 +466,8 @@ int main(int argc, char** argv)
         host::TellDeviceProblem(problem);
         return 1;
     }
-    const std::optional<session::Values> before = session::Snapshot();
-    if (!before) {
-        fprintf(stderr, "device-session: the device registry %s can't be read; "
-                        "--reset starts over from the default image\n", registry.c_str());
-        return 1;
-    }
+    // After the start-up folder is set up: a new device's is made with the launcher.
+    session::PrepareInstalls();
 
     printf("Emulated device: %s%s\n", root.c_str(),
            options.reset ? " (started over from the default image)"
@@ -405,6 +483,7 @@ int main(int argc, char** argv)
     Keys keys;
     session::EndWholeOnSignals(keys.Modes());
     Session device(keys, velloria);
+    device.changed = installed;
     if (TakeRestartRecord()) {
         Say("A restart asked for before this session is still due.\n");
         device.Restart();
@@ -414,5 +493,6 @@ int main(int argc, char** argv)
     // Whatever still runs is ended with the device, so nothing outlives the
     // session or holds its output.
     session::EndAll();
+    ListFiles(device.changed);
     return ListChanges(*before);
 }

@@ -164,9 +164,9 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
     return folder.Install(tarquell, name, problem);
 }
 
-bool InstallFromCabinet(const std::string& cab, std::string& problem)
+bool InstallFromCabinet(const std::string& cab, Changed& changed, std::string& warning, std::string& problem)
 {
-    if (!InstallCabinet(cab, problem))
+    if (!InstallCabinet(cab, changed, warning, problem))
         return false;
     // The launcher a session of the host's programs copied in is not the
     // handheld's: the cabinet's shortcut starts that.

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "install.h"
+
 namespace session {
 
 // The device path of the start-up folder.
@@ -23,8 +25,9 @@ bool InstallStartUp(const std::string& tarquell, bool renew, std::string& proble
 // Installs the handheld's programs from the installation cabinet `cab`, as
 // the device's installer does (its shortcut in the start-up folder starts
 // the launcher), and takes away the launcher InstallStartUp copied in.
-// False with `problem` when the cabinet is refused or a write failed.
-bool InstallFromCabinet(const std::string& cab, std::string& problem);
+// False with `problem` when the cabinet is refused or a write failed;
+// `changed` and `warning` as InstallCabinet tells them.
+bool InstallFromCabinet(const std::string& cab, Changed& changed, std::string& warning, std::string& problem);
 
 // The names in the start-up folder, in the order the shell runs them: by
 // name, without regard to case.
