@@ -78,6 +78,14 @@ int LauncherUnderLimit()
     return 127;
 }
 
+// A press of "Animate windows: slow" by the tests' press tool.
+int PressUnderLimit()
+{
+    LimitTo((size_t(40) << 20) + LargeDevice().size() / 2);
+    execl(PRESS, PRESS, "1009", nullptr);
+    return 127;
+}
+
 const struct LimitCase {
     const char* name;
     int (*run)();
@@ -85,6 +93,7 @@ const struct LimitCase {
     {"a read fails with ERROR_BADDB", ReadUnderLimit},
     {"a change fails with ERROR_NOT_ENOUGH_MEMORY", ChangeUnderLimit},
     {"the launcher returns 0", LauncherUnderLimit},
+    {"a press changes nothing", PressUnderLimit},
 };
 
 using MemoryLimit = ScratchTest;
