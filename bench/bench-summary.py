@@ -99,6 +99,32 @@ def main(path):
                   f"{fmt(ms(term, 'real_time'))}\n"
                   f"    (120 ms of it the close button's press flash)")
 
+    # "BM_FileLauncher/shape:0/MB:32/iterations:1/real_time" -> (program, shape, MB)
+    files = {}
+    for n, r in runs.items():
+        parts = n.split("/")
+        if parts[0].startswith("BM_File") and len(parts) >= 3:
+            files[(parts[0][7:], int(parts[1][6:]), int(parts[2][3:]))] = r
+    lines = {(s, m): r for (p, s, m), r in files.items() if p == "CountLines"}
+    for program, title in (("Launcher", "the launcher, flag 1 (read, clear, save)"),
+                           ("Press", "a press (Animate windows: slow)"),
+                           ("Session", "the session's start and quit")):
+        floor = files.get((program, 0, 0))
+        if not floor:
+            continue
+        print()
+        print(f"Registry size, {title}: wall clock, CPU, peak resident memory "
+              f"(default image: {floor['peak_MB']:.1f} MB):")
+        for (p, shape, mb), r in sorted(files.items()):
+            if p != program or mb == 0:
+                continue
+            above = r["peak_MB"] - floor["peak_MB"]
+            line = lines.get((shape, mb))
+            yard = f", counting lines {ms(line, 'cpu_time') / 1000 / r['file_MB']:.4f} s/MB" if line else ""
+            print(f"  {r.get('label', ''):11} {mb:2} MB  {fmt(ms(r, 'real_time')):>9}  "
+                  f"CPU {r['cpu_s']:.2f} s ({r['cpu_s'] / r['file_MB']:.3f} s/MB{yard})  "
+                  f"peak {r['peak_MB']:.1f} MB, {above / r['file_MB']:.2f} x the file above the floor")
+
 
 if __name__ == "__main__":
     main(sys.argv[1] if len(sys.argv) > 1 else "build/bench/bench.json")

@@ -105,6 +105,11 @@ TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
     const std::string own = "[HKEY_CURRENT_USER\\Software\\Zelkoran]";
     const std::string off = "\"Animate\"=dword:00000000", on = "\"Animate\"=dword:00000001";
     const std::string other = "\"Gr\xC3\xBC\xC3\x9F" "e\"=\"\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\"";
+    std::string many, more;  // more than a key keeps without a table of its values
+    for (char c = 'a'; c < 'm'; ++c) {
+        many += std::string("\"") + c + "\"=dword:00000001\n";
+        more += std::string("\"") + char(c + 13) + "\"=dword:00000001\n";
+    }
     const struct {
         const char* what;
         std::string before, after;
@@ -127,6 +132,12 @@ TEST_F(DeviceFile, ASaveKeepsTheFileAsItsOwnerWroteIt)
         {"a stray CR stays where it was", v5 + "\n\n" + gwe + "\r\n" + off + "\n" + other + "\r",
          v5 + "\n\n" + gwe + "\r\n" + on + "\n" + other + "\r\n\n" + own},
         {"a header cut short after its CR", "REGEDIT4\r", "REGEDIT4\r\r" + own + "\r\r"},
+        {"a key above others takes the case of the first below it, not of a name sorting between",
+         v5 + "\n\n[HKEY_CURRENT_USER\\Software!]\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Other]\n\n" + gwe + "\n" + off + "\n",
+         v5 + "\n\n[HKEY_CURRENT_USER\\Software!]\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Other]\n\n" + gwe + "\n" + on +
+             "\n\n[HKEY_CURRENT_USER\\SOFTWARE\\Zelkoran]\n\n"},
+        {"a key of many values", v5 + "\n\n" + gwe + "\n" + many + off + "\n" + more,
+         v5 + "\n\n" + gwe + "\n" + many + on + "\n" + more + "\n" + own + "\n\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -74,13 +74,20 @@ Values::Values(const reg::Document& doc)
         bytes_ += value->name;
         bytes_.append(value->data.begin(), value->data.end());
     });
-    sorted_.resize(entries_.size());
-    for (size_t i = 0; i < sorted_.size(); ++i)
-        sorted_[i] = uint32_t(i);
-    std::sort(sorted_.begin(), sorted_.end(), [&](uint32_t a, uint32_t b) {
-        const int keys = host::text::CompareNames(keys_[entries_[a].key], keys_[entries_[b].key]);
-        return keys ? keys < 0 : host::text::CompareNames(NameOf(entries_[a]), NameOf(entries_[b])) < 0;
-    });
+    // Sorted by the hash of the key and name folded; a lookup compares the
+    // names of the few with the same hash.
+    std::vector<size_t> keyHashes;
+    for (const std::string& key : keys_)
+        keyHashes.push_back(std::hash<std::string>()(host::text::Folded(key)));
+    sorted_.reserve(entries_.size());
+    for (uint32_t i = 0; i < entries_.size(); ++i)
+        sorted_.push_back({HashOf(keyHashes[entries_[i].key], NameOf(entries_[i])), i});
+    std::sort(sorted_.begin(), sorted_.end());
+}
+
+size_t Values::HashOf(size_t keyHash, std::string_view name)
+{
+    return keyHash * 1000003 ^ std::hash<std::string>()(host::text::Folded(name));
 }
 
 std::string_view Values::NameOf(const Entry& entry) const
@@ -97,14 +104,14 @@ reg::Value Values::ValueOf(size_t i) const
 
 std::optional<reg::Value> Values::Find(std::string_view key, std::string_view name) const
 {
-    const auto at = std::lower_bound(sorted_.begin(), sorted_.end(), 0, [&](uint32_t i, int) {
-        const int keys = host::text::CompareNames(keys_[entries_[i].key], key);
-        return keys ? keys < 0 : host::text::CompareNames(NameOf(entries_[i]), name) < 0;
-    });
-    if (at == sorted_.end() || !reg::SameName(keys_[entries_[*at].key], key) ||
-        !reg::SameName(NameOf(entries_[*at]), name))
-        return std::nullopt;
-    return ValueOf(*at);
+    const size_t hash = HashOf(std::hash<std::string>()(host::text::Folded(key)), name);
+    for (auto at = std::lower_bound(sorted_.begin(), sorted_.end(), std::make_pair(hash, uint32_t(0)));
+         at != sorted_.end() && at->first == hash; ++at) {
+        const Entry& entry = entries_[at->second];
+        if (reg::SameName(keys_[entry.key], key) && reg::SameName(NameOf(entry), name))
+            return ValueOf(at->second);
+    }
+    return std::nullopt;
 }
 
 std::optional<Values> Snapshot()

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "registry/regfile.h"
@@ -30,10 +31,12 @@ private:
     struct Entry {
         uint32_t key, type, nameAt, nameLength, dataAt, dataLength;
     };
+    static size_t HashOf(size_t keyHash, std::string_view name);
     std::string_view NameOf(const Entry& entry) const;
     std::vector<std::string> keys_;  // as stored
     std::vector<Entry> entries_;     // in file order
-    std::vector<uint32_t> sorted_;   // entries_ by key and name, case folded
+    std::vector<std::pair<size_t, uint32_t>> sorted_;  // the hash of each's key and name, folded
+
     std::string bytes_;
 };
 
