@@ -38,7 +38,7 @@ function(zk_compile_res target rc out)
   add_custom_command(
     OUTPUT ${res}
     COMMAND ${ZK_WINDRES} -O res -I ${rc_dir} -I ${CMAKE_CURRENT_SOURCE_DIR}
-            -I ${PROJECT_SOURCE_DIR}/core -i ${rc_abs} -o ${res}
+            -I ${PROJECT_SOURCE_DIR}/core -I ${PROJECT_BINARY_DIR} -i ${rc_abs} -o ${res}
     DEPENDS ${rc_abs}
     IMPLICIT_DEPENDS C ${rc_abs}
     COMMENT "Compiling resources of ${target}")

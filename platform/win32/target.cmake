@@ -26,7 +26,7 @@ function(zk_resources target rc)
   get_filename_component(rc_dir ${rc} ABSOLUTE)
   get_filename_component(rc_dir ${rc_dir} DIRECTORY)
   target_sources(${target} PRIVATE ${rc})
-  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${rc_dir})
+  target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${rc_dir} ${PROJECT_BINARY_DIR})
 endfunction()
 
 # The tests: GoogleTest built from Debian's sources with this compiler, and

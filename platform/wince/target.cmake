@@ -10,7 +10,7 @@
 set(ZK_DEVICE_CODE_OPTIONS -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
     -ffunction-sections -fdata-sections)
 
-set(ZK_SUBDIRS tests/arm/crafted)
+set(ZK_SUBDIRS tools/cabinet tests/arm/crafted)
 
 # A program: entered through our own start-up (platform/wince/startup.cpp),
 # importing from COREDLL.dll alone.

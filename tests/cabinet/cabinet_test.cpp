@@ -275,13 +275,13 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
     HostDevice scratch;
     const fs::path dir = scratch.Outside();
     const std::string programs = " '" VELLORIA_EXE "' '" TARQUELL_EXE "'";
-    const ChildRun again = Shell(PROJECT_DIR "/platform/wince/ce-cab.py " + (dir / "again.cab").string() +
-                            " " PROJECT_DIR "/launcher/res/Tarquell.rc" + programs);
+    const ChildRun again = Shell(PROJECT_DIR "/tools/cabinet/ce-cab.py " + (dir / "again.cab").string() + " " +
+                                 facts::kMaker + programs);
     ASSERT_EQ(again.status, 0) << again.output;
     EXPECT_EQ(FileBytes(dir / "again.cab"), FileBytes(VELLORIA_CAB)) << "made again elsewhere, later";
 
     // One row a refusal: a change to the writer's table (Python, on the
-    // writer loaded as w), the CompanyName of the .rc, the programs, and the
+    // writer loaded as w), the maker's name it is given, the programs, and the
     // line the build stops with.
     const struct {
         const char* change;
@@ -301,11 +301,10 @@ TEST(Cabinet, TheWriterGivesTheSameBytesAndRefusesBadInput)
         {"w.LINKS.append(('Help', 11, 'Help.exe'))", "Zelkoran", programs, "which is not installed"},
     };
     for (const auto& row : rows) {
-        std::ofstream(dir / "x.rc") << "VALUE \"CompanyName\", \"" << row.company << "\"\n";
         const ChildRun refused = Shell(
             "python3 -c \"import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '" PROJECT_DIR
-            "/platform/wince/ce-cab.py').load_module(); " + std::string(*row.change ? row.change : "pass") + "; w.main(sys.argv)\" " +
-            (dir / "x.cab").string() + " " + (dir / "x.rc").string() + row.programs);
+            "/tools/cabinet/ce-cab.py').load_module(); " + std::string(*row.change ? row.change : "pass") + "; w.main(sys.argv)\" " +
+            (dir / "x.cab").string() + " '" + row.company + "'" + row.programs);
         EXPECT_NE(refused.status, 0) << row.says;
         EXPECT_NE(refused.output.find("ce-cab: "), std::string::npos) << refused.output;
         EXPECT_NE(refused.output.find(row.says), std::string::npos) << refused.output;
@@ -329,8 +328,8 @@ std::string Made(const fs::path& dir, const std::string& change,
     }
     const ChildRun made = Shell(
         "python3 -c \"import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '" PROJECT_DIR
-        "/platform/wince/ce-cab.py').load_module(); " + (change.empty() ? "pass" : change) + "; w.main(sys.argv)\" " +
-        cab.string() + " " PROJECT_DIR "/launcher/res/Tarquell.rc" + paths);
+        "/tools/cabinet/ce-cab.py').load_module(); " + (change.empty() ? "pass" : change) + "; w.main(sys.argv)\" " +
+        cab.string() + " " + facts::kMaker + paths);
     EXPECT_EQ(made.status, 0) << change << ": " << made.output;
     return cab.string();
 }

@@ -234,8 +234,8 @@ case_rotate_arm() {
 
   # Another cabinet, of one program: the earlier copy's launcher and its
   # shortcut go. Then --remove takes the rest away, the standard folders left.
-  python3 -c "import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '$(dirname "$0")/../../platform/wince/ce-cab.py').load_module(); w.FILES = w.FILES[:1]; w.LINKS = w.LINKS[:1]; w.main(sys.argv)" \
-    "$work/fewer.cab" "$(dirname "$0")/../../launcher/res/Tarquell.rc" "$wince/settings/Velloria.exe" || fail "no cabinet made"
+  python3 -c "import sys, importlib.machinery as m; w = m.SourceFileLoader('w', '$(dirname "$0")/../../tools/cabinet/ce-cab.py').load_module(); w.FILES = w.FILES[:1]; w.LINKS = w.LINKS[:1]; w.main(sys.argv)" \
+    "$work/fewer.cab" Zelkoran "$wince/settings/Velloria.exe" || fail "no cabinet made"
   session_options="--arm --install $work/fewer.cab" start
   keys c
   wait_for "$prompt"

@@ -1,15 +1,15 @@
 #!/usr/bin/env python3
 """Makes Velloria.cab, the handheld's installation cabinet.
 
-usage: ce-cab.py <out.cab> <file.rc> <program.exe>...
+usage: ce-cab.py <out.cab> <provider> <program.exe>...
 
 A CE 3.0 installation cabinet is an MS-CAB file (made here by gcab, stored:
 the cabinets of CE 3.0's time are, and every device reads them)
 whose files carry 8.3 names: each program under the number of its row in
 FILES as its extension, and the installation header, which the device's
 installer (wceload) reads, as the .000 file. What is installed where is the
-table below; the maker's name comes from the CompanyName of <file.rc>. The
-programs are found by name among the paths given.
+table below; the maker's name is given (the build's ZK_MAKER). The programs
+are found by name among the paths given.
 
 The header's layout (all integers little-endian): a fixed part of 100 bytes,
 then the application's and the maker's names, then the tables of strings,
@@ -77,17 +77,6 @@ def checked_83(name, what):
     if not NAME_83.match(name):
         fail('%s "%s" is not an 8.3 name (at most 8 letters or digits, a dot, at most 3)' % (what, name))
     return name
-
-
-def provider_of(rc):
-    try:
-        with open(rc, encoding='utf-8') as f:
-            found = re.findall(r'VALUE\s+"CompanyName"\s*,\s*"([^"]*)"', f.read())
-    except OSError as e:
-        fail('cannot read %s: %s' % (rc, e.strerror))
-    if len(found) != 1:
-        fail('%s has %d CompanyName values, not one' % (rc, len(found)))
-    return found[0]
 
 
 class Strings:
@@ -174,10 +163,10 @@ def cabinet_name(stem, number):
 
 def main(argv):
     if len(argv) < 4:
-        fail('usage: ce-cab.py <out.cab> <file.rc> <program.exe>...')
-    out, rc, programs = argv[1], argv[2], argv[3:]
+        fail('usage: ce-cab.py <out.cab> <provider> <program.exe>...')
+    out, provider, programs = argv[1], argv[2], argv[3:]
     given = {os.path.basename(p).lower(): p for p in programs}
-    contents = [(cabinet_name(APP_NAME, 0), header(provider_of(rc)))]
+    contents = [(cabinet_name(APP_NAME, 0), header(provider))]
     for number, (name, _) in enumerate(FILES, 1):
         path = given.get(name.lower())
         if path is None:
