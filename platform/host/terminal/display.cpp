@@ -44,19 +44,6 @@ GivenBack g_back;
 constexpr int kEndSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
 struct sigaction g_previous[sizeof kEndSignals / sizeof kEndSignals[0]];
 
-void WriteAll(int fd, const char* bytes, size_t length)
-{
-    while (length > 0) {
-        const ssize_t n = write(fd, bytes, length);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return;
-        bytes += n;
-        length -= size_t(n);
-    }
-}
-
 // Gives stderr back and tells what was held for it. Signal-safe.
 void TellHeld()
 {

@@ -6,20 +6,23 @@
 
 namespace host {
 
+void WriteAll(int fd, const char* bytes, size_t length)
+{
+    while (length > 0) {
+        const ssize_t n = write(fd, bytes, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        bytes += n;
+        length -= size_t(n);
+    }
+}
+
 void GiveBackAndRaise(int signal, const TerminalGiveBack& back, void (*then)())
 {
     if (back.fd >= 0) {
-        const char* bytes = back.reset;
-        size_t length = back.resetLength;
-        while (length > 0) {
-            const ssize_t n = write(back.fd, bytes, length);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n <= 0)
-                break;
-            bytes += n;
-            length -= size_t(n);
-        }
+        WriteAll(back.fd, back.reset, back.resetLength);
         if (back.haveModes)
             tcsetattr(back.fd, TCSADRAIN, &back.modes);
     }

@@ -16,6 +16,9 @@ struct TerminalGiveBack {
     size_t resetLength = 0;
 };
 
+// Writes all of `bytes` to `fd`, as far as it takes them. Signal-safe.
+void WriteAll(int fd, const char* bytes, size_t length);
+
 // Writes `back`'s reset to its terminal and sets its modes again; then calls
 // `then` (when given); then ends the process as `signal` would have, its
 // disposition reset to the default and the signal raised again. For a
