@@ -1,16 +1,27 @@
-// Reads the installation header, as cabextract's notes on the format describe
-// it: a fixed part of 100 bytes, then strings and tables at the offsets it
-// gives, every integer little-endian, every list of string ids ended by 0.
+// Reads the installation header, as header_layout.h lays it out (after
+// cabextract's notes on the format): a fixed part of 100 bytes, then strings
+// and tables at the offsets it gives, every list of string ids ended by 0.
 #include "cab_header.h"
+
+#include <assert.h>
+#include <string.h>
 
 #include <algorithm>
 #include <map>
 #include <set>
 
+#include "header_layout.h"
+
 namespace cab {
 namespace {
 
-constexpr size_t kFixedSize = 100;
+constexpr size_t kFixedSize = [] {
+    size_t size = 0;
+    for (const layout::Field& field : layout::kFixed)
+        size += field.width * field.count;
+    return size;
+}();
+static_assert(kFixedSize == 100);
 constexpr size_t kMaxPath = 260;  // the device's longest path
 
 // The standard folders of a CE 3.0 palm-size device, %CE1% first.
@@ -75,6 +86,37 @@ private:
     bool ok_ = true;
 };
 
+// One part of the header, read by its table in header_layout.h: each
+// field's integers, found by name. Reads past the bytes read 0, as Bytes's do.
+class Fields {
+public:
+    template <size_t N>
+    Fields(Bytes& bytes, const layout::Field (&part)[N]) : part_(part), size_(N)
+    {
+        for (const layout::Field& field : part)
+            for (unsigned i = 0; i < field.count; ++i)
+                values_.push_back(bytes.Read(field.width));
+    }
+
+    // The `index`th integer of the field `name`, one of the part's.
+    uint32_t operator()(const char* name, unsigned index = 0) const
+    {
+        size_t at = 0;
+        for (size_t f = 0; f < size_; ++f) {
+            if (strcmp(part_[f].name, name) == 0 && index < part_[f].count)
+                return values_[at + index];
+            at += part_[f].count;
+        }
+        assert(!"a field the layout lacks");
+        return 0;
+    }
+
+private:
+    const layout::Field* part_;
+    size_t size_;
+    std::vector<uint32_t> values_;
+};
+
 // A string of `bytes`, which must end with its only NUL and be printable
 // ASCII (the header's strings are names: nothing in one may move the cursor
 // of the terminal that shows it).
@@ -114,31 +156,29 @@ private:
         if (bytes_.size() < kFixedSize)
             return Refuse("is " + std::to_string(bytes_.size()) +
                           " bytes, shorter than the 100 of its fixed part");
-        if (bytes_.Take(4) != "MSCE")
+        const Fields fixed(bytes_, layout::kFixed);
+        if (fixed("signature") != 0x4543534Du)  // "MSCE"
             return Refuse("has no MSCE signature");
-        bytes_.U32();
-        const uint32_t length = bytes_.U32();
+        const uint32_t length = fixed("length");
         if (length != bytes_.size())
             return Refuse("says it is " + std::to_string(length) + " bytes, but is " +
                           std::to_string(bytes_.size()));
-        bytes_.U32();
-        bytes_.U32();
-        header_.architecture = bytes_.U32();
-        header_.minMajor = bytes_.U32();
-        header_.minMinor = bytes_.U32();
-        header_.maxMajor = bytes_.U32();
-        header_.maxMinor = bytes_.U32();
-        header_.minBuild = bytes_.U32();
-        header_.maxBuild = bytes_.U32();
+        header_.architecture = fixed("architecture");
+        header_.minMajor = fixed("minVersion", 0);
+        header_.minMinor = fixed("minVersion", 1);
+        header_.maxMajor = fixed("maxVersion", 0);
+        header_.maxMinor = fixed("maxVersion", 1);
+        header_.minBuild = fixed("builds", 0);
+        header_.maxBuild = fixed("builds", 1);
         uint16_t counts[6];
         uint32_t offsets[6];
-        for (uint16_t& count : counts)
-            count = bytes_.U16();
-        for (uint32_t& offset : offsets)
-            offset = bytes_.U32();
+        for (unsigned i = 0; i < 6; ++i) {
+            counts[i] = uint16_t(fixed("counts", i));
+            offsets[i] = fixed("offsets", i);
+        }
         uint16_t names[6];
-        for (uint16_t& each : names)
-            each = bytes_.U16();
+        for (unsigned i = 0; i < 6; ++i)
+            names[i] = uint16_t(fixed("names", i));
 
         // The installer's own folder for the application, \Program
         // Files\<name>, is where shortcuts of folder 0 go.
@@ -251,8 +291,9 @@ private:
 
     bool StringEntry(const std::string& what)
     {
-        const uint16_t id = bytes_.U16();
-        const std::string_view text = bytes_.Take(bytes_.U16());
+        const Fields entry(bytes_, layout::kString);
+        const uint16_t id = uint16_t(entry("id"));
+        const std::string_view text = bytes_.Take(entry("length"));
         std::string value;
         if (!bytes_.ok())
             return true;
@@ -264,9 +305,10 @@ private:
 
     bool DirEntry(const std::string& what)
     {
-        const uint16_t id = bytes_.U16();
+        const Fields entry(bytes_, layout::kDir);
+        const uint16_t id = uint16_t(entry("id"));
         DevicePath parts;
-        if (!Parts(bytes_.U16(), what, parts))
+        if (!Parts(uint16_t(entry("length")), what, parts))
             return false;
         if (!bytes_.ok())
             return true;
@@ -279,12 +321,12 @@ private:
 
     bool FileEntry(const std::string& what)
     {
+        const Fields entry(bytes_, layout::kFile);
         Header::File file;
-        file.number = bytes_.U16();
-        const uint16_t dir = bytes_.U16();
-        bytes_.U16();
-        file.flags = bytes_.U32();
-        const std::string_view name = bytes_.Take(bytes_.U16());
+        file.number = uint16_t(entry("number"));
+        const uint16_t dir = uint16_t(entry("dir"));
+        file.flags = entry("flags");
+        const std::string_view name = bytes_.Take(entry("length"));
         if (!bytes_.ok())
             return true;
         if (!String(name, what, file.name, problem_))
@@ -308,11 +350,11 @@ private:
 
     bool HiveEntry(const std::string& what)
     {
-        const uint16_t id = bytes_.U16();
-        const uint16_t root = bytes_.U16();
-        bytes_.U16();
+        const Fields entry(bytes_, layout::kHive);
+        const uint16_t id = uint16_t(entry("id"));
+        const uint16_t root = uint16_t(entry("root"));
         DevicePath parts;
-        if (!Parts(bytes_.U16(), what, parts))
+        if (!Parts(uint16_t(entry("length")), what, parts))
             return false;
         if (!bytes_.ok())
             return true;
@@ -323,11 +365,9 @@ private:
 
     bool KeyEntry(const std::string& what)
     {
-        bytes_.U16();
-        const uint16_t hive = bytes_.U16();
-        bytes_.U16();
-        bytes_.U32();
-        bytes_.Take(bytes_.U16());
+        const Fields entry(bytes_, layout::kKey);
+        const uint16_t hive = uint16_t(entry("hive"));
+        bytes_.Take(entry("length"));
         if (bytes_.ok() && !hiveIds_.count(hive))
             return Fail(what + " names hive " + std::to_string(hive) + ", which there is none");
         return true;
@@ -335,13 +375,12 @@ private:
 
     bool LinkEntry(const std::string& what)
     {
-        bytes_.U16();
-        bytes_.U16();
-        const uint16_t base = bytes_.U16();
-        const uint16_t target = bytes_.U16();
-        const uint16_t type = bytes_.U16();
+        const Fields entry(bytes_, layout::kLink);
+        const uint16_t base = uint16_t(entry("base"));
+        const uint16_t target = uint16_t(entry("target"));
+        const uint16_t type = uint16_t(entry("type"));
         DevicePath parts;
-        if (!Parts(bytes_.U16(), what, parts))
+        if (!Parts(uint16_t(entry("length")), what, parts))
             return false;
         if (!bytes_.ok())
             return true;

@@ -11,11 +11,12 @@ installer (wceload) reads, as the .000 file. What is installed where is the
 table below; the maker's name is given (the build's ZK_MAKER). The programs
 are found by name among the paths given.
 
-The header's layout (all integers little-endian): a fixed part of 100 bytes,
-then the application's and the maker's names, then the tables of strings,
-folders, files, registry hives, registry keys and links, each at the offset
-the fixed part gives. Folders and link names are lists of string ids ended by
-0; a folder may begin with %CEn%, one of the device's standard folders.
+The header's layout is header_layout.h's, beside this file, which the reader
+follows too: a fixed part of 100 bytes, then the application's and the
+maker's names, then the tables of strings, folders, files, registry hives,
+registry keys and links, each at the offset the fixed part gives. Folders and
+link names are lists of string ids ended by 0; a folder may begin with %CEn%,
+one of the device's standard folders.
 
 Every input is checked before anything is written; a header that would be
 malformed stops the build with one "ce-cab:" line. The cabinet is the same
@@ -23,7 +24,6 @@ bytes for the same programs: fixed file times, no build paths.
 """
 import os
 import re
-import struct
 import subprocess
 import sys
 import tempfile
@@ -51,7 +51,6 @@ FILE_TIME = 1767225600
 # gcab's options: without --zip, the files are stored.
 GCAB_OPTIONS = ['--create', '--nopath']
 
-FIXED_SIZE = 100
 FILE_FLAGS = 0x00000002       # not to be skipped by the user
 MAX_APP_NAME, MAX_PROVIDER = 40, 30   # the installer's limits on the two names
 STANDARD_FOLDERS = 17         # %CE1% to %CE17%
@@ -60,6 +59,32 @@ NAME_83 = re.compile(r"^[A-Za-z0-9_$~!#%&'(){}^@`-]{1,8}(\.[A-Za-z0-9_$~!#%&'(){
 
 def fail(message):
     raise SystemExit('ce-cab: ' + message)
+
+
+def read_layout():
+    """Each part of the header as header_layout.h lays it out: (name, width, count) per field."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), 'header_layout.h')) as f:
+        text = f.read()
+    return {part: [(name, int(width), int(count))
+                   for name, width, count in re.findall(r'\{"(\w+)", (\d+), (\d+)\}', body)]
+            for part, body in re.findall(r'constexpr Field (k\w+)\[\] = \{(.*?)\};', text, re.S)}
+
+
+LAYOUT = read_layout()
+
+
+def pack(part, **values):
+    """The fields of `part` packed in its order; a field not given is 0, one of
+    several integers a list."""
+    out = b''
+    for name, width, count in LAYOUT[part]:
+        given = values.pop(name, [0] * count)
+        given = given if isinstance(given, list) else [given]
+        assert len(given) == count, '%s.%s takes %d values' % (part, name, count)
+        for value in given:
+            out += value if isinstance(value, bytes) else value.to_bytes(width, 'little')
+    assert not values, 'no such fields in %s: %s' % (part, ', '.join(values))
+    return out
 
 
 def checked_string(text, what, limit=0xFFFE):
@@ -94,12 +119,12 @@ class Strings:
         return self.ids[text]
 
     def table(self):
-        return b''.join(struct.pack('<HH', i, len(t) + 1) + t.encode('ascii') + b'\0'
+        return b''.join(pack('kString', id=i, length=len(t) + 1) + t.encode('ascii') + b'\0'
                         for t, i in self.ids.items())
 
 
 def id_list(ids):
-    return b''.join(struct.pack('<H', i) for i in list(ids) + [0])
+    return b''.join(i.to_bytes(2, 'little') for i in list(ids) + [0])
 
 
 def header(provider):
@@ -114,7 +139,7 @@ def header(provider):
     dir_table = b''
     for folder, i in dirs.items():
         path_ids = id_list(strings.id(part) for part in folder)
-        dir_table += struct.pack('<HH', i, len(path_ids)) + path_ids
+        dir_table += pack('kDir', id=i, length=len(path_ids)) + path_ids
     numbers = {}
     file_table = b''
     for number, (name, folder) in enumerate(FILES, 1):
@@ -123,7 +148,8 @@ def header(provider):
             fail('%s is installed twice' % name)
         numbers[name.lower()] = number
         installed = checked_string(name, 'the installed name')
-        file_table += struct.pack('<HHHIH', number, dirs[folder], number, FILE_FLAGS, len(installed)) + installed
+        file_table += pack('kFile', number=number, dir=dirs[folder], unknown=number, flags=FILE_FLAGS,
+                           length=len(installed)) + installed
     link_table = b''
     for number, (name, folder, target) in enumerate(LINKS, 1):
         checked_83(name, 'the shortcut')
@@ -132,12 +158,13 @@ def header(provider):
         if target.lower() not in numbers:
             fail('the shortcut %s starts %s, which is not installed' % (name, target))
         path_ids = id_list([strings.id(name)])
-        link_table += struct.pack('<HHHHHH', number, 0, folder, numbers[target.lower()], 1, len(path_ids)) + path_ids
+        link_table += pack('kLink', id=number, base=folder, target=numbers[target.lower()], type=1,
+                           length=len(path_ids)) + path_ids
     string_table = strings.table()
 
     # The names, then the tables in the order the fixed part lists them; the
     # registry's tables are empty, at the place they would start.
-    at = FIXED_SIZE
+    at = len(pack('kFixed'))
     app_at, maker_at = at, at + len(app)
     at = maker_at + len(maker)
     unsupported_at = at
@@ -147,12 +174,9 @@ def header(provider):
         at += len(table)
     if at > 0xFFFF:
         fail('the header would be %d bytes, over the 65535 its name offsets reach' % at)
-    fixed = struct.pack('<4sIIIII', b'MSCE', 0, at, 0, 1, ARCHITECTURE)
-    fixed += struct.pack('<IIIIII', MIN_VERSION[0], MIN_VERSION[1], 0, 0, 0, 0)
-    fixed += struct.pack('<6H', len(strings.ids), len(dirs), len(FILES), 0, 0, len(LINKS))
-    fixed += struct.pack('<6I', *offsets)
-    fixed += struct.pack('<8H', app_at, len(app), maker_at, len(maker), unsupported_at, 0, 0, 0)
-    assert len(fixed) == FIXED_SIZE
+    fixed = pack('kFixed', signature=b'MSCE', length=at, unknown2=[0, 1], architecture=ARCHITECTURE,
+                 minVersion=list(MIN_VERSION), counts=[len(strings.ids), len(dirs), len(FILES), 0, 0, len(LINKS)],
+                 offsets=offsets, names=[app_at, len(app), maker_at, len(maker), unsupported_at, 0, 0, 0])
     return fixed + app + maker + string_table + dir_table + file_table + link_table
 
 

@@ -5,6 +5,6 @@ set(cab_tool ${CMAKE_CURRENT_SOURCE_DIR}/ce-cab.py)
 add_custom_command(
   OUTPUT ${cab}
   COMMAND ${cab_tool} ${cab} ${ZK_MAKER} $<TARGET_FILE:Velloria> $<TARGET_FILE:Tarquell>
-  DEPENDS ${cab_tool} Velloria Tarquell
+  DEPENDS ${cab_tool} ${CMAKE_CURRENT_SOURCE_DIR}/header_layout.h Velloria Tarquell
   COMMENT "Making the installation cabinet Velloria.cab")
 add_custom_target(velloria_cab ALL DEPENDS ${cab})
