@@ -46,8 +46,10 @@ macro(zk_test_setup)
   find_package(GTest REQUIRED)
 endmacro()
 
-# A test: no test may end with a registry key handle open or misused.
+# A test: no test may end with a registry key handle open or misused
+# (handle_check.cpp), and a test may run a program of its own in a build
+# program's place (host_programs.cpp).
+set(ZK_TEST_SUPPORT_SOURCES handle_check.cpp host_programs.cpp)
 function(zk_target_test name)
-  target_sources(${name} PRIVATE ${ZK_TEST_SUPPORT}/handle_check.cpp ${ZK_TEST_SUPPORT}/host_programs.cpp)
   target_link_libraries(${name} PRIVATE device_setup call_lines host_headers)
 endfunction()

@@ -38,9 +38,9 @@ macro(zk_test_setup)
 
   set(ZK_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
   add_test(NAME wine_prefix_setup
-           COMMAND ${PROJECT_SOURCE_DIR}/tests/support/wine-prefix.sh setup ${ZK_WINEPREFIX})
+           COMMAND ${ZK_TEST_SUPPORT}/wine-prefix.sh setup ${ZK_WINEPREFIX})
   add_test(NAME wine_prefix_cleanup
-           COMMAND ${PROJECT_SOURCE_DIR}/tests/support/wine-prefix.sh cleanup ${ZK_WINEPREFIX})
+           COMMAND ${ZK_TEST_SUPPORT}/wine-prefix.sh cleanup ${ZK_WINEPREFIX})
   set_tests_properties(wine_prefix_setup PROPERTIES FIXTURES_SETUP wine_prefix RESOURCE_LOCK wine)
   set_tests_properties(wine_prefix_cleanup PROPERTIES FIXTURES_CLEANUP wine_prefix RESOURCE_LOCK wine)
 endmacro()
