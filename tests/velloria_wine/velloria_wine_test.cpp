@@ -14,6 +14,7 @@
 #include "facts.h"
 #include "support/helpers.h"
 #include "support/from_host.h"
+#include "velloria_ids.h"
 
 namespace {
 
@@ -166,6 +167,34 @@ TEST_F(DialogCases, Desktop_CloseBoxAndEscapeEndTheProgram)
         EXPECT_TRUE(End().ended);
         ExpectWritten(HERE, {}, way == 0 ? "the close box" : "Escape");
     }
+}
+
+// The messages Velloria's template brings before WM_INITDIALOG, in Wine's
+// order: its FONT is set first, as CE's dialog manager and the terminal's
+// dialog box do (messages only the desktop sends are not compared).
+std::vector<UINT> g_order;
+
+INT_PTR CALLBACK RecordOrder(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message == WM_SETFONT && wParam != 0)
+        g_order.push_back(message);
+    if (message == WM_INITDIALOG) {
+        g_order.push_back(message);
+        EndDialog(dialog, IDOK);
+    }
+    return message == WM_INITDIALOG;
+}
+
+TEST(WineDialogManager, SetsTheTemplatesFontBeforeWmInitDialog)
+{
+    const HMODULE velloria = LoadLibraryExW(FromHost(VELLORIA_EXE).c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(velloria, nullptr) << GetLastError();
+    const HRSRC found = FindResourceW(velloria, MAKEINTRESOURCEW(IDD_VELLORIA_DIALOG), MAKEINTRESOURCEW(5) /* RT_DIALOG */);
+    ASSERT_NE(found, nullptr) << GetLastError();
+    const auto* dialog = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(velloria, found)));
+    EXPECT_EQ(IDOK, DialogBoxIndirectParamW(GetModuleHandleW(NULL), dialog, NULL, RecordOrder, 0));
+    EXPECT_EQ(std::vector<UINT>({WM_SETFONT, WM_INITDIALOG}), g_order);
+    FreeLibrary(velloria);
 }
 
 }  // namespace
