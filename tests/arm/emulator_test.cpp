@@ -19,6 +19,7 @@
 #include "coredll.h"
 #include "device/device.h"
 #include "facts.h"
+#include "le_bytes.h"
 #include "registry/handles.h"
 #include "support/host_device.h"
 #include "machine.h"
@@ -69,18 +70,14 @@ size_t FileOffset(const armemu::Image& image, uint32_t rva)
 // Where the optional header starts: after the PE signature and file header.
 size_t OptionalHeader(const std::vector<uint8_t>& file)
 {
-    uint32_t pe;
-    memcpy(&pe, &file[0x3C], 4);
-    return pe + 24;
+    return host::LeBytes(file.data(), file.size()).U32At(0x3C) + 24;
 }
 
 // Reads or writes `size` bytes at `offset` into the optional header, or
 // before it for a negative one (the file header).
 uint32_t Header(const std::vector<uint8_t>& file, int offset, size_t size = 4)
 {
-    uint32_t value = 0;
-    memcpy(&value, &file[OptionalHeader(file) + offset], size);
-    return value;
+    return host::LeBytes(file.data(), file.size()).ReadAt(OptionalHeader(file) + offset, size);
 }
 void SetHeader(std::vector<uint8_t>& file, int offset, uint32_t value, size_t size = 4)
 {
@@ -134,7 +131,7 @@ TEST_P(ArmExecutable, CodeHasNoBx)
         ++codeSections;
         std::vector<uint8_t> code = image_.Bytes(section.rva, section.virtualSize & ~3u);
         for (size_t i = 0; i + 4 <= code.size(); i += 4) {
-            uint32_t word = code[i] | code[i + 1] << 8 | code[i + 2] << 16 | uint32_t(code[i + 3]) << 24;
+            uint32_t word = host::LeBytes(code.data(), code.size()).U32At(i);
             EXPECT_NE(0x012FFF10u, word & 0x0FFFFFF0u) << "bx at " << std::hex << section.rva + i;
         }
     }

@@ -22,8 +22,9 @@
 
 namespace {
 
-// The dialog's template as the host's own reader reads it from the resource,
-// which the reader must end at the last byte of.
+// The dialog's template as the host's own reader reads it where the program
+// finds it, bounded by its resource, which the reader must end at the last
+// byte of.
 host::DialogTemplate ReadTemplate()
 {
     const std::vector<BYTE> bytes = Resource(RT_DIALOG, facts::kDialogId);
@@ -32,7 +33,11 @@ host::DialogTemplate ReadTemplate()
         ADD_FAILURE() << "no dialog template";
         return t;
     }
-    EXPECT_TRUE(host::ParseDialogTemplate(reinterpret_cast<LPCDLGTEMPLATEW>(bytes.data()), t));
+    const HMODULE module = GetModuleHandleW(NULL);
+    const HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(facts::kDialogId), RT_DIALOG);
+    const void* held = LockResource(LoadResource(module, info));
+    EXPECT_EQ(host::KnownBytesFrom(held).size(), bytes.size());
+    EXPECT_TRUE(host::ParseDialogTemplate(static_cast<LPCDLGTEMPLATEW>(held), t));
     EXPECT_EQ(t.size, bytes.size()) << "the last control does not end the resource";
     return t;
 }

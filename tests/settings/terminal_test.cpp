@@ -15,6 +15,7 @@
 
 #include "support/res_file.h"
 #include "scripted_terminal.h"
+#include "process/module.h"
 #include "text.h"
 #include "velloria_ids.h"
 
@@ -320,6 +321,10 @@ TEST(TerminalTemplates, ClassesByOrdinalOrNameAndNothingElse)
 
     const WORD extended[] = {1, 0xFFFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     EXPECT_EQ(RunProbe(probe, extended), -1);
+    // Lent without its control's text, a template is not read past its end.
+    const std::vector<WORD> cut = OneControlTemplate({0xFFFF, 0x0080});
+    const host::LentBytes lent(cut.data(), (cut.size() - 4) * sizeof(WORD));
+    EXPECT_EQ(RunProbe(probe, cut.data()), -1);
     EXPECT_EQ(terminal.opened, 1) << "only the usable template reached the terminal";
 }
 

@@ -8,15 +8,20 @@
 
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
-// A little-endian T at `offset`; zero past the end.
+#include "le_bytes.h"
+
+// A T at `offset`, as the bytes hold it (little-endian, as the test hosts
+// are); zero past the end.
 template <typename T>
 T At(const std::vector<BYTE>& bytes, size_t offset)
 {
     T value{};
-    if (offset <= bytes.size() && sizeof value <= bytes.size() - offset)
-        std::memcpy(&value, &bytes[offset], sizeof value);
+    const std::string_view held = host::LeBytes(bytes.data(), bytes.size()).TakeAt(offset, sizeof value);
+    if (!held.empty())
+        std::memcpy(&value, held.data(), sizeof value);
     return value;
 }
 
@@ -40,44 +45,40 @@ struct ResEntry {
     std::vector<BYTE> data;
 };
 
-// A type or name at `at`, which moves past it: "#<n>" for an ordinal.
-inline std::u16string ResName(const std::vector<BYTE>& bytes, size_t& at)
+// A type or name at the position, which moves past it: "#<n>" for an ordinal.
+inline std::u16string ResName(host::LeBytes& res)
 {
-    if (At<WORD>(bytes, at) == 0xFFFF) {
-        const std::string number = "#" + std::to_string(At<WORD>(bytes, at + 2));
-        at += 4;
+    if (res.U16At(res.at()) == 0xFFFF) {
+        res.Skip(2);
+        const std::string number = "#" + std::to_string(res.U16());
         return std::u16string(number.begin(), number.end());
     }
-    std::u16string text;
-    for (; at + 2 <= bytes.size() && At<WORD>(bytes, at) != 0; at += 2)
-        text += char16_t(At<WORD>(bytes, at));
-    at += 2;
-    return text;
+    return res.Utf16();
 }
 
 // Every entry, the empty one a .res starts with too; an entry running past
 // the end fails the test.
 inline std::vector<ResEntry> ReadRes(const BYTE* data, size_t size)
 {
-    const std::vector<BYTE> res(data, data + size);
+    host::LeBytes res(data, size);
     std::vector<ResEntry> entries;
-    size_t at = 0;
-    while (size - at >= 32) {
-        const size_t dataSize = At<DWORD>(res, at), headerSize = At<DWORD>(res, at + 4);
+    while (res.ok() && res.left() >= 32) {
+        const size_t at = res.at(), dataSize = res.U32(), headerSize = res.U32();
         ResEntry entry;
-        size_t field = at + 8;
-        entry.type = ResName(res, field);
-        entry.name = ResName(res, field);
-        field = (field + 3) & ~size_t(3);  // then the data version and the memory flags
-        entry.language = At<WORD>(res, field + 6);
-        EXPECT_LE(field + 8, at + headerSize) << "a header runs past its size";
+        entry.type = ResName(res);
+        entry.name = ResName(res);
+        res.Seek((res.at() + 3) & ~size_t(3));  // then the data version and the memory flags
+        res.Skip(6);
+        entry.language = res.U16();
+        EXPECT_TRUE(res.ok() && res.at() <= at + headerSize) << "a header runs past its size";
         EXPECT_LE(headerSize + dataSize, size - at);
         if (headerSize + dataSize > size - at)
             break;
-        entry.data.assign(res.begin() + at + headerSize, res.begin() + at + headerSize + dataSize);
+        const std::string_view bytes = res.TakeAt(at + headerSize, dataSize);
+        entry.data.assign(bytes.begin(), bytes.end());
         entries.push_back(entry);
-        at += headerSize + ((dataSize + 3) & ~size_t(3));
+        res.Seek(at + headerSize + ((dataSize + 3) & ~size_t(3)));
     }
-    EXPECT_EQ(at, size);
+    EXPECT_EQ(res.at(), size);
     return entries;
 }

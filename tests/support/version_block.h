@@ -29,11 +29,13 @@ inline bool ParseVersion(const std::vector<BYTE>& bytes, VersionNode& node, size
     node.type = At<WORD>(bytes, offset + 4);
     if (length < 6 || offset + length > std::min(end, bytes.size()))
         return false;
-    size_t stop = offset + length, at = offset + 6;
-    node.key = ResName(bytes, at);
-    at = align(at);
+    size_t stop = offset + length;
+    host::LeBytes key(bytes.data(), stop);
+    key.Seek(offset + 6);
+    node.key = key.Utf16();
+    size_t at = align(key.at());
     size_t valueBytes = node.type == 1 ? valueLength * 2u : valueLength;
-    if (at + valueBytes > stop)
+    if (!key.ok() || at + valueBytes > stop)
         return false;
     node.value.assign(bytes.begin() + at, bytes.begin() + at + valueBytes);
     for (at = align(at + valueBytes); at < stop; at = align(at + At<WORD>(bytes, at))) {
@@ -47,6 +49,5 @@ inline bool ParseVersion(const std::vector<BYTE>& bytes, VersionNode& node, size
 // A text value, up to its NUL.
 inline std::u16string Text(const std::vector<BYTE>& value)
 {
-    size_t at = 0;
-    return ResName(value, at);
+    return host::LeBytes(value.data(), value.size()).Utf16();
 }

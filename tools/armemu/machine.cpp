@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "le_bytes.h"
+
 namespace armemu {
 
 namespace {
@@ -312,8 +314,8 @@ void Machine::Write(uint32_t address, const std::vector<uint8_t>& bytes)
 
 uint32_t Machine::Read32(uint32_t address)
 {
-    std::vector<uint8_t> b = Read(address, 4);
-    return b[0] | b[1] << 8 | b[2] << 16 | uint32_t(b[3]) << 24;
+    const std::vector<uint8_t> bytes = Read(address, 4);
+    return host::LeBytes(bytes.data(), bytes.size()).U32();
 }
 
 void Machine::Write32(uint32_t address, uint32_t value)
@@ -325,8 +327,8 @@ std::u16string Machine::ReadString(uint32_t address)
 {
     std::u16string text;
     for (;; address += 2) {
-        std::vector<uint8_t> unit = Read(address, 2);
-        char16_t c = char16_t(unit[0] | unit[1] << 8);
+        const std::vector<uint8_t> unit = Read(address, 2);
+        char16_t c = char16_t(host::LeBytes(unit.data(), unit.size()).U16());
         if (c == 0)
             return text;
         if (text.size() >= 32767)

@@ -7,6 +7,8 @@
 #include <iterator>
 #include <stdexcept>
 
+#include "le_bytes.h"
+
 namespace armemu {
 
 namespace {
@@ -18,16 +20,23 @@ constexpr uint32_t kClrDirectory = 14;
 constexpr size_t kCeOptionalHeaderSize = 0xE0;
 constexpr size_t kMaxFile = 16 << 20;
 
+uint32_t Read(const std::vector<uint8_t>& bytes, size_t offset, size_t width)
+{
+    host::LeBytes in(bytes.data(), bytes.size());
+    const uint32_t value = in.ReadAt(offset, width);
+    if (!in.ok())
+        throw std::runtime_error("truncated at offset " + std::to_string(offset));
+    return value;
+}
+
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t offset)
 {
-    if (offset + 2 > bytes.size())
-        throw std::runtime_error("truncated at offset " + std::to_string(offset));
-    return uint16_t(bytes[offset] | bytes[offset + 1] << 8);
+    return uint16_t(Read(bytes, offset, 2));
 }
 
 uint32_t Read32(const std::vector<uint8_t>& bytes, size_t offset)
 {
-    return Read16(bytes, offset) | uint32_t(Read16(bytes, offset + 2)) << 16;
+    return Read(bytes, offset, 4);
 }
 
 uint32_t Read32At(const Image& image, uint32_t rva)

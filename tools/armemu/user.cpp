@@ -10,6 +10,7 @@
 
 #include "coredll.h"
 #include "pe.h"
+#include "process/module.h"
 #include "terminal/window.h"
 
 namespace armemu {
@@ -142,10 +143,11 @@ uint32_t DialogBoxIndirectParamW_(Machine& m, UserState& user)
     // zeros end any string and make the next control one of no class, which
     // ends the reading. What a broken template can claim beyond its end is
     // then at most one control's creation data (a 16-bit size) and the next
-    // control's fixed part.
+    // control's fixed part, and the host reads no further than the copy.
     constexpr size_t kAfterTemplate = 0x10000 + 64;
     std::vector<uint32_t> aligned((bytes.size() + kAfterTemplate + 3) / 4);
     memcpy(aligned.data(), bytes.data(), bytes.size());
+    const host::LentBytes lent(aligned.data(), aligned.size() * sizeof aligned[0]);
     RunningDialog running(user, m, procedure);
     return uint32_t(DialogBoxIndirectParamW(GetModuleHandleW(NULL), reinterpret_cast<LPCDLGTEMPLATEW>(aligned.data()),
                                             parent ? HostWindow(user, parent) : NULL, ArmDialogProc, LPARAM(param)));

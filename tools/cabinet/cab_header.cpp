@@ -11,6 +11,7 @@
 #include <set>
 
 #include "header_layout.h"
+#include "le_bytes.h"
 
 namespace cab {
 namespace {
@@ -45,53 +46,12 @@ const char* const kStandardFolders[] = {
     "Windows\\Start Menu",
 };
 
-// Bounded reads from the header; the first that would leave it fails, and
-// every later one fails too.
-class Bytes {
-public:
-    explicit Bytes(std::string_view all) : all_(all) {}
-    size_t size() const { return all_.size(); }
-    bool ok() const { return ok_; }
-    bool Seek(size_t at)
-    {
-        ok_ = ok_ && at <= all_.size();
-        at_ = at;
-        return ok_;
-    }
-    size_t at() const { return at_; }
-    uint32_t Read(size_t width)
-    {
-        ok_ = ok_ && width <= all_.size() - at_;
-        uint32_t value = 0;
-        for (size_t i = 0; ok_ && i < width; ++i)
-            value |= uint32_t(uint8_t(all_[at_ + i])) << (8 * i);
-        at_ += ok_ ? width : 0;
-        return value;
-    }
-    uint16_t U16() { return uint16_t(Read(2)); }
-    uint32_t U32() { return Read(4); }
-    std::string_view Take(size_t count)
-    {
-        ok_ = ok_ && count <= all_.size() - at_;
-        if (!ok_)
-            return {};
-        const std::string_view taken = all_.substr(at_, count);
-        at_ += count;
-        return taken;
-    }
-
-private:
-    std::string_view all_;
-    size_t at_ = 0;
-    bool ok_ = true;
-};
-
 // One part of the header, read by its table in header_layout.h: each
-// field's integers, found by name. Reads past the bytes read 0, as Bytes's do.
+// field's integers, found by name. Reads past the bytes read 0, as LeBytes's do.
 class Fields {
 public:
     template <size_t N>
-    Fields(Bytes& bytes, const layout::Field (&part)[N]) : part_(part), size_(N)
+    Fields(host::LeBytes& bytes, const layout::Field (&part)[N]) : part_(part), size_(N)
     {
         for (const layout::Field& field : part)
             for (unsigned i = 0; i < field.count; ++i)
@@ -214,7 +174,7 @@ private:
 
     bool Name(uint16_t at, uint16_t length, const std::string& what, std::string& text)
     {
-        Bytes name = bytes_;
+        host::LeBytes name = bytes_;
         name.Seek(at);
         const std::string_view bytes = name.Take(length);
         if (!name.ok())
@@ -247,8 +207,9 @@ private:
             return true;  // told by Table
         if (length < 2 || length % 2 || list[length - 2] != 0 || list[length - 1] != 0)
             return Fail(what + " has no end");
+        host::LeBytes ids(list);
         for (size_t i = 0; i + 2 < length; i += 2) {
-            const uint16_t id = uint16_t(uint8_t(list[i]) | uint8_t(list[i + 1]) << 8);
+            const uint16_t id = ids.U16();
             const auto found = strings_.find(id);
             if (found == strings_.end())
                 return Fail(what + " names string " + std::to_string(id) + ", which there is none");
@@ -419,7 +380,7 @@ private:
         return true;
     }
 
-    Bytes bytes_;
+    host::LeBytes bytes_;
     Header header_;
     std::string problem_, unsupported_;
     DevicePath installDir_;

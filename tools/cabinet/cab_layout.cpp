@@ -9,45 +9,14 @@
 
 #include <algorithm>
 
+#include "le_bytes.h"
+
 namespace cab {
 namespace {
 
 constexpr size_t kFixedSize = 36;
 constexpr uint16_t kPrevious = 0x1, kNext = 0x2, kReserve = 0x4;
 constexpr uint16_t kNameIsUtf8 = 0x80;
-
-// Little-endian integers from `bytes` at `at`; false once one would leave them.
-class Cursor {
-public:
-    explicit Cursor(std::string_view bytes, size_t at) : bytes_(bytes), at_(at) {}
-    bool ok() const { return ok_; }
-    uint32_t Read(size_t width)
-    {
-        ok_ = ok_ && at_ <= bytes_.size() && width <= bytes_.size() - at_;
-        uint32_t value = 0;
-        for (size_t i = 0; ok_ && i < width; ++i)
-            value |= uint32_t(uint8_t(bytes_[at_ + i])) << (8 * i);
-        at_ += ok_ ? width : 0;
-        return value;
-    }
-    void Skip(size_t count) { Read(0), at_ += count; }
-    // A NUL-ended string, without its NUL.
-    std::string Text()
-    {
-        const size_t end = at_ < bytes_.size() ? bytes_.find('\0', at_) : std::string_view::npos;
-        ok_ = ok_ && end != std::string_view::npos;
-        if (!ok_)
-            return {};
-        std::string text(bytes_.substr(at_, end - at_));
-        at_ = end + 1;
-        return text;
-    }
-
-private:
-    std::string_view bytes_;
-    size_t at_;
-    bool ok_ = true;
-};
 
 const char* const kCompressions[] = {"stored", "MSZIP", "Quantum", "LZX"};
 
@@ -64,16 +33,16 @@ std::optional<Layout> ReadLayout(std::string_view bytes, std::string& problem)
         problem = why;
         return std::nullopt;
     };
-    Cursor fixed(bytes, 0);
+    host::LeBytes fixed(bytes);
     if (bytes.size() < kFixedSize || bytes.substr(0, 4) != "MSCF")
         return refuse("is no cabinet (no MSCF signature)");
     fixed.Skip(8);
-    const uint32_t size = fixed.Read(4);
+    const uint32_t size = fixed.U32();
     fixed.Skip(4);
-    const uint32_t filesAt = fixed.Read(4);
+    const uint32_t filesAt = fixed.U32();
     fixed.Skip(6);
-    const uint16_t folders = uint16_t(fixed.Read(2)), files = uint16_t(fixed.Read(2));
-    const uint16_t flags = uint16_t(fixed.Read(2));
+    const uint16_t folders = fixed.U16(), files = fixed.U16();
+    const uint16_t flags = fixed.U16();
     fixed.Skip(4);
     if (size != bytes.size())
         return refuse("says it is " + std::to_string(size) + " bytes, but is " + std::to_string(bytes.size()));
@@ -81,15 +50,15 @@ std::optional<Layout> ReadLayout(std::string_view bytes, std::string& problem)
         return refuse("is one of a set of cabinets, which the device's installer does not take");
     size_t folderReserve = 0;
     if (flags & kReserve) {
-        const uint16_t headerReserve = uint16_t(fixed.Read(2));
-        folderReserve = fixed.Read(1);
+        const uint16_t headerReserve = fixed.U16();
+        folderReserve = fixed.U8();
         fixed.Skip(1 + headerReserve);
     }
 
     Layout layout;
     for (unsigned i = 0; i < folders && fixed.ok(); ++i) {
         fixed.Skip(6);
-        const unsigned type = fixed.Read(2) & 0x000F;
+        const unsigned type = fixed.U16() & 0x000F;
         fixed.Skip(folderReserve);
         if (fixed.ok() && type >= sizeof kCompressions / sizeof *kCompressions)
             return refuse("has folder " + std::to_string(i) + " compressed by method " + std::to_string(type) +
@@ -99,15 +68,16 @@ std::optional<Layout> ReadLayout(std::string_view bytes, std::string& problem)
     if (!fixed.ok())
         return refuse("ends inside its list of folders");
 
-    Cursor list(bytes, filesAt);
+    host::LeBytes list(bytes);
+    list.Seek(filesAt);
     for (unsigned i = 1; i <= files; ++i) {
         Layout::Entry entry;
-        entry.size = list.Read(4);
-        entry.offset = list.Read(4);
-        const uint16_t folder = uint16_t(list.Read(2));
+        entry.size = list.U32();
+        entry.offset = list.U32();
+        const uint16_t folder = list.U16();
         list.Skip(4);
-        const uint16_t attributes = uint16_t(list.Read(2));
-        entry.name = list.Text();
+        const uint16_t attributes = list.U16();
+        entry.name = std::string(list.Text());
         if (!list.ok())
             return refuse("ends inside its list of files (file " + std::to_string(i) + ")");
         if (folder >= layout.folders.size())

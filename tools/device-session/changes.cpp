@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "catalogue.h"
+#include "le_bytes.h"
 #include "registry.h"
 #include "registry/registry_store.h"
 #include "text.h"
@@ -33,8 +34,7 @@ std::optional<uint32_t> Dword(const std::optional<reg::Value>& value)
 {
     if (!value || value->type != kDword || value->data.size() != 4)
         return std::nullopt;
-    const auto& d = value->data;
-    return uint32_t(d[0]) | uint32_t(d[1]) << 8 | uint32_t(d[2]) << 16 | uint32_t(d[3]) << 24;
+    return host::LeBytes(value->data.data(), 4).U32();
 }
 
 bool Same(const reg::Value& a, const reg::Value& b)
@@ -165,8 +165,9 @@ std::string Show(const std::optional<reg::Value>& value)
     const std::vector<uint8_t>& data = value->data;
     if (value->type == kString && data.size() >= 2 && data.size() % 2 == 0) {
         std::u16string units;
+        host::LeBytes in(data.data(), data.size());
         for (size_t i = 0; i + 1 < data.size(); i += 2)
-            units += char16_t(data[i] | data[i + 1] << 8);
+            units += char16_t(in.U16At(i));
         if (!units.empty() && units.back() == 0)
             units.pop_back();
         return "\"" + reg::Utf8FromUtf16(units) + "\"";

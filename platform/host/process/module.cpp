@@ -6,8 +6,11 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "le_bytes.h"
 #include "text.h"
 
 namespace {
@@ -18,38 +21,21 @@ size_t g_resourcesSize = 0;
 // What GetModuleHandleW(NULL) returns: only the program itself is a module.
 char thisModule;
 
-DWORD ReadDword(const BYTE* at)
-{
-    return DWORD(at[0]) | DWORD(at[1]) << 8 | DWORD(at[2]) << 16 | DWORD(at[3]) << 24;
-}
+// Spans lent for the length of a call (host::LentBytes), innermost last.
+std::vector<std::string_view> g_lent;
 
-WORD ReadWord(const BYTE* at)
+// Whether the type or name at the header's position is `wanted`; the
+// position moves past it. False also when it runs past the header.
+bool Matches(host::LeBytes& header, LPCWSTR wanted)
 {
-    return WORD(at[0] | at[1] << 8);
-}
-
-// Whether the type or name at `at` (inside a header ending at `end`) is
-// `wanted`; `at` moves past it. False also when it runs past the header.
-bool Matches(const BYTE*& at, const BYTE* end, LPCWSTR wanted, bool& valid)
-{
-    if (end - at >= 4 && ReadWord(at) == 0xFFFF) {
-        WORD ordinal = ReadWord(at + 2);
-        at += 4;
+    if (header.left() >= 4 && header.U16At(header.at()) == 0xFFFF) {
+        header.Skip(2);
+        WORD ordinal = header.U16();
         return IS_INTRESOURCE(wanted) && ordinal == LOWORD(reinterpret_cast<ULONG_PTR>(wanted));
     }
-    std::u16string name;
-    for (;;) {
-        if (end - at < 2) {
-            valid = false;
-            return false;
-        }
-        WORD unit = ReadWord(at);
-        at += 2;
-        if (unit == 0)
-            break;
-        name += char16_t(unit);
-    }
-    return !IS_INTRESOURCE(wanted) && host::text::SameName(host::text::WideFromUtf16(name), wanted);
+    std::u16string name = header.Utf16();
+    return header.ok() && !IS_INTRESOURCE(wanted) &&
+           host::text::SameName(host::text::WideFromUtf16(name), wanted);
 }
 
 struct ResourceEntry {
@@ -62,18 +48,34 @@ struct ResourceEntry {
 template <typename Visit>
 void ForEachEntry(Visit visit)
 {
-    const BYTE* at = g_resources;
-    const BYTE* end = g_resources + g_resourcesSize;
-    while (end - at >= 32) {
-        ResourceEntry entry{at, ReadDword(at), ReadDword(at + 4)};
+    host::LeBytes res(g_resources, g_resourcesSize);
+    while (res.left() >= 32) {
+        const size_t start = res.at();
+        ResourceEntry entry{g_resources + start, res.U32(), res.U32()};
+        const size_t rest = res.size() - start;
         size_t dataSpace = (size_t(entry.dataSize) + 3) & ~size_t(3);
-        if (entry.headerSize < 32 || entry.headerSize > size_t(end - at) ||
-            dataSpace > size_t(end - at) - entry.headerSize)
+        if (entry.headerSize < 32 || entry.headerSize > rest || dataSpace > rest - entry.headerSize)
             return;
         if (!visit(entry))
             return;
-        at += entry.headerSize + dataSpace;
+        res.Seek(start + entry.headerSize + dataSpace);
     }
+}
+
+// A DWORD of an entry's header: its data size at 0, its header size at 4.
+DWORD HeaderField(HRSRC info, size_t offset)
+{
+    return host::LeBytes(info, 8).U32At(offset);
+}
+
+// `all` from `at` on, when `at` lies in it.
+std::string_view From(std::string_view all, const void* at)
+{
+    const std::less<const void*> before;
+    const char* const start = all.data();
+    if (before(at, start) || !before(at, start + all.size()))
+        return {};
+    return all.substr(static_cast<const char*>(at) - start);
 }
 
 }  // namespace
@@ -89,6 +91,29 @@ void SetModuleResources(const unsigned char* bytes, size_t size)
 std::string_view ModuleResources()
 {
     return {reinterpret_cast<const char*>(g_resources), g_resourcesSize};
+}
+
+std::string_view KnownBytesFrom(const void* at)
+{
+    for (auto lent = g_lent.rbegin(); lent != g_lent.rend(); ++lent)
+        if (!From(*lent, at).empty())
+            return From(*lent, at);
+    std::string_view found;
+    ForEachEntry([&](const ResourceEntry& entry) {
+        found = From({reinterpret_cast<const char*>(entry.header) + entry.headerSize, entry.dataSize}, at);
+        return found.empty();
+    });
+    return found;
+}
+
+LentBytes::LentBytes(const void* start, size_t size)
+{
+    g_lent.emplace_back(static_cast<const char*>(start), size);
+}
+
+LentBytes::~LentBytes()
+{
+    g_lent.pop_back();
 }
 
 }  // namespace host
@@ -107,14 +132,13 @@ HRSRC WINAPI FindResourceW(HMODULE, LPCWSTR lpName, LPCWSTR lpType)
     const BYTE* found = nullptr;
     bool typeSeen = false;
     ForEachEntry([&](const ResourceEntry& entry) {
-        const BYTE* at = entry.header + 8;
-        const BYTE* end = entry.header + entry.headerSize;
-        bool valid = true;
-        if (!Matches(at, end, lpType, valid))
-            return valid;
+        host::LeBytes header(entry.header, entry.headerSize);
+        header.Seek(8);
+        if (!Matches(header, lpType))
+            return header.ok();
         typeSeen = true;
-        if (!Matches(at, end, lpName, valid))
-            return valid;
+        if (!Matches(header, lpName))
+            return header.ok();
         found = entry.header;
         return false;
     });
@@ -129,8 +153,7 @@ HGLOBAL WINAPI LoadResource(HMODULE, HRSRC hResInfo)
         SetLastError(ERROR_INVALID_HANDLE);
         return nullptr;
     }
-    BYTE* header = reinterpret_cast<BYTE*>(hResInfo);
-    return header + ReadDword(header + 4);
+    return reinterpret_cast<BYTE*>(hResInfo) + HeaderField(hResInfo, 4);
 }
 
 LPVOID WINAPI LockResource(HGLOBAL hResData)
@@ -144,5 +167,5 @@ DWORD WINAPI SizeofResource(HMODULE, HRSRC hResInfo)
         SetLastError(ERROR_INVALID_HANDLE);
         return 0;
     }
-    return ReadDword(reinterpret_cast<const BYTE*>(hResInfo));
+    return HeaderField(hResInfo, 0);
 }

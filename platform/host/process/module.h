@@ -16,4 +16,19 @@ void SetModuleResources(const unsigned char* bytes, size_t size);
 // The .res handed in; empty when there is none.
 std::string_view ModuleResources();
 
+// What a reader handed only a pointer may read: from `at` to the end of the
+// resource data or the lent span that holds it; empty when none does.
+std::string_view KnownBytesFrom(const void* at);
+
+// Lends KnownBytesFrom a span for as long as it lives: a copy the caller
+// hands the API by pointer alone (the emulator's copy of an ARM program's
+// dialog template).
+class LentBytes {
+public:
+    LentBytes(const void* start, size_t size);
+    ~LentBytes();
+    LentBytes(const LentBytes&) = delete;
+    LentBytes& operator=(const LentBytes&) = delete;
+};
+
 }  // namespace host

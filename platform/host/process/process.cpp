@@ -21,9 +21,11 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/device.h"
+#include "le_bytes.h"
 #include "observer.h"
 #include "process/programs.h"
 #include "text.h"
@@ -92,14 +94,13 @@ std::string BuildProgramAt(const std::vector<std::string>& names)
 // Whether the open file `fd` is a PE for ARM, a handheld program.
 bool IsArmProgram(int fd)
 {
-    unsigned char head[4096];
-    const ssize_t n = pread(fd, head, sizeof head, 0);
-    if (n < 0x40 || head[0] != 'M' || head[1] != 'Z')
+    char bytes[4096];
+    const ssize_t n = pread(fd, bytes, sizeof bytes, 0);
+    host::LeBytes head(bytes, n < 0 ? 0 : size_t(n));
+    const uint32_t pe = head.U32At(0x3c);
+    const unsigned machine = head.U16At(pe + 4);
+    if (!head.ok() || head.TakeAt(0, 2) != "MZ" || head.TakeAt(pe, 4) != std::string_view("PE\0\0", 4))
         return false;
-    const uint32_t pe = head[0x3c] | head[0x3d] << 8 | head[0x3e] << 16 | uint32_t(head[0x3f]) << 24;
-    if (pe > size_t(n) - 6 || memcmp(head + pe, "PE\0\0", 4) != 0)
-        return false;
-    const unsigned machine = head[pe + 4] | head[pe + 5] << 8;
     return machine == 0x1c0 || machine == 0x1c2;  // ARM, Thumb
 }
 

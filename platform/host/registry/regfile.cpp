@@ -4,6 +4,8 @@
 
 #include <stdio.h>
 
+#include "le_bytes.h"
+
 namespace host::reg {
 namespace {
 
@@ -129,8 +131,9 @@ bool PlainString(const std::vector<uint8_t>& data, std::string& text)
     if (data.size() < 2 || data.size() % 2 != 0)
         return false;
     std::u16string units;
+    host::LeBytes in(data.data(), data.size());
     for (size_t i = 0; i < data.size(); i += 2)
-        units += char16_t(data[i] | (data[i + 1] << 8));
+        units += char16_t(in.U16At(i));
     if (units.back() != 0)
         return false;
     units.pop_back();
@@ -154,8 +157,7 @@ std::vector<std::string> Render(const Value& value)
     if (value.type == kRegDword && value.data.size() == 4) {
         char hex[16];
         snprintf(hex, sizeof hex, "dword:%08x",
-                 unsigned(value.data[0] | value.data[1] << 8 | value.data[2] << 16 |
-                          uint32_t(value.data[3]) << 24));
+                 unsigned(host::LeBytes(value.data.data(), 4).U32()));
         return {line + hex};
     }
     if (value.type == kRegBinary) {
@@ -372,7 +374,8 @@ bool Decode(std::string&& bytes, Document& doc, ParseError& error)
         doc.encoding = Encoding::Utf16Le;
         std::string& text = doc.text;
         text.reserve(bytes.size() / 2 + bytes.size() / 8);
-        auto unit = [&](size_t i) { return char16_t(uint8_t(bytes[i]) | uint8_t(bytes[i + 1]) << 8); };
+        host::LeBytes in(bytes);
+        auto unit = [&](size_t i) { return char16_t(in.U16At(i)); };
         for (size_t i = 2; i < bytes.size(); i += 2) {
             char32_t cp = unit(i);
             if (cp >= 0xD800 && cp < 0xDC00 && i + 2 < bytes.size() && unit(i + 2) >= 0xDC00 &&

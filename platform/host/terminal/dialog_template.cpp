@@ -1,41 +1,39 @@
 // Strings in a template are UTF-16; names and ordinals as in any resource.
 #include "terminal/dialog_template.h"
 
+#include <stdint.h>
+
 #include <string>
 #include <vector>
 
+#include "le_bytes.h"
+#include "process/module.h"
 #include "terminal/layout.h"
 #include "text.h"
 
 namespace host {
 namespace {
 
+// A template lies in the program's resources or in a span lent for the call,
+// and is read to no further than their end; one in neither is read as far as
+// it says it goes.
 class TemplateReader {
 public:
-    explicit TemplateReader(const void* start)
-        : base_(static_cast<const BYTE*>(start)), at_(base_) {}
+    explicit TemplateReader(const void* start) : bytes_(Bytes(start)) {}
 
-    WORD Word()
-    {
-        WORD value = WORD(at_[0] | at_[1] << 8);
-        at_ += 2;
-        return value;
-    }
-    DWORD Dword()
-    {
-        DWORD low = Word();
-        return low | DWORD(Word()) << 16;
-    }
+    bool ok() const { return bytes_.ok(); }
+    WORD Word() { return bytes_.U16(); }
+    DWORD Dword() { return bytes_.U32(); }
     short Short() { return short(Word()); }
-    void AlignDword() { at_ = base_ + ((at_ - base_ + 3) & ~size_t(3)); }
-    void Skip(size_t bytes) { at_ += bytes; }
-    size_t Offset() const { return size_t(at_ - base_); }
+    void AlignDword() { bytes_.Seek((bytes_.at() + 3) & ~size_t(3)); }
+    void Skip(size_t bytes) { bytes_.Skip(bytes); }
+    size_t Offset() const { return bytes_.at(); }
 
     // A string, or 0xFFFF and an ordinal.
     NameOrOrdinal Name()
     {
         NameOrOrdinal name;
-        if (at_[0] == 0xFF && at_[1] == 0xFF) {
+        if (bytes_.U16At(bytes_.at()) == 0xFFFF) {
             Skip(2);
             name.ordinal = Word();
             return name;
@@ -43,17 +41,16 @@ public:
         name.text = String();
         return name;
     }
-    std::wstring String()
-    {
-        std::u16string units;
-        for (WORD unit = Word(); unit != 0; unit = Word())
-            units += char16_t(unit);
-        return text::WideFromUtf16(units);
-    }
+    std::wstring String() { return text::WideFromUtf16(bytes_.Utf16()); }
 
 private:
-    const BYTE* base_;
-    const BYTE* at_;
+    static LeBytes Bytes(const void* start)
+    {
+        const std::string_view known = KnownBytesFrom(start);
+        return known.empty() ? LeBytes(start, PTRDIFF_MAX) : LeBytes(known);
+    }
+
+    LeBytes bytes_;
 };
 
 bool IsButton(const NameOrOrdinal& name)
@@ -70,14 +67,14 @@ bool IsStatic(const NameOrOrdinal& name)
 
 bool ParseDialogTemplate(LPCDLGTEMPLATEW dialogTemplate, DialogTemplate& parsed)
 {
-    TemplateReader in(dialogTemplate);
-    if (in.Word() == 1 && in.Word() == 0xFFFF) {
+    TemplateReader reader(dialogTemplate);
+    if (reader.Word() == 1 && reader.Word() == 0xFFFF) {
         // The extended form: no program here uses it.
         SetLastError(ERROR_INVALID_PARAMETER);
         return false;
     }
 
-    TemplateReader reader(dialogTemplate);
+    reader = TemplateReader(dialogTemplate);
     DLGTEMPLATE& fixed = parsed.fixed;
     fixed.style = reader.Dword();
     fixed.dwExtendedStyle = reader.Dword();
@@ -105,6 +102,8 @@ bool ParseDialogTemplate(LPCDLGTEMPLATEW dialogTemplate, DialogTemplate& parsed)
         item.fixed.cy = reader.Short();
         item.fixed.id = reader.Word();
         item.className = reader.Name();
+        if (!reader.ok())
+            break;
         if (!IsButton(item.className) && !IsStatic(item.className)) {
             SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
             return false;
@@ -113,6 +112,11 @@ bool ParseDialogTemplate(LPCDLGTEMPLATEW dialogTemplate, DialogTemplate& parsed)
         item.extra = reader.Word();
         reader.Skip(item.extra);
         parsed.items.push_back(item);
+    }
+    if (!reader.ok()) {
+        // It runs past the end of what holds it.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return false;
     }
     parsed.size = reader.Offset();
     return true;
