@@ -162,7 +162,13 @@ LONG OutOfMemory(LONG result)
 
 }  // namespace
 
-LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read)
+namespace {
+
+// Runs `body` on the registry as the file holds it now, under the store's
+// lock, as `what` it does; memory running out anywhere fails the call with
+// `shortage`.
+template <typename Body>
+LONG WithCurrent(const char* what, LONG shortage, Body body)
 {
     std::lock_guard<std::mutex> guard(parsedMutex);
     try {
@@ -170,31 +176,30 @@ LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read)
         Current current;
         if (current.status() != ERROR_SUCCESS)
             return current.status();
-        doing = "looking up a key or value";
-        return read(parsed.doc);
+        doing = what;
+        return body(current);
     } catch (const std::bad_alloc&) {
-        return OutOfMemory(ERROR_BADDB);
+        return OutOfMemory(shortage);
     }
+}
+
+}  // namespace
+
+LONG ReadRegistry(const std::function<LONG(const reg::Document&)>& read)
+{
+    return WithCurrent("looking up a key or value", ERROR_BADDB, [&](Current&) { return read(parsed.doc); });
 }
 
 LONG ChangeRegistry(const std::function<LONG(reg::Document&, bool& changed)>& change)
 {
-    std::lock_guard<std::mutex> guard(parsedMutex);
-    try {
-        doing = "reading it";
-        Current current;
-        if (current.status() != ERROR_SUCCESS)
-            return current.status();
-        doing = "making a change";
+    return WithCurrent("making a change", ERROR_NOT_ENOUGH_MEMORY, [&](Current& current) {
         bool changed = false;
         const LONG result = change(parsed.doc, changed);
         if (!changed)
             return result;
         const LONG saved = current.Save();
         return saved != ERROR_SUCCESS ? saved : result;
-    } catch (const std::bad_alloc&) {
-        return OutOfMemory(ERROR_NOT_ENOUGH_MEMORY);
-    }
+    });
 }
 
 void SetSaveHook(SaveHook hook)
