@@ -188,7 +188,7 @@ bool Renew(const DeviceFolder& folder, std::string_view name, const std::string&
 
 // SetUpDevice with the build's stand-in control panel, which it also hands
 // to process start (programs.h). These are the device_setup library's
-// (setup.cpp), the one place told where the stand-in is (by the build:
+// (device_setup.cpp), the one place told where the stand-in is (by the build:
 // cmake/build-programs.cmake); the programs' start-up, the device session
 // and the tests link it.
 void PrepareDevice();
